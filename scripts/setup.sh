@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs everything the build, the tests and the demo need on a Debian machine.
+# Idempotent: when every package is already there it only checks and returns.
+set -eu
+
+PACKAGES="g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 xvfb xauth \
+cmake ninja-build googletest imagemagick x11-apps"
+
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+
+if [ -n "$missing" ]; then
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO=sudo
+    if ! dpkg --print-foreign-architectures | grep -q i386; then
+        $SUDO dpkg --add-architecture i386
+    fi
+    $SUDO apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing
+fi
