@@ -1,0 +1,288 @@
+// velloran-trace: the tracer as a console program, for scripts and CI.
+//
+//   velloran-trace [options] -- PROGRAM [ARGUMENTS...]
+//   velloran-trace [options] --attach PID
+//
+// It writes the rows the main window's trace list would hold for the session, in the
+// main window's export formats.
+#include "Application.h"
+#include "CommandLine.h"
+#include "DebugCore.h"
+#include "Errors.h"
+#include "TraceRows.h"
+#include "Utils.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr UINT WM_STOP_REQUEST = WM_APP + 1;
+
+const char* const Usage =
+    "usage: velloran-trace [options] -- PROGRAM [ARGUMENTS...]\n"
+    "       velloran-trace [options] --attach PID\n"
+    "  --trace LIST    comma-separated subset of prepare,execute,fetch (default: execute)\n"
+    "  --format FMT    tsv (default), csv or html\n"
+    "  --output FILE   write there instead of standard output\n";
+
+struct TOptions {
+    BYTE TraceMask = TraceMaskExecute;
+    std::string Format = "tsv";
+    std::string Output;
+    DWORD AttachPid = 0;
+    std::vector<std::string> Program;
+};
+
+class TUsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+BYTE ParseTraceList(const std::string& list)
+{
+    BYTE mask = 0;
+    size_t from = 0;
+    while (from <= list.size()) {
+        size_t comma = list.find(',', from);
+        std::string item = list.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        if (item == "prepare")
+            mask |= TraceMaskPrepare;
+        else if (item == "execute")
+            mask |= TraceMaskExecute;
+        else if (item == "fetch")
+            mask |= TraceMaskFetch;
+        else if (!item.empty())
+            throw TUsageError("unknown action in --trace: " + item);
+        if (comma == std::string::npos)
+            break;
+        from = comma + 1;
+    }
+    return mask;
+}
+
+TOptions ParseOptions(int argc, char** argv)
+{
+    TOptions options;
+    bool attach = false;
+    int i = 1;
+    auto value = [&](const char* option) -> std::string {
+        if (i + 1 >= argc)
+            throw TUsageError(std::string(option) + " needs a value");
+        return argv[++i];
+    };
+    for (; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--") {
+            for (++i; i < argc; ++i)
+                options.Program.push_back(argv[i]);
+            break;
+        }
+        if (arg == "--trace")
+            options.TraceMask = ParseTraceList(value("--trace"));
+        else if (arg == "--format") {
+            options.Format = value("--format");
+            if (options.Format != "tsv" && options.Format != "csv" && options.Format != "html")
+                throw TUsageError("unknown format: " + options.Format);
+        } else if (arg == "--output")
+            options.Output = value("--output");
+        else if (arg == "--attach") {
+            std::string pid = value("--attach");
+            char* end = nullptr;
+            unsigned long n = std::strtoul(pid.c_str(), &end, 10);
+            if (pid.empty() || *end || n == 0)
+                throw TUsageError("not a process id: " + pid);
+            options.AttachPid = static_cast<DWORD>(n);
+            attach = true;
+        } else
+            throw TUsageError("unknown option: " + arg);
+    }
+    if (attach == !options.Program.empty())
+        throw TUsageError("give either -- PROGRAM or --attach PID");
+    return options;
+}
+
+// Receives the session's messages on the main thread and writes the rows.
+class TCapture {
+public:
+    explicit TCapture(const TOptions& options) : FOptions(options) {}
+
+    int Run()
+    {
+        OpenOutput();
+        CreateMessageWindow();
+        Application().SetMainThread();
+        Application().SetMainWindow(FWindow);
+        Application().SetErrorSink([this](const std::string& text) {
+            FErrorShown = true;
+            std::fprintf(stderr, "%s\n", text.c_str());
+            std::fflush(stderr);
+        });
+        CaptureInstance = this;
+        SetConsoleCtrlHandler(CtrlHandler, TRUE);
+
+        if (!StartSession())
+            return 1;
+        MSG msg;
+        while (!FFinished && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (FOptions.Format == "html")
+            Write(HtmlHead() + FHtml + HtmlTail());
+        CloseOutput();
+        DestroyWindow(FWindow);
+        return FErrorShown ? 1 : 0;
+    }
+
+private:
+    bool StartSession()
+    {
+        if (FOptions.AttachPid) {
+            try {
+                ProcessList().Refresh();
+            } catch (const std::exception& e) {
+                Application().ShowErrorText(ExceptionText(e));
+                return false;
+            }
+            auto process = ProcessList().FindProcess(FOptions.AttachPid);
+            if (!process) {
+                Application().ShowErrorText(Format("No process with id %lu can be opened for debugging",
+                                                   static_cast<unsigned long>(FOptions.AttachPid)));
+                return false;
+            }
+            FThread = std::make_unique<TAttachThread>(process);
+        } else {
+            FThread = std::make_unique<TRunThread>(JoinCommandLine(FOptions.Program));
+        }
+        FThread->TraceMask = FOptions.TraceMask;
+        FThread->Start();
+        return true;
+    }
+
+    void OpenOutput()
+    {
+        if (FOptions.Output.empty()) {
+            _setmode(_fileno(stdout), _O_BINARY);
+            FOut = stdout;
+            return;
+        }
+        FOut = std::fopen(FOptions.Output.c_str(), "wb");
+        if (!FOut)
+            throw std::runtime_error("Unable to write to " + FOptions.Output);
+    }
+
+    void CloseOutput()
+    {
+        if (FOut && FOut != stdout)
+            std::fclose(FOut);
+        else if (FOut)
+            std::fflush(FOut);
+        FOut = nullptr;
+    }
+
+    void Write(const std::string& text)
+    {
+        std::fwrite(text.data(), 1, text.size(), FOut);
+        std::fflush(FOut);
+    }
+
+    void AddRow(const TListRow& row)
+    {
+        if (FOptions.Format == "html")
+            FHtml += HtmlRowLine(row);
+        else
+            Write(TextRowLine(row, FOptions.Format == "csv" ? ',' : '\t'));
+    }
+
+    void CreateMessageWindow()
+    {
+        WNDCLASSA cls{};
+        cls.lpfnWndProc = WindowProc;
+        cls.hInstance = GetModuleHandleA(nullptr);
+        cls.lpszClassName = "VelloranTraceSink";
+        RegisterClassA(&cls);
+        FWindow = CreateWindowExA(0, cls.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
+        if (!FWindow)
+            RaiseLastOSError();
+    }
+
+    LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        switch (msg) {
+        case WM_TRACE_RECORD: {
+            std::unique_ptr<TBreakpointData> record(reinterpret_cast<TBreakpointData*>(lParam));
+            AddRow(TraceRecordRow(*record));
+            return 0;
+        }
+        case WM_DEBUG_STARTED:
+            AddRow(TListRow{"Start", {}});
+            return 0;
+        case WM_DEBUG_FINISHED:
+            FThread.reset();
+            AddRow(TListRow{"Finish", {}});
+            FFinished = true;
+            return 0;
+        case WM_SYNCHRONIZE:
+            Application().CheckSynchronize();
+            return 0;
+        case WM_STOP_REQUEST:
+            if (FThread)
+                FThread->Terminate();
+            return 0;
+        }
+        return DefWindowProcA(FWindow, msg, wParam, lParam);
+    }
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        if (CaptureInstance && CaptureInstance->FWindow == window)
+            return CaptureInstance->Handle(msg, wParam, lParam);
+        return DefWindowProcA(window, msg, wParam, lParam);
+    }
+
+    static BOOL WINAPI CtrlHandler(DWORD type)
+    {
+        if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
+            return FALSE;
+        if (CaptureInstance)
+            PostMessageA(CaptureInstance->FWindow, WM_STOP_REQUEST, 0, 0);
+        return TRUE;
+    }
+
+    static inline TCapture* CaptureInstance = nullptr;
+
+    const TOptions& FOptions;
+    HWND FWindow = nullptr;
+    FILE* FOut = nullptr;
+    std::unique_ptr<TDebugThread> FThread;
+    std::string FHtml;
+    bool FFinished = false;
+    bool FErrorShown = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TOptions options;
+    try {
+        options = ParseOptions(argc, argv);
+    } catch (const TUsageError& e) {
+        std::fprintf(stderr, "velloran-trace: %s\n%s", e.what(), Usage);
+        return 2;
+    }
+    try {
+        TCapture capture(options);
+        return capture.Run();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", ExceptionText(e).c_str());
+        return 1;
+    }
+}

@@ -1,0 +1,762 @@
+#include "DebugCore.h"
+
+#include "Application.h"
+#include "Errors.h"
+#include "Handles.h"
+#include "OCIBreaks.h"
+#include "Utils.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr const char* Unit = "DebugCore";
+constexpr DWORD TrapFlag = 0x100;
+constexpr DWORD PollInterval = 100;
+
+// The tracer's own copy of the traced program's OCI.DLL, loaded only to learn the
+// offsets of its exports. One per program: sessions never overlap.
+HMODULE LocalOCIModule = nullptr;
+
+CONTEXT ReadContext(HANDLE thread, DWORD flags)
+{
+    CONTEXT context;
+    std::memset(&context, 0, sizeof(context));
+    context.ContextFlags = flags;
+    if (!GetThreadContext(thread, &context))
+        RaiseLastOSError();
+    return context;
+}
+
+void WriteContext(HANDLE thread, const CONTEXT& context)
+{
+    if (!SetThreadContext(thread, &context))
+        RaiseLastOSError();
+}
+
+DWORD* RegisterByIndex(CONTEXT& context, int index)
+{
+    switch (index) {
+    case 0: return &context.Eax;
+    case 1: return &context.Ecx;
+    case 2: return &context.Edx;
+    case 3: return &context.Ebx;
+    case 4: return &context.Esp;
+    case 5: return &context.Ebp;
+    case 6: return &context.Esi;
+    default: return &context.Edi;
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// TSafeThread
+
+TSafeThread::TSafeThread()
+{
+    FHandle = CreateThread(nullptr, 0, ThreadProc, this, CREATE_SUSPENDED, nullptr);
+    if (!FHandle)
+        RaiseLastOSError();
+}
+
+TSafeThread::~TSafeThread()
+{
+    EndThread();
+    CloseHandleAndZero(FHandle);
+}
+
+DWORD WINAPI TSafeThread::ThreadProc(void* self)
+{
+    auto* thread = static_cast<TSafeThread*>(self);
+    if (!thread->FSkipExecute.load())
+        thread->Execute();
+    return 0;
+}
+
+void TSafeThread::Resume()
+{
+    FResumed = true;
+    ResumeThread(FHandle);
+}
+
+void TSafeThread::EndThread()
+{
+    if (!FHandle)
+        return;
+    Terminate();
+    if (!FResumed) {
+        FSkipExecute.store(true);
+        Resume();
+    }
+    WaitFor();
+}
+
+bool TSafeThread::Finished() const { return WaitForSingleObject(FHandle, 0) == WAIT_OBJECT_0; }
+
+void TSafeThread::WaitFor()
+{
+    bool onMainThread = GetCurrentThreadId() == Application().MainThreadId();
+    if (!onMainThread) {
+        WaitForSingleObject(FHandle, INFINITE);
+        return;
+    }
+    HANDLE handles[2] = {FHandle, Application().SyncEvent()};
+    while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
+        Application().CheckSynchronize();
+}
+
+void TSafeThread::Execute()
+{
+    try {
+        SafeExecute();
+    } catch (...) {
+        Error = std::current_exception();
+        ShowError();
+        Error = nullptr;
+    }
+}
+
+void TSafeThread::ShowError()
+{
+    std::exception_ptr error = Error;
+    try {
+        Application().Synchronize([error] { Application().ShowException(error); });
+    } catch (...) {
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TDebugThread
+
+TDebugThread::TDebugThread(std::shared_ptr<TProcessInfo> process)
+    : Process(std::move(process)), Breakpoints(std::make_unique<TBreakpoints>()),
+      Threads(std::make_unique<TThreadInfos>()), StartedEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
+{
+    if (!StartedEvent)
+        RaiseLastOSError();
+}
+
+TDebugThread::~TDebugThread()
+{
+    // The thread must be gone before the lists it works on.
+    EndThread();
+    Breakpoints.reset();
+    Threads.reset();
+    CloseHandleAndZero(StartedEvent);
+}
+
+void TDebugThread::Start()
+{
+    Resume();
+    WaitForSingleObject(StartedEvent, INFINITE);
+}
+
+void TDebugThread::StartFailed(std::exception_ptr error)
+{
+    SetEvent(StartedEvent);
+    Error = error;
+    ShowError();
+    Error = nullptr;
+    PostFinished();
+}
+
+void TDebugThread::PostFinished() { PostMessageA(Application().MainWindow(), WM_DEBUG_FINISHED, 0, 0); }
+
+std::string TDebugThread::ModuleFileName(DWORD base, HANDLE fileHandle)
+{
+    VASSERT(Process, Unit);
+    VASSERT(base != 0, Unit);
+    using TGetName = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+    static TGetName getName = [] {
+        HMODULE psapi = LoadLibraryA("PSAPI.dll");
+        return psapi ? reinterpret_cast<TGetName>(reinterpret_cast<void*>(GetProcAddress(psapi, "GetModuleFileNameExA")))
+                     : nullptr;
+    }();
+    char buffer[MAX_PATH + 1] = {};
+    if (getName && getName(Process->Handle, reinterpret_cast<HMODULE>(static_cast<uintptr_t>(base)), buffer, MAX_PATH))
+        return buffer;
+    // The system cannot name a module while the loader maps it (always under Wine, and on
+    // Windows for modules loaded while the process starts); the file handle of the load
+    // event can.
+    if (!fileHandle)
+        return "";
+    char path[1024] = {};
+    DWORD n = GetFinalPathNameByHandleA(fileHandle, path, sizeof(path) - 1, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= sizeof(path))
+        return "";
+    std::string name(path, n);
+    if (name.rfind("\\\\?\\UNC\\", 0) == 0)
+        return "\\\\" + name.substr(8);
+    if (name.rfind("\\\\?\\", 0) == 0)
+        return name.substr(4);
+    return name;
+}
+
+void TDebugThread::SafeExecute()
+{
+    SetEvent(StartedEvent);
+    try {
+        VASSERT(Process, Unit);
+        OCISessionStart();
+        DEBUG_EVENT& event = FEvent;
+        while (!Terminated()) {
+            if (!WaitForDebugEvent(&event, PollInterval))
+                continue;
+            FEventInHand = true;
+            DWORD status = DBG_EXCEPTION_NOT_HANDLED;
+            switch (event.dwDebugEventCode) {
+            case EXCEPTION_DEBUG_EVENT: status = OnException(event); break;
+            case CREATE_THREAD_DEBUG_EVENT: status = OnCreateThread(event); break;
+            case CREATE_PROCESS_DEBUG_EVENT: status = OnCreateProcess(event); break;
+            case EXIT_THREAD_DEBUG_EVENT: status = OnExitThread(event); break;
+            case EXIT_PROCESS_DEBUG_EVENT: status = OnExitProcess(event); break;
+            case LOAD_DLL_DEBUG_EVENT: status = OnLoadDll(event); break;
+            case UNLOAD_DLL_DEBUG_EVENT: status = OnUnloadDll(event); break;
+            default: break;
+            }
+            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+            FEventInHand = false;
+        }
+    } catch (...) {
+        Error = std::current_exception();
+        ShowError();
+        Error = nullptr;
+    }
+    EndSteps();
+}
+
+void TDebugThread::EndSteps()
+{
+    auto step = [this](auto&& body) {
+        try {
+            body();
+        } catch (...) {
+            Error = std::current_exception();
+            ShowError();
+            Error = nullptr;
+        }
+    };
+    step([this] { ReleaseProcess(); });
+    step([this] { ClearBreakpoints(); });
+    step([this] {
+        if (Process)
+            Process->Clear();
+    });
+    CloseHandleAndZero(FImageFile);
+    step([this] { OCISessionEnd(); });
+    PostFinished();
+}
+
+// ---------------------------------------------------------------------------
+// Events
+
+DWORD TDebugThread::OnException(const DEBUG_EVENT& event)
+{
+    const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+    switch (record.ExceptionCode) {
+    case EXCEPTION_BREAKPOINT:
+        return OnBreakpoint(static_cast<DWORD>(reinterpret_cast<uintptr_t>(record.ExceptionAddress)), event.dwThreadId);
+    case EXCEPTION_SINGLE_STEP:
+        return OnSingleStep(event.dwThreadId);
+    default:
+        // The program's own exception: let its handlers run. A thread stepping over a
+        // patch must not keep the others frozen while they do.
+        ThawThreads();
+        return DBG_EXCEPTION_NOT_HANDLED;
+    }
+}
+
+DWORD TDebugThread::OnCreateThread(const DEBUG_EVENT& event)
+{
+    if (event.u.CreateThread.hThread)
+        Threads->AddThread(event.dwThreadId, event.u.CreateThread.hThread);
+    return DBG_EXCEPTION_NOT_HANDLED;
+}
+
+DWORD TDebugThread::OnCreateProcess(const DEBUG_EVENT& event)
+{
+    // The process and thread handles of the event are closed by the system; the image
+    // file handle is ours to close.
+    const CREATE_PROCESS_DEBUG_INFO& info = event.u.CreateProcessInfo;
+    if (info.hThread)
+        Threads->AddThread(event.dwThreadId, info.hThread);
+    PostMessageA(Application().MainWindow(), WM_DEBUG_STARTED, 0, 0);
+    CloseHandleAndZero(FImageFile);
+    FImageFile = info.hFile;
+    return DBG_EXCEPTION_NOT_HANDLED;
+}
+
+DWORD TDebugThread::OnExitThread(const DEBUG_EVENT& event)
+{
+    // A thread the list never held (its creation event carried no handle) ends quietly.
+    if (Threads->IndexOfThread(event.dwThreadId) == -1)
+        return DBG_EXCEPTION_NOT_HANDLED;
+    // Calls of a thread that has gone can never return.
+    std::vector<TBreakpoint*> orphans;
+    for (const auto& bp : *Breakpoints) {
+        auto* ret = dynamic_cast<TReturnBreakpoint*>(bp.get());
+        if (ret && ret->ThreadId == event.dwThreadId)
+            orphans.push_back(ret);
+    }
+    for (TBreakpoint* bp : orphans)
+        RemoveBreakpoint(bp);
+    Threads->RemoveThread(event.dwThreadId);
+    return DBG_EXCEPTION_NOT_HANDLED;
+}
+
+DWORD TDebugThread::OnExitProcess(const DEBUG_EVENT& event)
+{
+    if (Process && event.dwProcessId == Process->ProcessId)
+        Terminate();
+    return DBG_EXCEPTION_NOT_HANDLED;
+}
+
+DWORD TDebugThread::OnLoadDll(const DEBUG_EVENT& event)
+{
+    const LOAD_DLL_DEBUG_INFO& info = event.u.LoadDll;
+    TUniqueHandle file(info.hFile);
+    DWORD base = static_cast<DWORD>(reinterpret_cast<uintptr_t>(info.lpBaseOfDll));
+    std::string name = ModuleFileName(base, info.hFile);
+    OCIModuleLoad(base, name);
+    Process->AddModule(base, file.get(), name);
+    file.release();
+    return DBG_EXCEPTION_NOT_HANDLED;
+}
+
+DWORD TDebugThread::OnUnloadDll(const DEBUG_EVENT& event)
+{
+    DWORD base = static_cast<DWORD>(reinterpret_cast<uintptr_t>(event.u.UnloadDll.lpBaseOfDll));
+    int index = Process->IndexOfModule(base);
+    std::string name = index != -1 ? Process->Items(index)->FileName : std::string();
+    if (name.empty())
+        name = ModuleFileName(base);
+    OCIModuleUnload(name);
+    if (index != -1)
+        Process->Delete(index);
+    return DBG_EXCEPTION_NOT_HANDLED;
+}
+
+// ---------------------------------------------------------------------------
+// Breakpoints and single steps
+
+DWORD TDebugThread::OnBreakpoint(DWORD address, DWORD threadId)
+{
+    TBreakpoint* bp = Breakpoints->Find(address);
+    if (!bp) {
+        // Not ours now. If the byte there is no int3 any more, it was one of ours that has
+        // been taken away since this thread ran into it: the thread must run the restored
+        // instruction. Otherwise it is the system's or the program's own int3, passed over.
+        BYTE byte = 0xCC;
+        try {
+            Process->ReadMemory(address, &byte, 1);
+        } catch (const EOSError&) {
+        }
+        if (byte != 0xCC) {
+            TThreadInfo* thread = Threads->ThreadById(threadId);
+            CONTEXT context = ReadContext(thread->Handle, CONTEXT_CONTROL);
+            context.Eip = address;
+            WriteContext(thread->Handle, context);
+        }
+        return DBG_CONTINUE;
+    }
+    TThreadInfo* thread = Threads->ThreadById(threadId);
+    CONTEXT context = ReadContext(thread->Handle, CONTEXT_FULL);
+    context.Eip = address;
+    if (dynamic_cast<TReturnBreakpoint*>(bp))
+        ReturnFromCall(address, thread, context);
+    else
+        EnterCall(bp, thread, context);
+    WriteContext(thread->Handle, context);
+    return DBG_CONTINUE;
+}
+
+void TDebugThread::EnterCall(TBreakpoint* bp, TThreadInfo* thread, CONTEXT& context)
+{
+    TCallFrame frame(*Process, context.Esp);
+    bp->Hit(context, frame);
+    // Only a traced action needs its return: an untraced prepare has already done its
+    // work (the registry) and a handle free makes no record.
+    auto* notify = dynamic_cast<TOCINotifyBreakpoint*>(bp);
+    if (notify && notify->Enabled) {
+        DWORD returnAddress = frame.Word(0);
+        auto* ret = Breakpoints->AddBreakpoint<TReturnBreakpoint>(Process.get(), returnAddress);
+        ret->Owner = bp;
+        ret->ThreadId = thread->ThreadId;
+        ret->EntryEsp = context.Esp;
+        ret->Data = std::move(notify->Data);
+        ret->Arm();
+    } else if (notify) {
+        notify->Data.reset();
+    }
+    if (!EmulateFirstInstruction(bp, context))
+        StepOver(bp->Address, thread, context, true);
+}
+
+void TDebugThread::ReturnFromCall(DWORD address, TThreadInfo* thread, CONTEXT& context)
+{
+    TReturnBreakpoint* ret = Breakpoints->FindReturn(address, thread->ThreadId, context.Esp);
+    if (ret) {
+        // Calls of this thread deeper in the stack have been unwound and never return.
+        std::vector<TBreakpoint*> abandoned;
+        for (const auto& bp : *Breakpoints) {
+            auto* other = dynamic_cast<TReturnBreakpoint*>(bp.get());
+            if (other && other != ret && other->Address == address && other->ThreadId == thread->ThreadId &&
+                other->EntryEsp < ret->EntryEsp)
+                abandoned.push_back(other);
+        }
+        for (TBreakpoint* bp : abandoned)
+            RemoveBreakpoint(bp);
+
+        auto* owner = dynamic_cast<TOCINotifyBreakpoint*>(ret->Owner);
+        if (owner && ret->Data) {
+            ret->Data->Time = TimeStampDays() - ret->Data->Time;
+            ret->Data->Result = static_cast<int32_t>(context.Eax);
+            owner->PostRecord(ret->Data);
+        }
+        RemoveBreakpoint(ret);
+    }
+    // Other calls still return here: step this thread over the patch. Only threads with a
+    // call in flight here could slip past it meanwhile.
+    if (Breakpoints->IsWritten(address)) {
+        bool othersInFlight = false;
+        for (const auto& bp : *Breakpoints) {
+            auto* other = dynamic_cast<TReturnBreakpoint*>(bp.get());
+            if (other && other->Address == address && other->ThreadId != thread->ThreadId)
+                othersInFlight = true;
+        }
+        StepOver(address, thread, context, othersInFlight);
+    }
+}
+
+// Runs the original instruction at address on this thread with the patch lifted: the
+// trap flag brings the thread back after one instruction to put the patch back.
+void TDebugThread::StepOver(DWORD address, TThreadInfo* thread, CONTEXT& context, bool freezeOthers)
+{
+    Breakpoints->SuspendPatch(address);
+    thread->PendingAddress = address;
+    context.EFlags |= TrapFlag;
+    if (freezeOthers)
+        FreezeOtherThreads(thread->ThreadId);
+}
+
+// The first instruction of an entry point, when it is one that moves no flags and
+// touches at most the stack, is carried out here: the thread then goes on behind it and
+// the breakpoint stays armed, so that no other thread can pass unseen meanwhile.
+bool TDebugThread::EmulateFirstInstruction(TBreakpoint* bp, CONTEXT& context)
+{
+    auto it = std::find_if(FPrologues.begin(), FPrologues.end(),
+                           [bp](const TPrologue& p) { return p.Address == bp->Address; });
+    if (it == FPrologues.end())
+        return false;
+    const BYTE* code = it->Bytes;
+    if (code[0] >= 0x50 && code[0] <= 0x57 && code[0] != 0x54) {
+        // push r32. A push that would reach into the next page of the stack is left to the
+        // processor, which lets the system grow the stack.
+        if ((context.Esp & 0xFFF) < 4)
+            return false;
+        DWORD value = *RegisterByIndex(context, code[0] - 0x50);
+        try {
+            Process->WriteMemory(context.Esp - 4, &value, 4);
+        } catch (const EOSError&) {
+            return false;
+        }
+        context.Esp -= 4;
+        context.Eip = bp->Address + 1;
+        return true;
+    }
+    if (code[0] == 0x8B && code[1] == 0xFF) { // mov edi, edi
+        context.Eip = bp->Address + 2;
+        return true;
+    }
+    if ((code[0] == 0x8B && code[1] == 0xEC) || (code[0] == 0x89 && code[1] == 0xE5)) { // mov ebp, esp
+        context.Ebp = context.Esp;
+        context.Eip = bp->Address + 2;
+        return true;
+    }
+    return false;
+}
+
+DWORD TDebugThread::OnSingleStep(DWORD threadId)
+{
+    TThreadInfo* thread = Threads->ThreadById(threadId);
+    if (!thread->PendingAddress)
+        return DBG_CONTINUE;
+    DWORD address = thread->PendingAddress;
+    thread->PendingAddress = 0;
+    ThawThreads();
+    Breakpoints->ResumePatch(address);
+    CONTEXT context = ReadContext(thread->Handle, CONTEXT_CONTROL | CONTEXT_INTEGER);
+    context.EFlags &= ~TrapFlag;
+    WriteContext(thread->Handle, context);
+    return DBG_CONTINUE;
+}
+
+void TDebugThread::FreezeOtherThreads(DWORD threadId)
+{
+    for (const auto& thread : *Threads)
+        if (thread->ThreadId != threadId && SuspendThread(thread->Handle) != static_cast<DWORD>(-1))
+            FFrozen.push_back(thread->Handle);
+}
+
+void TDebugThread::ThawThreads()
+{
+    for (HANDLE handle : FFrozen)
+        ResumeThread(handle);
+    FFrozen.clear();
+}
+
+// A thread stepping over a patch that goes away keeps its PendingAddress: its single
+// step still has to clear the trap flag, and putting back a patch that is gone does nothing.
+void TDebugThread::RemoveBreakpoint(TBreakpoint* bp) { Breakpoints->Remove(bp); }
+
+void TDebugThread::ClearBreakpoints()
+{
+    FPrologues.clear();
+    Breakpoints->ClearAll();
+}
+
+// ---------------------------------------------------------------------------
+// Leaving the process
+
+void TDebugThread::ReleaseProcess()
+{
+    ThawThreads();
+    if (!Process || !Process->IsRunning())
+        return;
+
+    // Lift every patch first; remember where they stood.
+    std::vector<DWORD> lifted;
+    for (const auto& bp : *Breakpoints)
+        lifted.push_back(bp->Address);
+    std::vector<DWORD> stepping;
+    for (const auto& thread : *Threads)
+        if (thread->PendingAddress)
+            stepping.push_back(thread->ThreadId);
+    std::exception_ptr firstError;
+    try {
+        ClearBreakpoints();
+    } catch (...) {
+        firstError = std::current_exception();
+    }
+    auto wasOurs = [&lifted](DWORD address) { return std::count(lifted.begin(), lifted.end(), address) != 0; };
+
+    // Continues one event so that the thread runs on as if the tracer had never been there.
+    auto settle = [&](const DEBUG_EVENT& event) -> DWORD {
+        HANDLE thread = nullptr;
+        int index = Threads->IndexOfThread(event.dwThreadId);
+        if (index != -1)
+            thread = Threads->Items(index)->Handle;
+        switch (event.dwDebugEventCode) {
+        case EXCEPTION_DEBUG_EVENT: {
+            const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+            DWORD address = static_cast<DWORD>(reinterpret_cast<uintptr_t>(record.ExceptionAddress));
+            if (record.ExceptionCode == EXCEPTION_BREAKPOINT) {
+                if (wasOurs(address) && thread) {
+                    CONTEXT context = ReadContext(thread, CONTEXT_CONTROL);
+                    context.Eip = address;
+                    WriteContext(thread, context);
+                }
+                return DBG_CONTINUE;
+            }
+            if (record.ExceptionCode == EXCEPTION_SINGLE_STEP) {
+                auto at = std::find(stepping.begin(), stepping.end(), event.dwThreadId);
+                if (at != stepping.end() && thread) {
+                    stepping.erase(at);
+                    CONTEXT context = ReadContext(thread, CONTEXT_CONTROL);
+                    context.EFlags &= ~TrapFlag;
+                    WriteContext(thread, context);
+                }
+                return DBG_CONTINUE;
+            }
+            return DBG_EXCEPTION_NOT_HANDLED;
+        }
+        case CREATE_THREAD_DEBUG_EVENT:
+            if (event.u.CreateThread.hThread && Threads->IndexOfThread(event.dwThreadId) == -1)
+                Threads->AddThread(event.dwThreadId, event.u.CreateThread.hThread);
+            return DBG_CONTINUE;
+        case EXIT_THREAD_DEBUG_EVENT:
+            if (index != -1)
+                Threads->RemoveThread(event.dwThreadId);
+            stepping.erase(std::remove(stepping.begin(), stepping.end(), event.dwThreadId), stepping.end());
+            return DBG_CONTINUE;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (event.u.LoadDll.hFile)
+                CloseHandle(event.u.LoadDll.hFile);
+            return DBG_CONTINUE;
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (event.u.CreateProcessInfo.hFile)
+                CloseHandle(event.u.CreateProcessInfo.hFile);
+            return DBG_CONTINUE;
+        default:
+            return DBG_CONTINUE;
+        }
+    };
+
+    bool processEnded = false;
+    auto handle = [&](DEBUG_EVENT& event) {
+        DWORD status = DBG_CONTINUE;
+        try {
+            status = settle(event);
+        } catch (...) {
+            if (!firstError)
+                firstError = std::current_exception();
+        }
+        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
+            processEnded = true;
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    };
+
+    if (FEventInHand) {
+        FEventInHand = false;
+        handle(FEvent);
+    }
+    // Threads still stepping report within an instruction; then the queue falls quiet.
+    DWORD deadline = GetTickCount() + 3000;
+    DEBUG_EVENT event;
+    while (!processEnded && static_cast<LONG>(deadline - GetTickCount()) > 0) {
+        if (!WaitForDebugEvent(&event, stepping.empty() ? 0 : 50)) {
+            if (stepping.empty())
+                break;
+            continue;
+        }
+        handle(event);
+    }
+    if (firstError)
+        std::rethrow_exception(firstError);
+}
+
+// ---------------------------------------------------------------------------
+// OCI steps
+
+bool IsOCIModuleName(const std::string& fullName)
+{
+    size_t at = fullName.find_last_of("\\:");
+    std::string name = at == std::string::npos ? fullName : fullName.substr(at + 1);
+    for (char& c : name)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return name == "OCI.DLL";
+}
+
+DWORD OCIEntryOffset(const char* name)
+{
+    VASSERT(LocalOCIModule, Unit);
+    FARPROC address = GetProcAddress(LocalOCIModule, name);
+    if (!address)
+        RaiseLastOSError();
+    uintptr_t entry = reinterpret_cast<uintptr_t>(address);
+    uintptr_t base = reinterpret_cast<uintptr_t>(LocalOCIModule);
+    VASSERT(entry > base, Unit);
+    return static_cast<DWORD>(entry - base);
+}
+
+void TDebugThread::OCISessionStart() { Statements().Clear(); }
+
+void TDebugThread::OCIModuleLoad(DWORD base, const std::string& fileName)
+{
+    if (!IsOCIModuleName(fileName))
+        return;
+    VASSERT(!LocalOCIModule, Unit);
+    // Mapped without running its initialisation or loading what it imports: only the
+    // export table is wanted, and the tracer must not depend on the client's set-up.
+    LocalOCIModule = LoadLibraryExA(fileName.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    if (!LocalOCIModule)
+        RaiseLastOSError();
+    PlantOCIBreakpoints(base);
+}
+
+void TDebugThread::OCIModuleUnload(const std::string& fileName)
+{
+    if (IsOCIModuleName(fileName))
+        ClearBreakpoints();
+}
+
+void TDebugThread::OCISessionEnd()
+{
+    if (LocalOCIModule) {
+        FreeLibrary(LocalOCIModule);
+        LocalOCIModule = nullptr;
+    }
+}
+
+void TDebugThread::PlantOCIBreakpoints(DWORD base)
+{
+    auto plant = [&](auto* typeTag, const char* name) {
+        using T = std::remove_pointer_t<decltype(typeTag)>;
+        DWORD address = base + OCIEntryOffset(name);
+        T* bp = Breakpoints->AddBreakpoint<T>(Process.get(), address);
+        TPrologue prologue{address, {0, 0}};
+        try {
+            Process->ReadMemory(address, prologue.Bytes, sizeof(prologue.Bytes));
+            FPrologues.push_back(prologue);
+        } catch (const EOSError&) {
+            // Unknown first instruction: calls are stepped over instead.
+        }
+        return bp;
+    };
+    plant(static_cast<TOCIStmtPrepareBreakpoint*>(nullptr), "OCIStmtPrepare")->SetEnabled(TraceMask & TraceMaskPrepare);
+    plant(static_cast<TOCIStmtExecuteBreakpoint*>(nullptr), "OCIStmtExecute")->SetEnabled(TraceMask & TraceMaskExecute);
+    plant(static_cast<TOCIStmtFetchBreakpoint*>(nullptr), "OCIStmtFetch")->SetEnabled(TraceMask & TraceMaskFetch);
+    plant(static_cast<TOCIHandleFreeBreakpoint*>(nullptr), "OCIHandleFree")->Arm();
+}
+
+// ---------------------------------------------------------------------------
+// TRunThread, TAttachThread
+
+TRunThread::TRunThread(std::string commandLine) : TDebugThread(nullptr), CommandLine(std::move(commandLine)) {}
+
+void TRunThread::SafeExecute()
+{
+    try {
+        STARTUPINFOA startup;
+        std::memset(&startup, 0, sizeof(startup));
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION info;
+        std::string commandLine = CommandLine;
+        if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                            DEBUG_PROCESS | DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &startup, &info))
+            RaiseLastOSError();
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+        ProcessList().Refresh();
+        Process = ProcessList().FindProcess(info.dwProcessId);
+    } catch (...) {
+        StartFailed(std::current_exception());
+        return;
+    }
+    TDebugThread::SafeExecute();
+}
+
+TAttachThread::TAttachThread(std::shared_ptr<TProcessInfo> process) : TDebugThread(std::move(process)) {}
+
+void TAttachThread::SafeExecute()
+{
+    try {
+        VASSERT(Process, "DebugCore");
+        if (!DebugActiveProcess(Process->ProcessId))
+            RaiseLastOSError();
+    } catch (...) {
+        StartFailed(std::current_exception());
+        return;
+    }
+    TDebugThread::SafeExecute();
+    Detach();
+}
+
+void TAttachThread::Detach()
+{
+    HMODULE kernel = LoadLibraryA("kernel32.dll");
+    if (!kernel)
+        return;
+    using TKillOnExit = BOOL(WINAPI*)(BOOL);
+    using TStop = BOOL(WINAPI*)(DWORD);
+    auto killOnExit = reinterpret_cast<TKillOnExit>(reinterpret_cast<void*>(GetProcAddress(kernel, "DebugSetProcessKillOnExit")));
+    auto stop = reinterpret_cast<TStop>(reinterpret_cast<void*>(GetProcAddress(kernel, "DebugActiveProcessStop")));
+    if (killOnExit)
+        killOnExit(FALSE);
+    if (stop)
+        stop(Process->ProcessId);
+    FreeLibrary(kernel);
+}
