@@ -308,8 +308,10 @@ DWORD TDebugThread::OnExitThread(const DEBUG_EVENT& event)
 
 DWORD TDebugThread::OnExitProcess(const DEBUG_EVENT& event)
 {
-    if (Process && event.dwProcessId == Process->ProcessId)
+    if (Process && event.dwProcessId == Process->ProcessId) {
+        ExitCode = event.u.ExitProcess.dwExitCode;
         Terminate();
+    }
     return DBG_EXCEPTION_NOT_HANDLED;
 }
 
@@ -446,6 +448,8 @@ void TDebugThread::StepOver(DWORD address, TThreadInfo* thread, CONTEXT& context
 // the breakpoint stays armed, so that no other thread can pass unseen meanwhile.
 bool TDebugThread::EmulateFirstInstruction(TBreakpoint* bp, CONTEXT& context)
 {
+    if (!EmulatePrologues)
+        return false;
     auto it = std::find_if(FPrologues.begin(), FPrologues.end(),
                            [bp](const TPrologue& p) { return p.Address == bp->Address; });
     if (it == FPrologues.end())

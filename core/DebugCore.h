@@ -75,6 +75,12 @@ public:
     std::unique_ptr<TThreadInfos> Threads;
     HANDLE StartedEvent = nullptr;
     BYTE TraceMask = 0;
+    // The traced process's exit code, once its exit event has been seen.
+    DWORD ExitCode = STILL_ACTIVE;
+    // Simple first instructions of entry points are carried out by the tracer instead of
+    // being single-stepped (see EmulateFirstInstruction); tests turn it off to exercise
+    // the stepping path that other entry points take.
+    bool EmulatePrologues = true;
 
 protected:
     // The debug loop.
