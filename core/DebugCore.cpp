@@ -334,7 +334,7 @@ DWORD TDebugThread::OnUnloadDll(const DEBUG_EVENT& event)
     std::string name = index != -1 ? Process->Items(index)->FileName : std::string();
     if (name.empty())
         name = ModuleFileName(base);
-    OCIModuleUnload(name);
+    OCIModuleUnload(base, name);
     if (index != -1)
         Process->Delete(index);
     return DBG_EXCEPTION_NOT_HANDLED;
@@ -668,13 +668,23 @@ void TDebugThread::OCIModuleLoad(DWORD base, const std::string& fileName)
     LocalOCIModule = LoadLibraryExA(fileName.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
     if (!LocalOCIModule)
         RaiseLastOSError();
+    const BYTE* image = reinterpret_cast<const BYTE*>(LocalOCIModule);
+    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image + dos->e_lfanew);
+    FOCIBase = base;
+    FOCISize = nt->OptionalHeader.SizeOfImage;
     PlantOCIBreakpoints(base);
 }
 
-void TDebugThread::OCIModuleUnload(const std::string& fileName)
+void TDebugThread::OCIModuleUnload(DWORD base, const std::string& fileName)
 {
-    if (IsOCIModuleName(fileName))
-        ClearBreakpoints();
+    if (!IsOCIModuleName(fileName))
+        return;
+    // The unload is reported once the module is unmapped: the entry breakpoints went with
+    // it and cannot be written back. Return breakpoints in the callers' code are restored.
+    if (base == FOCIBase)
+        Breakpoints->AbandonRange(FOCIBase, FOCISize);
+    ClearBreakpoints();
 }
 
 void TDebugThread::OCISessionEnd()

@@ -91,7 +91,7 @@ protected:
     // OCI steps run at fixed points of the loop.
     void OCISessionStart();
     void OCIModuleLoad(DWORD base, const std::string& fileName);
-    void OCIModuleUnload(const std::string& fileName);
+    void OCIModuleUnload(DWORD base, const std::string& fileName);
     void OCISessionEnd();
     void PlantOCIBreakpoints(DWORD base);
 
@@ -123,6 +123,9 @@ private:
     void PostFinished();
 
     HANDLE FImageFile = nullptr;
+    // Where the traced process's OCI.DLL lies, for its unload.
+    DWORD FOCIBase = 0;
+    DWORD FOCISize = 0;
     DEBUG_EVENT FEvent{};
     bool FEventInHand = false;
     std::vector<HANDLE> FFrozen;

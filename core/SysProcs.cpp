@@ -447,6 +447,15 @@ void TBreakpoints::ClearAll()
         std::rethrow_exception(firstError);
 }
 
+void TBreakpoints::AbandonRange(DWORD base, DWORD size)
+{
+    for (const auto& bp : FItems)
+        if (bp->Address - base < size)
+            bp->Armed = false;
+    for (auto it = FPatches.begin(); it != FPatches.end();)
+        it = it->first - base < size ? FPatches.erase(it) : std::next(it);
+}
+
 bool TBreakpoints::IsPatched(DWORD address) const { return FPatches.count(address) != 0; }
 
 bool TBreakpoints::IsWritten(DWORD address) const

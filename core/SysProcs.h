@@ -266,6 +266,9 @@ public:
     // Disarms every breakpoint, going on past a failed write, destroys them all, then
     // raises the first error.
     void ClearAll();
+    // Forgets the patches in [base, base + size) without writing: their module has been
+    // unmapped, and the bytes went with it.
+    void AbandonRange(DWORD base, DWORD size);
 
     // Patch table.
     bool IsPatched(DWORD address) const;

@@ -1,0 +1,171 @@
+// Debug sessions against real fixture programs: starting, ending, stopping, attaching
+// and passing on what is not the tracer's own.
+#include "SessionRunner.h"
+
+#include "CommandLine.h"
+#include "Errors.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using TEvents = std::vector<std::string>;
+
+bool ProcessEndsWithin(DWORD pid, DWORD ms)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process)
+        return true;  // already gone
+    bool ended = WaitForSingleObject(process, ms) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
+// A fixture started normally (not under the tracer), killed if the test leaves early.
+class TChildProcess {
+public:
+    explicit TChildProcess(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> all{BinDir() + "\\" + args[0]};
+        all.insert(all.end(), args.begin() + 1, args.end());
+        std::string line = JoinCommandLine(all);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &FInfo))
+            RaiseLastOSError();
+        CloseHandle(FInfo.hThread);
+    }
+    ~TChildProcess()
+    {
+        if (WaitForSingleObject(FInfo.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(FInfo.hProcess, 99);
+        CloseHandle(FInfo.hProcess);
+    }
+    DWORD Pid() const { return FInfo.dwProcessId; }
+    // The exit code, or STILL_ACTIVE if it did not end within ms.
+    DWORD WaitExit(DWORD ms)
+    {
+        WaitForSingleObject(FInfo.hProcess, ms);
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(FInfo.hProcess, &code);
+        return code;
+    }
+
+private:
+    PROCESS_INFORMATION FInfo{};
+};
+
+bool WaitForFile(const std::string& path, DWORD ms)
+{
+    DWORD until = GetTickCount() + ms;
+    while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (static_cast<LONG>(until - GetTickCount()) <= 0)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(Session, ProgramWithoutOCIGivesStartedThenFinishedAndNothingElse)
+{
+    TSessionRunner runner;
+    TSession s = runner.Run(RunFixture("nooci.exe"), TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch);
+    EXPECT_EQ(s.Events, (TEvents{"STARTED", "FINISHED"}));
+    EXPECT_TRUE(s.Errors.empty()) << s.Errors.front();
+    EXPECT_EQ(s.ExitCode, 0u);
+}
+
+TEST(Session, MissingExecutableShowsTheSystemErrorOnceAndFinishesWithoutStarting)
+{
+    TSessionRunner runner;
+    TSession s = runner.Run(RunFixture("no-such-program.exe"), TraceMaskExecute);
+    EXPECT_EQ(s.Events, (TEvents{"FINISHED"}));
+    ASSERT_EQ(s.Errors.size(), 1u);
+    EXPECT_EQ(s.Errors[0], EOSError(ERROR_FILE_NOT_FOUND).what());
+}
+
+TEST(Session, ExceptionsThatAreNotOursGoBackToTheProgram)
+{
+    struct {
+        const char* Mode;
+        DWORD ExitCode;
+    } cases[] = {
+        {"int3", 0},                                  // continued as handled: the program goes on
+        {"av-handled", 0},                            // its own handler recovers
+        {"av-unhandled", EXCEPTION_ACCESS_VIOLATION}, // nobody handles it: the program ends
+    };
+    for (const auto& c : cases) {
+        TSessionRunner runner;
+        TSession s = runner.Run(RunFixture("exceptions.exe", {c.Mode}), TraceMaskExecute, 30000);
+        EXPECT_EQ(s.Events, (TEvents{"STARTED", "FINISHED"})) << c.Mode;
+        EXPECT_TRUE(s.Errors.empty()) << c.Mode << ": " << (s.Errors.empty() ? "" : s.Errors[0]);
+        EXPECT_EQ(s.ExitCode, c.ExitCode) << c.Mode;
+    }
+}
+
+TEST(Session, StopInARunSessionEndsTheProgram)
+{
+    TSessionRunner runner;
+    runner.OnRecord = [](TSessionRunner& r, const TTraceRow&) { r.Thread()->Terminate(); };
+    TSession s = runner.Run(
+        RunFixture("ocirun.exe", {"-e", "load; alloc S; prepare S SELECT 1 FROM dual; execute S; sleep 60000"}),
+        TraceMaskExecute);
+    ASSERT_TRUE(s.Finished);
+    EXPECT_EQ(s.Events, (TEvents{"STARTED", "RECORD", "FINISHED"}));
+    EXPECT_TRUE(s.Errors.empty());
+    ASSERT_NE(s.ProcessId, 0u);
+    EXPECT_TRUE(ProcessEndsWithin(s.ProcessId, 10000)) << "the traced program must end with a run session";
+}
+
+// Attach to a running client, trace it, stop, and let it check itself: its code bytes
+// must be as before and it must go on working. Both entry-point paths are covered:
+// first instructions carried out by the tracer, and single steps over them.
+TEST(Session, StopInAnAttachSessionLeavesTheProgramRunningUnharmed)
+{
+    for (bool emulate : {true, false}) {
+        std::string ready = TempFile(emulate ? "ready1" : "ready2");
+        std::string stop = TempFile(emulate ? "stop1" : "stop2");
+        DeleteFileA(ready.c_str());
+        DeleteFileA(stop.c_str());
+        TChildProcess child({"attachee.exe", "-ready", ready, "-stop", stop, "-timeout", "60"});
+        ASSERT_TRUE(WaitForFile(ready, 20000)) << "the attachee did not come up";
+
+        ProcessList().Refresh();
+        auto record = ProcessList().FindProcess(child.Pid());
+        ASSERT_TRUE(record);
+        TSessionRunner runner;
+        int seen = 0;
+        runner.OnRecord = [&seen](TSessionRunner& r, const TTraceRow&) {
+            if (++seen == 40)
+                r.Thread()->Terminate();
+        };
+        auto thread = std::make_unique<TAttachThread>(record);
+        thread->EmulatePrologues = emulate;
+        TSession s = runner.Run(std::move(thread), TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch);
+        EXPECT_TRUE(s.Errors.empty()) << s.Errors.front();
+        ASSERT_GE(s.Records.size(), 40u);
+        EXPECT_EQ(s.Events.front(), "STARTED");
+        EXPECT_EQ(s.Events.back(), "FINISHED");
+
+        WriteFileBytes(stop, "stop");
+        EXPECT_EQ(child.WaitExit(20000), 0u) << "the attachee found its code or its results changed (emulate "
+                                             << emulate << ")";
+        DeleteFileA(ready.c_str());
+        DeleteFileA(stop.c_str());
+    }
+}
+
+TEST(Session, AttachToAProcessThatCannotBeDebuggedFailsBeforeStarting)
+{
+    // The tracer's own process cannot be its own debuggee.
+    ProcessList().Refresh();
+    auto self = ProcessList().FindProcess(GetCurrentProcessId());
+    ASSERT_TRUE(self);
+    TSessionRunner runner;
+    TSession s = runner.Run(std::make_unique<TAttachThread>(self), TraceMaskExecute, 20000);
+    EXPECT_EQ(s.Events, (TEvents{"FINISHED"}));
+    ASSERT_EQ(s.Errors.size(), 1u);
+    EXPECT_EQ(s.Errors[0].rfind("System Error.  Code: ", 0), 0u) << s.Errors[0];
+}
