@@ -302,6 +302,9 @@ DWORD TDebugThread::OnExitThread(const DEBUG_EVENT& event)
     }
     for (TBreakpoint* bp : orphans)
         RemoveBreakpoint(bp);
+    FFrozen.erase(std::remove_if(FFrozen.begin(), FFrozen.end(),
+                                 [&](const TFrozen& f) { return f.ThreadId == event.dwThreadId; }),
+                  FFrozen.end());
     Threads->RemoveThread(event.dwThreadId);
     return DBG_EXCEPTION_NOT_HANDLED;
 }
@@ -393,7 +396,7 @@ void TDebugThread::EnterCall(TBreakpoint* bp, TThreadInfo* thread, CONTEXT& cont
         notify->Data.reset();
     }
     if (!EmulateFirstInstruction(bp, context))
-        StepOver(bp->Address, thread, context, true);
+        StepOver(bp->Address, thread, context);
 }
 
 void TDebugThread::ReturnFromCall(DWORD address, TThreadInfo* thread, CONTEXT& context)
@@ -419,28 +422,21 @@ void TDebugThread::ReturnFromCall(DWORD address, TThreadInfo* thread, CONTEXT& c
         }
         RemoveBreakpoint(ret);
     }
-    // Other calls still return here: step this thread over the patch. Only threads with a
-    // call in flight here could slip past it meanwhile.
-    if (Breakpoints->IsWritten(address)) {
-        bool othersInFlight = false;
-        for (const auto& bp : *Breakpoints) {
-            auto* other = dynamic_cast<TReturnBreakpoint*>(bp.get());
-            if (other && other->Address == address && other->ThreadId != thread->ThreadId)
-                othersInFlight = true;
-        }
-        StepOver(address, thread, context, othersInFlight);
-    }
+    // Other calls still return here: step this thread over the patch.
+    if (Breakpoints->IsWritten(address))
+        StepOver(address, thread, context);
 }
 
 // Runs the original instruction at address on this thread with the patch lifted: the
 // trap flag brings the thread back after one instruction to put the patch back.
-void TDebugThread::StepOver(DWORD address, TThreadInfo* thread, CONTEXT& context, bool freezeOthers)
+void TDebugThread::StepOver(DWORD address, TThreadInfo* thread, CONTEXT& context)
 {
     Breakpoints->SuspendPatch(address);
     thread->PendingAddress = address;
     context.EFlags |= TrapFlag;
-    if (freezeOthers)
-        FreezeOtherThreads(thread->ThreadId);
+    // This thread's event may have been queued before another step froze it.
+    ThawThread(thread->ThreadId);
+    FreezeOtherThreads(thread->ThreadId);
 }
 
 // The first instruction of an entry point, when it is one that moves no flags and
@@ -489,7 +485,13 @@ DWORD TDebugThread::OnSingleStep(DWORD threadId)
         return DBG_CONTINUE;
     DWORD address = thread->PendingAddress;
     thread->PendingAddress = 0;
-    ThawThreads();
+    // Until the last step is done, a thread whose step is over waits with the others.
+    bool othersStepping = std::any_of(Threads->begin(), Threads->end(),
+                                      [](const auto& t) { return t->PendingAddress != 0; });
+    if (!othersStepping)
+        ThawThreads();
+    else if (SuspendThread(thread->Handle) != static_cast<DWORD>(-1))
+        FFrozen.push_back({thread->ThreadId, thread->Handle});
     Breakpoints->ResumePatch(address);
     CONTEXT context = ReadContext(thread->Handle, CONTEXT_CONTROL | CONTEXT_INTEGER);
     context.EFlags &= ~TrapFlag;
@@ -499,15 +501,29 @@ DWORD TDebugThread::OnSingleStep(DWORD threadId)
 
 void TDebugThread::FreezeOtherThreads(DWORD threadId)
 {
-    for (const auto& thread : *Threads)
-        if (thread->ThreadId != threadId && SuspendThread(thread->Handle) != static_cast<DWORD>(-1))
-            FFrozen.push_back(thread->Handle);
+    for (const auto& thread : *Threads) {
+        if (thread->ThreadId == threadId || thread->PendingAddress)
+            continue;
+        bool frozen = std::any_of(FFrozen.begin(), FFrozen.end(),
+                                  [&](const TFrozen& f) { return f.ThreadId == thread->ThreadId; });
+        if (!frozen && SuspendThread(thread->Handle) != static_cast<DWORD>(-1))
+            FFrozen.push_back({thread->ThreadId, thread->Handle});
+    }
+}
+
+void TDebugThread::ThawThread(DWORD threadId)
+{
+    auto it = std::find_if(FFrozen.begin(), FFrozen.end(), [&](const TFrozen& f) { return f.ThreadId == threadId; });
+    if (it == FFrozen.end())
+        return;
+    ResumeThread(it->Handle);
+    FFrozen.erase(it);
 }
 
 void TDebugThread::ThawThreads()
 {
-    for (HANDLE handle : FFrozen)
-        ResumeThread(handle);
+    for (const TFrozen& f : FFrozen)
+        ResumeThread(f.Handle);
     FFrozen.clear();
 }
 

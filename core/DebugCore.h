@@ -108,11 +108,12 @@ private:
 
     void EnterCall(TBreakpoint* bp, TThreadInfo* thread, CONTEXT& context);
     void ReturnFromCall(DWORD address, TThreadInfo* thread, CONTEXT& context);
-    void StepOver(DWORD address, TThreadInfo* thread, CONTEXT& context, bool freezeOthers);
+    void StepOver(DWORD address, TThreadInfo* thread, CONTEXT& context);
     bool EmulateFirstInstruction(TBreakpoint* bp, CONTEXT& context);
     void RemoveBreakpoint(TBreakpoint* bp);
     void ClearBreakpoints();
     void FreezeOtherThreads(DWORD threadId);
+    void ThawThread(DWORD threadId);
     void ThawThreads();
 
     // Leaving a live process: every patch lifted, the event in hand continued soundly,
@@ -128,7 +129,13 @@ private:
     DWORD FOCISize = 0;
     DEBUG_EVENT FEvent{};
     bool FEventInHand = false;
-    std::vector<HANDLE> FFrozen;
+    // While a patch is lifted for a step, only the stepping threads run: every other
+    // thread is suspended here, so that none can pass a lifted patch unseen.
+    struct TFrozen {
+        DWORD ThreadId;
+        HANDLE Handle;
+    };
+    std::vector<TFrozen> FFrozen;
     // First code bytes of each entry breakpoint, read before it was armed.
     struct TPrologue {
         DWORD Address;
