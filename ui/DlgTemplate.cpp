@@ -7,6 +7,9 @@ namespace {
 
 const char* const Unit = "DlgTemplate";
 
+// The dialog shown last and still open (dialogs are modal, so they nest); main thread only.
+TTemplateDlg* InnermostDialog = nullptr;
+
 // An empty in-memory dialog template: the dialog manager gives us the modal loop,
 // Enter for the default button and Escape for IDCANCEL; the controls are created in
 // pixels afterwards, so no dialog units are involved.
@@ -69,11 +72,16 @@ int TTemplateDlg::ShowModal()
     ModalResult = mrNone;
     FCreateError = nullptr;
     FNextId = 100;
-    HWND owner = Application().MainWindow();
+    // A dialog opened from another one is owned by it: the modal state disables the owner
+    // only, and re-enables it on closing, so owning the inner dialog by the main window
+    // would leave the outer dialog usable and give back the main window too early.
+    HWND owner = InnermostDialog && InnermostDialog->Handle ? InnermostDialog->Handle : Application().MainWindow();
     if (owner && !IsWindow(owner))
         owner = nullptr;
+    TTemplateDlg* outer = std::exchange(InnermostDialog, this);
     INT_PTR result = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), &tmpl.Header, owner, DlgProc,
                                              reinterpret_cast<LPARAM>(this));
+    InnermostDialog = outer;
     Handle = nullptr;
     btnOK = btnCancel = nullptr;
     if (FCreateError)
