@@ -1,0 +1,98 @@
+#include "DlgSelProcess.h"
+
+#include "Application.h"
+#include "Errors.h"
+
+namespace {
+
+constexpr int PidColumnWidth = 50;
+
+} // namespace
+
+TSelProcessDlg::TSelProcessDlg() { Caption = "Attach to process"; }
+
+void TSelProcessDlg::FormCreate()
+{
+    EnableWindow(btnOK, FALSE);
+    lvwProcesses = CreateControl(WC_LISTVIEWA, "",
+                                 LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_TABSTOP, 16,
+                                 16, 369, 177, 0, WS_EX_CLIENTEDGE);
+    const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES;
+    SendMessageA(lvwProcesses, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
+    RECT bounds = ControlBounds(lvwProcesses);
+    int fileNameWidth = (bounds.right - bounds.left) - PidColumnWidth - GetSystemMetrics(SM_CXVSCROLL) - 4;
+    struct {
+        const char* Caption;
+        int Width;
+    } const columns[] = {{"PID", PidColumnWidth}, {"File name", fileNameWidth}};
+    for (int i = 0; i < 2; ++i) {
+        LVCOLUMNA column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        column.pszText = const_cast<char*>(columns[i].Caption);
+        column.cx = columns[i].Width;
+        column.iSubItem = i;
+        SendMessageA(lvwProcesses, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
+    }
+    // Without a process query there is nothing to list: say so and open empty.
+    try {
+        ProcessList().Refresh();
+        FRows = ProcessList().Snapshot();
+    } catch (...) {
+        Application().ShowException(std::current_exception());
+    }
+    SendMessageA(lvwProcesses, LVM_SETITEMCOUNT, FRows.size(), 0);
+}
+
+void TSelProcessDlg::FormClose(int result)
+{
+    int index = SelectedIndex();
+    if (result == mrOk && index != -1)
+        SelectedProcess = FRows[static_cast<size_t>(index)];
+}
+
+int TSelProcessDlg::SelectedIndex() const
+{
+    int index =
+        static_cast<int>(SendMessageA(lvwProcesses, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+    return index >= 0 && static_cast<size_t>(index) < FRows.size() ? index : -1;
+}
+
+void TSelProcessDlg::lvwProcessesData(NMLVDISPINFOA& info)
+{
+    LVITEMA& item = info.item;
+    if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0)
+        return;
+    std::string text;
+    if (item.iItem >= 0 && static_cast<size_t>(item.iItem) < FRows.size()) {
+        const TProcessInfo& process = *FRows[static_cast<size_t>(item.iItem)];
+        text = item.iSubItem == 0 ? Format("%lu", static_cast<unsigned long>(process.ProcessId)) : process.FileName;
+    }
+    lstrcpynA(item.pszText, text.c_str(), item.cchTextMax);
+}
+
+void TSelProcessDlg::lvwProcessesChange() { EnableWindow(btnOK, SelectedIndex() != -1); }
+
+bool TSelProcessDlg::OnNotify(NMHDR& header, LRESULT& result)
+{
+    if (header.hwndFrom == lvwProcesses) {
+        switch (header.code) {
+        case LVN_GETDISPINFOA:
+            lvwProcessesData(reinterpret_cast<NMLVDISPINFOA&>(header));
+            return true;
+        case LVN_ITEMCHANGED:
+            lvwProcessesChange();
+            return true;
+        }
+        return false;
+    }
+    // The PID column keeps its width: the header refuses any other.
+    if (header.code == HDN_ITEMCHANGINGA || header.code == HDN_ITEMCHANGINGW) {
+        const auto& change = reinterpret_cast<NMHEADERA&>(header);
+        if (change.iItem == 0 && change.pitem && (change.pitem->mask & HDI_WIDTH) &&
+            change.pitem->cxy != PidColumnWidth) {
+            result = TRUE;
+            return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,37 @@
+// The colours of the trace list: alternating backgrounds, the colour rules and the
+// selection, and the custom drawing that paints every cell of lvwTrace in them.
+#pragma once
+
+#include "Forms.h"
+#include "Utils.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+class TColorInfos;
+
+struct TRowColors {
+    TColor Text;
+    TColor Back;
+};
+
+// The background of unmatched even rows (0, 2, ...): a pale green.
+constexpr TColor clEvenRow = 0x00E8FFF8;
+
+// The colours of row rowIndex of the trace list: the selection colours for a selected
+// row; otherwise those of the first rule whose search string occurs in the caption or a
+// sub-item, or black on the alternating background.
+TRowColors GetRowColors(const TColorInfos& rules, const TListRow& row, int rowIndex, bool selected);
+
+// Fills rect with the background and draws text on one line (line breaks are not
+// honoured), vertically centred, aligned by align (DT_LEFT, DT_CENTER or DT_RIGHT),
+// inside rect narrowed by inset pixels on the left and on the right.
+void PaintCell(HDC dc, RECT rect, const TRowColors& colors, const char* text, UINT align, int inset);
+
+// Paints one cell of the report list: column 0 over the whole item (the other columns
+// are painted over it afterwards), column k over sub-item k, in the row's colours.
+void DrawTraceCell(HWND list, HDC dc, const TColorInfos& rules, const TRowSource& rows, int rowIndex, int column);
+
+// The answer to lvwTrace's NM_CUSTOMDRAW: every cell of every item is painted by
+// DrawTraceCell, the list view's own drawing of the items is suppressed.
+LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules, const TRowSource& rows);
