@@ -26,11 +26,11 @@ namespace {
 constexpr UINT WM_STOP_REQUEST = WM_APP + 1;
 
 const char* const Usage =
-    "usage: velloran-trace [options] -- PROGRAM [ARGUMENTS...]\n"
-    "       velloran-trace [options] --attach PID\n"
-    "  --trace LIST    comma-separated subset of prepare,execute,fetch (default: execute)\n"
-    "  --format FMT    tsv (default), csv or html\n"
-    "  --output FILE   write there instead of standard output\n";
+    "usage: velloran-trace [options] -- PROGRAM [ARGUMENTS...]\r\n"
+    "       velloran-trace [options] --attach PID\r\n"
+    "  --trace LIST    comma-separated subset of prepare,execute,fetch (default: execute)\r\n"
+    "  --format FMT    tsv (default), csv or html\r\n"
+    "  --output FILE   write there instead of standard output\r\n";
 
 struct TOptions {
     BYTE TraceMask = TraceMaskExecute;
@@ -121,7 +121,7 @@ public:
         Application().SetMainWindow(FWindow);
         Application().SetErrorSink([this](const std::string& text) {
             FErrorShown = true;
-            std::fprintf(stderr, "%s\n", text.c_str());
+            std::fprintf(stderr, "%s\r\n", text.c_str());
             std::fflush(stderr);
         });
         CaptureInstance = this;
@@ -271,18 +271,20 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Texts go out byte for byte; the error texts carry their own CR LF.
+    _setmode(_fileno(stderr), _O_BINARY);
     TOptions options;
     try {
         options = ParseOptions(argc, argv);
     } catch (const TUsageError& e) {
-        std::fprintf(stderr, "velloran-trace: %s\n%s", e.what(), Usage);
+        std::fprintf(stderr, "velloran-trace: %s\r\n%s", e.what(), Usage);
         return 2;
     }
     try {
         TCapture capture(options);
         return capture.Run();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", ExceptionText(e).c_str());
+        std::fprintf(stderr, "%s\r\n", ExceptionText(e).c_str());
         return 1;
     }
 }

@@ -1,0 +1,171 @@
+// velloran-trace run as a user runs it: a child process whose output and exit status
+// are checked.
+#include "SessionRunner.h"
+
+#include "CommandLine.h"
+#include "Errors.h"
+#include "Utils.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TToolRun {
+    DWORD ExitCode = STILL_ACTIVE;
+    std::string Out;
+    std::string Err;
+};
+
+// Runs velloran-trace with args; onOutput sees standard output as it grows (a chance to
+// act while the session runs).
+TToolRun RunTool(const std::vector<std::string>& args, const std::function<void(const std::string&)>& onOutput = {})
+{
+    // A name of its own per run: Wine may keep an inherited handle open a moment longer.
+    static int serial = 0;
+    std::string errFile = TempFile("tool-err" + std::to_string(++serial) + ".txt");
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readOut = nullptr, writeOut = nullptr;
+    CreatePipe(&readOut, &writeOut, &inherit, 0);
+    SetHandleInformation(readOut, HANDLE_FLAG_INHERIT, 0);
+    HANDLE err = CreateFileA(errFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+
+    std::vector<std::string> all{BinDir() + "\\velloran-trace.exe"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::string line = JoinCommandLine(all);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = writeOut;
+    startup.hStdError = err;
+    PROCESS_INFORMATION info{};
+    TToolRun run;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
+        RaiseLastOSError();
+    CloseHandle(writeOut);
+    CloseHandle(err);
+    CloseHandle(nul);
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(readOut, buffer, sizeof(buffer), &n, nullptr) && n > 0) {
+        run.Out.append(buffer, n);
+        if (onOutput)
+            onOutput(run.Out);
+    }
+    CloseHandle(readOut);
+    if (WaitForSingleObject(info.hProcess, 60000) != WAIT_OBJECT_0)
+        TerminateProcess(info.hProcess, 99);
+    GetExitCodeProcess(info.hProcess, &run.ExitCode);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    run.Err = ReadFileBytes(errFile);
+    DeleteFileA(errFile.c_str());
+    return run;
+}
+
+// Rows of tab- or comma-separated output with the Time column blanked: times vary.
+std::vector<std::string> RowsWithoutTimes(const std::string& out, char separator)
+{
+    std::vector<std::string> rows;
+    size_t from = 0;
+    while (from < out.size()) {
+        size_t end = out.find("\r\n", from);
+        std::string row = out.substr(from, end - from);
+        size_t first = row.find(separator);
+        if (first != std::string::npos) {
+            size_t second = row.find(separator, first + 1);
+            row.replace(first + 1, second - first - 1, "T");
+        }
+        rows.push_back(row);
+        if (end == std::string::npos)
+            break;
+        from = end + 2;
+    }
+    return rows;
+}
+
+const char* const Script = "load; alloc S; prepare S SELECT a, b FROM t /*vt result=1*/; execute S; fetchall S 5";
+
+} // namespace
+
+TEST(CaptureTool, WritesTheTraceInEachFormat)
+{
+    TToolRun tsv = RunTool({"--trace", "prepare,execute,fetch", "--", "ocirun.exe", "-e", Script});
+    EXPECT_EQ(tsv.ExitCode, 0u) << tsv.Err;
+    EXPECT_EQ(RowsWithoutTimes(tsv.Out, '\t'),
+              (std::vector<std::string>{"Start", "Prepare\tT\tOCI_SUCCESS\tSELECT a, b FROM t /*vt result=1*/",
+                                        "Execute\tT\tOCI_SUCCESS_WITH_INFO\tSELECT a, b FROM t /*vt result=1*/",
+                                        "Fetch (5)\tT\tOCI_SUCCESS\tSELECT a, b FROM t /*vt result=1*/",
+                                        "Fetch (5)\tT\tOCI_NO_DATA\tSELECT a, b FROM t /*vt result=1*/", "Finish"}));
+
+    std::string csvFile = TempFile("out.csv");
+    TToolRun csv = RunTool({"--format", "csv", "--output", csvFile, "--trace", "fetch", "--", "ocirun.exe", "-e", Script});
+    EXPECT_EQ(csv.ExitCode, 0u);
+    EXPECT_EQ(csv.Out, "");
+    EXPECT_EQ(RowsWithoutTimes(ReadFileBytes(csvFile), ','),
+              (std::vector<std::string>{"Start", "Fetch (5),T,OCI_SUCCESS,SELECT a, b FROM t /*vt result=1*/",
+                                        "Fetch (5),T,OCI_NO_DATA,SELECT a, b FROM t /*vt result=1*/", "Finish"}));
+    DeleteFileA(csvFile.c_str());
+
+    TToolRun html = RunTool({"--format", "html", "--", "ocirun.exe", "-e", Script});
+    EXPECT_EQ(html.ExitCode, 0u);
+    EXPECT_EQ(html.Out.rfind(HtmlHead(), 0), 0u);
+    EXPECT_NE(html.Out.find("<tr><td>Start</td></tr>\r\n<tr><td>Execute</td><td>"), std::string::npos) << html.Out;
+    EXPECT_NE(html.Out.find("<td>OCI_SUCCESS_WITH_INFO</td><td>SELECT a, b FROM t /*vt result=1*/</td></tr>\r\n"
+                            "<tr><td>Finish</td></tr>\r\n" + HtmlTail()),
+              std::string::npos);
+}
+
+TEST(CaptureTool, ExitStatusTellsErrorsAndUsage)
+{
+    TToolRun missing = RunTool({"--", "no-such-program.exe"});
+    EXPECT_EQ(missing.ExitCode, 1u);
+    EXPECT_EQ(missing.Out, "Finish\r\n");
+    EXPECT_NE(missing.Err.find(EOSError(ERROR_FILE_NOT_FOUND).what()), std::string::npos) << missing.Err;
+
+    TToolRun failing = RunTool({"--", "ocirun.exe", "-e", "load noexport/OCI.DLL"});
+    EXPECT_EQ(failing.ExitCode, 1u) << "an error shown during the session";
+    EXPECT_NE(failing.Err.find(EOSError(ERROR_PROC_NOT_FOUND).what()), std::string::npos) << failing.Err;
+
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {}, {"--trace", "select", "--", "x.exe"}, {"--format", "xml", "--", "x.exe"}, {"--attach", "abc"},
+             {"--attach", "12", "--", "x.exe"}, {"--bogus"}, {"--output"}}) {
+        TToolRun usage = RunTool(args);
+        EXPECT_EQ(usage.ExitCode, 2u) << JoinCommandLine(args);
+        EXPECT_NE(usage.Err.find("usage: velloran-trace"), std::string::npos) << usage.Err;
+        EXPECT_EQ(usage.Out, "");
+    }
+}
+
+TEST(CaptureTool, AttachesToARunningClientAndTracesUntilItEnds)
+{
+    std::string go = TempFile("tool-go");
+    DeleteFileA(go.c_str());
+    std::string line = JoinCommandLine({BinDir() + "\\ocirun.exe", "-e",
+                                        "load; alloc S; prepare S SELECT before FROM t; execute S; waitfile " + go +
+                                            "; execute S; prepare S SELECT after FROM t; execute S"});
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION client{};
+    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &client));
+    CloseHandle(client.hThread);
+    Sleep(300);  // let it load OCI.DLL and reach the wait
+
+    bool released = false;
+    TToolRun run = RunTool({"--attach", std::to_string(client.dwProcessId)}, [&](const std::string& out) {
+        if (!released && out.find("Start\r\n") != std::string::npos) {
+            WriteFileBytes(go, "go");
+            released = true;
+        }
+    });
+    WaitForSingleObject(client.hProcess, 10000);
+    CloseHandle(client.hProcess);
+    DeleteFileA(go.c_str());
+    EXPECT_EQ(run.ExitCode, 0u) << run.Err;
+    // The handle was prepared before the attach: its text is unknown until prepared again.
+    EXPECT_EQ(RowsWithoutTimes(run.Out, '\t'),
+              (std::vector<std::string>{"Start", "Execute\tT\tOCI_SUCCESS\t<unavailable>",
+                                        "Execute\tT\tOCI_SUCCESS\tSELECT after FROM t", "Finish"}));
+}
