@@ -146,6 +146,42 @@ LRESULT CALLBACK TWindow::StdWndProc(HWND window, UINT msg, WPARAM wParam, LPARA
     return result;
 }
 
+// ---------------------------------------------------------------------------
+// TSplitter
+
+void TSplitter::Create(HWND parent, int id)
+{
+    CreateHandle("TSplitter", "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, 0, parent,
+                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), LoadCursorA(nullptr, IDC_SIZENS),
+                 GetSysColorBrush(COLOR_BTNFACE));
+}
+
+LRESULT TSplitter::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_LBUTTONDOWN:
+        FGrabOffset = static_cast<short>(HIWORD(lParam));
+        SetCapture(Handle);
+        return 0;
+    case WM_MOUSEMOVE:
+        if (FGrabOffset >= 0 && OnMoved) {
+            POINT p{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+            MapWindowPoints(Handle, GetParent(Handle), &p, 1);
+            OnMoved(p.y - FGrabOffset);
+        }
+        return 0;
+    case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED:
+        if (FGrabOffset >= 0) {
+            FGrabOffset = -1;
+            if (msg == WM_LBUTTONUP)
+                ReleaseCapture();
+        }
+        return 0;
+    }
+    return DefaultHandler(msg, wParam, lParam);
+}
+
 void HandleGuarded(const std::function<void()>& handler)
 {
     try {

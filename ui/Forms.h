@@ -88,6 +88,20 @@ private:
     static LRESULT CALLBACK StdWndProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 };
 
+// A bar between two panes, dragged up and down; OnMoved receives the bar's new top in its
+// parent's client coordinates.
+class TSplitter : public TWindow {
+public:
+    void Create(HWND parent, int id);
+    std::function<void(int top)> OnMoved;
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    int FGrabOffset = -1;
+};
+
 // Runs a handler and shows what it throws through the application's error display.
 void HandleGuarded(const std::function<void()>& handler);
 

@@ -1,0 +1,204 @@
+#include "MainWindowFixture.h"
+
+#include "Utils.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+std::string NewScratchPath()
+{
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    static int counter = 0;
+    std::string path = std::string(temp) + "velloran-gui-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(++counter);
+    CreateDirectoryA(path.c_str(), nullptr);
+    return path;
+}
+
+void RemoveTree(const std::string& path)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string full = path + "\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(full);
+            else
+                DeleteFileA(full.c_str());
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+} // namespace
+
+TScratchDir::TScratchDir() : Path(NewScratchPath()) {}
+TScratchDir::~TScratchDir() { RemoveTree(Path); }
+
+void WriteTextFile(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string ReadTextFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string BinDir() { return ExtractFileDir(ExecutableFileName()); }
+
+void SetClientScript(const std::vector<std::string>& lines)
+{
+    std::string script;
+    for (const std::string& line : lines)
+        script += line + "\n";
+    SetEnvironmentVariableA("VELLORAN_GUI_SCRIPT", script.c_str());
+}
+
+void MainWindowTest::SetUp() { CreateForm(); }
+
+void MainWindowTest::TearDown()
+{
+    if (Form && Form->DebugThread) {
+        // A test that failed mid-session: end it (a run session's program ends with it).
+        Form->DebugThread->Terminate();
+        Form->DebugThread.reset();
+    }
+    Form.reset();
+    SetEnvironmentVariableA("VELLORAN_GUI_SCRIPT", nullptr);
+    MessageLoop().ProcessMessages();
+}
+
+void MainWindowTest::CreateForm()
+{
+    Form = std::make_unique<TfrmMain>(SettingsPath());
+    ShowWindow(Form->Handle, SW_SHOWNORMAL);
+    UpdateWindow(Form->Handle);
+    PumpFor(50);
+}
+
+void MainWindowTest::DestroyForm() { Form.reset(); }
+
+std::vector<TListRow> MainWindowTest::Rows() const
+{
+    std::vector<TListRow> rows;
+    HWND list = Form->lvwTrace;
+    int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    std::vector<char> buffer(65536);
+    for (int i = 0; i < count; ++i) {
+        TListRow row;
+        for (int column = 0; column < 4; ++column) {
+            LVITEMA item{};
+            item.iSubItem = column;
+            item.pszText = buffer.data();
+            item.cchTextMax = static_cast<int>(buffer.size());
+            buffer[0] = '\0';
+            SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+            if (column == 0)
+                row.Caption = buffer.data();
+            else
+                row.SubItems.push_back(buffer.data());
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<std::string> MainWindowTest::Captions() const
+{
+    std::vector<std::string> captions;
+    for (const TListRow& row : Rows())
+        captions.push_back(row.Caption);
+    return captions;
+}
+
+std::string MainWindowTest::Caption() const { return WindowText(Form->Handle); }
+
+bool MainWindowTest::WaitForFinish(DWORD timeoutMs)
+{
+    return PumpUntil(
+        [&] {
+            int n = Form->TraceRows.RowCount();
+            return !Form->DebugThread && n > 0 && Form->TraceRows.CellText(n - 1, 0) == "Finish";
+        },
+        timeoutMs);
+}
+
+bool MainWindowTest::WaitForRow(const std::string& caption, DWORD timeoutMs)
+{
+    return PumpUntil(
+        [&] {
+            for (int i = Form->TraceRows.RowCount() - 1; i >= 0; --i)
+                if (Form->TraceRows.CellText(i, 0) == caption)
+                    return true;
+            return false;
+        },
+        timeoutMs);
+}
+
+void MainWindowTest::RunToFinish(const std::string& path)
+{
+    Form->RunProgram(path);
+    ASSERT_TRUE(WaitForFinish()) << "no Finish row for " << path;
+}
+
+bool MainWindowTest::MenuEnabled(int id) const
+{
+    return !(GetMenuState(Form->mmu, static_cast<UINT>(id), MF_BYCOMMAND) & MF_GRAYED);
+}
+
+bool MainWindowTest::MenuChecked(int id) const
+{
+    return GetMenuState(Form->mmu, static_cast<UINT>(id), MF_BYCOMMAND) & MF_CHECKED;
+}
+
+bool MainWindowTest::ButtonEnabled(int id) const
+{
+    return SendMessageA(Form->ToolBar1, TB_ISBUTTONENABLED, static_cast<WPARAM>(id), 0) != 0;
+}
+
+bool MainWindowTest::ButtonChecked(int id) const
+{
+    return SendMessageA(Form->ToolBar1, TB_ISBUTTONCHECKED, static_cast<WPARAM>(id), 0) != 0;
+}
+
+void MainWindowTest::Command(int id) { SendMessageA(Form->Handle, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+void MainWindowTest::SelectRow(int index)
+{
+    LVITEMA item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = index < 0 ? 0 : LVIS_SELECTED | LVIS_FOCUSED;
+    WPARAM target = static_cast<WPARAM>(index < 0 ? -1 : index);
+    if (index < 0)
+        item.stateMask = LVIS_SELECTED;
+    SendMessageA(Form->lvwTrace, LVM_SETITEMSTATE, target, reinterpret_cast<LPARAM>(&item));
+    MessageLoop().ProcessMessages();
+}
+
+std::vector<std::string> MainWindowTest::MemoLines() const
+{
+    // The lines as the edit control counts them: a line break it does not take for one
+    // would leave a single line.
+    std::vector<std::string> lines;
+    if (GetWindowTextLengthA(Form->memSQL) == 0)
+        return lines;
+    int count = static_cast<int>(SendMessageA(Form->memSQL, EM_GETLINECOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        char buffer[1024] = {};
+        *reinterpret_cast<WORD*>(buffer) = sizeof(buffer) - 1;
+        LRESULT n = SendMessageA(Form->memSQL, EM_GETLINE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer));
+        lines.emplace_back(buffer, static_cast<size_t>(n));
+    }
+    return lines;
+}

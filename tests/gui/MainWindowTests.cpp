@@ -1,0 +1,301 @@
+// The main window without sessions: layout, columns, the list's behaviour under
+// arriving rows, images and version.
+#include "MainWindowFixture.h"
+
+#include "Images.h"
+#include "OCIBreaks.h"
+#include "Utils.h"
+
+#include <set>
+
+namespace {
+
+int ColumnWidth(HWND list, int column)
+{
+    return static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+}
+
+// Trace records as the debug thread posts them.
+void PostRecords(HWND window, int from, int to)
+{
+    for (int i = from; i < to; ++i) {
+        auto* record = new TOCIStmtExecuteData;
+        record->Statement = "SELECT " + std::to_string(i) + " FROM dual";
+        PostMessageA(window, WM_TRACE_RECORD, 0, reinterpret_cast<LPARAM>(record));
+    }
+}
+
+int WindowWidth(HWND window)
+{
+    RECT r{};
+    GetWindowRect(window, &r);
+    return r.right - r.left;
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, WindowHasItsSizeLayoutAndColumns)
+{
+    RECT window{};
+    GetWindowRect(Form->Handle, &window);
+    EXPECT_EQ(window.right - window.left, 696);
+    EXPECT_EQ(window.bottom - window.top, 480);
+    RECT client{};
+    GetClientRect(Form->Handle, &client);
+    RECT list = ControlBounds(Form->lvwTrace), memo = ControlBounds(Form->memSQL),
+         splitter = ControlBounds(Form->Splitter1.Handle);
+    EXPECT_EQ(list.top, TfrmMain::ToolBarHeight);
+    EXPECT_EQ(list.bottom, splitter.top);
+    EXPECT_EQ(splitter.bottom - splitter.top, 3);
+    EXPECT_EQ(splitter.bottom, memo.top);
+    EXPECT_EQ(memo.bottom - memo.top, 89);
+    EXPECT_EQ(memo.bottom, client.bottom);
+    EXPECT_EQ(list.right - list.left, client.right);
+
+    const char* captions[] = {"Action", "Time", "Result", "Statement"};
+    const int widths[] = {60, 70, 100};
+    const int formats[] = {LVCFMT_LEFT, LVCFMT_RIGHT, LVCFMT_LEFT, LVCFMT_LEFT};
+    for (int i = 0; i < 4; ++i) {
+        char text[64] = {};
+        LVCOLUMNA column{};
+        column.mask = LVCF_TEXT | LVCF_FMT;
+        column.pszText = text;
+        column.cchTextMax = sizeof(text);
+        ASSERT_TRUE(SendMessageA(Form->lvwTrace, LVM_GETCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column)));
+        EXPECT_STREQ(text, captions[i]);
+        EXPECT_EQ(column.fmt & LVCFMT_JUSTIFYMASK, formats[i]) << i;
+        if (i < 3) {
+            EXPECT_EQ(ColumnWidth(Form->lvwTrace, i), widths[i]) << i;
+        }
+    }
+    LONG style = GetWindowLongA(Form->lvwTrace, GWL_STYLE);
+    EXPECT_TRUE(style & LVS_OWNERDATA);
+    EXPECT_TRUE(style & LVS_NOSORTHEADER);
+    DWORD ex = static_cast<DWORD>(SendMessageA(Form->lvwTrace, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+    EXPECT_TRUE(ex & LVS_EX_GRIDLINES);
+    EXPECT_TRUE(ex & LVS_EX_FULLROWSELECT);
+    EXPECT_TRUE(GetWindowLongA(Form->memSQL, GWL_STYLE) & ES_READONLY);
+}
+
+TEST_F(MainWindowTest, StatementColumnFillsTheWidthUntilTheOtherColumnsFillTheList)
+{
+    const int others = 60 + 70 + 100;
+    const int scrollBar = GetSystemMetrics(SM_CXVSCROLL);
+    // Window widths, widest first, down to one where the first three columns fill the list.
+    const int widths[] = {900, 696, 500, 360, 300, 200};
+    int last = -1;
+    for (int width : widths) {
+        SetWindowPos(Form->Handle, nullptr, 0, 0, width, 480, SWP_NOMOVE | SWP_NOZORDER);
+        PumpFor(20);
+        int listWidth = WindowWidth(Form->lvwTrace);
+        int expected = listWidth - others - scrollBar - 4;
+        if (expected > 0) {
+            EXPECT_EQ(ColumnWidth(Form->lvwTrace, 3), expected) << "window width " << width;
+            last = expected;
+        } else {
+            ASSERT_GT(last, 0) << "the table must start wide enough";
+            EXPECT_EQ(ColumnWidth(Form->lvwTrace, 3), last) << "window width " << width;
+        }
+    }
+    EXPECT_LE(WindowWidth(Form->lvwTrace), others + scrollBar + 4) << "the narrowest case was not narrow enough";
+}
+
+TEST_F(MainWindowTest, ArrivingRowsMoveNeitherTheSelectionNorAViewAwayFromTheEnd)
+{
+    HWND list = Form->lvwTrace;
+    // In bursts, as records arrive.
+    for (int i = 0; i < 300; i += 30) {
+        PostRecords(Form->Handle, i, i + 30);
+        PumpFor(10);
+    }
+    // The list followed the rows to the end while its last row was in view.
+    int perPage = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    int top = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
+    ASSERT_GT(perPage, 5);
+    EXPECT_GE(top + perPage, 300);
+
+    // The user scrolls up and selects a row: new rows leave both alone.
+    SendMessageA(list, LVM_ENSUREVISIBLE, 10, FALSE);
+    SelectRow(12);
+    int topBefore = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
+    ASSERT_LT(topBefore + perPage, 300);
+    PostRecords(Form->Handle, 300, 400);
+    PumpFor(20);
+    EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 400);
+    EXPECT_EQ(SendMessageA(list, LVM_GETTOPINDEX, 0, 0), topBefore);
+    EXPECT_EQ(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 12);
+    EXPECT_EQ(MemoLines(), std::vector<std::string>{"SELECT 12 FROM dual"});
+
+    // Back at the end, the view follows again; the selection still stays.
+    SendMessageA(list, LVM_ENSUREVISIBLE, 399, FALSE);
+    PostRecords(Form->Handle, 400, 450);
+    PumpFor(20);
+    top = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
+    EXPECT_GE(top + perPage, 450);
+    EXPECT_EQ(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 12);
+}
+
+TEST(TraceRows, RepeatedTextsAreStoredOnceAndRowsComeBackWhole)
+{
+    TTraceRows rows;
+    const std::string sql(2000, 'x');
+    for (int i = 0; i < 1000; ++i)
+        rows.Add(TListRow{"Execute", {"07", "OCI_SUCCESS", sql}});
+    rows.Add(TListRow{"Finish", {}});
+    // "", "Execute", "07", "OCI_SUCCESS", the SQL, "Finish".
+    EXPECT_EQ(rows.DistinctTexts(), 6u);
+    TListRow row;
+    rows.GetRow(500, row);
+    EXPECT_EQ(row.Caption, "Execute");
+    EXPECT_EQ(row.SubItems, (std::vector<std::string>{"07", "OCI_SUCCESS", sql}));
+    rows.GetRow(1000, row);
+    EXPECT_EQ(row.Caption, "Finish");
+    EXPECT_TRUE(row.SubItems.empty());
+    EXPECT_EQ(rows.CellText(1000, 3), "");
+    EXPECT_THROW(rows.GetRow(1001, row), EListError);
+    rows.Clear();
+    EXPECT_EQ(rows.RowCount(), 0);
+    EXPECT_EQ(rows.DistinctTexts(), 1u);
+}
+
+TEST(TraceRows, MemoTextBreaksLinesAtEveryKindOfLineBreakAndEndsAtZero)
+{
+    const struct {
+        std::string Statement;
+        std::string Memo;
+    } cases[] = {
+        {"a\r\nb", "a\r\nb"},
+        {"a\nb", "a\r\nb"},
+        {"a\rb", "a\r\nb"},
+        {"a\n\nb", "a\r\n\r\nb"},
+        {"a\r\rb", "a\r\n\r\nb"},
+        {"a\n\rb", "a\r\n\r\nb"},
+        {std::string("a\0b", 3), "a"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MemoText(c.Statement), c.Memo) << c.Statement;
+}
+
+TEST_F(MainWindowTest, ImageListHoldsTenDistinctImages)
+{
+    ASSERT_EQ(ImageList_GetImageCount(Form->IML), ImageCount);
+    int cx = 0, cy = 0;
+    ImageList_GetIconSize(Form->IML, &cx, &cy);
+    EXPECT_EQ(cx, 16);
+    EXPECT_EQ(cy, 16);
+    // Each image drawn on white: none blank, no two alike.
+    std::set<std::vector<COLORREF>> seen;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, 16, 16);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    for (int i = 0; i < ImageCount; ++i) {
+        RECT r{0, 0, 16, 16};
+        FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        ImageList_Draw(Form->IML, i, dc, 0, 0, ILD_TRANSPARENT);
+        std::vector<COLORREF> pixels;
+        int drawn = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                pixels.push_back(GetPixel(dc, x, y));
+                drawn += pixels.back() != RGB(255, 255, 255);
+            }
+        EXPECT_GT(drawn, 20) << "image " << i;
+        EXPECT_TRUE(seen.insert(pixels).second) << "image " << i << " repeats another";
+    }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+}
+
+TEST(Version, ProgramCarriesFileVersion1_0_0_100)
+{
+    // This test program is built with the program's resource script: the window reads it.
+    EXPECT_EQ(GetFileVersionText(), "1.0.0.100");
+    // And velloran.exe itself carries it in string table 040904E4.
+    std::string exe = BinDir() + "\\velloran.exe";
+    DWORD dummy = 0;
+    DWORD size = GetFileVersionInfoSizeA(exe.c_str(), &dummy);
+    ASSERT_GT(size, 0u);
+    std::vector<char> data(size);
+    ASSERT_TRUE(GetFileVersionInfoA(exe.c_str(), 0, size, data.data()));
+    char* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904E4\\FileVersion",
+                               reinterpret_cast<void**>(&value), &length));
+    EXPECT_STREQ(value, "1.0.0.100");
+}
+
+TEST_F(MainWindowTest, MenusAndToolBarCarryTheActions)
+{
+    struct TItem {
+        int Id;
+        const char* Caption;
+    };
+    const struct {
+        int Position;
+        const char* Caption;
+        std::vector<TItem> Items;
+    } menus[] = {
+        {0, "&Debug", {{cmDebugRun, "Run"}, {cmDebugAttach, "Attach..."}, {cmDebugStop, "Stop"}, {0, ""}, {cmExit, "Exit"}}},
+        {1,
+         "&Trace",
+         {{cmSave, "Save log..."},
+          {cmViewClear, "Clear log"},
+          {cmTraceOpt, "Options..."},
+          {cmTraceEnable, "Enable trace"},
+          {cmStmtColorize, "Statement colorize..."}}},
+        {2, "Help", {{cmAbout, "About..."}}},
+    };
+    HMENU bar = GetMenu(Form->Handle);
+    ASSERT_EQ(bar, Form->mmu);
+    ASSERT_EQ(GetMenuItemCount(bar), 3);
+    for (const auto& menu : menus) {
+        char text[128] = {};
+        GetMenuStringA(bar, static_cast<UINT>(menu.Position), text, sizeof(text), MF_BYPOSITION);
+        EXPECT_STREQ(text, menu.Caption);
+        HMENU popup = GetSubMenu(bar, menu.Position);
+        ASSERT_EQ(GetMenuItemCount(popup), static_cast<int>(menu.Items.size())) << menu.Caption;
+        for (size_t i = 0; i < menu.Items.size(); ++i) {
+            EXPECT_EQ(static_cast<int>(GetMenuItemID(popup, static_cast<int>(i))), menu.Items[i].Id);
+            text[0] = '\0';
+            GetMenuStringA(popup, static_cast<UINT>(i), text, sizeof(text), MF_BYPOSITION);
+            EXPECT_STREQ(text, menu.Items[i].Caption);
+        }
+    }
+    // Tool bar, left to right; the separator is 8 pixels wide.
+    const int buttons[] = {cmDebugRun, cmDebugAttach, cmDebugStop, 0, cmSave, cmViewClear, cmTraceEnable, cmStmtColorize};
+    const int images[] = {imgRun, imgAttach, imgStop, 8, imgSave, imgClear, imgTraceEnable, imgColorize};
+    ASSERT_EQ(SendMessageA(Form->ToolBar1, TB_BUTTONCOUNT, 0, 0), 8);
+    for (int i = 0; i < 8; ++i) {
+        TBBUTTON button{};
+        SendMessageA(Form->ToolBar1, TB_GETBUTTON, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&button));
+        EXPECT_EQ(button.idCommand, buttons[i]) << i;
+        EXPECT_EQ(button.iBitmap, images[i]) << i;
+    }
+    TBBUTTON run{};
+    SendMessageA(Form->ToolBar1, TB_GETBUTTON, 0, reinterpret_cast<LPARAM>(&run));
+    EXPECT_TRUE(run.fsStyle & BTNS_DROPDOWN);
+}
+
+TEST_F(MainWindowTest, ToolButtonsGiveTheirHints)
+{
+    const struct {
+        int Id;
+        const char* Hint;
+    } hints[] = {{cmDebugRun, ""},           {cmDebugAttach, "Attach"},        {cmDebugStop, "Stop"},
+                 {cmSave, "Save"},           {cmViewClear, "Clear view"},      {cmTraceEnable, "Enable trace"},
+                 {cmStmtColorize, "Statement colorize"}};
+    for (const auto& h : hints) {
+        // What the tool bar's tooltip asks the window for.
+        NMTTDISPINFOA info{};
+        info.hdr.hwndFrom = reinterpret_cast<HWND>(SendMessageA(Form->ToolBar1, TB_GETTOOLTIPS, 0, 0));
+        info.hdr.idFrom = static_cast<UINT_PTR>(h.Id);
+        info.hdr.code = TTN_GETDISPINFOA;
+        SendMessageA(Form->Handle, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+        ASSERT_TRUE(info.lpszText) << h.Id;
+        EXPECT_STREQ(info.lpszText, h.Hint) << h.Id;
+    }
+}

@@ -1,0 +1,313 @@
+// Sessions run from the real window: rows, caption, action states, Stop, failures,
+// closing during a session.
+#include "MainWindowFixture.h"
+
+#include "Errors.h"
+#include "SysProcs.h"
+#include "Utils.h"
+
+#include <chrono>
+
+namespace {
+
+// A session of two executes: a slow success and an error.
+std::vector<std::string> TwoExecutes()
+{
+    return {"load",
+            "alloc S",
+            "prepare S SELECT id FROM orders /*vt sleep=40*/",
+            "execute S",
+            "prepare S UPDATE t SET x = 1 /*vt result=-1*/",
+            "execute S",
+            "free S"};
+}
+
+// A session that makes one execute and then waits for the gate file before its next one.
+std::vector<std::string> GatedSession(const std::string& gate)
+{
+    return {"load",         "alloc S", "prepare S SELECT 1 FROM dual", "execute S", "waitfile " + gate,
+            "prepare S SELECT 2 FROM dual", "execute S", "free S"};
+}
+
+// Elapsed-time text in milliseconds ("01:500" is 1500).
+long long TimeTextMs(const std::string& text)
+{
+    long long total = 0, unit = 1;
+    const long long factors[] = {1, 1000, 60000, 3600000};
+    size_t end = text.size();
+    int part = 0;
+    while (end > 0 && part < 4) {
+        size_t colon = text.rfind(':', end - 1);
+        size_t from = colon == std::string::npos ? 0 : colon + 1;
+        unit = factors[part++];
+        total += std::stoll(text.substr(from, end - from)) * unit;
+        if (colon == std::string::npos)
+            break;
+        end = colon;
+    }
+    return total;
+}
+
+bool ProcessEnds(DWORD pid, DWORD timeoutMs)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process)
+        return true;
+    bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
+// A program this test started itself; killed if the test leaves it running.
+struct TOwnProcess {
+    PROCESS_INFORMATION Info{};
+    bool Started = false;
+    ~TOwnProcess()
+    {
+        if (!Started)
+            return;
+        if (WaitForSingleObject(Info.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(Info.hProcess, 99);
+        CloseHandle(Info.hProcess);
+        CloseHandle(Info.hThread);
+    }
+    bool Start(std::string commandLine)
+    {
+        STARTUPINFOA si{};
+        si.cb = sizeof(si);
+        Started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &Info);
+        return Started;
+    }
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, RunShowsStartTheRecordsAndFinishWithTheirTexts)
+{
+    SetClientScript(TwoExecutes());
+    RunToFinish(Client());
+    std::vector<TListRow> rows = Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].Caption, "Start");
+    EXPECT_EQ(rows[0].SubItems, (std::vector<std::string>{"", "", ""}));
+    EXPECT_EQ(rows[1].Caption, "Execute");
+    EXPECT_GE(TimeTextMs(rows[1].SubItems[0]), 40) << rows[1].SubItems[0];
+    EXPECT_EQ(rows[1].SubItems[1], "OCI_SUCCESS");
+    EXPECT_EQ(rows[1].SubItems[2], "SELECT id FROM orders /*vt sleep=40*/");
+    EXPECT_EQ(rows[2].Caption, "Execute");
+    EXPECT_EQ(rows[2].SubItems[1], "OCI_ERROR");
+    EXPECT_EQ(rows[2].SubItems[2], "UPDATE t SET x = 1 /*vt result=-1*/");
+    EXPECT_EQ(rows[3].Caption, "Finish");
+    // Marker rows have no sub-items at all, trace rows three.
+    EXPECT_EQ(Form->TraceRows.SubItemCount(0), 0);
+    EXPECT_EQ(Form->TraceRows.SubItemCount(1), 3);
+}
+
+TEST_F(MainWindowTest, CaptionAndActionStatesFollowTheSession)
+{
+    EXPECT_EQ(Caption(), "Velloran 1.0.0.100");
+    std::string gate = Scratch.File("gate");
+    SetClientScript(GatedSession(gate));
+    Form->RunProgram(Client());
+    ASSERT_TRUE(WaitForRow("Execute"));
+    PumpFor(50);
+    EXPECT_EQ(Caption(), "Velloran 1.0.0.100 - guiclient.exe");
+    for (int id : {cmDebugRun, cmDebugAttach, cmTraceOpt})
+        EXPECT_FALSE(MenuEnabled(id)) << id;
+    EXPECT_FALSE(ButtonEnabled(cmDebugRun));
+    EXPECT_FALSE(ButtonEnabled(cmDebugAttach));
+    EXPECT_TRUE(MenuEnabled(cmDebugStop));
+    EXPECT_TRUE(ButtonEnabled(cmDebugStop));
+    for (int id : {cmSave, cmViewClear, cmTraceEnable, cmStmtColorize, cmAbout, cmExit})
+        EXPECT_TRUE(MenuEnabled(id)) << id;
+
+    WriteTextFile(gate, "");
+    ASSERT_TRUE(WaitForFinish());
+    PumpFor(50);
+    EXPECT_EQ(Caption(), "Velloran 1.0.0.100");
+    for (int id : {cmDebugRun, cmDebugAttach, cmTraceOpt})
+        EXPECT_TRUE(MenuEnabled(id)) << id;
+    EXPECT_TRUE(ButtonEnabled(cmDebugRun));
+    EXPECT_FALSE(MenuEnabled(cmDebugStop));
+    EXPECT_FALSE(ButtonEnabled(cmDebugStop));
+}
+
+TEST_F(MainWindowTest, StopEndsTheSessionAfterTheRowsAlreadyPostedAndEndsTheProgram)
+{
+    SetClientScript({"load", "alloc S", "prepare S SELECT 1 FROM dual", "repeat 100000", "execute S", "sleep 5", "end"});
+    Form->RunProgram(Client());
+    ASSERT_TRUE(PumpUntil([&] { return Form->TraceRows.RowCount() >= 4; }));
+    ASSERT_TRUE(Form->DebugThread && Form->DebugThread->Process);
+    DWORD pid = Form->DebugThread->Process->ProcessId;
+    Command(cmDebugStop);
+    ASSERT_TRUE(WaitForFinish());
+    size_t count = Rows().size();
+    PumpFor(300);
+    std::vector<std::string> captions = Captions();
+    ASSERT_EQ(captions.size(), count) << "rows after Finish";
+    EXPECT_EQ(captions.front(), "Start");
+    EXPECT_EQ(captions.back(), "Finish");
+    for (size_t i = 1; i + 1 < captions.size(); ++i)
+        EXPECT_EQ(captions[i], "Execute") << i;
+    EXPECT_TRUE(ProcessEnds(pid, 10000));
+}
+
+TEST_F(MainWindowTest, SecondSessionAppendsAfterTheFirstFinishAndClearEmptiesTheLog)
+{
+    SetClientScript(TwoExecutes());
+    RunToFinish(Client());
+    RunToFinish(Client());
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Execute", "Finish", "Start", "Execute",
+                                                    "Execute", "Finish"}));
+    SelectRow(1);
+    ASSERT_FALSE(MemoLines().empty());
+    Command(cmViewClear);
+    EXPECT_TRUE(Rows().empty());
+    EXPECT_TRUE(MemoLines().empty());
+    RunToFinish(Client());
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Execute", "Finish"}));
+}
+
+TEST_F(MainWindowTest, ProgramThatCannotStartShowsTheSystemTextAndFinishesWithoutStart)
+{
+    std::string missing = Scratch.File("missing.exe");
+    TModalDriver box("Velloran", [](HWND w) { PressButton(w, IDOK); });
+    Form->RunProgram(missing);
+    ASSERT_TRUE(WaitForFinish());
+    ASSERT_TRUE(box.Wait());
+    std::string text = box.Seen().AllText();
+    EXPECT_NE(text.find(Format("System Error.  Code: %d.", static_cast<int>(ERROR_FILE_NOT_FOUND))), std::string::npos) << text;
+    EXPECT_NE(text.find(SysErrorMessage(ERROR_FILE_NOT_FOUND)), std::string::npos) << text;
+    EXPECT_EQ(Captions(), std::vector<std::string>{"Finish"});
+    PumpFor(50);
+    EXPECT_TRUE(MenuEnabled(cmDebugRun));
+    EXPECT_EQ(Caption(), "Velloran 1.0.0.100");
+}
+
+TEST_F(MainWindowTest, PathWithBlanksRunsThatProgramAndNotItsFirstWord)
+{
+    // Unquoted, "...\with blank\guiclient.exe" would start "...\with.exe" first.
+    std::string dir = Scratch.File("with blank");
+    CreateDirectoryA(dir.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(Client().c_str(), (dir + "\\guiclient.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((BinDir() + "\\OCI.DLL").c_str(), (dir + "\\OCI.DLL").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((BinDir() + "\\nooci.exe").c_str(), Scratch.File("with.exe").c_str(), FALSE));
+    SetClientScript(TwoExecutes());
+    RunToFinish(dir + "\\guiclient.exe");
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Execute", "Finish"}));
+    EXPECT_EQ(Form->Recents.front(), dir + "\\guiclient.exe");
+    EXPECT_EQ(Form->odg.InitialDir, dir);
+}
+
+TEST_F(MainWindowTest, EnableTraceOffKeepsRecordsOutButNotStartAndFinish)
+{
+    SetClientScript(TwoExecutes());
+    EXPECT_TRUE(MenuChecked(cmTraceEnable));
+    EXPECT_TRUE(ButtonChecked(cmTraceEnable));
+    Command(cmTraceEnable);
+    PumpFor(30);
+    EXPECT_FALSE(Form->TraceEnabled);
+    EXPECT_FALSE(MenuChecked(cmTraceEnable));
+    EXPECT_FALSE(ButtonChecked(cmTraceEnable));
+    RunToFinish(Client());
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Finish"}));
+
+    Command(cmTraceEnable);
+    PumpFor(30);
+    EXPECT_TRUE(MenuChecked(cmTraceEnable));
+    RunToFinish(Client());
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Finish", "Start", "Execute", "Execute", "Finish"}));
+}
+
+TEST_F(MainWindowTest, SelectedRowShowsItsStatementWithItsLineBreaks)
+{
+    SetClientScript({"load", "alloc S", "prepare S SELECT a,\\r\\n  b\\nFROM t\\rWHERE 1 = 1\\0 hidden tail", "execute S",
+                     "free S"});
+    RunToFinish(Client());
+    ASSERT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Finish"}));
+    SelectRow(1);
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"SELECT a,", "  b", "FROM t", "WHERE 1 = 1"}));
+    SelectRow(0);
+    EXPECT_TRUE(MemoLines().empty());
+    SelectRow(1);
+    SelectRow(2);
+    EXPECT_TRUE(MemoLines().empty());
+    SelectRow(1);
+    SelectRow(-1);
+    EXPECT_TRUE(MemoLines().empty());
+}
+
+TEST_F(MainWindowTest, SessionRunsWithTheMaskItStartedWith)
+{
+    std::string gate = Scratch.File("gate");
+    SetClientScript(GatedSession(gate));
+    Form->TraceMask = TraceMaskPrepare;
+    Form->RunProgram(Client());
+    ASSERT_TRUE(WaitForRow("Prepare"));
+    Form->TraceMask = TraceMaskExecute;
+    WriteTextFile(gate, "");
+    ASSERT_TRUE(WaitForFinish());
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Prepare", "Prepare", "Finish"}));
+}
+
+TEST_F(MainWindowTest, CloseDuringARunSessionAsksAndNoKeepsBoth)
+{
+    std::string gate = Scratch.File("gate");
+    SetClientScript(GatedSession(gate));
+    Form->RunProgram(Client());
+    ASSERT_TRUE(WaitForRow("Execute"));
+    DWORD pid = Form->DebugThread->Process->ProcessId;
+    {
+        TModalDriver ask("Exit", [](HWND w) { PressButton(w, IDNO); });
+        PostMessageA(Form->Handle, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(PumpUntil([&] { return ask.Wait(); }));
+        EXPECT_NE(ask.Seen().AllText().find("Debug session is active. Abort?"), std::string::npos)
+            << ask.Seen().AllText();
+    }
+    PumpFor(100);
+    ASSERT_TRUE(IsWindow(Form->Handle));
+    ASSERT_TRUE(Form->DebugThread);
+
+    TModalDriver ask("Exit", [](HWND w) { PressButton(w, IDYES); });
+    auto start = std::chrono::steady_clock::now();
+    PostMessageA(Form->Handle, WM_CLOSE, 0, 0);
+    HWND window = Form->Handle;
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 20000));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_TRUE(ask.Wait());
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_FALSE(Form->DebugThread);
+    // A run session's program ends with the tracer.
+    EXPECT_TRUE(ProcessEnds(pid, 10000));
+}
+
+TEST_F(MainWindowTest, CloseDuringAnAttachSessionLeavesTheProgramRunningUnharmed)
+{
+    std::string stop = Scratch.File("stop"), ready = Scratch.File("ready");
+    TOwnProcess attachee;
+    ASSERT_TRUE(attachee.Start("\"" + BinDir() + "\\attachee.exe\" -stop \"" + stop + "\" -ready \"" + ready +
+                               "\" -timeout 60"));
+    ASSERT_TRUE(PumpUntil([&] { return GetFileAttributesA(ready.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+    ProcessList().Refresh();
+    auto record = ProcessList().FindProcess(attachee.Info.dwProcessId);
+    ASSERT_TRUE(record);
+    Form->AttachProcess(record);
+    ASSERT_TRUE(WaitForRow("Execute"));
+    EXPECT_EQ(Caption(), "Velloran 1.0.0.100 - attachee.exe");
+
+    TModalDriver ask("Exit", [](HWND w) { PressButton(w, IDYES); });
+    auto start = std::chrono::steady_clock::now();
+    PostMessageA(Form->Handle, WM_CLOSE, 0, 0);
+    HWND window = Form->Handle;
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 20000));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_EQ(WaitForSingleObject(attachee.Info.hProcess, 500), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the attached program ended with the tracer";
+    // Told to stop, it checks its code bytes (no int3 left) and exits with 0.
+    WriteTextFile(stop, "");
+    ASSERT_EQ(WaitForSingleObject(attachee.Info.hProcess, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+    DWORD code = 0;
+    GetExitCodeProcess(attachee.Info.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+}

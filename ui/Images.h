@@ -1,0 +1,23 @@
+// IML: the program's ten 16 x 16 images, drawn by the program itself.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+// Indices into the list.
+enum TImageIndex {
+    imgRun = 0,
+    imgAttach = 1,
+    imgStop = 2,
+    imgClear = 3,
+    imgSave = 4,
+    imgTraceEnable = 5,
+    imgNew = 6,
+    imgDelete = 7,
+    imgColorize = 8,
+    imgEdit = 9,
+    ImageCount = 10
+};
+
+// A new 32-bit image list with alpha holding the ten images; the caller destroys it.
+HIMAGELIST CreateActionImages();

@@ -1,0 +1,372 @@
+#include "Main.h"
+
+#include "Application.h"
+#include "CommandLine.h"
+#include "Errors.h"
+#include "Images.h"
+#include "TraceRows.h"
+#include "Utils.h"
+
+namespace {
+
+const char* const Unit = "Main";
+
+// Brings lvwTrace's row count up to the rows stored. Posted behind the records already
+// queued: a row count change costs the list view milliseconds (its scroll bar is redrawn),
+// so a burst of records is shown with one.
+constexpr UINT WM_SHOW_ROWS = WM_APP + 1;
+
+} // namespace
+
+TfrmMain* frmMain = nullptr;
+
+TfrmMain::TfrmMain(std::string settingsFile) : SettingsFile(std::move(settingsFile))
+{
+    FFont = CreatePixelFont("MS Sans Serif", 11);
+    FMemoFont = CreatePixelFont("Courier New", 11, false, RUSSIAN_CHARSET);
+    IML = CreateActionImages();
+    ActionList.Images = IML;
+    CreateActions();
+    CreateMenus();
+
+    odg.Filter = "EXE-files|*.exe|All files|*.*";
+    odg.DefaultExt = "exe";
+    sdg.Filter = "HTML (*.htm)|*.htm|CSV (Comma delimited) (*.csv)|*.csv|Text (Tab delimited) (*.txt)|*.txt";
+    sdg.Options = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_ENABLESIZING;
+
+    const int width = 696, height = 480;
+    int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    CreateHandle("TfrmMain", "Velloran", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, left, top, width, height, nullptr,
+                 mmu, nullptr, GetSysColorBrush(COLOR_BTNFACE));
+    frmMain = this;
+    Application().SetMainWindow(Handle);
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain()
+{
+    // The window goes first, while this object can still answer its messages.
+    if (Handle)
+        DestroyWindow(Handle);
+    if (pmnRecents)
+        DestroyMenu(pmnRecents);
+    if (IML)
+        ImageList_Destroy(IML);
+    if (frmMain == this)
+        frmMain = nullptr;
+}
+
+void TfrmMain::FormCreate()
+{
+    TraceEnabled = true;
+    DebugThread.reset();
+    BaseCaption = Format("%s %s", Application().Title.c_str(), GetFileVersionText().c_str());
+    SetWindowTextA(Handle, BaseCaption.c_str());
+
+    CreateToolBar();
+    lvwTrace = TraceListView::Create(Handle, idTrace, FFont.get());
+    Splitter1.Create(Handle, idSplitter);
+    Splitter1.OnMoved = [this](int top) { SplitterMoved(top); };
+    memSQL = CreateChildControl(Handle, "EDIT", "",
+                                ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP, 0, 0, 0, 0,
+                                idSQL, WS_EX_CLIENTEDGE, FMemoFont.get());
+    Layout();
+
+    Recents.clear();
+    LoadSettings();
+    MessageLoop().OnIdle = [this] { Idle(); };
+}
+
+void TfrmMain::FormDestroy()
+{
+    SaveSettings();
+    Recents.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Layout
+
+void TfrmMain::Layout()
+{
+    RECT client{};
+    GetClientRect(Handle, &client);
+    int width = client.right;
+    int height = client.bottom;
+    if (ToolBar1)
+        SetControlBounds(ToolBar1, 0, 2, width, ToolBarHeight - 4);
+    int memo = std::min(FMemoHeight, std::max(0, height - ToolBarHeight - SplitterHeight));
+    int listHeight = std::max(0, height - ToolBarHeight - SplitterHeight - memo);
+    SetControlBounds(lvwTrace, 0, ToolBarHeight, width, listHeight);
+    SetControlBounds(Splitter1.Handle, 0, ToolBarHeight + listHeight, width, SplitterHeight);
+    SetControlBounds(memSQL, 0, height - memo, width, memo);
+    lvwTraceResize();
+}
+
+void TfrmMain::SplitterMoved(int top)
+{
+    RECT client{};
+    GetClientRect(Handle, &client);
+    // Either pane keeps at least a few lines.
+    const int minimum = 30;
+    int memo = client.bottom - top - SplitterHeight;
+    memo = std::min(memo, static_cast<int>(client.bottom) - ToolBarHeight - SplitterHeight - minimum);
+    FMemoHeight = std::max(minimum, memo);
+    Layout();
+}
+
+void TfrmMain::PaintToolBarEdges()
+{
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(Handle, &ps);
+    RECT client{};
+    GetClientRect(Handle, &client);
+    RECT top{0, 0, client.right, 2};
+    DrawEdge(dc, &top, EDGE_ETCHED, BF_TOP);
+    RECT bottom{0, ToolBarHeight - 2, client.right, ToolBarHeight};
+    DrawEdge(dc, &bottom, EDGE_ETCHED, BF_TOP);
+    EndPaint(Handle, &ps);
+}
+
+void TfrmMain::lvwTraceResize()
+{
+    RECT r{};
+    GetWindowRect(lvwTrace, &r);
+    int others = 0;
+    for (int i = 0; i < 3; ++i)
+        others += static_cast<int>(SendMessageA(lvwTrace, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0));
+    int w = (r.right - r.left) - others - GetSystemMetrics(SM_CXVSCROLL) - 4;
+    if (w > 0)
+        SendMessageA(lvwTrace, LVM_SETCOLUMNWIDTH, 3, MAKELPARAM(w, 0));
+}
+
+// ---------------------------------------------------------------------------
+// Rows
+
+int TfrmMain::AppendRow(const TListRow& row)
+{
+    int index = TraceRows.Add(row);
+    if (!FShowRowsPosted && PostMessageA(Handle, WM_SHOW_ROWS, 0, 0))
+        FShowRowsPosted = true;
+    return index;
+}
+
+void TfrmMain::ShowRows()
+{
+    FShowRowsPosted = false;
+    int shown = static_cast<int>(SendMessageA(lvwTrace, LVM_GETITEMCOUNT, 0, 0));
+    if (shown != TraceRows.RowCount())
+        TraceListView::RowsAppended(lvwTrace, shown, TraceRows.RowCount());
+}
+
+int TfrmMain::AddTraceRow(const std::string& text)
+{
+    int index = AppendRow(TListRow{text, {}});
+    ShowRows();
+    return index;
+}
+
+void TfrmMain::lvwTraceChange(int item)
+{
+    if (item < 0 || item >= TraceRows.RowCount() || TraceRows.SubItemCount(item) < 3) {
+        SetWindowTextA(memSQL, "");
+        return;
+    }
+    SetWindowTextA(memSQL, MemoText(TraceRows.CellText(item, 3)).c_str());
+}
+
+// ---------------------------------------------------------------------------
+// Session control
+
+void TfrmMain::RunProgram(const std::string& path)
+{
+    AddRecent(path, true);
+    odg.InitialDir = ExtractFileDir(path);
+    // A path with blanks must be quoted, or the system would take its first word for
+    // the program.
+    auto thread = std::make_unique<TRunThread>(QuoteArgument(path));
+    thread->TraceMask = TraceMask;
+    DebugThread = std::move(thread);
+    DebugThread->Start();
+}
+
+void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process)
+{
+    VASSERT(!DebugThread, Unit);
+    auto thread = std::make_unique<TAttachThread>(std::move(process));
+    thread->TraceMask = TraceMask;
+    DebugThread = std::move(thread);
+    DebugThread->Start();
+}
+
+void TfrmMain::StopSession()
+{
+    if (DebugThread)
+        DebugThread->Terminate();
+}
+
+void TfrmMain::OnTraceRecord(LPARAM lParam)
+{
+    std::unique_ptr<TBreakpointData> record(reinterpret_cast<TBreakpointData*>(lParam));
+    if (!record || !TraceEnabled)
+        return;
+    AppendRow(TraceRecordRow(*record));
+}
+
+void TfrmMain::OnDebugStarted()
+{
+    std::string image = DebugThread && DebugThread->Process ? DebugThread->Process->FileName : "";
+    SetWindowTextA(Handle, Format("%s - %s", BaseCaption.c_str(), image.c_str()).c_str());
+    AddTraceRow("Start");
+}
+
+void TfrmMain::OnDebugFinished()
+{
+    DebugThread.reset();
+    std::exception_ptr refreshError;
+    try {
+        ProcessList().Refresh();
+    } catch (...) {
+        refreshError = std::current_exception();
+    }
+    SetWindowTextA(Handle, BaseCaption.c_str());
+    AddTraceRow("Finish");
+    if (refreshError)
+        std::rethrow_exception(refreshError);
+}
+
+void TfrmMain::EndSession()
+{
+    if (DebugThread) {
+        DebugThread->Terminate();
+        // Ends the thread and waits, serving its synchronized calls: an attach session
+        // detaches and leaves its program running, a run session's program ends with it.
+        DebugThread.reset();
+    }
+    MSG msg;
+    while (PeekMessageA(&msg, Handle, WM_TRACE_RECORD, WM_DEBUG_FINISHED, PM_REMOVE))
+        if (msg.message == WM_TRACE_RECORD)
+            delete reinterpret_cast<TBreakpointData*>(msg.lParam);
+}
+
+bool TfrmMain::FormCloseQuery()
+{
+    if (!DebugThread)
+        return true;
+    return MessageBoxA(Handle, "Debug session is active. Abort?", "Exit", MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+// ---------------------------------------------------------------------------
+// Idle
+
+void TfrmMain::AppIdle(bool& done)
+{
+    ProcessList().Refresh();
+    done = true;
+}
+
+void TfrmMain::Idle()
+{
+    bool done = false;
+    try {
+        AppIdle(done);
+    } catch (...) {
+        // A refresh that fails fails at every idle moment: say it once.
+        if (!FIdleErrorShown) {
+            FIdleErrorShown = true;
+            Application().ShowException(std::current_exception());
+        }
+    }
+    ActionList.UpdateActions();
+}
+
+// ---------------------------------------------------------------------------
+// Messages
+
+LRESULT TfrmMain::OnNotify(NMHDR& header)
+{
+    if (header.hwndFrom == lvwTrace) {
+        switch (header.code) {
+        case LVN_GETDISPINFOA:
+            TraceListView::GetDispInfo(TraceRows, reinterpret_cast<NMLVDISPINFOA&>(header));
+            return 0;
+        case LVN_ITEMCHANGED:
+            // The memo follows the selection: rows that arrive meanwhile leave it alone.
+            lvwTraceChange(TraceListView::SelectedRow(lvwTrace));
+            return 0;
+        case NM_CUSTOMDRAW:
+            // Rows are drawn by the list view in its own colours; the colour rules of
+            // the statements take over here (GetRowColors, DrawTraceCell).
+            return CDRF_DODEFAULT;
+        }
+        return 0;
+    }
+    return ToolBarNotify(header);
+}
+
+LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_TRACE_RECORD:
+        OnTraceRecord(lParam);
+        return 0;
+    case WM_DEBUG_STARTED:
+        OnDebugStarted();
+        return 0;
+    case WM_DEBUG_FINISHED:
+        OnDebugFinished();
+        return 0;
+    case WM_SHOW_ROWS:
+        ShowRows();
+        return 0;
+    case WM_SYNCHRONIZE:
+        Application().CheckSynchronize();
+        return 0;
+    case WM_COMMAND: {
+        int id = LOWORD(wParam);
+        if (id >= cmRecentFirst && id <= cmRecentLast)
+            RecentItemClick(id);
+        else
+            ActionList.Execute(id);
+        return 0;
+    }
+    case WM_NOTIFY:
+        return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
+    case WM_MEASUREITEM:
+        if (ActionList.MeasureMenuImage(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)))
+            return TRUE;
+        break;
+    case WM_DRAWITEM:
+        if (ActionList.DrawMenuImage(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam)))
+            return TRUE;
+        break;
+    case WM_ENTERIDLE:
+        // A modal dialog or menu of this window has run out of messages: the idle step
+        // of the application loop, which is not running meanwhile.
+        Idle();
+        return 0;
+    case WM_SIZE:
+        Layout();
+        return 0;
+    case WM_PAINT:
+        PaintToolBarEdges();
+        return 0;
+    case WM_SETFOCUS:
+        SetFocus(lvwTrace);
+        return 0;
+    case WM_CLOSE:
+        if (FormCloseQuery()) {
+            EndSession();
+            DestroyWindow(Handle);
+        }
+        return 0;
+    case WM_DESTROY:
+        EndSession();
+        if (Application().MainWindow() == Handle)
+            Application().SetMainWindow(nullptr);
+        MessageLoop().OnIdle = nullptr;
+        HandleGuarded([this] { FormDestroy(); });
+        return 0;
+    }
+    return DefaultHandler(msg, wParam, lParam);
+}

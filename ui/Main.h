@@ -1,0 +1,175 @@
+// TfrmMain: the program's one top-level window, where a tracing session is started,
+// watched and stopped. It receives the debug thread's three messages, turns each trace
+// record into a row of lvwTrace and shows the selected row's SQL in memSQL.
+//
+// Units of the window: Main.cpp (creation, layout, session control, messages),
+// MainActions.cpp (the action table, menus, tool bar and the action handlers),
+// MainSettings.cpp (the settings file and the recent list).
+#pragma once
+
+#include "Actions.h"
+#include "DebugCore.h"
+#include "FileDialogs.h"
+#include "Forms.h"
+#include "TraceList.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Command ids. A tool button and a menu item carry the id of their action.
+enum TCommandId : int {
+    cmDebugAttach = 100,
+    cmDebugRun,
+    cmDebugStop,
+    cmSave,
+    cmViewClear,
+    cmTraceOpt,
+    cmAbout,
+    cmExit,
+    cmTraceEnable,
+    cmStmtColorize,
+    // The items of pmnRecents, in the order of the recent list.
+    cmRecentFirst = 200,
+    cmRecentLast = 299
+};
+
+// Child window ids.
+enum TControlId : int { idToolBar = 10, idTrace, idSQL, idSplitter };
+
+// The settings file: velloran.ini beside the running executable.
+std::string SettingsFileName();
+
+class TfrmMain : public TWindow {
+public:
+    // Creates the window, which becomes the application's main form (the debug thread
+    // posts to it), and reads the settings from settingsFile.
+    explicit TfrmMain(std::string settingsFile = SettingsFileName());
+    // Destroys the window if it is still there (writing the settings).
+    ~TfrmMain() override;
+
+    // Components.
+    HWND ToolBar1 = nullptr;
+    HWND lvwTrace = nullptr;
+    HWND memSQL = nullptr;
+    TSplitter Splitter1;
+    TActionList ActionList;
+    TAction* actDebugAttach = nullptr;
+    TAction* actDebugRun = nullptr;
+    TAction* actDebugStop = nullptr;
+    TAction* actViewClear = nullptr;
+    TAction* actSave = nullptr;
+    TAction* actTraceOpt = nullptr;
+    TAction* actAbout = nullptr;
+    TAction* actExit = nullptr;
+    TAction* actTraceEnable = nullptr;
+    TAction* actStmtColorize = nullptr;
+    HIMAGELIST IML = nullptr;
+    HMENU mmu = nullptr;
+    HMENU mniDebug = nullptr;
+    HMENU mniTrace = nullptr;
+    HMENU mniHelp = nullptr;
+    HMENU pmnRecents = nullptr;
+    TFileDialog odg;
+    TFileDialog sdg;
+
+    // The rows of lvwTrace.
+    TTraceRows TraceRows;
+
+    // At most five executable paths, the most recent first.
+    std::vector<std::string> Recents;
+    std::string BaseCaption;
+    // The running session; none while no session is active.
+    std::unique_ptr<TDebugThread> DebugThread;
+    // Whether arriving trace records become rows; not kept in the settings.
+    bool TraceEnabled = true;
+    // The actions traced by the next session: TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch.
+    BYTE TraceMask = TraceMaskExecute;
+    // Where the settings are read and written.
+    const std::string SettingsFile;
+
+    // Appends a row with this caption and no sub-items; returns its index.
+    int AddTraceRow(const std::string& text);
+    // Starts a run session for an executable.
+    void RunProgram(const std::string& path);
+    // Starts an attach session for a record of the process list.
+    void AttachProcess(std::shared_ptr<TProcessInfo> process);
+    // Asks the running session, if any, to end.
+    void StopSession();
+    // The application's idle handler.
+    void AppIdle(bool& done);
+    // Whether the window may close; asks while a session is active.
+    bool FormCloseQuery();
+
+    // Settings and the recent list (MainSettings.cpp).
+    void LoadSettings();
+    void SaveSettings();
+    void AddRecent(const std::string& path, bool atTop);
+    void UpdateRecentMenu(HMENU menu);
+    // The click of a recent item, by its command id.
+    void RecentItemClick(int commandId);
+
+    // Handlers of the actions (MainActions.cpp).
+    void actDebugAttachExecute();
+    void actDebugRunExecute();
+    void actDebugStopExecute();
+    void actSaveExecute();
+    void actViewClearExecute();
+    void actTraceOptExecute();
+    void actAboutExecute();
+    void actExitExecute();
+    void actTraceEnableExecute();
+    void actStmtColorizeExecute();
+    void actDebugAttachUpdate(TAction& sender);
+    void actDebugStopUpdate(TAction& sender);
+    void actTraceEnableUpdate(TAction& sender);
+
+    // Handlers of lvwTrace: an item changed (item: the row concerned, or -1), the
+    // control was resized.
+    void lvwTraceChange(int item);
+    void lvwTraceResize();
+
+    // Layout constants.
+    static constexpr int ToolBarHeight = 30;
+    static constexpr int SplitterHeight = 3;
+    static constexpr int InitialMemoHeight = 89;
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void FormCreate();
+    void FormDestroy();
+    // MainActions.cpp: the action table, the menu bar, pmnRecents and the tool bar.
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    LRESULT ToolBarNotify(NMHDR& header);
+
+    void Layout();
+    void PaintToolBarEdges();
+    void SplitterMoved(int top);
+    LRESULT OnNotify(NMHDR& header);
+    void OnTraceRecord(LPARAM lParam);
+    void OnDebugStarted();
+    void OnDebugFinished();
+    // Stores a row; the list view learns of it with the next ShowRows.
+    int AppendRow(const TListRow& row);
+    void ShowRows();
+    void Idle();
+    // Closing: the session is stopped and its thread ended, and what it posted is
+    // dropped, before anything it uses goes.
+    void EndSession();
+
+    TUniqueFont FFont;
+    TUniqueFont FMemoFont;
+    int FMemoHeight = InitialMemoHeight;
+    bool FIdleErrorShown = false;
+    bool FShowRowsPosted = false;
+};
+
+// The program's main window while it exists.
+extern TfrmMain* frmMain;

@@ -1,0 +1,248 @@
+// The main window's commands: the action table, the menus and the tool bar bound to it,
+// and the actions' handlers.
+#include "Main.h"
+
+#include "Application.h"
+#include "DlgTraceMask.h"
+#include "Errors.h"
+#include "Images.h"
+
+namespace {
+
+const char* const Unit = "Main";
+
+struct TActionDef {
+    TAction* TfrmMain::*Field;
+    int Id;
+    const char* Category;
+    const char* Caption;
+    int Image;
+    void (TfrmMain::*Execute)();
+    void (TfrmMain::*Update)(TAction&);
+};
+
+const TActionDef ActionDefs[] = {
+    {&TfrmMain::actDebugAttach, cmDebugAttach, "Debug", "Attach...", imgAttach, &TfrmMain::actDebugAttachExecute,
+     &TfrmMain::actDebugAttachUpdate},
+    {&TfrmMain::actDebugRun, cmDebugRun, "Debug", "Run", imgRun, &TfrmMain::actDebugRunExecute,
+     &TfrmMain::actDebugAttachUpdate},
+    {&TfrmMain::actDebugStop, cmDebugStop, "Debug", "Stop", imgStop, &TfrmMain::actDebugStopExecute,
+     &TfrmMain::actDebugStopUpdate},
+    {&TfrmMain::actSave, cmSave, "Trace", "Save log...", imgSave, &TfrmMain::actSaveExecute, nullptr},
+    {&TfrmMain::actViewClear, cmViewClear, "Trace", "Clear log", imgClear, &TfrmMain::actViewClearExecute, nullptr},
+    {&TfrmMain::actTraceOpt, cmTraceOpt, "Trace", "Options...", -1, &TfrmMain::actTraceOptExecute,
+     &TfrmMain::actDebugAttachUpdate},
+    {&TfrmMain::actAbout, cmAbout, "Help", "About...", -1, &TfrmMain::actAboutExecute, nullptr},
+    {&TfrmMain::actExit, cmExit, "Debug", "Exit", -1, &TfrmMain::actExitExecute, nullptr},
+    {&TfrmMain::actTraceEnable, cmTraceEnable, "Trace", "Enable trace", imgTraceEnable,
+     &TfrmMain::actTraceEnableExecute, &TfrmMain::actTraceEnableUpdate},
+    {&TfrmMain::actStmtColorize, cmStmtColorize, "Trace", "Statement colorize...", imgColorize,
+     &TfrmMain::actStmtColorizeExecute, nullptr},
+};
+
+// Menu bar: a caption and the command ids of its items, 0 for a separator.
+struct TMenuDef {
+    const char* Caption;
+    HMENU TfrmMain::*Field;
+    int Items[6];
+};
+
+const TMenuDef MenuDefs[] = {
+    {"&Debug", &TfrmMain::mniDebug, {cmDebugRun, cmDebugAttach, cmDebugStop, 0, cmExit, -1}},
+    {"&Trace", &TfrmMain::mniTrace, {cmSave, cmViewClear, cmTraceOpt, cmTraceEnable, cmStmtColorize, -1}},
+    {"Help", &TfrmMain::mniHelp, {cmAbout, -1}},
+};
+
+struct TToolButtonDef {
+    int Id;  // 0: separator
+    const char* Hint;
+    BYTE Style;
+};
+
+// btnRun, btnAttach, btnDebugStop, ToolButton1, btnSave, btnClear, btnTraceEnable, btnColorize.
+const TToolButtonDef ToolButtonDefs[] = {
+    {cmDebugRun, nullptr, BTNS_DROPDOWN},
+    {cmDebugAttach, "Attach", BTNS_BUTTON},
+    {cmDebugStop, "Stop", BTNS_BUTTON},
+    {0, nullptr, BTNS_SEP},
+    {cmSave, "Save", BTNS_BUTTON},
+    {cmViewClear, "Clear view", BTNS_BUTTON},
+    {cmTraceEnable, "Enable trace", BTNS_CHECK},
+    {cmStmtColorize, "Statement colorize", BTNS_BUTTON},
+};
+
+const int ToolSeparatorWidth = 8;
+const int ToolButtonSize = 25;
+
+const char* HintOf(int id)
+{
+    for (const TToolButtonDef& def : ToolButtonDefs)
+        if (def.Id == id && def.Id != 0)
+            return def.Hint;
+    return nullptr;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Creation
+
+void TfrmMain::CreateActions()
+{
+    for (const TActionDef& def : ActionDefs) {
+        TAction action;
+        action.Id = def.Id;
+        action.Category = def.Category;
+        action.Caption = def.Caption;
+        action.ImageIndex = def.Image;
+        action.OnExecute = [this, execute = def.Execute] { (this->*execute)(); };
+        if (def.Update)
+            action.OnUpdate = [this, update = def.Update](TAction& sender) { (this->*update)(sender); };
+        this->*def.Field = &ActionList.Add(std::move(action));
+    }
+}
+
+void TfrmMain::CreateMenus()
+{
+    mmu = CreateMenu();
+    for (const TMenuDef& def : MenuDefs) {
+        HMENU popup = CreatePopupMenu();
+        for (int id : def.Items) {
+            if (id < 0)
+                break;
+            if (id == 0)
+                AppendMenuA(popup, MF_SEPARATOR, 0, nullptr);
+            else
+                ActionList.AppendMenuItem(popup, id);
+        }
+        AppendMenuA(mmu, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup), def.Caption);
+        this->*def.Field = popup;
+    }
+    ActionList.BindMenu(mmu);
+    pmnRecents = CreatePopupMenu();
+}
+
+void TfrmMain::CreateToolBar()
+{
+    ToolBar1 = CreateChildControl(Handle, TOOLBARCLASSNAMEA, "",
+                                  TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_NODIVIDER | CCS_NORESIZE | CCS_NOPARENTALIGN |
+                                      CCS_TOP,
+                                  0, 2, 0, ToolBarHeight - 4, idToolBar, 0, FFont.get());
+    SendMessageA(ToolBar1, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    SendMessageA(ToolBar1, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
+    SendMessageA(ToolBar1, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(IML));
+    std::vector<TBBUTTON> buttons;
+    for (const TToolButtonDef& def : ToolButtonDefs) {
+        TBBUTTON button{};
+        button.idCommand = def.Id;
+        button.fsStyle = def.Style;
+        button.fsState = TBSTATE_ENABLED;
+        if (def.Style == BTNS_SEP) {
+            button.iBitmap = ToolSeparatorWidth;
+        } else {
+            const TAction* action = ActionList.Find(def.Id);
+            VASSERT(action, Unit);
+            button.iBitmap = action->ImageIndex;
+        }
+        button.iString = -1;
+        buttons.push_back(button);
+    }
+    SendMessageA(ToolBar1, TB_ADDBUTTONSA, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
+    SendMessageA(ToolBar1, TB_SETBUTTONSIZE, 0, MAKELPARAM(ToolButtonSize, ToolButtonSize));
+    ActionList.BindToolBar(ToolBar1);
+    ActionList.UpdateActions();
+}
+
+LRESULT TfrmMain::ToolBarNotify(NMHDR& header)
+{
+    switch (header.code) {
+    case TBN_DROPDOWN: {
+        auto& info = reinterpret_cast<NMTOOLBARA&>(header);
+        if (info.iItem != cmDebugRun)
+            return TBDDRET_NODEFAULT;
+        RECT r{};
+        SendMessageA(ToolBar1, TB_GETRECT, cmDebugRun, reinterpret_cast<LPARAM>(&r));
+        MapWindowPoints(ToolBar1, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+        TrackPopupMenu(pmnRecents, TPM_LEFTALIGN | TPM_TOPALIGN, r.left, r.bottom, 0, Handle, nullptr);
+        return TBDDRET_DEFAULT;
+    }
+    case TTN_GETDISPINFOA: {
+        auto& info = reinterpret_cast<NMTTDISPINFOA&>(header);
+        const char* hint = HintOf(static_cast<int>(header.idFrom));
+        info.hinst = nullptr;
+        info.lpszText = const_cast<char*>(hint ? hint : "");
+        return 0;
+    }
+    case TTN_GETDISPINFOW: {
+        auto& info = reinterpret_cast<NMTTDISPINFOW&>(header);
+        const char* hint = HintOf(static_cast<int>(header.idFrom));
+        info.hinst = nullptr;
+        info.szText[0] = L'\0';
+        if (hint)
+            MultiByteToWideChar(CP_ACP, 0, hint, -1, info.szText, static_cast<int>(std::size(info.szText)));
+        info.lpszText = info.szText;
+        return 0;
+    }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Handlers
+
+void TfrmMain::actDebugAttachUpdate(TAction& sender) { sender.Enabled = !DebugThread; }
+
+void TfrmMain::actDebugStopUpdate(TAction& sender) { sender.Enabled = DebugThread != nullptr; }
+
+void TfrmMain::actTraceEnableUpdate(TAction& sender) { sender.Checked = TraceEnabled; }
+
+void TfrmMain::actDebugRunExecute()
+{
+    VASSERT(!DebugThread, Unit);
+    if (odg.Execute(Handle, false))
+        RunProgram(odg.FileName);
+}
+
+void TfrmMain::actDebugAttachExecute()
+{
+    VASSERT(!DebugThread, Unit);
+    // Handed over: the attach dialog TSelProcessDlg chooses the process here; on OK its
+    // selected row's record of ProcessList() goes to AttachProcess.
+}
+
+void TfrmMain::actDebugStopExecute() { StopSession(); }
+
+void TfrmMain::actSaveExecute()
+{
+    // Handed over: the trace export (sdg, then SaveItemsAsHtml or SaveItemsAsText over
+    // TraceRows) is written here.
+}
+
+void TfrmMain::actViewClearExecute()
+{
+    TraceRows.Clear();
+    SendMessageA(lvwTrace, LVM_DELETEALLITEMS, 0, 0);
+    SendMessageA(lvwTrace, LVM_SETITEMCOUNT, 0, 0);
+    SetWindowTextA(memSQL, "");
+}
+
+void TfrmMain::actTraceOptExecute()
+{
+    TTraceMaskDlg dlg(TraceMask);
+    if (dlg.ShowModal() == mrOk)
+        TraceMask = dlg.TraceMask;
+}
+
+void TfrmMain::actAboutExecute()
+{
+    // Handed over: the about box TAboutDlg is shown here.
+}
+
+void TfrmMain::actExitExecute() { PostMessageA(Handle, WM_CLOSE, 0, 0); }
+
+void TfrmMain::actTraceEnableExecute() { TraceEnabled = !TraceEnabled; }
+
+void TfrmMain::actStmtColorizeExecute()
+{
+    // Handed over: the colour rules dialog TStmtColorDlg is shown here.
+}

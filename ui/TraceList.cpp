@@ -1,0 +1,165 @@
+#include "TraceList.h"
+
+#include "Errors.h"
+#include "Forms.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+const char* const Unit = "TraceList";
+}
+
+// ---------------------------------------------------------------------------
+// TStringPool
+
+TStringPool::TStringPool() { Clear(); }
+
+uint32_t TStringPool::Intern(std::string_view text)
+{
+    auto found = FIds.find(text);
+    if (found != FIds.end())
+        return found->second;
+    auto id = static_cast<uint32_t>(FTexts.size());
+    // A deque never moves its elements, so the key may view the stored string.
+    const std::string& stored = FTexts.emplace_back(text);
+    FIds.emplace(std::string_view(stored), id);
+    return id;
+}
+
+void TStringPool::Clear()
+{
+    FIds.clear();
+    FTexts.clear();
+    FTexts.emplace_back();
+    FIds.emplace(std::string_view(FTexts.front()), 0);
+}
+
+// ---------------------------------------------------------------------------
+// TTraceRows
+
+int TTraceRows::Add(const TListRow& row)
+{
+    VASSERT(row.SubItems.size() <= MaxSubItems, Unit);
+    TRow stored{};
+    stored.Cells[0] = FPool.Intern(row.Caption);
+    for (size_t k = 0; k < row.SubItems.size(); ++k)
+        stored.Cells[k + 1] = FPool.Intern(row.SubItems[k]);
+    stored.SubItemCount = static_cast<uint8_t>(row.SubItems.size());
+    FRows.push_back(stored);
+    return RowCount() - 1;
+}
+
+void TTraceRows::Clear()
+{
+    FRows.clear();
+    FRows.shrink_to_fit();
+    FPool.Clear();
+}
+
+const TTraceRows::TRow& TTraceRows::Row(int index) const
+{
+    if (index < 0 || index >= RowCount())
+        throw EListError(index);
+    return FRows[static_cast<size_t>(index)];
+}
+
+void TTraceRows::GetRow(int index, TListRow& row) const
+{
+    const TRow& stored = Row(index);
+    row.Caption = FPool.Text(stored.Cells[0]);
+    row.SubItems.resize(stored.SubItemCount);
+    for (int k = 0; k < stored.SubItemCount; ++k)
+        row.SubItems[static_cast<size_t>(k)] = FPool.Text(stored.Cells[k + 1]);
+}
+
+int TTraceRows::SubItemCount(int index) const { return Row(index).SubItemCount; }
+
+const std::string& TTraceRows::CellText(int index, int column) const
+{
+    const TRow& stored = Row(index);
+    if (column < 0 || column > stored.SubItemCount)
+        return FPool.Text(0);
+    return FPool.Text(stored.Cells[column]);
+}
+
+std::string MemoText(const std::string& statement)
+{
+    std::string text;
+    text.reserve(statement.size() + 16);
+    for (size_t i = 0; i < statement.size() && statement[i] != '\0'; ++i) {
+        char c = statement[i];
+        if (c == '\r' || c == '\n') {
+            text += "\r\n";
+            if (c == '\r' && i + 1 < statement.size() && statement[i + 1] == '\n')
+                ++i;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// The list view
+
+namespace TraceListView {
+
+const TColumn Columns[4] = {
+    {"Action", 60, LVCFMT_LEFT},
+    {"Time", 70, LVCFMT_RIGHT},
+    {"Result", 100, LVCFMT_LEFT},
+    {"Statement", 400, LVCFMT_LEFT},
+};
+
+HWND Create(HWND parent, int id, HFONT font)
+{
+    HWND list = CreateChildControl(parent, WC_LISTVIEWA, "",
+                                   LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_NOSORTHEADER | WS_TABSTOP |
+                                       WS_CLIPSIBLINGS,
+                                   0, 0, 0, 0, id, WS_EX_CLIENTEDGE, font);
+    const DWORD ex = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
+    SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
+    for (int i = 0; i < 4; ++i) {
+        LVCOLUMNA column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
+        column.fmt = Columns[i].Format;
+        column.cx = Columns[i].Width;
+        column.pszText = const_cast<char*>(Columns[i].Caption);
+        column.iSubItem = i;
+        SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
+    }
+    return list;
+}
+
+void RowsAppended(HWND list, int oldCount, int newCount)
+{
+    int top = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
+    int perPage = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    bool followTail = oldCount == 0 || top + perPage >= oldCount;
+    SendMessageA(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(newCount), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+    if (followTail && newCount > 0)
+        SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(newCount - 1), FALSE);
+}
+
+void GetDispInfo(const TTraceRows& rows, NMLVDISPINFOA& info)
+{
+    LVITEMA& item = info.item;
+    if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0)
+        return;
+    if (item.iItem < 0 || item.iItem >= rows.RowCount()) {
+        item.pszText[0] = '\0';
+        return;
+    }
+    const std::string& text = rows.CellText(item.iItem, item.iSubItem);
+    size_t n = std::min(std::strlen(text.c_str()), static_cast<size_t>(item.cchTextMax - 1));
+    std::memcpy(item.pszText, text.data(), n);
+    item.pszText[n] = '\0';
+}
+
+int SelectedRow(HWND list)
+{
+    return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+} // namespace TraceListView

@@ -1,0 +1,85 @@
+// The trace list's rows are kept by the program, not by the list view: the view is an
+// owner-data report list that holds only a row count and asks for the texts of the rows
+// it draws. Traces of a million rows are ordinary, so a row is a few text ids, and every
+// distinct text (above all the SQL, which repeats) is stored once.
+#pragma once
+
+#include "Utils.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+// Texts stored once each, found by content; an id stays valid until Clear. Id 0 is "".
+class TStringPool {
+public:
+    TStringPool();
+    uint32_t Intern(std::string_view text);
+    const std::string& Text(uint32_t id) const { return FTexts[id]; }
+    size_t Count() const { return FTexts.size(); }
+    void Clear();
+
+private:
+    std::deque<std::string> FTexts;
+    std::unordered_map<std::string_view, uint32_t> FIds;
+};
+
+// The rows of the trace list: a caption and up to three sub-items each, in arrival order.
+class TTraceRows : public TRowSource {
+public:
+    static constexpr int MaxSubItems = 3;
+
+    // Appends a row and returns its index.
+    int Add(const TListRow& row);
+    void Clear();
+
+    int RowCount() const override { return static_cast<int>(FRows.size()); }
+    void GetRow(int index, TListRow& row) const override;
+    int SubItemCount(int index) const;
+    // Column 0 is the caption, column k the k-th sub-item; "" beyond the row's sub-items.
+    const std::string& CellText(int index, int column) const;
+    size_t DistinctTexts() const { return FPool.Count(); }
+
+private:
+    struct TRow {
+        uint32_t Cells[1 + MaxSubItems];
+        uint8_t SubItemCount;
+    };
+    const TRow& Row(int index) const;
+
+    std::deque<TRow> FRows;
+    TStringPool FPool;
+};
+
+// A statement as the memo shows it: up to its first zero byte, each line break (CR LF,
+// a lone CR or a lone LF) made the CR LF that starts a new line of an edit control.
+std::string MemoText(const std::string& statement);
+
+// The list view side of lvwTrace.
+namespace TraceListView {
+
+struct TColumn {
+    const char* Caption;
+    int Width;
+    int Format;
+};
+// Action, Time, Result, Statement.
+extern const TColumn Columns[4];
+
+// The report list with its columns: owner data, grid lines, whole-row selection,
+// one selected row, read-only, headers that do not sort.
+HWND Create(HWND parent, int id, HFONT font);
+// Tells the view the new row count after rows were appended. While the last row was in
+// view it scrolls to the new last row; otherwise neither the view nor the selection moves.
+void RowsAppended(HWND list, int oldCount, int newCount);
+// Answers LVN_GETDISPINFO from the rows.
+void GetDispInfo(const TTraceRows& rows, NMLVDISPINFOA& info);
+// The selected row, or -1.
+int SelectedRow(HWND list);
+
+} // namespace TraceListView
