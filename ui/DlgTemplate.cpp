@@ -129,8 +129,12 @@ void TTemplateDlg::InitDialog()
     FActiveControl = btnOK;
     FormCreate();
     SetClientSizeCentred(Handle, ClientWidth, ClientHeight);
-    if (FActiveControl && IsWindowVisible(FActiveControl))
-        SetFocus(FActiveControl);
+    // The dialog is not shown yet: a focus set now is lost when the dialog manager
+    // activates it (Wine then focuses the first tab stop), so the focus is moved once the
+    // modal loop runs. Ask the control's own style: IsWindowVisible is false for all of
+    // them here.
+    if (FActiveControl && (GetWindowLongA(FActiveControl, GWL_STYLE) & WS_VISIBLE))
+        PostMessageA(Handle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(FActiveControl), TRUE);
 }
 
 void TTemplateDlg::Paint()
