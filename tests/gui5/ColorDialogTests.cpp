@@ -1,0 +1,368 @@
+// The rules dialog and the rule editor, shown for real and driven from a helper thread.
+#include "DlgSelColors.h"
+#include "DlgStmtColor.h"
+#include "Images.h"
+#include "Ui5Driver.h"
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+constexpr COLORREF Red = RGB(255, 0, 0);
+constexpr COLORREF Blue = RGB(0, 0, 255);
+constexpr COLORREF Yellow = RGB(255, 255, 0);
+
+// Ids of the red, green and blue boxes of the system's colour dialog.
+constexpr int ColorEditRed = 706;
+
+TColorInfo Rule(const char* search, TColor fore, TColor back)
+{
+    TColorInfo rule;
+    rule.SearchString = search;
+    rule.ForeColor = fore;
+    rule.BackColor = back;
+    return rule;
+}
+
+std::string Describe(const TColorInfos& rules)
+{
+    std::string text;
+    for (const auto& rule : rules)
+        text += Format("[%s|%06X|%06X]", rule->SearchString.c_str(), rule->ForeColor, rule->BackColor);
+    return text;
+}
+
+bool SameRect(const RECT& r, int left, int top, int width, int height)
+{
+    return r.left == left && r.top == top && r.right - r.left == width && r.bottom - r.top == height;
+}
+
+// The image list of the main window, for the tool bar of the rules dialog.
+class TImages {
+public:
+    TImages() : Handle(CreateActionImages()) {}
+    ~TImages() { ImageList_Destroy(Handle); }
+    const HIMAGELIST Handle;
+};
+
+void Click(HWND control)
+{
+    PostMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    PostMessageA(control, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+}
+
+// In the system's colour dialog (which must be opening): reads the colour it starts
+// with, then enters rgb and presses OK, or presses Cancel when ok is false.
+COLORREF AnswerColorDialog(COLORREF rgb, bool ok)
+{
+    HWND dlg = WaitForWindow("Color");
+    if (!dlg)
+        return CLR_INVALID;
+    BYTE parts[3] = {};
+    for (int i = 0; i < 3; ++i)
+        parts[i] = static_cast<BYTE>(GetDlgItemInt(dlg, ColorEditRed + i, nullptr, FALSE));
+    if (ok) {
+        SetDlgItemInt(dlg, ColorEditRed, GetRValue(rgb), FALSE);
+        SetDlgItemInt(dlg, ColorEditRed + 1, GetGValue(rgb), FALSE);
+        SetDlgItemInt(dlg, ColorEditRed + 2, GetBValue(rgb), FALSE);
+    }
+    PressButton(dlg, ok ? IDOK : IDCANCEL);
+    return RGB(parts[0], parts[1], parts[2]);
+}
+
+// In the rule editor (which must be opening): types text unless it is null, sets the
+// colours that are not CLR_INVALID through the colour dialog, and closes with button.
+void AnswerRuleEditor(const char* text, COLORREF fore, COLORREF back, int button)
+{
+    HWND dlg = WaitForWindow("Choose colors");
+    ASSERT_TRUE(dlg);
+    TSelColorsDlg* self = reinterpret_cast<TSelColorsDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA));
+    if (text)
+        SetWindowTextA(self->edt, text);
+    if (fore != CLR_INVALID) {
+        Click(self->lblFore);
+        AnswerColorDialog(fore, true);
+    }
+    if (back != CLR_INVALID) {
+        Click(self->lblBack);
+        AnswerColorDialog(back, true);
+    }
+    WaitForWindow("Choose colors");
+    PressButton(dlg, button);
+}
+
+TStmtColorDlg* RulesDialog(HWND dlg) { return reinterpret_cast<TStmtColorDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA)); }
+
+bool ToolButtonEnabled(HWND toolBar, int id) { return SendMessageA(toolBar, TB_ISBUTTONENABLED, id, 0) != 0; }
+
+} // namespace
+
+TEST(StmtColorDlg, ListsTheRulesWithTheirPreviewAndTheToolBar)
+{
+    TImages images;
+    TColorInfos rules;
+    rules.Assign({Rule("SELECT", Red, Yellow), Rule("FROM", Blue, clWhite)});
+    RECT list{}, bar{};
+    std::string texts, headers;
+    int widths[2] = {};
+    int bitmaps[3] = {};
+    COLORREF previewBack = 0;
+    bool previewText = false;
+    TModalDriver driver("Statement colorize", [&](HWND dlg) {
+        TStmtColorDlg* self = RulesDialog(dlg);
+        list = ControlBounds(self->lvw);
+        bar = ControlBounds(self->tbr);
+        for (int row = 0; row < ListRowCount(self->lvw); ++row)
+            texts += ListText(self->lvw, row, 0) + "/" + ListText(self->lvw, row, 1) + ";";
+        HWND header = reinterpret_cast<HWND>(SendMessageA(self->lvw, LVM_GETHEADER, 0, 0));
+        for (int i = 0; i < 2; ++i) {
+            char caption[64] = {};
+            HDITEMA item{};
+            item.mask = HDI_TEXT | HDI_WIDTH;
+            item.pszText = caption;
+            item.cchTextMax = sizeof(caption);
+            SendMessageA(header, HDM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
+            headers += std::string(caption) + ";";
+            widths[i] = item.cxy;
+        }
+        for (int i = 0; i < 3; ++i) {
+            TBBUTTON button{};
+            SendMessageA(self->tbr, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button));
+            bitmaps[i] = button.iBitmap;
+        }
+        RECT cell = ListCellRect(self->lvw, 0, 1);
+        previewBack = PixelAt(self->lvw, cell.left + 3, cell.top + 3);
+        previewText = AnyPixelIs(self->lvw, cell, Red);
+        PressKey(dlg, VK_ESCAPE);
+    });
+    EXPECT_FALSE(EditColorRules(rules, images.Handle));
+    ASSERT_TRUE(driver.Wait());
+    EXPECT_TRUE(SameRect(list, 16, 34, 369, 159));
+    EXPECT_TRUE(SameRect(bar, 16, 10, 73, 24));
+    EXPECT_EQ(texts, "SELECT/PREVIEW;FROM/PREVIEW;");
+    EXPECT_EQ(headers, "Search string;Color;");
+    EXPECT_EQ(widths[0], 300);
+    EXPECT_EQ(widths[1], 65);
+    EXPECT_EQ(bitmaps[0], imgNew);
+    EXPECT_EQ(bitmaps[1], imgEdit);
+    EXPECT_EQ(bitmaps[2], imgDelete);
+    EXPECT_EQ(previewBack, Yellow);
+    EXPECT_TRUE(previewText) << "no pixel of PREVIEW in the rule's text colour";
+}
+
+TEST(StmtColorDlg, EditAndDeleteNeedASelectedRule)
+{
+    TImages images;
+    struct TCase {
+        const char* Name;
+        std::vector<TColorInfo> Rules;
+        int Select;
+        bool Enabled;
+    } cases[] = {
+        {"no rules", {}, -1, false},
+        {"rules, none selected", {Rule("a", Red, Blue), Rule("b", Red, Blue)}, -1, false},
+        {"rules, one selected", {Rule("a", Red, Blue), Rule("b", Red, Blue)}, 1, true},
+    };
+    for (const TCase& c : cases) {
+        TColorInfos rules;
+        rules.Assign(c.Rules);
+        bool edit = !c.Enabled, del = !c.Enabled, newEnabled = false, editorOpened = false;
+        TModalDriver driver("Statement colorize", [&](HWND dlg) {
+            TStmtColorDlg* self = RulesDialog(dlg);
+            SelectListRow(self->lvw, c.Select);
+            Sleep(100);
+            edit = ToolButtonEnabled(self->tbr, TStmtColorDlg::actEdit);
+            del = ToolButtonEnabled(self->tbr, TStmtColorDlg::actDelete);
+            newEnabled = ToolButtonEnabled(self->tbr, TStmtColorDlg::actNew);
+            if (c.Select == -1) {
+                // A double click or a queued Edit without a selection opens nothing.
+                PostMessageA(self->lvw, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(200, 150));
+                PressButton(dlg, TStmtColorDlg::actEdit);
+                editorOpened = WaitForWindow("Choose colors", 700) != nullptr;
+            }
+            PressButton(dlg, IDCANCEL);
+        });
+        EditColorRules(rules, images.Handle);
+        ASSERT_TRUE(driver.Wait()) << c.Name;
+        EXPECT_EQ(edit, c.Enabled) << c.Name;
+        EXPECT_EQ(del, c.Enabled) << c.Name;
+        EXPECT_TRUE(newEnabled) << c.Name;
+        EXPECT_FALSE(editorOpened) << c.Name;
+    }
+}
+
+TEST(StmtColorDlg, OkKeepsTheChangesAndAnyOtherEndTakesThemBack)
+{
+    TImages images;
+    const std::vector<TColorInfo> start = {Rule("SELECT", Red, clWhite), Rule("FROM", Blue, Yellow),
+                                           Rule("WHERE", 0x80000008, 0x80000005)};
+    const std::string before = "[SELECT|0000FF|FFFFFF][FROM|FF0000|00FFFF][WHERE|80000008|80000005]";
+    struct TCase {
+        const char* Name;
+        std::function<void(HWND dlg, TStmtColorDlg* self)> Change;
+        int Close;
+        std::string Expected;
+    } cases[] = {
+        {"delete, Cancel",
+         [](HWND dlg, TStmtColorDlg* self) {
+             SelectListRow(self->lvw, 1);
+             PressButton(dlg, TStmtColorDlg::actDelete);
+         },
+         IDCANCEL, before},
+        {"delete, OK",
+         [](HWND dlg, TStmtColorDlg* self) {
+             SelectListRow(self->lvw, 1);
+             PressButton(dlg, TStmtColorDlg::actDelete);
+         },
+         IDOK, "[SELECT|0000FF|FFFFFF][WHERE|80000008|80000005]"},
+        {"add, Cancel",
+         [](HWND dlg, TStmtColorDlg*) {
+             PressButton(dlg, TStmtColorDlg::actNew);
+             AnswerRuleEditor("ORDER BY", Blue, CLR_INVALID, IDOK);
+         },
+         IDCANCEL, before},
+        {"add, OK",
+         [](HWND dlg, TStmtColorDlg*) {
+             PressButton(dlg, TStmtColorDlg::actNew);
+             AnswerRuleEditor(" ORDER BY ", Blue, Red, IDOK);
+         },
+         IDOK, before + "[ ORDER BY |FF0000|0000FF]"},
+        {"add, editor cancelled, OK",
+         [](HWND dlg, TStmtColorDlg*) {
+             PressButton(dlg, TStmtColorDlg::actNew);
+             AnswerRuleEditor("never", Blue, CLR_INVALID, IDCANCEL);
+         },
+         IDOK, before},
+        {"edit colours, Cancel",
+         [](HWND dlg, TStmtColorDlg* self) {
+             SelectListRow(self->lvw, 0);
+             PressButton(dlg, TStmtColorDlg::actEdit);
+             AnswerRuleEditor("select", Yellow, Blue, IDOK);
+         },
+         IDCANCEL, before},
+        {"edit by double click, OK",
+         [](HWND, TStmtColorDlg* self) {
+             SelectListRow(self->lvw, 2);
+             RECT cell = ListCellRect(self->lvw, 2, 0);
+             PostMessageA(self->lvw, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(cell.left + 5, cell.top + 3));
+             AnswerRuleEditor(nullptr, CLR_INVALID, Red, IDOK);
+         },
+         IDOK, "[SELECT|0000FF|FFFFFF][FROM|FF0000|00FFFF][WHERE|80000008|0000FF]"},
+        {"delete, add and edit, Escape",
+         [](HWND dlg, TStmtColorDlg* self) {
+             SelectListRow(self->lvw, 0);
+             PressButton(dlg, TStmtColorDlg::actDelete);
+             PressButton(dlg, TStmtColorDlg::actNew);
+             AnswerRuleEditor("x", Red, Red, IDOK);
+             WaitForWindow("Statement colorize");
+             SelectListRow(self->lvw, 0);
+             PressButton(dlg, TStmtColorDlg::actEdit);
+             AnswerRuleEditor("y", Yellow, Yellow, IDOK);
+         },
+         IDCANCEL, before},
+    };
+    for (const TCase& c : cases) {
+        TColorInfos rules;
+        rules.Assign(start);
+        ASSERT_EQ(Describe(rules), before);
+        std::string shown;
+        TModalDriver driver("Statement colorize", [&](HWND dlg) {
+            TStmtColorDlg* self = RulesDialog(dlg);
+            c.Change(dlg, self);
+            WaitForWindow("Statement colorize");
+            for (int row = 0; row < ListRowCount(self->lvw); ++row)
+                shown += ListText(self->lvw, row, 0) + ";";
+            if (c.Close == IDCANCEL && std::string(c.Name).find("Escape") != std::string::npos)
+                PressKey(dlg, VK_ESCAPE);
+            else
+                PressButton(dlg, c.Close);
+        });
+        bool ok = EditColorRules(rules, images.Handle);
+        ASSERT_TRUE(driver.Wait()) << c.Name;
+        EXPECT_EQ(ok, c.Close == IDOK) << c.Name;
+        EXPECT_EQ(Describe(rules), c.Expected) << c.Name << " (the dialog showed " << shown << ")";
+    }
+}
+
+TEST(SelColorsDlg, LayoutFocusAndThePreviewInTheRulesColours)
+{
+    TSelColorsDlg dlg;
+    dlg.SearchString = "FROM";
+    dlg.ForeColor = Blue;
+    dlg.BackColor = Yellow;
+    RECT client{}, edit{}, fore{}, back{}, sample{}, ok{}, cancel{};
+    std::string editText, sampleText;
+    HWND focus = nullptr;
+    COLORREF forePixel = 0, backPixel = 0, samplePixel = 0;
+    bool sampleHasText = false;
+    TModalDriver driver("Choose colors", [&](HWND w) {
+        GetClientRect(w, &client);
+        edit = ControlBounds(dlg.edt);
+        fore = ControlBounds(dlg.lblFore);
+        back = ControlBounds(dlg.lblBack);
+        sample = ControlBounds(dlg.lblSample);
+        ok = ControlBounds(dlg.btnOK);
+        cancel = ControlBounds(dlg.btnCancel);
+        editText = WindowText(dlg.edt);
+        sampleText = WindowText(dlg.lblSample);
+        GUITHREADINFO info{};
+        info.cbSize = sizeof(info);
+        GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info);
+        focus = info.hwndFocus;
+        forePixel = PixelAt(dlg.lblFore, 5, 5);
+        backPixel = PixelAt(dlg.lblBack, 5, 5);
+        samplePixel = PixelAt(dlg.lblSample, 2, 2);
+        sampleHasText = AnyPixelIs(dlg.lblSample, RECT{0, 0, 140, 40}, Blue);
+        SetWindowTextA(dlg.edt, "");
+        PressKey(w, VK_RETURN);
+    });
+    EXPECT_EQ(dlg.ShowModal(), mrOk);
+    ASSERT_TRUE(driver.Wait());
+    EXPECT_EQ(client.bottom, 200);
+    EXPECT_EQ(dlg.Bevel1.Height, 153);
+    EXPECT_EQ(edit.left, 16);
+    EXPECT_EQ(edit.top, 40);
+    EXPECT_EQ(edit.right - edit.left, 369);
+    EXPECT_TRUE(SameRect(fore, 104, 72, 97, 13));
+    EXPECT_TRUE(SameRect(back, 296, 72, 88, 13));
+    EXPECT_TRUE(SameRect(sample, 130, 100, 140, 40));
+    EXPECT_EQ(ok.top, 168);
+    EXPECT_EQ(cancel.top, 168);
+    EXPECT_EQ(editText, "FROM");
+    EXPECT_EQ(sampleText, "SAMPLE");
+    EXPECT_EQ(focus, dlg.edt);
+    EXPECT_EQ(forePixel, Blue);
+    EXPECT_EQ(backPixel, Yellow);
+    EXPECT_EQ(samplePixel, Yellow);
+    EXPECT_TRUE(sampleHasText);
+    // An empty search string is accepted.
+    EXPECT_EQ(dlg.SearchString, "");
+}
+
+TEST(SelColorsDlg, ASwatchClickOffersItsColourAndTakesTheChosenOne)
+{
+    TSelColorsDlg dlg;
+    dlg.ForeColor = RGB(10, 20, 30);
+    COLORREF offeredFore = 0, offeredBack = 0, samplePixel = 0;
+    TModalDriver driver("Choose colors", [&](HWND w) {
+        Click(dlg.lblFore);
+        offeredFore = AnswerColorDialog(Red, true);
+        WaitForWindow("Choose colors");
+        Click(dlg.lblBack);
+        offeredBack = AnswerColorDialog(Blue, false);
+        WaitForWindow("Choose colors");
+        samplePixel = PixelAt(dlg.lblSample, 2, 2);
+        PressButton(w, IDOK);
+    });
+    EXPECT_EQ(dlg.ShowModal(), mrOk);
+    ASSERT_TRUE(driver.Wait());
+    EXPECT_EQ(offeredFore, RGB(10, 20, 30));
+    EXPECT_EQ(offeredBack, RGB(255, 255, 255));
+    EXPECT_EQ(dlg.ForeColor, Red);
+    EXPECT_EQ(dlg.BackColor, clWhite);
+    EXPECT_EQ(samplePixel, RGB(255, 255, 255));
+}
