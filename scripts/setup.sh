@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 xvfb xauth \
-cmake ninja-build googletest imagemagick x11-apps"
+cmake ninja-build googletest imagemagick x11-apps fonts-wine"
 
 missing=""
 for p in $PACKAGES; do

@@ -12,7 +12,7 @@ COLORREF ColorToRGB(TColor color)
     return static_cast<COLORREF>(color & 0x00FFFFFF);
 }
 
-TUniqueFont CreatePixelFont(const char* face, int height, bool bold, BYTE charset)
+TUniqueFont CreatePixelFont(const char* face, int height, bool bold, BYTE charset, BYTE pitchAndFamily)
 {
     LOGFONTA lf{};
     // A negative height asks for the character height rather than the cell height.
@@ -20,6 +20,7 @@ TUniqueFont CreatePixelFont(const char* face, int height, bool bold, BYTE charse
     lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = charset;
     lf.lfQuality = DEFAULT_QUALITY;
+    lf.lfPitchAndFamily = pitchAndFamily;
     lstrcpynA(lf.lfFaceName, face, LF_FACESIZE);
     TUniqueFont font(CreateFontIndirectA(&lf));
     if (!font)

@@ -34,8 +34,9 @@ using TUniqueFont = TUniqueAny<HFONT, TDeleteObject, nullptr>;
 using TUniqueBrush = TUniqueAny<HBRUSH, TDeleteObject, nullptr>;
 
 // A font by face name and character height in pixels (the cell is taller by the
-// internal leading).
-TUniqueFont CreatePixelFont(const char* face, int height, bool bold = false, BYTE charset = DEFAULT_CHARSET);
+// internal leading). pitchAndFamily guides the choice where the face is missing.
+TUniqueFont CreatePixelFont(const char* face, int height, bool bold = false, BYTE charset = DEFAULT_CHARSET,
+                            BYTE pitchAndFamily = DEFAULT_PITCH | FF_DONTCARE);
 
 // ---------------------------------------------------------------------------
 // Child controls in pixels

@@ -174,10 +174,10 @@ void DrawAttach(TIconPainter& p)
 {
     // Two links of a chain, the second through the first.
     p.Rotate(-45);
-    p.RoundRect(1.5, 5.5, 9.5, 10.5, 2.5, None, Steel, 1.6);
-    p.RoundRect(6.5, 5.5, 14.5, 10.5, 2.5, None, Blue, 1.6);
+    p.RoundRect(0.5, 5, 9.5, 11, 3, None, Steel, 1.5);
+    p.RoundRect(6.5, 5, 15.5, 11, 3, None, Blue, 1.5);
     // The first link again where it passes in front of the second.
-    p.Line({{9.5, 7.2}, {9.5, 8.8}}, Steel, 1.6);
+    p.Line({{9.5, 7}, {9.5, 9}}, Steel, 1.5);
     p.Rotate(0);
 }
 

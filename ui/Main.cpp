@@ -23,7 +23,8 @@ TfrmMain* frmMain = nullptr;
 TfrmMain::TfrmMain(std::string settingsFile) : SettingsFile(std::move(settingsFile))
 {
     FFont = CreatePixelFont("MS Sans Serif", 11);
-    FMemoFont = CreatePixelFont("Courier New", 11, false, RUSSIAN_CHARSET);
+    // Where Courier New is missing (a bare Wine), still a fixed-pitch font.
+    FMemoFont = CreatePixelFont("Courier New", 11, false, RUSSIAN_CHARSET, FIXED_PITCH | FF_MODERN);
     IML = CreateActionImages();
     ActionList.Images = IML;
     CreateActions();
@@ -290,10 +291,14 @@ LRESULT TfrmMain::OnNotify(NMHDR& header)
         case LVN_GETDISPINFOA:
             TraceListView::GetDispInfo(TraceRows, reinterpret_cast<NMLVDISPINFOA&>(header));
             return 0;
-        case LVN_ITEMCHANGED:
-            // The memo follows the selection: rows that arrive meanwhile leave it alone.
-            lvwTraceChange(TraceListView::SelectedRow(lvwTrace));
+        case LVN_ITEMCHANGED: {
+            auto& change = reinterpret_cast<NMLISTVIEW&>(header);
+            TraceListView::ItemChanged(lvwTrace, change);
+            // Raised by changes of selection and focus only: rows that arrive meanwhile
+            // leave the memo alone.
+            lvwTraceChange(change.iItem);
             return 0;
+        }
         case NM_CUSTOMDRAW:
             // Rows are drawn by the list view in its own colours; the colour rules of
             // the statements take over here (GetRowColors, DrawTraceCell).
@@ -339,6 +344,14 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_DRAWITEM:
         if (ActionList.DrawMenuImage(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam)))
             return TRUE;
+        break;
+    case WM_CTLCOLORSTATIC:
+        // A read-only memo still reads as a text field: window colours, not the dialog face.
+        if (reinterpret_cast<HWND>(lParam) == memSQL) {
+            SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+            SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        }
         break;
     case WM_ENTERIDLE:
         // A modal dialog or menu of this window has run out of messages: the idle step

@@ -105,6 +105,75 @@ std::string MemoText(const std::string& statement)
 
 namespace TraceListView {
 
+namespace {
+
+// Wine's owner-data list view unselects the old row by visiting every row of the list
+// (half a second at a million rows) whenever a row is selected while another one is,
+// but skips that when no row is selected. So the list drops its one selected row itself
+// (one row, at once) before a click or a navigation key moves the selection, and puts
+// it back when a key moved nothing. The parent's notifications keep the row's index.
+struct TSelection {
+    int Row = -1;
+};
+
+const UINT_PTR SubclassId = 1;
+
+void SetRowSelected(HWND list, int row, bool selected)
+{
+    LVITEMA item{};
+    item.stateMask = LVIS_SELECTED;
+    item.state = selected ? LVIS_SELECTED : 0;
+    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+bool MovesSelection(UINT msg, WPARAM wParam)
+{
+    switch (msg) {
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        return true;
+    case WM_KEYDOWN:
+        return wParam == VK_UP || wParam == VK_DOWN || wParam == VK_PRIOR || wParam == VK_NEXT || wParam == VK_HOME ||
+               wParam == VK_END;
+    }
+    return false;
+}
+
+LRESULT CALLBACK ListProc(HWND list, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data)
+{
+    auto* selection = reinterpret_cast<TSelection*>(data);
+    switch (msg) {
+    case LVM_DELETEALLITEMS:
+        selection->Row = -1;
+        break;
+    case LVM_SETITEMCOUNT:
+        if (selection->Row >= static_cast<int>(wParam))
+            selection->Row = -1;
+        break;
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(list, ListProc, SubclassId);
+        delete selection;
+        return DefSubclassProc(list, msg, wParam, lParam);
+    }
+    if (!MovesSelection(msg, wParam) || selection->Row < 0)
+        return DefSubclassProc(list, msg, wParam, lParam);
+    int before = selection->Row;
+    SetRowSelected(list, before, false);
+    LRESULT result = DefSubclassProc(list, msg, wParam, lParam);
+    if (msg == WM_KEYDOWN && selection->Row < 0 && IsWindow(list))
+        SetRowSelected(list, before, true);
+    return result;
+}
+
+TSelection* SelectionOf(HWND list)
+{
+    DWORD_PTR data = 0;
+    return GetWindowSubclass(list, ListProc, SubclassId, &data) ? reinterpret_cast<TSelection*>(data) : nullptr;
+}
+
+} // namespace
+
 const TColumn Columns[4] = {
     {"Action", 60, LVCFMT_LEFT},
     {"Time", 70, LVCFMT_RIGHT},
@@ -129,7 +198,23 @@ HWND Create(HWND parent, int id, HFONT font)
         column.iSubItem = i;
         SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
     }
+    auto* selection = new TSelection;
+    if (!SetWindowSubclass(list, ListProc, SubclassId, reinterpret_cast<DWORD_PTR>(selection)))
+        delete selection;
     return list;
+}
+
+void ItemChanged(HWND list, const NMLISTVIEW& change)
+{
+    TSelection* selection = SelectionOf(list);
+    if (!selection || !(change.uChanged & LVIF_STATE))
+        return;
+    bool wasSelected = change.uOldState & LVIS_SELECTED;
+    bool isSelected = change.uNewState & LVIS_SELECTED;
+    if (isSelected && change.iItem >= 0)
+        selection->Row = change.iItem;
+    else if (wasSelected && !isSelected && (change.iItem < 0 || change.iItem == selection->Row))
+        selection->Row = -1;
 }
 
 void RowsAppended(HWND list, int oldCount, int newCount)
@@ -155,11 +240,6 @@ void GetDispInfo(const TTraceRows& rows, NMLVDISPINFOA& info)
     size_t n = std::min(std::strlen(text.c_str()), static_cast<size_t>(item.cchTextMax - 1));
     std::memcpy(item.pszText, text.data(), n);
     item.pszText[n] = '\0';
-}
-
-int SelectedRow(HWND list)
-{
-    return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 } // namespace TraceListView

@@ -74,12 +74,13 @@ extern const TColumn Columns[4];
 // The report list with its columns: owner data, grid lines, whole-row selection,
 // one selected row, read-only, headers that do not sort.
 HWND Create(HWND parent, int id, HFONT font);
+// The parent passes every LVN_ITEMCHANGED of the list here, so that the list knows its
+// selected row without asking itself (see TraceList.cpp).
+void ItemChanged(HWND list, const NMLISTVIEW& change);
 // Tells the view the new row count after rows were appended. While the last row was in
 // view it scrolls to the new last row; otherwise neither the view nor the selection moves.
 void RowsAppended(HWND list, int oldCount, int newCount);
 // Answers LVN_GETDISPINFO from the rows.
 void GetDispInfo(const TTraceRows& rows, NMLVDISPINFOA& info);
-// The selected row, or -1.
-int SelectedRow(HWND list);
 
 } // namespace TraceListView

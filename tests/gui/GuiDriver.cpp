@@ -1,8 +1,21 @@
 #include "GuiDriver.h"
 
 #include "Forms.h"
+#include "Utils.h"
 
 #include <algorithm>
+
+void UnmanagedWindowsForThisProgram()
+{
+    std::string name = ExtractFileName(ExecutableFileName());
+    std::string subKey = "Software\\Wine\\AppDefaults\\" + name + "\\X11 Driver";
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+        RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+        RegCloseKey(key);
+    }
+}
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
 {

@@ -135,6 +135,52 @@ TEST_F(MainWindowTest, ArrivingRowsMoveNeitherTheSelectionNorAViewAwayFromTheEnd
     EXPECT_EQ(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED), 12);
 }
 
+TEST_F(MainWindowTest, ClicksAndArrowKeysSelectOneRowAndTheMemoFollows)
+{
+    HWND list = Form->lvwTrace;
+    PostRecords(Form->Handle, 0, 12);
+    PumpFor(30);
+    ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 12);
+    SetFocus(list);
+    auto selected = [&] { return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)); };
+    auto count = [&] { return static_cast<int>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0)); };
+    auto key = [&](WORD vk) {
+        SendMessageA(list, WM_KEYDOWN, vk, 0);
+        SendMessageA(list, WM_KEYUP, vk, 0);
+    };
+    auto click = [&](int row) {
+        RECT r{};
+        r.left = LVIR_BOUNDS;
+        SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+        LPARAM at = MAKELPARAM(r.left + 20, (r.top + r.bottom) / 2);
+        SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageA(list, WM_LBUTTONUP, 0, at);
+    };
+    const struct {
+        const char* Step;
+        std::function<void()> Do;
+        int Row;
+    } steps[] = {
+        {"click row 3", [&] { click(3); }, 3},
+        {"click row 7", [&] { click(7); }, 7},
+        {"Down", [&] { key(VK_DOWN); }, 8},
+        {"Up", [&] { key(VK_UP); }, 7},
+        {"Home", [&] { key(VK_HOME); }, 0},
+        {"Up at the top", [&] { key(VK_UP); }, 0},
+        {"End", [&] { key(VK_END); }, 11},
+        {"Down at the end", [&] { key(VK_DOWN); }, 11},
+        {"click row 7 again", [&] { click(7); }, 7},
+        {"click the same row", [&] { click(7); }, 7},
+    };
+    for (const auto& step : steps) {
+        step.Do();
+        MessageLoop().ProcessMessages();
+        EXPECT_EQ(selected(), step.Row) << step.Step;
+        EXPECT_EQ(count(), 1) << step.Step;
+        EXPECT_EQ(MemoLines(), std::vector<std::string>{"SELECT " + std::to_string(step.Row) + " FROM dual"}) << step.Step;
+    }
+}
+
 TEST(TraceRows, RepeatedTextsAreStoredOnceAndRowsComeBackWhole)
 {
     TTraceRows rows;

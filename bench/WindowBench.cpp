@@ -1,0 +1,282 @@
+// window_bench: how the main window copes with long traces.
+//
+//   window_bench.exe [ROWS]        (default 1000000)
+//
+// 1. Memory per row: ROWS records posted in batches of 10,000 (so that few are in flight
+//    at a time), the process's committed private bytes after them less before, per row.
+// 2. Ingestion: after Clear log, a thread posts ROWS records to the real window as fast
+//    as it can, then the session's end; the figure is rows handled per second, from the
+//    first post to the "Finish" row, with the application's idle step running as in the
+//    program (the list view is shown and kept up to date meanwhile). For scale, the bare
+//    cost of the platform's message queue is measured the same way.
+// 3. With all the rows in the list: the time to paint it, to scroll (to the middle, a
+//    page down, to an end) and to select a row with a click or the Down key (its SQL
+//    then shown in the memo), each the median of several runs, painting included.
+// Figures only; nothing is asserted.
+#include "Application.h"
+#include "GuiDriver.h"
+#include "Main.h"
+#include "OCIBreaks.h"
+#include "Utils.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+double MsSince(TClock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(TClock::now() - start).count();
+}
+
+// The process's committed private memory (Wine leaves PrivateUsage at zero but keeps
+// PagefileUsage, which counts the same).
+size_t PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof(counters));
+    return std::max<size_t>(counters.PrivateUsage, counters.PagefileUsage);
+}
+
+// A realistic mix: 40 statements of 60 to 400 characters, executes and fetches, elapsed
+// times of a few milliseconds, the odd error.
+std::vector<std::string> SqlTexts()
+{
+    std::vector<std::string> texts;
+    for (int i = 0; i < 40; ++i) {
+        std::string text = "SELECT o.order_id, o.customer_id, o.amount, c.name\r\n  FROM orders o\r\n  JOIN customers c "
+                           "ON c.customer_id = o.customer_id\r\n WHERE o.region_id = :r" +
+                           std::to_string(i);
+        text.resize(60 + static_cast<size_t>(i) * 9, ' ');
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+struct TPoster {
+    HWND Window;
+    int From;
+    int To;
+    const std::vector<std::string>* Texts;
+    bool Finish = true;
+    int Retries = 0;
+};
+
+DWORD WINAPI PostRecords(void* param)
+{
+    auto* poster = static_cast<TPoster*>(param);
+    for (int i = poster->From; i < poster->To; ++i) {
+        std::unique_ptr<TBreakpointData> record;
+        if (i % 3 == 0) {
+            record = std::make_unique<TOCIStmtExecuteData>();
+            record->Result = i % 97 == 0 ? OCI_ERROR : OCI_SUCCESS;
+        } else {
+            auto fetch = std::make_unique<TOCIStmtFetchData>();
+            fetch->Rows = 10 + i % 5 * 10;
+            fetch->Result = i % 3 == 2 ? OCI_NO_DATA : OCI_SUCCESS;
+            record = std::move(fetch);
+        }
+        record->Statement = (*poster->Texts)[static_cast<size_t>(i / 3) % poster->Texts->size()];
+        record->Time = (1 + i % 250) / MSecsPerDay;
+        // A full queue refuses the post; wait for the window to catch up.
+        while (!PostMessageA(poster->Window, WM_TRACE_RECORD, 0, reinterpret_cast<LPARAM>(record.get()))) {
+            ++poster->Retries;
+            Sleep(1);
+        }
+        record.release();
+    }
+    if (poster->Finish)
+        PostMessageA(poster->Window, WM_DEBUG_FINISHED, 0, 0);
+    return 0;
+}
+
+// The message queue alone: posts from a thread, handled by a window that does nothing.
+HWND BareWindow = nullptr;
+int BareTotal = 0;
+int BareHandled = 0;
+
+LRESULT CALLBACK BareProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_APP) {
+        ++BareHandled;
+        return 0;
+    }
+    return DefWindowProcA(window, msg, wParam, lParam);
+}
+
+DWORD WINAPI PostBare(void*)
+{
+    for (int i = 0; i < BareTotal; ++i)
+        while (!PostMessageA(BareWindow, WM_APP, 0, 0))
+            Sleep(1);
+    return 0;
+}
+
+double BareQueueRate(int count)
+{
+    WNDCLASSA cls{};
+    cls.lpfnWndProc = BareProc;
+    cls.lpszClassName = "BareQueue";
+    RegisterClassA(&cls);
+    BareWindow = CreateWindowA("BareQueue", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    BareTotal = count;
+    BareHandled = 0;
+    auto start = TClock::now();
+    HANDLE thread = CreateThread(nullptr, 0, PostBare, nullptr, 0, nullptr);
+    PumpUntil([&] { return BareHandled >= count; }, 600000);
+    double ms = MsSince(start);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    DestroyWindow(BareWindow);
+    return count / (ms / 1000);
+}
+
+// The rows list's client point at the middle of a row's Action cell.
+LPARAM RowPoint(HWND list, int row)
+{
+    RECT r{};
+    r.left = LVIR_BOUNDS;
+    SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+    return MAKELPARAM(r.left + 20, (r.top + r.bottom) / 2);
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+template <class F>
+double TimeMs(F action, int runs = 7)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        auto start = TClock::now();
+        action(i);
+        times.push_back(MsSince(start));
+    }
+    return Median(times);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int rows = argc > 1 ? std::atoi(argv[1]) : 1000000;
+    Application().SetMainThread();
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    ProcessList();
+    Statements();
+
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    std::string settings = std::string(temp) + "window_bench.ini";
+    const std::vector<std::string> texts = SqlTexts();
+    {
+        TfrmMain form(settings);
+        ShowWindow(form.Handle, SW_SHOWNORMAL);
+        UpdateWindow(form.Handle);
+        PumpFor(200);
+        HWND list = form.lvwTrace;
+
+        auto last = [&] {
+            int n = form.TraceRows.RowCount();
+            return n > 0 ? form.TraceRows.CellText(n - 1, 0) : std::string();
+        };
+
+        // 1. Memory, in batches.
+        size_t before = PrivateBytes();
+        for (int from = 0; from < rows; from += 10000) {
+            TPoster batch{form.Handle, from, std::min(rows, from + 10000), &texts, false};
+            PostRecords(&batch);
+            PumpUntil([&] { return form.TraceRows.RowCount() >= batch.To; }, 600000);
+        }
+        PumpFor(100);
+        size_t after = PrivateBytes();
+        std::printf("memory: %.1f bytes per row (%d rows, %zu distinct texts; private bytes %+.1f MB)\n",
+                    (static_cast<double>(after) - before) / rows, form.TraceRows.RowCount(),
+                    form.TraceRows.DistinctTexts(), (static_cast<double>(after) - before) / 1048576.0);
+
+        // 2. Ingestion, as fast as the records can be posted.
+        SendMessageA(form.Handle, WM_COMMAND, cmViewClear, 0);
+        TPoster poster{form.Handle, 0, rows, &texts};
+        auto start = TClock::now();
+        HANDLE thread = CreateThread(nullptr, 0, PostRecords, &poster, 0, nullptr);
+        bool done = PumpUntil([&] { return last() == "Finish"; }, 600000);
+        double ingestMs = MsSince(start);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        if (!done) {
+            std::printf("ingestion did not finish within 10 minutes\n");
+            return 1;
+        }
+        PumpFor(100);
+        int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+        std::printf("ingestion: %.0f rows/s (%d rows in %.2f s; full-queue retries: %d)\n", rows / (ingestMs / 1000),
+                    rows, ingestMs / 1000, poster.Retries);
+        std::printf("  the bare message queue, for scale: %.0f messages/s\n", BareQueueRate(std::min(rows, 200000)));
+
+        // 3. Showing, scrolling, selecting.
+        double paint = TimeMs([&](int) {
+            InvalidateRect(list, nullptr, TRUE);
+            UpdateWindow(list);
+        });
+        double middle = TimeMs([&](int i) {
+            SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count / 2 + i * 1000), FALSE);
+            UpdateWindow(list);
+        });
+        double pageDown = TimeMs([&](int) {
+            SendMessageA(list, WM_VSCROLL, SB_PAGEDOWN, 0);
+            UpdateWindow(list);
+        });
+        double toEnd = TimeMs([&](int i) {
+            SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(i % 2 ? 0 : count - 1), FALSE);
+            UpdateWindow(list);
+        });
+        SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count / 2), FALSE);
+        int top = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
+        SetFocus(list);
+        double click = TimeMs([&](int i) {
+            LPARAM at = RowPoint(list, top + 2 + i % 5);
+            SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+            SendMessageA(list, WM_LBUTTONUP, 0, at);
+            UpdateWindow(list);
+            UpdateWindow(form.memSQL);
+        });
+        double down = TimeMs([&](int) {
+            SendMessageA(list, WM_KEYDOWN, VK_DOWN, 0);
+            SendMessageA(list, WM_KEYUP, VK_DOWN, 0);
+            UpdateWindow(list);
+            UpdateWindow(form.memSQL);
+        });
+        int selected = static_cast<int>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0));
+        std::printf("with %d rows, median of 7, painting included:\n", count);
+        std::printf("  paint the list:          %.1f ms\n", paint);
+        std::printf("  scroll to the middle:    %.1f ms\n", middle);
+        std::printf("  scroll a page down:      %.1f ms\n", pageDown);
+        std::printf("  scroll to an end:        %.1f ms\n", toEnd);
+        std::printf("  select a row, click:     %.1f ms\n", click);
+        std::printf("  select a row, Down key:  %.1f ms\n", down);
+        std::printf("  (%d row selected, its SQL in the memo: %d characters)\n", selected,
+                    GetWindowTextLengthA(form.memSQL));
+
+        auto clearStart = TClock::now();
+        SendMessageA(form.Handle, WM_COMMAND, cmViewClear, 0);
+        std::printf("  clear log:               %.1f ms\n", MsSince(clearStart));
+    }
+    DeleteFileA(settings.c_str());
+    return 0;
+}

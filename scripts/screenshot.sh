@@ -1,0 +1,51 @@
+#!/bin/sh
+# Renders the main window after a demo session under a virtual display and saves it as
+# docs/screenshot-main.png.
+#   scripts/screenshot.sh [BUILD_DIR]     (default: build)
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "${1:-$ROOT/build}" && pwd)
+OUT="$ROOT/docs/screenshot-main.png"
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+if ! cmake --build "$BUILD" --target velloran-shot >"$WORK/build.log" 2>&1; then
+    cat "$WORK/build.log" >&2
+    exit 1
+fi
+
+# Without a window manager Wine leaves the frame to nobody; an unmanaged window has
+# Wine draw its caption and border itself, as a user sees them.
+"$BUILD/wine-run.sh" reg add 'HKCU\Software\Wine\AppDefaults\velloran-shot.exe\X11 Driver' \
+    /v Managed /d N /f >/dev/null 2>&1
+# Wine's own fonts (MS Sans Serif, Tahoma, Marlett for the caption buttons) from
+# fonts-wine: Debian's Wine does not search where that package puts them, but every
+# prefix's Fonts folder is searched.
+if [ -d /usr/share/wine/fonts ]; then
+    cp -n /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon "$BUILD/wineprefix/drive_c/windows/Fonts/" 2>/dev/null || true
+fi
+# Wine's desktop process must belong to the virtual display below, not to this call.
+WINEPREFIX="$BUILD/wineprefix" wineserver -k 2>/dev/null || true
+
+cat >"$WORK/grab.sh" <<GRAB
+set -eu
+"$BUILD/wine-run.sh" "$BUILD/bin/velloran-shot.exe" 'Z:$WORK/ready' 'Z:$WORK/done' &
+shot=\$!
+i=0
+while [ ! -s "$WORK/ready" ]; do
+    i=\$((i + 1))
+    if [ \$i -gt 1200 ] || ! kill -0 \$shot 2>/dev/null; then
+        echo "screenshot: the window did not come up" >&2
+        exit 1
+    fi
+    sleep 0.1
+done
+read left top width height <"$WORK/ready"
+# A margin of desktop around the window.
+import -window root -crop "\$((width + 24))x\$((height + 24))+\$((left - 12))+\$((top - 12))" +repage "$OUT"
+touch "$WORK/done"
+wait \$shot
+GRAB
+xvfb-run -a -s "-screen 0 1024x768x24" sh "$WORK/grab.sh"
+WINEPREFIX="$BUILD/wineprefix" wineserver -k 2>/dev/null || true
+echo "$OUT"
