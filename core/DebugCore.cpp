@@ -1,5 +1,7 @@
 #include "DebugCore.h"
 
+#include "DebugContext.h"
+
 #include "Application.h"
 #include "Errors.h"
 #include "Handles.h"
@@ -12,42 +14,11 @@
 namespace {
 
 constexpr const char* Unit = "DebugCore";
-constexpr DWORD TrapFlag = 0x100;
 constexpr DWORD PollInterval = 100;
 
 // The tracer's own copy of the traced program's OCI.DLL, loaded only to learn the
 // offsets of its exports. One per program: sessions never overlap.
 HMODULE LocalOCIModule = nullptr;
-
-CONTEXT ReadContext(HANDLE thread, DWORD flags)
-{
-    CONTEXT context;
-    std::memset(&context, 0, sizeof(context));
-    context.ContextFlags = flags;
-    if (!GetThreadContext(thread, &context))
-        RaiseLastOSError();
-    return context;
-}
-
-void WriteContext(HANDLE thread, const CONTEXT& context)
-{
-    if (!SetThreadContext(thread, &context))
-        RaiseLastOSError();
-}
-
-DWORD* RegisterByIndex(CONTEXT& context, int index)
-{
-    switch (index) {
-    case 0: return &context.Eax;
-    case 1: return &context.Ecx;
-    case 2: return &context.Edx;
-    case 3: return &context.Ebx;
-    case 4: return &context.Esp;
-    case 5: return &context.Ebp;
-    case 6: return &context.Esi;
-    default: return &context.Edi;
-    }
-}
 
 } // namespace
 
@@ -301,7 +272,7 @@ DWORD TDebugThread::OnExitThread(const DEBUG_EVENT& event)
             orphans.push_back(ret);
     }
     for (TBreakpoint* bp : orphans)
-        RemoveBreakpoint(bp);
+        Breakpoints->Remove(bp);
     FFrozen.erase(std::remove_if(FFrozen.begin(), FFrozen.end(),
                                  [&](const TFrozen& f) { return f.ThreadId == event.dwThreadId; }),
                   FFrozen.end());
@@ -341,200 +312,6 @@ DWORD TDebugThread::OnUnloadDll(const DEBUG_EVENT& event)
     if (index != -1)
         Process->Delete(index);
     return DBG_EXCEPTION_NOT_HANDLED;
-}
-
-// ---------------------------------------------------------------------------
-// Breakpoints and single steps
-
-DWORD TDebugThread::OnBreakpoint(DWORD address, DWORD threadId)
-{
-    TBreakpoint* bp = Breakpoints->Find(address);
-    if (!bp) {
-        // Not ours now. If the byte there is no int3 any more, it was one of ours that has
-        // been taken away since this thread ran into it: the thread must run the restored
-        // instruction. Otherwise it is the system's or the program's own int3, passed over.
-        BYTE byte = 0xCC;
-        try {
-            Process->ReadMemory(address, &byte, 1);
-        } catch (const EOSError&) {
-        }
-        if (byte != 0xCC) {
-            TThreadInfo* thread = Threads->ThreadById(threadId);
-            CONTEXT context = ReadContext(thread->Handle, CONTEXT_CONTROL);
-            context.Eip = address;
-            WriteContext(thread->Handle, context);
-        }
-        return DBG_CONTINUE;
-    }
-    TThreadInfo* thread = Threads->ThreadById(threadId);
-    CONTEXT context = ReadContext(thread->Handle, CONTEXT_FULL);
-    context.Eip = address;
-    if (dynamic_cast<TReturnBreakpoint*>(bp))
-        ReturnFromCall(address, thread, context);
-    else
-        EnterCall(bp, thread, context);
-    WriteContext(thread->Handle, context);
-    return DBG_CONTINUE;
-}
-
-void TDebugThread::EnterCall(TBreakpoint* bp, TThreadInfo* thread, CONTEXT& context)
-{
-    TCallFrame frame(*Process, context.Esp);
-    bp->Hit(context, frame);
-    // Only a traced action needs its return: an untraced prepare has already done its
-    // work (the registry) and a handle free makes no record.
-    auto* notify = dynamic_cast<TOCINotifyBreakpoint*>(bp);
-    if (notify && notify->Enabled) {
-        DWORD returnAddress = frame.Word(0);
-        auto* ret = Breakpoints->AddBreakpoint<TReturnBreakpoint>(Process.get(), returnAddress);
-        ret->Owner = bp;
-        ret->ThreadId = thread->ThreadId;
-        ret->EntryEsp = context.Esp;
-        ret->Data = std::move(notify->Data);
-        ret->Arm();
-    } else if (notify) {
-        notify->Data.reset();
-    }
-    if (!EmulateFirstInstruction(bp, context))
-        StepOver(bp->Address, thread, context);
-}
-
-void TDebugThread::ReturnFromCall(DWORD address, TThreadInfo* thread, CONTEXT& context)
-{
-    TReturnBreakpoint* ret = Breakpoints->FindReturn(address, thread->ThreadId, context.Esp);
-    if (ret) {
-        // Calls of this thread deeper in the stack have been unwound and never return.
-        std::vector<TBreakpoint*> abandoned;
-        for (const auto& bp : *Breakpoints) {
-            auto* other = dynamic_cast<TReturnBreakpoint*>(bp.get());
-            if (other && other != ret && other->Address == address && other->ThreadId == thread->ThreadId &&
-                other->EntryEsp < ret->EntryEsp)
-                abandoned.push_back(other);
-        }
-        for (TBreakpoint* bp : abandoned)
-            RemoveBreakpoint(bp);
-
-        auto* owner = dynamic_cast<TOCINotifyBreakpoint*>(ret->Owner);
-        if (owner && ret->Data) {
-            ret->Data->Time = TimeStampDays() - ret->Data->Time;
-            ret->Data->Result = static_cast<int32_t>(context.Eax);
-            owner->PostRecord(ret->Data);
-        }
-        RemoveBreakpoint(ret);
-    }
-    // Other calls still return here: step this thread over the patch.
-    if (Breakpoints->IsWritten(address))
-        StepOver(address, thread, context);
-}
-
-// Runs the original instruction at address on this thread with the patch lifted: the
-// trap flag brings the thread back after one instruction to put the patch back.
-void TDebugThread::StepOver(DWORD address, TThreadInfo* thread, CONTEXT& context)
-{
-    Breakpoints->SuspendPatch(address);
-    thread->PendingAddress = address;
-    context.EFlags |= TrapFlag;
-    // This thread's event may have been queued before another step froze it.
-    ThawThread(thread->ThreadId);
-    FreezeOtherThreads(thread->ThreadId);
-}
-
-// The first instruction of an entry point, when it is one that moves no flags and
-// touches at most the stack, is carried out here: the thread then goes on behind it and
-// the breakpoint stays armed, so that no other thread can pass unseen meanwhile.
-bool TDebugThread::EmulateFirstInstruction(TBreakpoint* bp, CONTEXT& context)
-{
-    if (!EmulatePrologues)
-        return false;
-    auto it = std::find_if(FPrologues.begin(), FPrologues.end(),
-                           [bp](const TPrologue& p) { return p.Address == bp->Address; });
-    if (it == FPrologues.end())
-        return false;
-    const BYTE* code = it->Bytes;
-    if (code[0] >= 0x50 && code[0] <= 0x57 && code[0] != 0x54) {
-        // push r32. A push that would reach into the next page of the stack is left to the
-        // processor, which lets the system grow the stack.
-        if ((context.Esp & 0xFFF) < 4)
-            return false;
-        DWORD value = *RegisterByIndex(context, code[0] - 0x50);
-        try {
-            Process->WriteMemory(context.Esp - 4, &value, 4);
-        } catch (const EOSError&) {
-            return false;
-        }
-        context.Esp -= 4;
-        context.Eip = bp->Address + 1;
-        return true;
-    }
-    if (code[0] == 0x8B && code[1] == 0xFF) { // mov edi, edi
-        context.Eip = bp->Address + 2;
-        return true;
-    }
-    if ((code[0] == 0x8B && code[1] == 0xEC) || (code[0] == 0x89 && code[1] == 0xE5)) { // mov ebp, esp
-        context.Ebp = context.Esp;
-        context.Eip = bp->Address + 2;
-        return true;
-    }
-    return false;
-}
-
-DWORD TDebugThread::OnSingleStep(DWORD threadId)
-{
-    TThreadInfo* thread = Threads->ThreadById(threadId);
-    if (!thread->PendingAddress)
-        return DBG_CONTINUE;
-    DWORD address = thread->PendingAddress;
-    thread->PendingAddress = 0;
-    // Until the last step is done, a thread whose step is over waits with the others.
-    bool othersStepping = std::any_of(Threads->begin(), Threads->end(),
-                                      [](const auto& t) { return t->PendingAddress != 0; });
-    if (!othersStepping)
-        ThawThreads();
-    else if (SuspendThread(thread->Handle) != static_cast<DWORD>(-1))
-        FFrozen.push_back({thread->ThreadId, thread->Handle});
-    Breakpoints->ResumePatch(address);
-    CONTEXT context = ReadContext(thread->Handle, CONTEXT_CONTROL | CONTEXT_INTEGER);
-    context.EFlags &= ~TrapFlag;
-    WriteContext(thread->Handle, context);
-    return DBG_CONTINUE;
-}
-
-void TDebugThread::FreezeOtherThreads(DWORD threadId)
-{
-    for (const auto& thread : *Threads) {
-        if (thread->ThreadId == threadId || thread->PendingAddress)
-            continue;
-        bool frozen = std::any_of(FFrozen.begin(), FFrozen.end(),
-                                  [&](const TFrozen& f) { return f.ThreadId == thread->ThreadId; });
-        if (!frozen && SuspendThread(thread->Handle) != static_cast<DWORD>(-1))
-            FFrozen.push_back({thread->ThreadId, thread->Handle});
-    }
-}
-
-void TDebugThread::ThawThread(DWORD threadId)
-{
-    auto it = std::find_if(FFrozen.begin(), FFrozen.end(), [&](const TFrozen& f) { return f.ThreadId == threadId; });
-    if (it == FFrozen.end())
-        return;
-    ResumeThread(it->Handle);
-    FFrozen.erase(it);
-}
-
-void TDebugThread::ThawThreads()
-{
-    for (const TFrozen& f : FFrozen)
-        ResumeThread(f.Handle);
-    FFrozen.clear();
-}
-
-// A thread stepping over a patch that goes away keeps its PendingAddress: its single
-// step still has to clear the trap flag, and putting back a patch that is gone does nothing.
-void TDebugThread::RemoveBreakpoint(TBreakpoint* bp) { Breakpoints->Remove(bp); }
-
-void TDebugThread::ClearBreakpoints()
-{
-    FPrologues.clear();
-    Breakpoints->ClearAll();
 }
 
 // ---------------------------------------------------------------------------

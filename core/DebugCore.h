@@ -110,7 +110,6 @@ private:
     void ReturnFromCall(DWORD address, TThreadInfo* thread, CONTEXT& context);
     void StepOver(DWORD address, TThreadInfo* thread, CONTEXT& context);
     bool EmulateFirstInstruction(TBreakpoint* bp, CONTEXT& context);
-    void RemoveBreakpoint(TBreakpoint* bp);
     void ClearBreakpoints();
     void FreezeOtherThreads(DWORD threadId);
     void ThawThread(DWORD threadId);
