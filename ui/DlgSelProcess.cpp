@@ -7,6 +7,33 @@ namespace {
 
 constexpr int PidColumnWidth = 50;
 
+// The PID column keeps its width. The header tells the list view, not the dialog, when
+// a divider is dragged (Wine's list view forwards none of it), so the list view's own
+// window procedure refuses the drag, the double click on the divider and any other
+// change of that column's width.
+LRESULT CALLBACK FixedPidColumn(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    if (msg == WM_NOTIFY) {
+        const auto& change = *reinterpret_cast<NMHEADERA*>(lParam);
+        switch (change.hdr.code) {
+        case HDN_BEGINTRACKA:
+        case HDN_BEGINTRACKW:
+        case HDN_DIVIDERDBLCLICKA:
+        case HDN_DIVIDERDBLCLICKW:
+            if (change.iItem == 0)
+                return TRUE;
+            break;
+        case HDN_ITEMCHANGINGA:
+        case HDN_ITEMCHANGINGW:
+            if (change.iItem == 0 && change.pitem && (change.pitem->mask & HDI_WIDTH) &&
+                change.pitem->cxy != PidColumnWidth)
+                return TRUE;
+            break;
+        }
+    }
+    return DefSubclassProc(window, msg, wParam, lParam);
+}
+
 } // namespace
 
 TSelProcessDlg::TSelProcessDlg() { Caption = "Attach to process"; }
@@ -19,6 +46,7 @@ void TSelProcessDlg::FormCreate()
                                  16, 369, 177, 0, WS_EX_CLIENTEDGE);
     const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES;
     SendMessageA(lvwProcesses, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
+    SetWindowSubclass(lvwProcesses, FixedPidColumn, 0, 0);
     RECT bounds = ControlBounds(lvwProcesses);
     int fileNameWidth = (bounds.right - bounds.left) - PidColumnWidth - GetSystemMetrics(SM_CXVSCROLL) - 4;
     struct {
@@ -72,27 +100,17 @@ void TSelProcessDlg::lvwProcessesData(NMLVDISPINFOA& info)
 
 void TSelProcessDlg::lvwProcessesChange() { EnableWindow(btnOK, SelectedIndex() != -1); }
 
-bool TSelProcessDlg::OnNotify(NMHDR& header, LRESULT& result)
+bool TSelProcessDlg::OnNotify(NMHDR& header, LRESULT&)
 {
-    if (header.hwndFrom == lvwProcesses) {
-        switch (header.code) {
-        case LVN_GETDISPINFOA:
-            lvwProcessesData(reinterpret_cast<NMLVDISPINFOA&>(header));
-            return true;
-        case LVN_ITEMCHANGED:
-            lvwProcessesChange();
-            return true;
-        }
+    if (header.hwndFrom != lvwProcesses)
         return false;
-    }
-    // The PID column keeps its width: the header refuses any other.
-    if (header.code == HDN_ITEMCHANGINGA || header.code == HDN_ITEMCHANGINGW) {
-        const auto& change = reinterpret_cast<NMHEADERA&>(header);
-        if (change.iItem == 0 && change.pitem && (change.pitem->mask & HDI_WIDTH) &&
-            change.pitem->cxy != PidColumnWidth) {
-            result = TRUE;
-            return true;
-        }
+    switch (header.code) {
+    case LVN_GETDISPINFOA:
+        lvwProcessesData(reinterpret_cast<NMLVDISPINFOA&>(header));
+        return true;
+    case LVN_ITEMCHANGED:
+        lvwProcessesChange();
+        return true;
     }
     return false;
 }

@@ -1,0 +1,243 @@
+// The attach dialog against real fixture processes, and the about box.
+#include "DlgAbout.h"
+#include "DlgSelProcess.h"
+#include "TestFiles.h"
+#include "Ui5Driver.h"
+
+#include "Errors.h"
+#include "Utils.h"
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+bool WaitForFile(const std::string& path, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+// An attachee that has made its first round of OCI calls; it ends with the test.
+std::unique_ptr<TFixtureProcess> StartAttachee(const TTempDir& dir, const std::string& name)
+{
+    std::string ready = dir.File(name + ".ready");
+    auto process = std::make_unique<TFixtureProcess>(
+        "attachee.exe", "-stop \"" + dir.File(name + ".stop") + "\" -ready \"" + ready + "\" -timeout 120");
+    EXPECT_TRUE(WaitForFile(ready, 60000)) << name << " did not get ready";
+    return process;
+}
+
+int RowOfProcess(HWND list, DWORD processId)
+{
+    for (int row = 0; row < ListRowCount(list); ++row)
+        if (ListText(list, row, 0) == std::to_string(processId))
+            return row;
+    return -1;
+}
+
+int ColumnWidth(HWND list, int column)
+{
+    return static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+}
+
+} // namespace
+
+TEST(SelProcessDlg, RowsFollowTheProcessListAndOkTakesTheRecordTheUserSaw)
+{
+    TTempDir dir;
+    auto first = StartAttachee(dir, "first");
+    // Listed before the second one starts, so it comes first in the list.
+    ProcessList().Refresh();
+    auto second = StartAttachee(dir, "second");
+
+    TSelProcessDlg dlg;
+    bool okAtStart = true, okAfterSelect = false, orderKept = false;
+    int selectedAtStart = 0, firstRow = -1, secondRow = -1, rowsAfterRefresh = 0;
+    std::string caption, headers, firstName, secondTextAfterRefresh;
+    int pidWidth = 0, nameWidth = 0, pidWidthAfterDrag = 0, rows = 0;
+    RECT list{};
+    TModalDriver driver("Attach to process", [&](HWND w) {
+        caption = WindowText(w);
+        HWND lvw = dlg.lvwProcesses;
+        list = ControlBounds(lvw);
+        okAtStart = IsWindowEnabled(dlg.btnOK);
+        selectedAtStart = ListSelectedRow(lvw);
+        pidWidth = ColumnWidth(lvw, 0);
+        nameWidth = ColumnWidth(lvw, 1);
+        HWND header = reinterpret_cast<HWND>(SendMessageA(lvw, LVM_GETHEADER, 0, 0));
+        // A drag of the divider after PID.
+        SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pidWidth, 5));
+        SendMessageA(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(pidWidth + 30, 5));
+        SendMessageA(header, WM_LBUTTONUP, 0, MAKELPARAM(pidWidth + 30, 5));
+        pidWidthAfterDrag = ColumnWidth(lvw, 0);
+        for (int i = 0; i < 2; ++i) {
+            char text[64] = {};
+            HDITEMA item{};
+            item.mask = HDI_TEXT;
+            item.pszText = text;
+            item.cchTextMax = sizeof(text);
+            SendMessageA(header, HDM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
+            headers += std::string(text) + ";";
+        }
+        rows = ListRowCount(lvw);
+        // The rows against the process list, in its order (pids of both sides).
+        std::vector<std::string> listed, shown;
+        for (const auto& record : ProcessList().Snapshot())
+            listed.push_back(std::to_string(record->ProcessId));
+        for (int row = 0; row < rows; ++row)
+            shown.push_back(ListText(lvw, row, 0));
+        orderKept = listed == shown;
+        firstRow = RowOfProcess(lvw, first->ProcessId());
+        secondRow = RowOfProcess(lvw, second->ProcessId());
+        if (firstRow != -1)
+            firstName = ListText(lvw, firstRow, 1);
+        SelectListRow(lvw, secondRow);
+        Sleep(50);
+        okAfterSelect = IsWindowEnabled(dlg.btnOK);
+        // The first process ends and the list is refreshed (as at idle) while the dialog
+        // is open: the rows and the selected row stay what the user sees.
+        first->Kill();
+        ProcessList().Refresh();
+        rowsAfterRefresh = ListRowCount(lvw);
+        secondTextAfterRefresh = ListText(lvw, ListSelectedRow(lvw), 0);
+        PressButton(w, IDOK);
+    });
+    ASSERT_EQ(dlg.ShowModal(), mrOk);
+    ASSERT_TRUE(driver.Wait());
+    EXPECT_EQ(caption, "Attach to process");
+    EXPECT_EQ(list.left, 16);
+    EXPECT_EQ(list.top, 16);
+    EXPECT_EQ(list.right - list.left, 369);
+    EXPECT_EQ(list.bottom - list.top, 177);
+    EXPECT_FALSE(okAtStart);
+    EXPECT_EQ(selectedAtStart, -1);
+    EXPECT_EQ(headers, "PID;File name;");
+    EXPECT_EQ(pidWidth, 50);
+    EXPECT_EQ(nameWidth, 369 - 50 - GetSystemMetrics(SM_CXVSCROLL) - 4);
+    EXPECT_EQ(pidWidthAfterDrag, 50);
+    EXPECT_TRUE(orderKept);
+    ASSERT_NE(firstRow, -1);
+    ASSERT_NE(secondRow, -1);
+    EXPECT_LT(firstRow, secondRow);
+    EXPECT_EQ(firstName, "attachee.exe");
+    EXPECT_TRUE(okAfterSelect);
+    EXPECT_EQ(rowsAfterRefresh, rows);
+    EXPECT_EQ(secondTextAfterRefresh, std::to_string(second->ProcessId()));
+    ASSERT_TRUE(dlg.SelectedProcess);
+    EXPECT_EQ(dlg.SelectedProcess->ProcessId, second->ProcessId());
+    EXPECT_EQ(dlg.SelectedProcess->FileName, "attachee.exe");
+    EXPECT_EQ(ProcessList().IndexOfProcess(first->ProcessId()), -1);
+}
+
+TEST(SelProcessDlg, CancelChoosesNothing)
+{
+    struct TCase {
+        const char* Name;
+        void (*Close)(HWND);
+    } cases[] = {
+        {"Cancel", [](HWND w) { PressButton(w, IDCANCEL); }},
+        {"Escape", [](HWND w) { PressKey(w, VK_ESCAPE); }},
+    };
+    for (const TCase& c : cases) {
+        TSelProcessDlg dlg;
+        TModalDriver driver("Attach to process", [&](HWND w) {
+            SelectListRow(dlg.lvwProcesses, 0);
+            c.Close(w);
+        });
+        EXPECT_EQ(dlg.ShowModal(), mrCancel) << c.Name;
+        ASSERT_TRUE(driver.Wait()) << c.Name;
+        EXPECT_FALSE(dlg.SelectedProcess) << c.Name;
+    }
+}
+
+TEST(AboutDlg, BorderlessBoxWithItsTextsFrameAndLinks)
+{
+    TAboutDlg dlg;
+    std::vector<std::string> opened;
+    dlg.ShellOpen = [&](HWND, const std::string& target) { opened.push_back(target); };
+    LONG style = 0;
+    RECT client{}, cancel{};
+    bool okVisible = true;
+    struct TLabel {
+        HWND TAboutDlg::*Field;
+        int Left, Top;
+        std::string Text;
+        RECT Seen;
+        std::string SeenText;
+    } labels[] = {
+        {&TAboutDlg::Label1, 8, 24, "Velloran", {}, {}},
+        {&TAboutDlg::Label2, 8, 80, "Version", {}, {}},
+        {&TAboutDlg::lblVersion, 56, 80, "5.4.3.2", {}, {}},
+        {&TAboutDlg::Label4, 8, 104, "Written by the Velloran developers", {}, {}},
+        {&TAboutDlg::Label5, 8, 152, "Velloran Home Page", {}, {}},
+        {&TAboutDlg::LBLHTTP2, 184, 152, "http://www.example.org/velloran/", {}, {}},
+        {&TAboutDlg::lblEMAIL, 184, 104, "velloran@example.org", {}, {}},
+        {&TAboutDlg::Label8, 8, 128, "Author's Home Page", {}, {}},
+        {&TAboutDlg::lblHTTP1, 184, 128, "http://www.example.com/velloran-team/", {}, {}},
+        {&TAboutDlg::Label3, 0, 0, " About", {}, {}},
+    };
+    COLORREF frameLeft = 0, frameRight = 0, frameBottom = 0, inside = 0, strip = 0, link = 0;
+    bool stripText = false;
+    int stripWidth = 0;
+    TModalDriver driver("About", [&](HWND w) {
+        style = GetWindowLongA(w, GWL_STYLE);
+        GetClientRect(w, &client);
+        okVisible = IsWindowVisible(dlg.btnOK);
+        cancel = ControlBounds(dlg.btnCancel);
+        for (TLabel& label : labels) {
+            label.Seen = ControlBounds(dlg.*label.Field);
+            label.SeenText = WindowText(dlg.*label.Field);
+        }
+        frameLeft = PixelAt(w, 0, 100);
+        frameRight = PixelAt(w, client.right - 1, 100);
+        frameBottom = PixelAt(w, 200, client.bottom - 1);
+        inside = PixelAt(w, 1, 100);
+        strip = PixelAt(dlg.Label3, 300, 2);
+        RECT stripRect = ControlBounds(dlg.Label3);
+        stripWidth = stripRect.right - stripRect.left;
+        stripText = AnyPixelIs(dlg.Label3, RECT{0, 0, 60, stripRect.bottom - stripRect.top}, RGB(255, 255, 255));
+        RECT mail = ControlBounds(dlg.lblEMAIL);
+        link = AnyPixelIs(dlg.lblEMAIL, RECT{0, 0, mail.right - mail.left, mail.bottom - mail.top}, RGB(0, 0, 255))
+                   ? RGB(0, 0, 255)
+                   : 0;
+        for (HWND target : {dlg.lblEMAIL, dlg.lblHTTP1, dlg.LBLHTTP2}) {
+            PostMessageA(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+            PostMessageA(target, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+        }
+        Sleep(300);
+        PressKey(w, VK_ESCAPE);
+    });
+    EXPECT_EQ(dlg.ShowModal(), mrCancel);
+    ASSERT_TRUE(driver.Wait());
+    EXPECT_FALSE(style & (WS_CAPTION | WS_BORDER | WS_DLGFRAME | WS_THICKFRAME));
+    EXPECT_EQ(client.right, 400);
+    EXPECT_EQ(client.bottom, 216);
+    EXPECT_FALSE(okVisible);
+    EXPECT_EQ(cancel.left, 318);
+    EXPECT_EQ(cancel.top, 184);
+    for (const TLabel& label : labels) {
+        EXPECT_EQ(label.SeenText, label.Text);
+        EXPECT_EQ(label.Seen.left, label.Left) << label.Text;
+        EXPECT_EQ(label.Seen.top, label.Top) << label.Text;
+    }
+    EXPECT_EQ(frameLeft, RGB(0, 0, 0));
+    EXPECT_EQ(frameRight, RGB(0, 0, 0));
+    EXPECT_EQ(frameBottom, RGB(0, 0, 0));
+    EXPECT_EQ(inside, RGB(255, 255, 255));
+    EXPECT_EQ(strip, RGB(0, 0, 0));
+    EXPECT_EQ(stripWidth, 400);
+    EXPECT_TRUE(stripText) << "no white text on the strip";
+    EXPECT_EQ(link, RGB(0, 0, 255)) << "the e-mail link is not blue";
+    EXPECT_EQ(opened, (std::vector<std::string>{"mailto:velloran@example.org", "http://www.example.com/velloran-team/",
+                                                "http://www.example.org/velloran/"}));
+}
