@@ -309,10 +309,16 @@ TEST(SelColorsDlg, LayoutFocusAndThePreviewInTheRulesColours)
         cancel = ControlBounds(dlg.btnCancel);
         editText = WindowText(dlg.edt);
         sampleText = WindowText(dlg.lblSample);
-        GUITHREADINFO info{};
-        info.cbSize = sizeof(info);
-        GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info);
-        focus = info.hwndFocus;
+        // Tests run side by side on one display and take the activation from each
+        // other; while the dialog is active again, the focus is back where it put it.
+        for (int attempt = 0; attempt < 20 && focus != dlg.edt; ++attempt) {
+            SetForegroundWindow(w);
+            Sleep(50);
+            GUITHREADINFO info{};
+            info.cbSize = sizeof(info);
+            GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info);
+            focus = info.hwndFocus;
+        }
         forePixel = PixelAt(dlg.lblFore, 5, 5);
         backPixel = PixelAt(dlg.lblBack, 5, 5);
         samplePixel = PixelAt(dlg.lblSample, 2, 2);

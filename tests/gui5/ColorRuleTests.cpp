@@ -2,7 +2,7 @@
 // settings file (a real file, through the platform's profile functions).
 #include "DlgStmtColor.h"
 #include "IniFile.h"
-#include "TestFiles.h"
+#include "MainWindowFixture.h"
 #include "TraceColors.h"
 
 #include <gtest/gtest.h>
@@ -30,12 +30,12 @@ class TTempIni {
 public:
     explicit TTempIni(const std::string& content = "") : Path(FDir.File("velloran.ini"))
     {
-        WriteFileBytes(Path, content);
+        WriteTextFile(Path, content);
     }
-    std::string Text() const { return ReadFileBytes(Path); }
+    std::string Text() const { return ReadTextFile(Path); }
 
 private:
-    TTempDir FDir;
+    TScratchDir FDir;
 
 public:
     const std::string Path;

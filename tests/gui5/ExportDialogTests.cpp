@@ -1,7 +1,7 @@
 // The export through the system's real save dialog: the name typed, the filter picked,
 // what the next dialog proposes, and a write that fails.
 #include "Errors.h"
-#include "TestFiles.h"
+#include "MainWindowFixture.h"
 #include "TraceExport.h"
 #include "Ui5Driver.h"
 
@@ -47,7 +47,7 @@ void AnswerSaveDialog(HWND dlg, int filterIndex, const std::string& name)
 
 TEST(ExportDialog, TheTypedNameAndThePickedFilterDecideFileAndFormat)
 {
-    TTempDir dir;
+    TScratchDir dir;
     struct TCase {
         const char* Typed;
         int FilterIndex;
@@ -68,14 +68,14 @@ TEST(ExportDialog, TheTypedNameAndThePickedFilterDecideFileAndFormat)
         TModalDriver driver("Save As", [&](HWND dlg) { AnswerSaveDialog(dlg, c.FilterIndex, c.Typed); });
         ExecuteExport(sdg, nullptr, rows);
         ASSERT_TRUE(driver.Wait()) << c.Typed;
-        EXPECT_EQ(ReadFileBytes(dir.File(c.Written)), c.Expected) << c.Typed << " / " << c.FilterIndex;
+        EXPECT_EQ(ReadTextFile(dir.File(c.Written)), c.Expected) << c.Typed << " / " << c.FilterIndex;
         EXPECT_EQ(sdg.FileName, dir.File(c.Written));
     }
 }
 
 TEST(ExportDialog, TheNextDialogProposesTheLastFileInItsFolder)
 {
-    TTempDir dir;
+    TScratchDir dir;
     TVectorRows rows(Rows);
     TFileDialog sdg;
     InitExportDialog(sdg);
@@ -106,9 +106,9 @@ TEST(ExportDialog, TheNextDialogProposesTheLastFileInItsFolder)
 
 TEST(ExportDialog, AFileThatCannotBeWrittenRaisesAndKeepsTheFolder)
 {
-    TTempDir dir;
-    TTempDir other;
-    WriteFileBytes(other.File("locked.csv"), "old");
+    TScratchDir dir;
+    TScratchDir other;
+    WriteTextFile(other.File("locked.csv"), "old");
     // Held open without sharing: creating it again fails.
     HANDLE lock = CreateFileA(other.File("locked.csv").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
@@ -138,5 +138,5 @@ TEST(ExportDialog, AFileThatCannotBeWrittenRaisesAndKeepsTheFolder)
     CloseHandle(lock);
     EXPECT_TRUE(askedToReplace);
     EXPECT_EQ(sdg.InitialDir, dir.Path);
-    EXPECT_EQ(ReadFileBytes(other.File("locked.csv")), "old");
+    EXPECT_EQ(ReadTextFile(other.File("locked.csv")), "old");
 }

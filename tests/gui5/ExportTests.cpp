@@ -1,7 +1,7 @@
 // The export's own rules: the file name's extension, the writer chosen by the filter
 // index, and what the save dialog remembers after a good and after a failed write.
 #include "Errors.h"
-#include "TestFiles.h"
+#include "MainWindowFixture.h"
 #include "TraceExport.h"
 
 #include <gtest/gtest.h>
@@ -46,7 +46,7 @@ TEST(ExportRules, ANameWithoutExtensionGetsTheOneOfItsFilter)
 
 TEST(ExportRules, TheFilterIndexNotTheExtensionChoosesTheWriter)
 {
-    TTempDir dir;
+    TScratchDir dir;
     TVectorRows rows(Rows);
     struct TCase {
         const char* Name;
@@ -60,13 +60,13 @@ TEST(ExportRules, TheFilterIndexNotTheExtensionChoosesTheWriter)
     };
     for (const TCase& c : cases) {
         SaveTrace(rows, dir.File(c.Name), c.FilterIndex);
-        EXPECT_EQ(ReadFileBytes(dir.File(c.Name)), c.Expected) << c.Name;
+        EXPECT_EQ(ReadTextFile(dir.File(c.Name)), c.Expected) << c.Name;
     }
 }
 
 TEST(ExportRules, AnyOtherFilterIndexIsAnInternalError)
 {
-    TTempDir dir;
+    TScratchDir dir;
     TVectorRows rows(Rows);
     for (int index : {0, 4, -1}) {
         EXPECT_THROW(ExportFileName("x", index), EInternalError) << index;
@@ -82,7 +82,7 @@ TEST(ExportRules, AnyOtherFilterIndexIsAnInternalError)
 
 TEST(ExportRules, TheDialogKeepsTheWrittenNameAndItsFolder)
 {
-    TTempDir dir;
+    TScratchDir dir;
     TVectorRows rows(Rows);
     TFileDialog sdg;
     InitExportDialog(sdg);
@@ -93,12 +93,12 @@ TEST(ExportRules, TheDialogKeepsTheWrittenNameAndItsFolder)
     SaveChosenFile(sdg, rows);
     EXPECT_EQ(sdg.FileName, dir.File("trace.csv"));
     EXPECT_EQ(sdg.InitialDir, dir.Path);
-    EXPECT_EQ(ReadFileBytes(dir.File("trace.csv")), Csv);
+    EXPECT_EQ(ReadTextFile(dir.File("trace.csv")), Csv);
 }
 
 TEST(ExportRules, AFailedWriteLeavesTheFolderAsItWas)
 {
-    TTempDir dir;
+    TScratchDir dir;
     // A folder where the file should go: the file cannot be created.
     CreateDirectoryA(dir.File("blocked.csv").c_str(), nullptr);
     TVectorRows rows(Rows);

@@ -1,7 +1,7 @@
 // The attach dialog against real fixture processes, and the about box.
 #include "DlgAbout.h"
 #include "DlgSelProcess.h"
-#include "TestFiles.h"
+#include "MainWindowFixture.h"
 #include "Ui5Driver.h"
 
 #include "Errors.h"
@@ -28,7 +28,7 @@ bool WaitForFile(const std::string& path, DWORD timeoutMs)
 }
 
 // An attachee that has made its first round of OCI calls; it ends with the test.
-std::unique_ptr<TFixtureProcess> StartAttachee(const TTempDir& dir, const std::string& name)
+std::unique_ptr<TFixtureProcess> StartAttachee(const TScratchDir& dir, const std::string& name)
 {
     std::string ready = dir.File(name + ".ready");
     auto process = std::make_unique<TFixtureProcess>(
@@ -54,7 +54,7 @@ int ColumnWidth(HWND list, int column)
 
 TEST(SelProcessDlg, RowsFollowTheProcessListAndOkTakesTheRecordTheUserSaw)
 {
-    TTempDir dir;
+    TScratchDir dir;
     auto first = StartAttachee(dir, "first");
     // Listed before the second one starts, so it comes first in the list.
     ProcessList().Refresh();
@@ -177,7 +177,7 @@ TEST(AboutDlg, BorderlessBoxWithItsTextsFrameAndLinks)
     } labels[] = {
         {&TAboutDlg::Label1, 8, 24, "Velloran", {}, {}},
         {&TAboutDlg::Label2, 8, 80, "Version", {}, {}},
-        {&TAboutDlg::lblVersion, 56, 80, "5.4.3.2", {}, {}},
+        {&TAboutDlg::lblVersion, 56, 80, "1.0.0.100", {}, {}},
         {&TAboutDlg::Label4, 8, 104, "Written by the Velloran developers", {}, {}},
         {&TAboutDlg::Label5, 8, 152, "Velloran Home Page", {}, {}},
         {&TAboutDlg::LBLHTTP2, 184, 152, "http://www.example.org/velloran/", {}, {}},

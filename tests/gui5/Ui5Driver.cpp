@@ -1,8 +1,9 @@
 #include "Ui5Driver.h"
 
+#include "MainWindowFixture.h"
+
 #include "Errors.h"
 #include "Forms.h"
-#include "Utils.h"
 
 #include <commctrl.h>
 
@@ -78,8 +79,6 @@ RECT ListCellRect(HWND list, int row, int column)
                  reinterpret_cast<LPARAM>(&rect));
     return rect;
 }
-
-std::string BinDir() { return ExtractFileDir(ExecutableFileName()); }
 
 TFixtureProcess::TFixtureProcess(const std::string& exeName, const std::string& arguments)
 {

@@ -44,6 +44,3 @@ public:
 private:
     PROCESS_INFORMATION FInfo{};
 };
-
-// The folder of the running test program (build/bin, where the fixtures are).
-std::string BinDir();
