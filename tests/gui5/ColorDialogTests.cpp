@@ -16,9 +16,6 @@ constexpr COLORREF Red = RGB(255, 0, 0);
 constexpr COLORREF Blue = RGB(0, 0, 255);
 constexpr COLORREF Yellow = RGB(255, 255, 0);
 
-// Ids of the red, green and blue boxes of the system's colour dialog.
-constexpr int ColorEditRed = 706;
-
 TColorInfo Rule(const char* search, TColor fore, TColor back)
 {
     TColorInfo rule;
@@ -48,52 +45,6 @@ public:
     ~TImages() { ImageList_Destroy(Handle); }
     const HIMAGELIST Handle;
 };
-
-void Click(HWND control)
-{
-    PostMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
-    PostMessageA(control, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
-}
-
-// In the system's colour dialog (which must be opening): reads the colour it starts
-// with, then enters rgb and presses OK, or presses Cancel when ok is false.
-COLORREF AnswerColorDialog(COLORREF rgb, bool ok)
-{
-    HWND dlg = WaitForWindow("Color");
-    if (!dlg)
-        return CLR_INVALID;
-    BYTE parts[3] = {};
-    for (int i = 0; i < 3; ++i)
-        parts[i] = static_cast<BYTE>(GetDlgItemInt(dlg, ColorEditRed + i, nullptr, FALSE));
-    if (ok) {
-        SetDlgItemInt(dlg, ColorEditRed, GetRValue(rgb), FALSE);
-        SetDlgItemInt(dlg, ColorEditRed + 1, GetGValue(rgb), FALSE);
-        SetDlgItemInt(dlg, ColorEditRed + 2, GetBValue(rgb), FALSE);
-    }
-    PressButton(dlg, ok ? IDOK : IDCANCEL);
-    return RGB(parts[0], parts[1], parts[2]);
-}
-
-// In the rule editor (which must be opening): types text unless it is null, sets the
-// colours that are not CLR_INVALID through the colour dialog, and closes with button.
-void AnswerRuleEditor(const char* text, COLORREF fore, COLORREF back, int button)
-{
-    HWND dlg = WaitForWindow("Choose colors");
-    ASSERT_TRUE(dlg);
-    TSelColorsDlg* self = reinterpret_cast<TSelColorsDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA));
-    if (text)
-        SetWindowTextA(self->edt, text);
-    if (fore != CLR_INVALID) {
-        Click(self->lblFore);
-        AnswerColorDialog(fore, true);
-    }
-    if (back != CLR_INVALID) {
-        Click(self->lblBack);
-        AnswerColorDialog(back, true);
-    }
-    WaitForWindow("Choose colors");
-    PressButton(dlg, button);
-}
 
 TStmtColorDlg* RulesDialog(HWND dlg) { return reinterpret_cast<TStmtColorDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA)); }
 
@@ -355,10 +306,10 @@ TEST(SelColorsDlg, ASwatchClickOffersItsColourAndTakesTheChosenOne)
     dlg.ForeColor = RGB(10, 20, 30);
     COLORREF offeredFore = 0, offeredBack = 0, samplePixel = 0;
     TModalDriver driver("Choose colors", [&](HWND w) {
-        Click(dlg.lblFore);
+        ClickLabel(dlg.lblFore);
         offeredFore = AnswerColorDialog(Red, true);
         WaitForWindow("Choose colors");
-        Click(dlg.lblBack);
+        ClickLabel(dlg.lblBack);
         offeredBack = AnswerColorDialog(Blue, false);
         WaitForWindow("Choose colors");
         samplePixel = PixelAt(dlg.lblSample, 2, 2);

@@ -31,18 +31,6 @@ std::string DialogText(HWND dlg, UINT message)
     return text;
 }
 
-// In the save dialog: picks the filter (1-based), types the name and presses Save.
-void AnswerSaveDialog(HWND dlg, int filterIndex, const std::string& name)
-{
-    HWND types = GetDlgItem(dlg, cmb1);
-    SendMessageA(types, CB_SETCURSEL, static_cast<WPARAM>(filterIndex - 1), 0);
-    // What a pick in the list sends (Wine's dialog listens to the second).
-    for (WORD code : {CBN_SELCHANGE, CBN_SELENDOK})
-        SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(cmb1, code), reinterpret_cast<LPARAM>(types));
-    SendMessageA(dlg, CDM_SETCONTROLTEXT, cmb13, reinterpret_cast<LPARAM>(name.c_str()));
-    PressButton(dlg, IDOK);
-}
-
 } // namespace
 
 TEST(ExportDialog, TheTypedNameAndThePickedFilterDecideFileAndFormat)

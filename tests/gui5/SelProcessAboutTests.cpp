@@ -16,35 +16,6 @@
 
 namespace {
 
-bool WaitForFile(const std::string& path, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(50);
-    }
-    return true;
-}
-
-// An attachee that has made its first round of OCI calls; it ends with the test.
-std::unique_ptr<TFixtureProcess> StartAttachee(const TScratchDir& dir, const std::string& name)
-{
-    std::string ready = dir.File(name + ".ready");
-    auto process = std::make_unique<TFixtureProcess>(
-        "attachee.exe", "-stop \"" + dir.File(name + ".stop") + "\" -ready \"" + ready + "\" -timeout 120");
-    EXPECT_TRUE(WaitForFile(ready, 60000)) << name << " did not get ready";
-    return process;
-}
-
-int RowOfProcess(HWND list, DWORD processId)
-{
-    for (int row = 0; row < ListRowCount(list); ++row)
-        if (ListText(list, row, 0) == std::to_string(processId))
-            return row;
-    return -1;
-}
-
 int ColumnWidth(HWND list, int column)
 {
     return static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
@@ -210,10 +181,8 @@ TEST(AboutDlg, BorderlessBoxWithItsTextsFrameAndLinks)
         link = AnyPixelIs(dlg.lblEMAIL, RECT{0, 0, mail.right - mail.left, mail.bottom - mail.top}, RGB(0, 0, 255))
                    ? RGB(0, 0, 255)
                    : 0;
-        for (HWND target : {dlg.lblEMAIL, dlg.lblHTTP1, dlg.LBLHTTP2}) {
-            PostMessageA(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
-            PostMessageA(target, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
-        }
+        for (HWND target : {dlg.lblEMAIL, dlg.lblHTTP1, dlg.LBLHTTP2})
+            ClickLabel(target);
         Sleep(300);
         PressKey(w, VK_ESCAPE);
     });

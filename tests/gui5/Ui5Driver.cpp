@@ -3,9 +3,14 @@
 #include "MainWindowFixture.h"
 
 #include "Errors.h"
+#include "DlgSelColors.h"
 #include "Forms.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
+#include <dlgs.h>
+
+#include <gtest/gtest.h>
 
 HWND WaitForWindow(const std::string& caption, DWORD timeoutMs)
 {
@@ -49,6 +54,14 @@ void SelectListRow(HWND list, int row)
 int ListSelectedRow(HWND list)
 {
     return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+}
+
+int RowOfProcess(HWND list, DWORD processId)
+{
+    for (int row = 0; row < ListRowCount(list); ++row)
+        if (ListText(list, row, 0) == std::to_string(processId))
+            return row;
+    return -1;
 }
 
 COLORREF PixelAt(HWND window, int x, int y)
@@ -114,3 +127,87 @@ void TFixtureProcess::Kill()
         WaitForSingleObject(FInfo.hProcess, 5000);
     }
 }
+
+bool WaitForFile(const std::string& path, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+std::unique_ptr<TFixtureProcess> StartAttachee(const TScratchDir& dir, const std::string& name)
+{
+    std::string ready = dir.File(name + ".ready");
+    auto process = std::make_unique<TFixtureProcess>(
+        "attachee.exe", "-stop \"" + dir.File(name + ".stop") + "\" -ready \"" + ready + "\" -timeout 120");
+    EXPECT_TRUE(WaitForFile(ready, 60000)) << name << " did not get ready";
+    return process;
+}
+
+// ---------------------------------------------------------------------------
+// Answering the program's dialogs
+
+namespace {
+
+// Ids of the red, green and blue boxes of the system's colour dialog.
+constexpr int ColorEditRed = 706;
+
+} // namespace
+
+void ClickLabel(HWND label)
+{
+    PostMessageA(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    PostMessageA(label, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+}
+
+COLORREF AnswerColorDialog(COLORREF rgb, bool ok)
+{
+    HWND dlg = WaitForWindow("Color");
+    if (!dlg)
+        return CLR_INVALID;
+    BYTE parts[3] = {};
+    for (int i = 0; i < 3; ++i)
+        parts[i] = static_cast<BYTE>(GetDlgItemInt(dlg, ColorEditRed + i, nullptr, FALSE));
+    if (ok) {
+        SetDlgItemInt(dlg, ColorEditRed, GetRValue(rgb), FALSE);
+        SetDlgItemInt(dlg, ColorEditRed + 1, GetGValue(rgb), FALSE);
+        SetDlgItemInt(dlg, ColorEditRed + 2, GetBValue(rgb), FALSE);
+    }
+    PressButton(dlg, ok ? IDOK : IDCANCEL);
+    return RGB(parts[0], parts[1], parts[2]);
+}
+
+void AnswerRuleEditor(const char* text, COLORREF fore, COLORREF back, int button)
+{
+    HWND dlg = WaitForWindow("Choose colors");
+    ASSERT_TRUE(dlg);
+    TSelColorsDlg* self = reinterpret_cast<TSelColorsDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA));
+    if (text)
+        SetWindowTextA(self->edt, text);
+    if (fore != CLR_INVALID) {
+        ClickLabel(self->lblFore);
+        AnswerColorDialog(fore, true);
+    }
+    if (back != CLR_INVALID) {
+        ClickLabel(self->lblBack);
+        AnswerColorDialog(back, true);
+    }
+    WaitForWindow("Choose colors");
+    PressButton(dlg, button);
+}
+
+void AnswerSaveDialog(HWND dlg, int filterIndex, const std::string& name)
+{
+    HWND types = GetDlgItem(dlg, cmb1);
+    SendMessageA(types, CB_SETCURSEL, static_cast<WPARAM>(filterIndex - 1), 0);
+    // What a pick in the list sends (Wine's dialog listens to the second).
+    for (WORD code : {CBN_SELCHANGE, CBN_SELENDOK})
+        SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(cmb1, code), reinterpret_cast<LPARAM>(types));
+    SendMessageA(dlg, CDM_SETCONTROLTEXT, cmb13, reinterpret_cast<LPARAM>(name.c_str()));
+    PressButton(dlg, IDOK);
+}
+

@@ -6,7 +6,10 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+
+class TScratchDir;
 
 // Polls for a visible, enabled top-level window of this process with that caption (see
 // FindOwnWindow), then lets it settle; zero after timeoutMs.
@@ -17,6 +20,9 @@ std::string ListText(HWND list, int row, int column);
 // Selects one row (or none for -1) as a click would, with the notifications it sends.
 void SelectListRow(HWND list, int row);
 int ListSelectedRow(HWND list);
+
+// The row whose caption is the process id, or -1.
+int RowOfProcess(HWND list, DWORD processId);
 
 // The colour the window shows at a client point.
 COLORREF PixelAt(HWND window, int x, int y);
@@ -44,3 +50,21 @@ public:
 private:
     PROCESS_INFORMATION FInfo{};
 };
+
+bool WaitForFile(const std::string& path, DWORD timeoutMs);
+// An attachee.exe that has made its first round of OCI calls; it ends when the file
+// dir/name.stop appears (or with the object).
+std::unique_ptr<TFixtureProcess> StartAttachee(const TScratchDir& dir, const std::string& name);
+
+// Answering the program's dialogs (from a helper thread, while the dialog opens).
+
+// A click on a label that takes clicks.
+void ClickLabel(HWND label);
+// The system's colour dialog: reads the colour it starts with, then enters rgb and
+// presses OK, or presses Cancel when ok is false. CLR_INVALID when it did not open.
+COLORREF AnswerColorDialog(COLORREF rgb, bool ok);
+// The rule editor: types text unless it is null, sets the colours that are not
+// CLR_INVALID through the colour dialog, and closes with button.
+void AnswerRuleEditor(const char* text, COLORREF fore, COLORREF back, int button);
+// The save dialog: picks the filter (1-based), types the name and presses Save.
+void AnswerSaveDialog(HWND dlg, int filterIndex, const std::string& name);
