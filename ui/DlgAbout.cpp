@@ -1,7 +1,7 @@
 #include "DlgAbout.h"
 
 #include "Errors.h"
-#include "Labels.h"
+#include "DlgControls.h"
 #include "Utils.h"
 
 #include <shellapi.h>
@@ -115,28 +115,16 @@ bool TAboutDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& resul
 {
     switch (msg) {
     case WM_CTLCOLORSTATIC: {
-        auto dc = reinterpret_cast<HDC>(wParam);
         auto control = reinterpret_cast<HWND>(lParam);
-        if (control == Label3) {
-            SetTextColor(dc, ColorToRGB(clWhite));
-            SetBkColor(dc, ColorToRGB(clBlack));
-            result = reinterpret_cast<LRESULT>(FStripBrush.get());
-            return true;
-        }
-        COLORREF text = IsLink(control) ? RGB(0, 0, 255) : ColorToRGB(clWindowText);
-        SetTextColor(dc, text);
-        SetBkColor(dc, ColorToRGB(Color));
-        result = reinterpret_cast<LRESULT>(BackgroundBrush());
+        if (control == Label3)
+            result = StaticColors(wParam, ColorToRGB(clWhite), ColorToRGB(clBlack), FStripBrush.get());
+        else
+            result = StaticColors(wParam, IsLink(control) ? RGB(0, 0, 255) : ColorToRGB(clWindowText),
+                                  ColorToRGB(Color), BackgroundBrush());
         return true;
     }
     case WM_SETCURSOR:
-        if (IsLink(reinterpret_cast<HWND>(wParam))) {
-            SetCursor(LoadCursorA(nullptr, IDC_HAND));
-            result = TRUE;
-            return true;
-        }
-        return false;
+        return HandCursorOver(reinterpret_cast<HWND>(wParam), {lblEMAIL, lblHTTP1, LBLHTTP2}, result);
     }
-    (void)lParam;
     return false;
 }

@@ -1,6 +1,6 @@
 #include "DlgSelColors.h"
 
-#include "Labels.h"
+#include "DlgControls.h"
 
 #include <commdlg.h>
 
@@ -80,29 +80,18 @@ bool TSelColorsDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& r
     switch (msg) {
     case WM_CTLCOLORSTATIC: {
         auto control = reinterpret_cast<HWND>(lParam);
-        auto dc = reinterpret_cast<HDC>(wParam);
         if (control == lblFore || control == lblBack) {
             result = reinterpret_cast<LRESULT>(SwatchBrush(control));
             return true;
         }
         if (control == lblSample) {
-            SetTextColor(dc, ColorToRGB(ForeColor));
-            SetBkColor(dc, ColorToRGB(BackColor));
-            result = reinterpret_cast<LRESULT>(FBackBrush.get());
+            result = StaticColors(wParam, ColorToRGB(ForeColor), ColorToRGB(BackColor), FBackBrush.get());
             return true;
         }
         return false;
     }
-    case WM_SETCURSOR: {
-        auto control = reinterpret_cast<HWND>(wParam);
-        if (control == lblFore || control == lblBack) {
-            SetCursor(LoadCursorA(nullptr, IDC_HAND));
-            result = TRUE;
-            return true;
-        }
-        return false;
+    case WM_SETCURSOR:
+        return HandCursorOver(reinterpret_cast<HWND>(wParam), {lblFore, lblBack}, result);
     }
-    }
-    (void)lParam;
     return false;
 }

@@ -1,6 +1,7 @@
 #include "DlgSelProcess.h"
 
 #include "Application.h"
+#include "DlgControls.h"
 #include "Errors.h"
 
 namespace {
@@ -49,18 +50,7 @@ void TSelProcessDlg::FormCreate()
     SetWindowSubclass(lvwProcesses, FixedPidColumn, 0, 0);
     RECT bounds = ControlBounds(lvwProcesses);
     int fileNameWidth = (bounds.right - bounds.left) - PidColumnWidth - GetSystemMetrics(SM_CXVSCROLL) - 4;
-    struct {
-        const char* Caption;
-        int Width;
-    } const columns[] = {{"PID", PidColumnWidth}, {"File name", fileNameWidth}};
-    for (int i = 0; i < 2; ++i) {
-        LVCOLUMNA column{};
-        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.pszText = const_cast<char*>(columns[i].Caption);
-        column.cx = columns[i].Width;
-        column.iSubItem = i;
-        SendMessageA(lvwProcesses, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
-    }
+    AddReportColumns(lvwProcesses, {{"PID", PidColumnWidth}, {"File name", fileNameWidth}});
     // Without a process query there is nothing to list: say so and open empty.
     try {
         ProcessList().Refresh();

@@ -1,5 +1,6 @@
 #include "DlgStmtColor.h"
 
+#include "DlgControls.h"
 #include "DlgSelColors.h"
 #include "Errors.h"
 #include "Images.h"
@@ -99,18 +100,7 @@ void TStmtColorDlg::FormCreate()
                         16, 34, 369, 159, 0, WS_EX_CLIENTEDGE);
     const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES;
     SendMessageA(lvw, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
-    struct {
-        const char* Caption;
-        int Width;
-    } const columns[] = {{"Search string", 300}, {"Color", 65}};
-    for (int i = 0; i < 2; ++i) {
-        LVCOLUMNA column{};
-        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.pszText = const_cast<char*>(columns[i].Caption);
-        column.cx = columns[i].Width;
-        column.iSubItem = i;
-        SendMessageA(lvw, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
-    }
+    AddReportColumns(lvw, {{"Search string", 300}, {"Color", 65}});
     CreateActions();
     RefreshList();
 }

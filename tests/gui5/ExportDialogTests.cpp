@@ -107,19 +107,8 @@ TEST(ExportDialog, AFileThatCannotBeWrittenRaisesAndKeepsTheFolder)
     bool askedToReplace = false;
     TModalDriver driver("Save As", [&](HWND dlg) {
         AnswerSaveDialog(dlg, 2, other.File("locked.csv"));
-        // The dialog asks before it replaces the file (the caption of its question
-        // differs between systems: any other dialog window will do).
-        DWORD start = GetTickCount();
-        while (GetTickCount() - start < 10000) {
-            HWND question = FindOwnWindow("");
-            if (question && question != dlg) {
-                askedToReplace = true;
-                Sleep(100);
-                PressButton(question, IDYES);
-                break;
-            }
-            Sleep(20);
-        }
+        // The dialog asks before it replaces the file.
+        askedToReplace = AnswerQuestion(dlg, IDYES);
     });
     EXPECT_THROW(ExecuteExport(sdg, nullptr, rows), EOSError);
     ASSERT_TRUE(driver.Wait());

@@ -211,3 +211,18 @@ void AnswerSaveDialog(HWND dlg, int filterIndex, const std::string& name)
     PressButton(dlg, IDOK);
 }
 
+
+bool AnswerQuestion(HWND asker, int button, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        HWND question = FindOwnWindow("");
+        if (question && question != asker) {
+            Sleep(100);
+            PressButton(question, button);
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}

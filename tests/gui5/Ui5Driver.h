@@ -68,3 +68,7 @@ COLORREF AnswerColorDialog(COLORREF rgb, bool ok);
 void AnswerRuleEditor(const char* text, COLORREF fore, COLORREF back, int button);
 // The save dialog: picks the filter (1-based), types the name and presses Save.
 void AnswerSaveDialog(HWND dlg, int filterIndex, const std::string& name);
+// The question a dialog asks before it goes on (a message box; its caption differs
+// between systems): waits for a dialog window other than asker and presses button.
+// False when none came within timeoutMs.
+bool AnswerQuestion(HWND asker, int button, DWORD timeoutMs = 10000);
