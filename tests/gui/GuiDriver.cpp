@@ -20,15 +20,26 @@ void UnmanagedWindowsForThisProgram()
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
+    // As the application's loop does: the idle step once each time the queue has run
+    // empty after messages, not at every turn of the wait.
+    bool idle = false;
     for (;;) {
-        MessageLoop().ProcessMessages();
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            idle = false;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
         if (done())
             return true;
         if (GetTickCount() - start > timeoutMs)
             return false;
-        MessageLoop().Idle();
-        if (done())
-            return true;
+        if (!idle) {
+            MessageLoop().Idle();
+            idle = true;
+            if (done())
+                return true;
+        }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
 }
