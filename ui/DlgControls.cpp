@@ -4,6 +4,8 @@
 
 #include <commctrl.h>
 
+#include <iterator>
+
 void AutoSizeLabel(HWND label)
 {
     std::string text = WindowText(label);
@@ -37,6 +39,21 @@ LRESULT StaticColors(WPARAM dc, COLORREF text, COLORREF back, HBRUSH brush)
     SetTextColor(reinterpret_cast<HDC>(dc), text);
     SetBkColor(reinterpret_cast<HDC>(dc), back);
     return reinterpret_cast<LRESULT>(brush);
+}
+
+void SetToolTipText(NMHDR& header, const char* text)
+{
+    if (header.code == TTN_GETDISPINFOW) {
+        auto& info = reinterpret_cast<NMTTDISPINFOW&>(header);
+        info.hinst = nullptr;
+        info.szText[0] = L'\0';
+        MultiByteToWideChar(CP_ACP, 0, text, -1, info.szText, static_cast<int>(std::size(info.szText)));
+        info.lpszText = info.szText;
+        return;
+    }
+    auto& info = reinterpret_cast<NMTTDISPINFOA&>(header);
+    info.hinst = nullptr;
+    info.lpszText = const_cast<char*>(text);
 }
 
 void AddReportColumns(HWND list, std::initializer_list<TReportColumn> columns)

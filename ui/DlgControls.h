@@ -16,6 +16,9 @@ bool HandCursorOver(HWND under, std::initializer_list<HWND> labels, LRESULT& res
 // The answer to WM_CTLCOLORSTATIC: text and background colour set on dc, brush returned.
 LRESULT StaticColors(WPARAM dc, COLORREF text, COLORREF back, HBRUSH brush);
 
+// Answers a tooltip's TTN_GETDISPINFOA or TTN_GETDISPINFOW with text.
+void SetToolTipText(NMHDR& header, const char* text);
+
 struct TReportColumn {
     const char* Caption;
     int Width;

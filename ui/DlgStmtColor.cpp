@@ -253,15 +253,7 @@ bool TStmtColorDlg::OnNotify(NMHDR& header, LRESULT& result)
         TAction* action = ActList.Find(static_cast<int>(header.idFrom));
         if (!action)
             return false;
-        if (header.code == TTN_GETDISPINFOA) {
-            auto& info = reinterpret_cast<NMTTDISPINFOA&>(header);
-            lstrcpynA(info.szText, action->Caption, sizeof(info.szText));
-            info.lpszText = info.szText;
-        } else {
-            auto& info = reinterpret_cast<NMTTDISPINFOW&>(header);
-            MultiByteToWideChar(CP_ACP, 0, action->Caption, -1, info.szText, 80);
-            info.lpszText = info.szText;
-        }
+        SetToolTipText(header, action->Caption);
         return true;
     }
     return false;

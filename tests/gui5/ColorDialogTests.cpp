@@ -58,7 +58,7 @@ TEST(StmtColorDlg, ListsTheRulesWithTheirPreviewAndTheToolBar)
     TColorInfos rules;
     rules.Assign({Rule("SELECT", Red, Yellow), Rule("FROM", Blue, clWhite)});
     RECT list{}, bar{};
-    std::string texts, headers;
+    std::string texts, headers, hints;
     int widths[2] = {};
     int bitmaps[3] = {};
     COLORREF previewBack = 0;
@@ -85,6 +85,15 @@ TEST(StmtColorDlg, ListsTheRulesWithTheirPreviewAndTheToolBar)
             SendMessageA(self->tbr, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button));
             bitmaps[i] = button.iBitmap;
         }
+        for (int id : {TStmtColorDlg::actNew, TStmtColorDlg::actEdit, TStmtColorDlg::actDelete}) {
+            // What the tool bar's tooltip asks the dialog for.
+            NMTTDISPINFOA info{};
+            info.hdr.hwndFrom = reinterpret_cast<HWND>(SendMessageA(self->tbr, TB_GETTOOLTIPS, 0, 0));
+            info.hdr.idFrom = static_cast<UINT_PTR>(id);
+            info.hdr.code = TTN_GETDISPINFOA;
+            SendMessageA(dlg, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+            hints += std::string(info.lpszText ? info.lpszText : "(none)") + ";";
+        }
         RECT cell = ListCellRect(self->lvw, 0, 1);
         previewBack = PixelAt(self->lvw, cell.left + 3, cell.top + 3);
         previewText = AnyPixelIs(self->lvw, cell, Red);
@@ -96,6 +105,7 @@ TEST(StmtColorDlg, ListsTheRulesWithTheirPreviewAndTheToolBar)
     EXPECT_TRUE(SameRect(bar, 16, 10, 73, 24));
     EXPECT_EQ(texts, "SELECT/PREVIEW;FROM/PREVIEW;");
     EXPECT_EQ(headers, "Search string;Color;");
+    EXPECT_EQ(hints, "New rule;Edit rule;Delete rule;");
     EXPECT_EQ(widths[0], 300);
     EXPECT_EQ(widths[1], 65);
     EXPECT_EQ(bitmaps[0], imgNew);
