@@ -112,6 +112,39 @@ TEST_F(MainWindowTest, RunShowsStartTheRecordsAndFinishWithTheirTexts)
     EXPECT_EQ(Form->TraceRows.SubItemCount(1), 3);
 }
 
+TEST_F(MainWindowTest, RunFromTheOpenDialogTracesTheChosenProgramAndCancelDoesNothing)
+{
+    // The explorer-style dialog's file name box (a combo box, id 1148; an edit, id 1152, in
+    // older templates).
+    auto choose = [](const std::string& path) {
+        return [path](HWND dialog) {
+            HWND name = GetDlgItem(dialog, 1148);
+            if (!name)
+                name = GetDlgItem(dialog, 1152);
+            SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+            PressButton(dialog, IDOK);
+        };
+    };
+    {
+        TModalDriver cancel("Open", [](HWND dialog) { PressButton(dialog, IDCANCEL); });
+        Command(cmDebugRun);
+        ASSERT_TRUE(cancel.Wait());
+    }
+    PumpFor(50);
+    EXPECT_TRUE(Rows().empty());
+    EXPECT_TRUE(Form->Recents.empty());
+    EXPECT_FALSE(Form->DebugThread);
+
+    SetClientScript(TwoExecutes());
+    TModalDriver open("Open", choose(Client()));
+    Command(cmDebugRun);
+    ASSERT_TRUE(open.Wait());
+    ASSERT_TRUE(WaitForFinish());
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Execute", "Finish"}));
+    EXPECT_EQ(Form->Recents, std::vector<std::string>{Client()});
+    EXPECT_EQ(Form->odg.InitialDir, BinDir());
+}
+
 TEST_F(MainWindowTest, CaptionAndActionStatesFollowTheSession)
 {
     // Menu bar and tool bar; the actions that do not depend on the session stay enabled.
