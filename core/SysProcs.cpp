@@ -203,7 +203,8 @@ void TProcessInfos::Refresh()
     std::lock_guard<std::recursive_mutex> lock(FLock);
     if (!FQuerySystemInformation)
         throw std::runtime_error("This feature is enabled on NT-like platforms only");
-    std::vector<BYTE> buffer;
+    // The buffer is kept from one refresh to the next: refreshes come at every idle moment.
+    std::vector<BYTE>& buffer = FSnapshot;
     if (!QuerySnapshot(buffer))
         return;
 

@@ -107,6 +107,7 @@ private:
     TQuery FQuerySystemInformation = nullptr;
     mutable std::recursive_mutex FLock;
     TOwningList<TProcessInfo, TRecord> FItems;
+    std::vector<BYTE> FSnapshot;
 };
 
 // The one process list of the program.

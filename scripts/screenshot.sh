@@ -18,12 +18,6 @@ fi
 # Wine draw its caption and border itself, as a user sees them.
 "$BUILD/wine-run.sh" reg add 'HKCU\Software\Wine\AppDefaults\velloran-shot.exe\X11 Driver' \
     /v Managed /d N /f >/dev/null 2>&1
-# Wine's own fonts (MS Sans Serif, Tahoma, Marlett for the caption buttons) from
-# fonts-wine: Debian's Wine does not search where that package puts them, but every
-# prefix's Fonts folder is searched.
-if [ -d /usr/share/wine/fonts ]; then
-    cp -n /usr/share/wine/fonts/*.ttf /usr/share/wine/fonts/*.fon "$BUILD/wineprefix/drive_c/windows/Fonts/" 2>/dev/null || true
-fi
 # Wine's desktop process must belong to the virtual display below, not to this call.
 WINEPREFIX="$BUILD/wineprefix" wineserver -k 2>/dev/null || true
 
