@@ -1,6 +1,7 @@
 // Velloran: program entry.
 #include "Application.h"
 #include "DebugCore.h"
+#include "DlgStmtColor.h"
 #include "Forms.h"
 #include "Main.h"
 #include "OCIBreaks.h"
@@ -18,6 +19,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show)
         // The process-wide objects exist from here on and are destroyed after the window.
         ProcessList();
         Statements();
+        ColorRules();
         TfrmMain form;
         ShowWindow(form.Handle, show);
         UpdateWindow(form.Handle);

@@ -3,7 +3,10 @@
 #include "Application.h"
 #include "CommandLine.h"
 #include "Errors.h"
+#include "DlgStmtColor.h"
 #include "Images.h"
+#include "TraceColors.h"
+#include "TraceExport.h"
 #include "TraceRows.h"
 #include "Utils.h"
 
@@ -32,8 +35,7 @@ TfrmMain::TfrmMain(std::string settingsFile) : SettingsFile(std::move(settingsFi
 
     odg.Filter = "EXE-files|*.exe|All files|*.*";
     odg.DefaultExt = "exe";
-    sdg.Filter = "HTML (*.htm)|*.htm|CSV (Comma delimited) (*.csv)|*.csv|Text (Tab delimited) (*.txt)|*.txt";
-    sdg.Options = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_ENABLESIZING;
+    InitExportDialog(sdg);
 
     const int width = 696, height = 480;
     int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
@@ -300,9 +302,7 @@ LRESULT TfrmMain::OnNotify(NMHDR& header)
             return 0;
         }
         case NM_CUSTOMDRAW:
-            // Rows are drawn by the list view in its own colours; the colour rules of
-            // the statements take over here (GetRowColors, DrawTraceCell).
-            return CDRF_DODEFAULT;
+            return TraceListCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW&>(header), ColorRules(), TraceRows);
         }
         return 0;
     }

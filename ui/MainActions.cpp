@@ -3,9 +3,14 @@
 #include "Main.h"
 
 #include "Application.h"
+#include "DlgAbout.h"
+#include "DlgControls.h"
+#include "DlgSelProcess.h"
+#include "DlgStmtColor.h"
 #include "DlgTraceMask.h"
 #include "Errors.h"
 #include "Images.h"
+#include "TraceExport.h"
 
 namespace {
 
@@ -166,21 +171,10 @@ LRESULT TfrmMain::ToolBarNotify(NMHDR& header)
         TrackPopupMenu(pmnRecents, TPM_LEFTALIGN | TPM_TOPALIGN, r.left, r.bottom, 0, Handle, nullptr);
         return TBDDRET_DEFAULT;
     }
-    case TTN_GETDISPINFOA: {
-        auto& info = reinterpret_cast<NMTTDISPINFOA&>(header);
-        const char* hint = HintOf(static_cast<int>(header.idFrom));
-        info.hinst = nullptr;
-        info.lpszText = const_cast<char*>(hint ? hint : "");
-        return 0;
-    }
+    case TTN_GETDISPINFOA:
     case TTN_GETDISPINFOW: {
-        auto& info = reinterpret_cast<NMTTDISPINFOW&>(header);
         const char* hint = HintOf(static_cast<int>(header.idFrom));
-        info.hinst = nullptr;
-        info.szText[0] = L'\0';
-        if (hint)
-            MultiByteToWideChar(CP_ACP, 0, hint, -1, info.szText, static_cast<int>(std::size(info.szText)));
-        info.lpszText = info.szText;
+        SetToolTipText(header, hint ? hint : "");
         return 0;
     }
     }
@@ -206,16 +200,16 @@ void TfrmMain::actDebugRunExecute()
 void TfrmMain::actDebugAttachExecute()
 {
     VASSERT(!DebugThread, Unit);
-    // Handed over: the attach dialog TSelProcessDlg chooses the process here; on OK its
-    // selected row's record of ProcessList() goes to AttachProcess.
+    TSelProcessDlg dlg;
+    if (dlg.ShowModal() == mrOk && dlg.SelectedProcess)
+        AttachProcess(dlg.SelectedProcess);
 }
 
 void TfrmMain::actDebugStopExecute() { StopSession(); }
 
 void TfrmMain::actSaveExecute()
 {
-    // Handed over: the trace export (sdg, then SaveItemsAsHtml or SaveItemsAsText over
-    // TraceRows) is written here.
+    ExecuteExport(sdg, Handle, TraceRows);
 }
 
 void TfrmMain::actViewClearExecute()
@@ -235,7 +229,8 @@ void TfrmMain::actTraceOptExecute()
 
 void TfrmMain::actAboutExecute()
 {
-    // Handed over: the about box TAboutDlg is shown here.
+    TAboutDlg dlg;
+    dlg.ShowModal();
 }
 
 void TfrmMain::actExitExecute() { PostMessageA(Handle, WM_CLOSE, 0, 0); }
@@ -244,5 +239,8 @@ void TfrmMain::actTraceEnableExecute() { TraceEnabled = !TraceEnabled; }
 
 void TfrmMain::actStmtColorizeExecute()
 {
-    // Handed over: the colour rules dialog TStmtColorDlg is shown here.
+    // Taken back or kept, the rules now in force show at once. (A dialog that fails
+    // leaves the rules as they were.)
+    EditColorRules(ColorRules(), IML);
+    InvalidateRect(lvwTrace, nullptr, TRUE);
 }

@@ -1,6 +1,7 @@
 // The settings file and the recent list of the main window.
 #include "Main.h"
 
+#include "DlgStmtColor.h"
 #include "Errors.h"
 #include "IniFile.h"
 #include "Utils.h"
@@ -72,7 +73,7 @@ void TfrmMain::LoadSettings()
     for (const TFlagSetting& flag : TraceOptions)
         if (ini.ReadBool(flag.Section, flag.Key, flag.Default))
             TraceMask |= flag.Bit;
-    // Section SRCH_CLR: the colour rule list reads itself from ini here.
+    ColorRules().LoadFromIni(ini);
 }
 
 void TfrmMain::SaveSettings()
@@ -82,7 +83,7 @@ void TfrmMain::SaveSettings()
         ini.WriteString("RECENT", Format("FILE%d", static_cast<int>(i + 1)), Recents[i]);
     for (const TFlagSetting& flag : TraceOptions)
         ini.WriteBool(flag.Section, flag.Key, (TraceMask & flag.Bit) != 0);
-    // Section SRCH_CLR: the colour rule list writes itself to ini here.
+    ColorRules().SaveToIni(ini);
 }
 
 void TfrmMain::AddRecent(const std::string& path, bool atTop)
