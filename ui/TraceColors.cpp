@@ -55,15 +55,13 @@ void PaintCell(HDC dc, RECT rect, const TRowColors& colors, const char* text, UI
     rect.right -= inset;
     int oldMode = SetBkMode(dc, TRANSPARENT);
     COLORREF oldColor = SetTextColor(dc, ColorToRGB(colors.Text));
-    DrawTextA(dc, text, -1, &rect, align | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    DrawTextA(dc, text, -1, &rect, align | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     SetTextColor(dc, oldColor);
     SetBkMode(dc, oldMode);
 }
 
-void DrawTraceCell(HWND list, HDC dc, const TColorInfos& rules, const TRowSource& rows, int rowIndex, int column)
+void DrawTraceCell(HWND list, HDC dc, const TListRow& row, const TRowColors& colors, int rowIndex, int column)
 {
-    if (rowIndex < 0 || rowIndex >= rows.RowCount())
-        return;
     RECT rect{};
     if (column == 0) {
         rect.left = LVIR_BOUNDS;
@@ -73,15 +71,12 @@ void DrawTraceCell(HWND list, HDC dc, const TColorInfos& rules, const TRowSource
         rect.left = LVIR_BOUNDS;
         SendMessageA(list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(rowIndex), reinterpret_cast<LPARAM>(&rect));
     }
-    TListRow row;
-    rows.GetRow(rowIndex, row);
     const char* text = "";
     if (column == 0)
         text = row.Caption.c_str();
     else if (static_cast<size_t>(column) <= row.SubItems.size())
         text = row.SubItems[static_cast<size_t>(column - 1)].c_str();
-    bool selected = SendMessageA(list, LVM_GETITEMSTATE, static_cast<WPARAM>(rowIndex), LVIS_SELECTED) != 0;
-    PaintCell(dc, rect, GetRowColors(rules, row, rowIndex, selected), text, ColumnAlignment(list, column), 3);
+    PaintCell(dc, rect, colors, text, ColumnAlignment(list, column), 3);
 }
 
 LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules, const TRowSource& rows)
@@ -94,8 +89,21 @@ LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules
         auto header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
         int columns = static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0));
         int rowIndex = static_cast<int>(draw.nmcd.dwItemSpec);
+        if (rowIndex < 0 || rowIndex >= rows.RowCount())
+            return CDRF_DODEFAULT;
+        // The colours belong to the whole row: worked out once for all its cells, anew at
+        // every paint, from the rules in force.
+        TListRow row;
+        rows.GetRow(rowIndex, row);
+        bool selected = SendMessageA(list, LVM_GETITEMSTATE, static_cast<WPARAM>(rowIndex), LVIS_SELECTED) != 0;
+        TRowColors colors = GetRowColors(rules, row, rowIndex, selected);
+        // The list view selects its font only for its own drawing, which is skipped.
+        auto font = reinterpret_cast<HFONT>(SendMessageA(list, WM_GETFONT, 0, 0));
+        HGDIOBJ oldFont = font ? SelectObject(draw.nmcd.hdc, font) : nullptr;
         for (int column = 0; column < columns; ++column)
-            DrawTraceCell(list, draw.nmcd.hdc, rules, rows, rowIndex, column);
+            DrawTraceCell(list, draw.nmcd.hdc, row, colors, rowIndex, column);
+        if (oldFont)
+            SelectObject(draw.nmcd.hdc, oldFont);
         return CDRF_SKIPDEFAULT;
     }
     }

@@ -28,10 +28,12 @@ TRowColors GetRowColors(const TColorInfos& rules, const TListRow& row, int rowIn
 // inside rect narrowed by inset pixels on the left and on the right.
 void PaintCell(HDC dc, RECT rect, const TRowColors& colors, const char* text, UINT align, int inset);
 
-// Paints one cell of the report list: column 0 over the whole item (the other columns
-// are painted over it afterwards), column k over sub-item k, in the row's colours.
-void DrawTraceCell(HWND list, HDC dc, const TColorInfos& rules, const TRowSource& rows, int rowIndex, int column);
+// Paints one cell of the report list in the row's colours: column 0 over the whole item
+// (the other columns are painted over it afterwards), column k over sub-item k, the
+// text aligned as the column is.
+void DrawTraceCell(HWND list, HDC dc, const TListRow& row, const TRowColors& colors, int rowIndex, int column);
 
 // The answer to lvwTrace's NM_CUSTOMDRAW: every cell of every item is painted by
-// DrawTraceCell, the list view's own drawing of the items is suppressed.
+// DrawTraceCell in the colours of GetRowColors; the list view's own drawing of the items
+// is suppressed.
 LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules, const TRowSource& rows);

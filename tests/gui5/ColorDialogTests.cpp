@@ -59,7 +59,7 @@ TEST(StmtColorDlg, ListsTheRulesWithTheirPreviewAndTheToolBar)
     rules.Assign({Rule("SELECT", Red, Yellow), Rule("FROM", Blue, clWhite)});
     RECT list{}, bar{};
     std::string texts, headers, hints;
-    int widths[2] = {};
+    std::vector<int> widths;
     int bitmaps[3] = {};
     COLORREF previewBack = 0;
     bool previewText = false;
@@ -69,17 +69,7 @@ TEST(StmtColorDlg, ListsTheRulesWithTheirPreviewAndTheToolBar)
         bar = ControlBounds(self->tbr);
         for (int row = 0; row < ListRowCount(self->lvw); ++row)
             texts += ListText(self->lvw, row, 0) + "/" + ListText(self->lvw, row, 1) + ";";
-        HWND header = reinterpret_cast<HWND>(SendMessageA(self->lvw, LVM_GETHEADER, 0, 0));
-        for (int i = 0; i < 2; ++i) {
-            char caption[64] = {};
-            HDITEMA item{};
-            item.mask = HDI_TEXT | HDI_WIDTH;
-            item.pszText = caption;
-            item.cchTextMax = sizeof(caption);
-            SendMessageA(header, HDM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
-            headers += std::string(caption) + ";";
-            widths[i] = item.cxy;
-        }
+        headers = ListHeaders(self->lvw, &widths);
         for (int i = 0; i < 3; ++i) {
             TBBUTTON button{};
             SendMessageA(self->tbr, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button));
@@ -106,8 +96,7 @@ TEST(StmtColorDlg, ListsTheRulesWithTheirPreviewAndTheToolBar)
     EXPECT_EQ(texts, "SELECT/PREVIEW;FROM/PREVIEW;");
     EXPECT_EQ(headers, "Search string;Color;");
     EXPECT_EQ(hints, "New rule;Edit rule;Delete rule;");
-    EXPECT_EQ(widths[0], 300);
-    EXPECT_EQ(widths[1], 65);
+    EXPECT_EQ(widths, (std::vector<int>{300, 65}));
     EXPECT_EQ(bitmaps[0], imgNew);
     EXPECT_EQ(bitmaps[1], imgEdit);
     EXPECT_EQ(bitmaps[2], imgDelete);

@@ -55,6 +55,18 @@ protected:
     {
         return AnyPixelIs(Form->lvwTrace, ListCellRect(Form->lvwTrace, row, 3), color);
     }
+    // Statement colorize: the first rule deleted, then the dialog closed with button.
+    void DeleteFirstRule(int button)
+    {
+        TModalDriver driver("Statement colorize", [button](HWND dlg) {
+            auto* self = reinterpret_cast<TStmtColorDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA));
+            SelectListRow(self->lvw, 0);
+            PressButton(dlg, TStmtColorDlg::actDelete);
+            PressButton(dlg, button);
+        });
+        Command(cmStmtColorize);
+        EXPECT_TRUE(driver.Wait());
+    }
     void Repainted()
     {
         UpdateWindow(Form->lvwTrace);
@@ -144,14 +156,7 @@ TEST_F(MainCommandTest, ColourRulesShowOnTheWindowAndSurviveARestart)
     EXPECT_TRUE(RowHasTextIn(2, RGB(0, 0, 0)));
 
     // The rule deleted, then Cancel: it is back, and so are the colours.
-    TModalDriver cancel("Statement colorize", [](HWND dlg) {
-        auto* self = reinterpret_cast<TStmtColorDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA));
-        SelectListRow(self->lvw, 0);
-        PressButton(dlg, TStmtColorDlg::actDelete);
-        PressButton(dlg, IDCANCEL);
-    });
-    Command(cmStmtColorize);
-    ASSERT_TRUE(cancel.Wait());
+    DeleteFirstRule(IDCANCEL);
     Repainted();
     ASSERT_EQ(ColorRules().Count(), 1);
     EXPECT_EQ(CellBackground(1, 3), Yellow);
@@ -172,14 +177,7 @@ TEST_F(MainCommandTest, ColourRulesShowOnTheWindowAndSurviveARestart)
     EXPECT_EQ(ColorRules().Items(0)->BackColor, static_cast<TColor>(Yellow));
 
     // All rules deleted with OK: the next end leaves no section.
-    TModalDriver removeAll("Statement colorize", [](HWND dlg) {
-        auto* self = reinterpret_cast<TStmtColorDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA));
-        SelectListRow(self->lvw, 0);
-        PressButton(dlg, TStmtColorDlg::actDelete);
-        PressButton(dlg, IDOK);
-    });
-    Command(cmStmtColorize);
-    ASSERT_TRUE(removeAll.Wait());
+    DeleteFirstRule(IDOK);
     DestroyForm();
     EXPECT_EQ(ReadTextFile(SettingsPath()).find("SRCH_CLR"), std::string::npos);
 }

@@ -51,15 +51,7 @@ TEST(SelProcessDlg, RowsFollowTheProcessListAndOkTakesTheRecordTheUserSaw)
         SendMessageA(header, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(pidWidth + 30, 5));
         SendMessageA(header, WM_LBUTTONUP, 0, MAKELPARAM(pidWidth + 30, 5));
         pidWidthAfterDrag = ColumnWidth(lvw, 0);
-        for (int i = 0; i < 2; ++i) {
-            char text[64] = {};
-            HDITEMA item{};
-            item.mask = HDI_TEXT;
-            item.pszText = text;
-            item.cchTextMax = sizeof(text);
-            SendMessageA(header, HDM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
-            headers += std::string(text) + ";";
-        }
+        headers = ListHeaders(lvw);
         rows = ListRowCount(lvw);
         // The rows against the process list, in its order (pids of both sides).
         std::vector<std::string> listed, shown;

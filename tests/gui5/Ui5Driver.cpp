@@ -38,6 +38,25 @@ std::string ListText(HWND list, int row, int column)
     return buffer;
 }
 
+std::string ListHeaders(HWND list, std::vector<int>* widths)
+{
+    std::string captions;
+    auto header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+    int count = static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        char caption[256] = {};
+        HDITEMA item{};
+        item.mask = HDI_TEXT | HDI_WIDTH;
+        item.pszText = caption;
+        item.cchTextMax = sizeof(caption);
+        SendMessageA(header, HDM_GETITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+        captions += std::string(caption) + ";";
+        if (widths)
+            widths->push_back(item.cxy);
+    }
+    return captions;
+}
+
 void SelectListRow(HWND list, int row)
 {
     LVITEMA none{};

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class TScratchDir;
 
@@ -17,6 +18,8 @@ HWND WaitForWindow(const std::string& caption, DWORD timeoutMs = 20000);
 
 int ListRowCount(HWND list);
 std::string ListText(HWND list, int row, int column);
+// The column captions of a report list, each followed by ";", and their widths.
+std::string ListHeaders(HWND list, std::vector<int>* widths = nullptr);
 // Selects one row (or none for -1) as a click would, with the notifications it sends.
 void SelectListRow(HWND list, int row);
 int ListSelectedRow(HWND list);
