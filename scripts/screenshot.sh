@@ -1,11 +1,12 @@
 #!/bin/sh
-# Renders the main window after a demo session under a virtual display and saves it as
-# docs/screenshot-main.png.
+# Renders the main window after a demo session under a virtual display, and each of its
+# dialogs over it, and saves them as docs/screenshot-SCENE.png (main, rules, editor,
+# attach, about).
 #   scripts/screenshot.sh [BUILD_DIR]     (default: build)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:-$ROOT/build}" && pwd)
-OUT="$ROOT/docs/screenshot-main.png"
+DOCS="$ROOT/docs"
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
@@ -23,23 +24,30 @@ WINEPREFIX="$BUILD/wineprefix" wineserver -k 2>/dev/null || true
 
 cat >"$WORK/grab.sh" <<GRAB
 set -eu
-"$BUILD/wine-run.sh" "$BUILD/bin/velloran-shot.exe" 'Z:$WORK/ready' 'Z:$WORK/done' &
-shot=\$!
-i=0
-while [ ! -s "$WORK/ready" ]; do
-    i=\$((i + 1))
-    if [ \$i -gt 1200 ] || ! kill -0 \$shot 2>/dev/null; then
-        echo "screenshot: the window did not come up" >&2
-        exit 1
-    fi
-    sleep 0.1
+shoot() {
+    rm -f "$WORK/ready" "$WORK/done"
+    "$BUILD/wine-run.sh" "$BUILD/bin/velloran-shot.exe" 'Z:$WORK/ready' 'Z:$WORK/done' "\$1" &
+    shot=\$!
+    i=0
+    while [ ! -s "$WORK/ready" ]; do
+        i=\$((i + 1))
+        if [ \$i -gt 1200 ] || ! kill -0 \$shot 2>/dev/null; then
+            echo "screenshot: the \$1 window did not come up" >&2
+            exit 1
+        fi
+        sleep 0.1
+    done
+    read left top width height <"$WORK/ready"
+    # A margin of desktop around the window.
+    import -window root -crop "\$((width + 24))x\$((height + 24))+\$((left - 12))+\$((top - 12))" +repage \
+        "$DOCS/screenshot-\$1.png"
+    touch "$WORK/done"
+    wait \$shot
+    echo "$DOCS/screenshot-\$1.png"
+}
+for scene in main rules editor attach about; do
+    shoot \$scene
 done
-read left top width height <"$WORK/ready"
-# A margin of desktop around the window.
-import -window root -crop "\$((width + 24))x\$((height + 24))+\$((left - 12))+\$((top - 12))" +repage "$OUT"
-touch "$WORK/done"
-wait \$shot
 GRAB
 xvfb-run -a -s "-screen 0 1024x768x24" sh "$WORK/grab.sh"
 WINEPREFIX="$BUILD/wineprefix" wineserver -k 2>/dev/null || true
-echo "$OUT"

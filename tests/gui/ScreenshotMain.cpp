@@ -1,12 +1,17 @@
-// velloran-shot: shows the main window after a demo session, for the README's picture.
+// velloran-shot: shows the main window after a demo session, or one of its dialogs over
+// it, for the README's pictures.
 //
-//   velloran-shot.exe READY_FILE DONE_FILE
+//   velloran-shot.exe READY_FILE DONE_FILE [SCENE]
 //
-// Runs democlient.exe (beside this program) under the tracer in the real window, selects
-// the row of a multi-line statement, writes the window's screen rectangle
-// ("left top width height") to READY_FILE, and keeps the window up until DONE_FILE
-// exists (at most a minute), so that a screen grabber can take it.
+// Runs democlient.exe (beside this program) under the tracer in the real window, with a
+// few colour rules, and selects the row of a multi-line statement. SCENE is "main" (the
+// default: the window itself) or one of "rules", "editor", "attach", "about" (that
+// dialog, opened through its command). The screen rectangle of what is shown
+// ("left top width height") goes to READY_FILE, and it stays up until DONE_FILE exists
+// (at most a minute), so that a screen grabber can take it.
 #include "Application.h"
+#include "DlgSelProcess.h"
+#include "DlgStmtColor.h"
 #include "GuiDriver.h"
 #include "Main.h"
 #include "OCIBreaks.h"
@@ -15,20 +20,80 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <iterator>
+#include <thread>
+
+namespace {
+
+void AddRule(const char* search, TColor fore, TColor back)
+{
+    TColorInfo* rule = ColorRules().Add(std::make_unique<TColorInfo>());
+    rule->SearchString = search;
+    rule->ForeColor = fore;
+    rule->BackColor = back;
+}
+
+void SelectRow(HWND list, int row)
+{
+    LVITEMA item{};
+    item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+// Tells the grabber where the window is and waits until it has taken it.
+void ShowUntilDone(HWND window, const char* readyFile, const char* doneFile, const std::function<void()>& pump)
+{
+    RECT r{};
+    GetWindowRect(window, &r);
+    {
+        std::ofstream ready(readyFile);
+        ready << r.left << " " << r.top << " " << (r.right - r.left) << " " << (r.bottom - r.top) << "\n";
+    }
+    DWORD start = GetTickCount();
+    while (GetFileAttributesA(doneFile) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < 60000)
+        pump();
+}
+
+// From a helper thread while a command shows the dialog: the dialog once it is up.
+HWND WaitForDialog(const char* caption)
+{
+    HWND dlg = nullptr;
+    DWORD start = GetTickCount();
+    while (!(dlg = FindOwnWindow(caption)) && GetTickCount() - start < 20000)
+        Sleep(20);
+    Sleep(300);
+    return dlg;
+}
+
+void ShowDialogUntilDone(HWND dlg, const char* readyFile, const char* doneFile)
+{
+    if (!dlg)
+        return;
+    ShowUntilDone(dlg, readyFile, doneFile, [] { Sleep(50); });
+    PressButton(dlg, IDCANCEL);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: velloran-shot READY_FILE DONE_FILE\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: velloran-shot READY_FILE DONE_FILE [main|rules|editor|attach|about]\n");
         return 1;
     }
+    const char* ready = argv[1];
+    const char* done = argv[2];
+    const std::string scene = argc == 4 ? argv[3] : "main";
     Application().SetMainThread();
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     ProcessList();
     Statements();
+    ColorRules();
 
     std::string dir = ExtractFileDir(ExecutableFileName());
     char temp[MAX_PATH] = {};
@@ -38,6 +103,10 @@ int main(int argc, char** argv)
     {
         TfrmMain form(settings);
         form.TraceMask = TraceMaskExecute | TraceMaskFetch;
+        // Failed calls stand out, inserts are green, fetches step back.
+        AddRule("OCI_ERROR", 0x00FFFFFF, 0x004040D0);
+        AddRule("INSERT", 0x00006000, 0x00C8F8FF);
+        AddRule("Fetch", 0x00808080, 0x80000005);
         ShowWindow(form.Handle, SW_SHOWNORMAL);
         UpdateWindow(form.Handle);
         form.RunProgram(dir + "\\democlient.exe");
@@ -55,21 +124,53 @@ int main(int argc, char** argv)
         for (int i = 0; i < form.TraceRows.RowCount(); ++i)
             if (form.TraceRows.CellText(i, 3).find('\n') != std::string::npos) {
                 SetFocus(form.lvwTrace);
-                LVITEMA item{};
-                item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
-                SendMessageA(form.lvwTrace, LVM_SETITEMSTATE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+                SelectRow(form.lvwTrace, i);
                 // Scrolled up to it from the end of the session, with its start in view.
                 SendMessageA(form.lvwTrace, LVM_ENSUREVISIBLE, 0, FALSE);
                 break;
             }
         PumpFor(500);
-        RECT r{};
-        GetWindowRect(form.Handle, &r);
-        {
-            std::ofstream ready(argv[1]);
-            ready << r.left << " " << r.top << " " << (r.right - r.left) << " " << (r.bottom - r.top) << "\n";
+        if (scene == "main") {
+            ShowUntilDone(form.Handle, ready, done, [] { PumpFor(50); });
+        } else {
+            const struct {
+                const char* Scene;
+                int Command;
+                std::function<void()> Show;
+            } dialogs[] = {
+                {"rules", cmStmtColorize,
+                 [&] {
+                     HWND dlg = WaitForDialog("Statement colorize");
+                     SelectRow(reinterpret_cast<TStmtColorDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA))->lvw, 1);
+                     ShowDialogUntilDone(dlg, ready, done);
+                 }},
+                {"editor", cmStmtColorize,
+                 [&] {
+                     HWND dlg = WaitForDialog("Statement colorize");
+                     SelectRow(reinterpret_cast<TStmtColorDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA))->lvw, 1);
+                     PressButton(dlg, TStmtColorDlg::actEdit);
+                     ShowDialogUntilDone(WaitForDialog("Choose colors"), ready, done);
+                     WaitForDialog("Statement colorize");
+                     PressButton(dlg, IDCANCEL);
+                 }},
+                {"attach", cmDebugAttach,
+                 [&] {
+                     HWND dlg = WaitForDialog("Attach to process");
+                     SelectRow(reinterpret_cast<TSelProcessDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA))->lvwProcesses, 2);
+                     ShowDialogUntilDone(dlg, ready, done);
+                 }},
+                {"about", cmAbout, [&] { ShowDialogUntilDone(WaitForDialog("About"), ready, done); }},
+            };
+            auto found = std::find_if(std::begin(dialogs), std::end(dialogs),
+                                      [&](const auto& d) { return scene == d.Scene; });
+            if (found == std::end(dialogs)) {
+                std::fprintf(stderr, "velloran-shot: no scene %s\n", scene.c_str());
+                return 1;
+            }
+            std::thread helper(found->Show);
+            SendMessageA(form.Handle, WM_COMMAND, MAKEWPARAM(found->Command, 0), 0);
+            helper.join();
         }
-        PumpUntil([&] { return GetFileAttributesA(argv[2]) != INVALID_FILE_ATTRIBUTES; }, 60000);
     }
     DeleteFileA(settings.c_str());
     return 0;

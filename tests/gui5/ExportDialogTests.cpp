@@ -1,6 +1,5 @@
 // The export through the system's real save dialog: the name typed, the filter picked,
-// what the next dialog proposes, and a write that fails.
-#include "Errors.h"
+// and what the next dialog proposes.
 #include "MainWindowFixture.h"
 #include "TraceExport.h"
 #include "Ui5Driver.h"
@@ -90,30 +89,4 @@ TEST(ExportDialog, TheNextDialogProposesTheLastFileInItsFolder)
     EXPECT_EQ(GetFileAttributesA(dir.File("first.csv").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(sdg.FileName, dir.File("first.csv"));
     EXPECT_EQ(sdg.InitialDir, dir.Path);
-}
-
-TEST(ExportDialog, AFileThatCannotBeWrittenRaisesAndKeepsTheFolder)
-{
-    TScratchDir dir;
-    TScratchDir other;
-    WriteTextFile(other.File("locked.csv"), "old");
-    // Held open without sharing: creating it again fails.
-    HANDLE lock = CreateFileA(other.File("locked.csv").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    TVectorRows rows(Rows);
-    TFileDialog sdg;
-    InitExportDialog(sdg);
-    sdg.InitialDir = dir.Path;
-    bool askedToReplace = false;
-    TModalDriver driver("Save As", [&](HWND dlg) {
-        AnswerSaveDialog(dlg, 2, other.File("locked.csv"));
-        // The dialog asks before it replaces the file.
-        askedToReplace = AnswerQuestion(dlg, IDYES);
-    });
-    EXPECT_THROW(ExecuteExport(sdg, nullptr, rows), EOSError);
-    ASSERT_TRUE(driver.Wait());
-    CloseHandle(lock);
-    EXPECT_TRUE(askedToReplace);
-    EXPECT_EQ(sdg.InitialDir, dir.Path);
-    EXPECT_EQ(ReadTextFile(other.File("locked.csv")), "old");
 }

@@ -80,22 +80,6 @@ TEST(ExportRules, AnyOtherFilterIndexIsAnInternalError)
     }
 }
 
-TEST(ExportRules, TheDialogKeepsTheWrittenNameAndItsFolder)
-{
-    TScratchDir dir;
-    TVectorRows rows(Rows);
-    TFileDialog sdg;
-    InitExportDialog(sdg);
-    EXPECT_EQ(sdg.FilterIndex, 1);
-    EXPECT_EQ(sdg.DefaultExt, "");
-    sdg.FileName = dir.File("trace");
-    sdg.FilterIndex = 2;
-    SaveChosenFile(sdg, rows);
-    EXPECT_EQ(sdg.FileName, dir.File("trace.csv"));
-    EXPECT_EQ(sdg.InitialDir, dir.Path);
-    EXPECT_EQ(ReadTextFile(dir.File("trace.csv")), Csv);
-}
-
 TEST(ExportRules, AFailedWriteLeavesTheFolderAsItWas)
 {
     TScratchDir dir;

@@ -94,6 +94,8 @@ TEST_F(MainCommandTest, AttachTracesTheProcessChosenInTheDialog)
     ASSERT_TRUE(WaitForRow("Execute"));
     EXPECT_EQ(Form->DebugThread->Process->ProcessId, attachee->ProcessId());
     EXPECT_EQ(Caption(), "Velloran 1.0.0.100 - attachee.exe");
+    // The update rules run when the window falls idle.
+    PumpFor(50);
     EXPECT_FALSE(MenuEnabled(cmDebugAttach));
 
     Command(cmDebugStop);
@@ -123,7 +125,7 @@ TEST_F(MainCommandTest, CancellingTheAttachDialogStartsNothing)
 
 TEST_F(MainCommandTest, ColourRulesShowOnTheWindowAndSurviveARestart)
 {
-    RunStatements({"SELECT a FROM t", "UPDATE t SET a = 1", "DELETE FROM t"});
+    RunStatements({"SELECT a FROM t", "UPDATE t SET a = 1 /*vt sleep=30*/", "DELETE FROM t"});
     ASSERT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Execute", "Execute", "Finish"}));
     Repainted();
     const COLORREF evenRow = ColorToRGB(clEvenRow), window = GetSysColor(COLOR_WINDOW);
@@ -154,6 +156,15 @@ TEST_F(MainCommandTest, ColourRulesShowOnTheWindowAndSurviveARestart)
             EXPECT_EQ(CellBackground(c.Row, column), c.Back) << "row " << c.Row << " column " << column;
     EXPECT_TRUE(RowHasTextIn(1, Red));
     EXPECT_TRUE(RowHasTextIn(2, RGB(0, 0, 0)));
+    // The text stands 3 pixels into its cell, and the Time column is right-aligned.
+    RECT action = ListCellRect(Form->lvwTrace, 2, 0);
+    RECT time = ListCellRect(Form->lvwTrace, 2, 1);
+    auto actionText = ColorSpan(Form->lvwTrace, RECT{action.left, action.top, time.left, action.bottom}, RGB(0, 0, 0));
+    auto timeText = ColorSpan(Form->lvwTrace, time, RGB(0, 0, 0));
+    EXPECT_GE(actionText.first, action.left + 3);
+    EXPECT_LT(actionText.first, action.left + 8);
+    EXPECT_LE(timeText.second, time.right - 4);
+    EXPECT_GT(timeText.first, (time.left + time.right) / 2) << Rows()[2].SubItems[0];
 
     // The rule deleted, then Cancel: it is back, and so are the colours.
     DeleteFirstRule(IDCANCEL);

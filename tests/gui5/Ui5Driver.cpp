@@ -25,6 +25,14 @@ HWND WaitForWindow(const std::string& caption, DWORD timeoutMs)
     return nullptr;
 }
 
+void CloseDialog(HWND dlg, int button, DWORD timeoutMs)
+{
+    PressButton(dlg, button);
+    DWORD start = GetTickCount();
+    while (IsWindow(dlg) && GetTickCount() - start < timeoutMs)
+        Sleep(20);
+}
+
 int ListRowCount(HWND list) { return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)); }
 
 std::string ListText(HWND list, int row, int column)
@@ -91,15 +99,22 @@ COLORREF PixelAt(HWND window, int x, int y)
     return color;
 }
 
-bool AnyPixelIs(HWND window, const RECT& rect, COLORREF color)
+bool AnyPixelIs(HWND window, const RECT& rect, COLORREF color) { return ColorSpan(window, rect, color).first != -1; }
+
+std::pair<int, int> ColorSpan(HWND window, const RECT& rect, COLORREF color)
 {
+    std::pair<int, int> span{-1, -1};
     HDC dc = GetDC(window);
-    bool found = false;
-    for (int y = rect.top; y < rect.bottom && !found; ++y)
-        for (int x = rect.left; x < rect.right && !found; ++x)
-            found = GetPixel(dc, x, y) == color;
+    for (int x = rect.left; x < rect.right; ++x)
+        for (int y = rect.top; y < rect.bottom; ++y)
+            if (GetPixel(dc, x, y) == color) {
+                if (span.first == -1)
+                    span.first = x;
+                span.second = x;
+                break;
+            }
     ReleaseDC(window, dc);
-    return found;
+    return span;
 }
 
 RECT ListCellRect(HWND list, int row, int column)
@@ -196,7 +211,7 @@ COLORREF AnswerColorDialog(COLORREF rgb, bool ok)
         SetDlgItemInt(dlg, ColorEditRed + 1, GetGValue(rgb), FALSE);
         SetDlgItemInt(dlg, ColorEditRed + 2, GetBValue(rgb), FALSE);
     }
-    PressButton(dlg, ok ? IDOK : IDCANCEL);
+    CloseDialog(dlg, ok ? IDOK : IDCANCEL);
     return RGB(parts[0], parts[1], parts[2]);
 }
 
@@ -215,8 +230,7 @@ void AnswerRuleEditor(const char* text, COLORREF fore, COLORREF back, int button
         ClickLabel(self->lblBack);
         AnswerColorDialog(back, true);
     }
-    WaitForWindow("Choose colors");
-    PressButton(dlg, button);
+    CloseDialog(dlg, button);
 }
 
 void AnswerSaveDialog(HWND dlg, int filterIndex, const std::string& name)

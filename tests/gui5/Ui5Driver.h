@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TScratchDir;
@@ -15,6 +16,10 @@ class TScratchDir;
 // Polls for a visible, enabled top-level window of this process with that caption (see
 // FindOwnWindow), then lets it settle; zero after timeoutMs.
 HWND WaitForWindow(const std::string& caption, DWORD timeoutMs = 20000);
+
+// Presses the button of a dialog and waits until the dialog has gone, so that what
+// follows cannot reach it while it closes.
+void CloseDialog(HWND dlg, int button, DWORD timeoutMs = 10000);
 
 int ListRowCount(HWND list);
 std::string ListText(HWND list, int row, int column);
@@ -31,6 +36,8 @@ int RowOfProcess(HWND list, DWORD processId);
 COLORREF PixelAt(HWND window, int x, int y);
 // Whether any pixel of a client rectangle has exactly the colour.
 bool AnyPixelIs(HWND window, const RECT& rect, COLORREF color);
+// The first and last pixel column of a client rectangle holding the colour, or {-1, -1}.
+std::pair<int, int> ColorSpan(HWND window, const RECT& rect, COLORREF color);
 
 // The sub-item rectangle of a report list (column 0: the whole item).
 RECT ListCellRect(HWND list, int row, int column);
