@@ -197,7 +197,7 @@ TEST_F(MainWindowTest, TraceOptionsCannotOpenDuringASession)
     TModalDriver driver("Choose actions to trace", [](HWND w) { PressButton(w, IDCANCEL); }, 1500);
     Command(cmTraceOpt);
     EXPECT_FALSE(driver.Wait());
-    WriteTextFile(gate, "");
+    WriteFileBytes(gate, "");
     ASSERT_TRUE(WaitForFinish());
     PumpFor(30);
     EXPECT_TRUE(MenuEnabled(cmTraceOpt));

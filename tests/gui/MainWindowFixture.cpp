@@ -2,60 +2,6 @@
 
 #include "Utils.h"
 
-#include <fstream>
-#include <iterator>
-
-namespace {
-
-std::string NewScratchPath()
-{
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    static int counter = 0;
-    std::string path = std::string(temp) + "velloran-gui-" + std::to_string(GetCurrentProcessId()) + "-" +
-                       std::to_string(++counter);
-    CreateDirectoryA(path.c_str(), nullptr);
-    return path;
-}
-
-void RemoveTree(const std::string& path)
-{
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string full = path + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(full);
-            else
-                DeleteFileA(full.c_str());
-        } while (FindNextFileA(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryA(path.c_str());
-}
-
-} // namespace
-
-TScratchDir::TScratchDir() : Path(NewScratchPath()) {}
-TScratchDir::~TScratchDir() { RemoveTree(Path); }
-
-void WriteTextFile(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-std::string ReadTextFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string BinDir() { return ExtractFileDir(ExecutableFileName()); }
 
 void SetClientScript(const std::vector<std::string>& lines)
 {

@@ -4,6 +4,7 @@
 
 #include "GuiDriver.h"
 #include "Main.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -11,21 +12,6 @@
 #include <string>
 #include <vector>
 
-// A directory of its own for one test, removed with everything in it.
-class TScratchDir {
-public:
-    TScratchDir();
-    ~TScratchDir();
-    TScratchDir(const TScratchDir&) = delete;
-    TScratchDir& operator=(const TScratchDir&) = delete;
-    const std::string Path;
-    std::string File(const std::string& name) const { return Path + "\\" + name; }
-};
-
-void WriteTextFile(const std::string& path, const std::string& text);
-std::string ReadTextFile(const std::string& path);
-// The directory of the test program, where the build puts every program and OCI.DLL.
-std::string BinDir();
 
 // Sets the script that guiclient.exe runs (lines joined with line feeds).
 void SetClientScript(const std::vector<std::string>& lines);

@@ -168,7 +168,7 @@ TEST_F(MainWindowTest, CaptionAndActionStatesFollowTheSession)
     EXPECT_EQ(Caption(), "Velloran 1.0.0.100 - guiclient.exe");
     expectActions(true, "during");
 
-    WriteTextFile(gate, "");
+    WriteFileBytes(gate, "");
     ASSERT_TRUE(WaitForFinish());
     PumpFor(50);
     EXPECT_EQ(Caption(), "Velloran 1.0.0.100");
@@ -288,7 +288,7 @@ TEST_F(MainWindowTest, SessionRunsWithTheMaskItStartedWith)
     Form->RunProgram(Client());
     ASSERT_TRUE(WaitForRow("Prepare"));
     Form->TraceMask = TraceMaskExecute;
-    WriteTextFile(gate, "");
+    WriteFileBytes(gate, "");
     ASSERT_TRUE(WaitForFinish());
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Prepare", "Prepare", "Finish"}));
 }
@@ -335,7 +335,7 @@ TEST_F(MainWindowTest, CloseDuringAnAttachSessionLeavesTheProgramRunningUnharmed
     EXPECT_EQ(WaitForSingleObject(attachee.Info.hProcess, 500), static_cast<DWORD>(WAIT_TIMEOUT))
         << "the attached program ended with the tracer";
     // Told to stop, it checks its code bytes (no int3 left) and exits with 0.
-    WriteTextFile(stop, "");
+    WriteFileBytes(stop, "");
     ASSERT_EQ(WaitForSingleObject(attachee.Info.hProcess, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
     DWORD code = 0;
     GetExitCodeProcess(attachee.Info.hProcess, &code);

@@ -92,7 +92,7 @@ TEST_F(MainWindowTest, RecentSectionLoadsByKeyNumber)
     };
     for (const auto& c : cases) {
         DestroyForm();
-        WriteTextFile(SettingsPath(), "[RECENT]\r\n" + c.Section);
+        WriteFileBytes(SettingsPath(), "[RECENT]\r\n" + c.Section);
         CreateForm();
         EXPECT_EQ(Form->Recents, c.Expected) << c.Name;
         EXPECT_EQ(MenuCaptions(Form->pmnRecents).size(), c.Expected.size()) << c.Name;
@@ -111,7 +111,7 @@ TEST_F(MainWindowTest, RecentSectionLoadsByKeyNumber)
 TEST_F(MainWindowTest, GapsInTheRecentKeysCloseUpAndTheOldKeyStays)
 {
     DestroyForm();
-    WriteTextFile(SettingsPath(), "[RECENT]\r\nFILE2=C:\\two.exe\r\nFILE4=C:\\four.exe\r\n");
+    WriteFileBytes(SettingsPath(), "[RECENT]\r\nFILE2=C:\\two.exe\r\nFILE4=C:\\four.exe\r\n");
     CreateForm();
     DestroyForm();
     EXPECT_EQ(IniValue(SettingsPath(), "RECENT", "FILE1"), "C:\\two.exe");
@@ -141,7 +141,7 @@ TEST_F(MainWindowTest, TraceOptionsLoadWithTheirDefaults)
         DestroyForm();
         DeleteFileA(SettingsPath().c_str());
         if (!c.File.empty())
-            WriteTextFile(SettingsPath(), c.File);
+            WriteFileBytes(SettingsPath(), c.File);
         CreateForm();
         EXPECT_EQ(Form->TraceMask, c.Mask) << c.Name;
     }

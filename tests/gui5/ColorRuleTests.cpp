@@ -30,9 +30,9 @@ class TTempIni {
 public:
     explicit TTempIni(const std::string& content = "") : Path(FDir.File("velloran.ini"))
     {
-        WriteTextFile(Path, content);
+        WriteFileBytes(Path, content);
     }
-    std::string Text() const { return ReadTextFile(Path); }
+    std::string Text() const { return ReadFileBytes(Path); }
 
 private:
     TScratchDir FDir;

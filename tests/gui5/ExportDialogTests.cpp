@@ -55,7 +55,7 @@ TEST(ExportDialog, TheTypedNameAndThePickedFilterDecideFileAndFormat)
         TModalDriver driver("Save As", [&](HWND dlg) { AnswerSaveDialog(dlg, c.FilterIndex, c.Typed); });
         ExecuteExport(sdg, nullptr, rows);
         ASSERT_TRUE(driver.Wait()) << c.Typed;
-        EXPECT_EQ(ReadTextFile(dir.File(c.Written)), c.Expected) << c.Typed << " / " << c.FilterIndex;
+        EXPECT_EQ(ReadFileBytes(dir.File(c.Written)), c.Expected) << c.Typed << " / " << c.FilterIndex;
         EXPECT_EQ(sdg.FileName, dir.File(c.Written));
     }
 }

@@ -60,7 +60,7 @@ TEST(ExportRules, TheFilterIndexNotTheExtensionChoosesTheWriter)
     };
     for (const TCase& c : cases) {
         SaveTrace(rows, dir.File(c.Name), c.FilterIndex);
-        EXPECT_EQ(ReadTextFile(dir.File(c.Name)), c.Expected) << c.Name;
+        EXPECT_EQ(ReadFileBytes(dir.File(c.Name)), c.Expected) << c.Name;
     }
 }
 

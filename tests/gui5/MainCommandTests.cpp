@@ -104,7 +104,7 @@ TEST_F(MainCommandTest, AttachTracesTheProcessChosenInTheDialog)
     EXPECT_EQ(captions.front(), "Start");
     EXPECT_EQ(captions.back(), "Finish");
     // Detached: the program runs on, finds its code as it was and ends well.
-    WriteTextFile(dir.File("target.stop"), "");
+    WriteFileBytes(dir.File("target.stop"), "");
     EXPECT_EQ(attachee->WaitForExit(30000), 0u);
 }
 
@@ -179,7 +179,7 @@ TEST_F(MainCommandTest, ColourRulesShowOnTheWindowAndSurviveARestart)
 
     // The end of the program writes the rule; the next start reads it back.
     DestroyForm();
-    std::string ini = ReadTextFile(SettingsPath());
+    std::string ini = ReadFileBytes(SettingsPath());
     EXPECT_NE(ini.find("[SRCH_CLR]\r\nSRCHSTR1=SELECT\r\nBKCOLOR1=65535\r\nFRCOLOR1=255\r\n"), std::string::npos) << ini;
     ColorRules().Clear();
     CreateForm();
@@ -190,7 +190,7 @@ TEST_F(MainCommandTest, ColourRulesShowOnTheWindowAndSurviveARestart)
     // All rules deleted with OK: the next end leaves no section.
     DeleteFirstRule(IDOK);
     DestroyForm();
-    EXPECT_EQ(ReadTextFile(SettingsPath()).find("SRCH_CLR"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(SettingsPath()).find("SRCH_CLR"), std::string::npos);
 }
 
 TEST_F(MainCommandTest, SaveLogWritesTheListAsShown)
@@ -204,8 +204,8 @@ TEST_F(MainCommandTest, SaveLogWritesTheListAsShown)
     // An empty list.
     save(2, "empty");
     save(1, "empty");
-    EXPECT_EQ(ReadTextFile(dir.File("empty.csv")), "");
-    EXPECT_EQ(ReadTextFile(dir.File("empty.htm")), "<html><head><title>Velloran Output</title></head><body>\r\n"
+    EXPECT_EQ(ReadFileBytes(dir.File("empty.csv")), "");
+    EXPECT_EQ(ReadFileBytes(dir.File("empty.htm")), "<html><head><title>Velloran Output</title></head><body>\r\n"
                                                    "Velloran trace report<table border=\"1\">\r\n"
                                                    "</table></body></html>\r\n");
 
@@ -216,18 +216,18 @@ TEST_F(MainCommandTest, SaveLogWritesTheListAsShown)
     save(2, "trace");
     save(3, "trace");
     save(1, "trace");
-    EXPECT_EQ(ReadTextFile(dir.File("trace.csv")),
+    EXPECT_EQ(ReadFileBytes(dir.File("trace.csv")),
               "Start\r\n"
               "Execute," + time1 + ",OCI_SUCCESS,SELECT a\r\nFROM t\nWHERE b < 1 & c > 2\r\n"
               "Execute," + time2 + ",OCI_SUCCESS,UPDATE t SET a = ',\t'\r\n"
               "Finish\r\n");
-    EXPECT_EQ(ReadTextFile(dir.File("trace.txt")),
+    EXPECT_EQ(ReadFileBytes(dir.File("trace.txt")),
               "Start\r\n"
               "Execute\t" + time1 + "\tOCI_SUCCESS\tSELECT a\r\nFROM t\nWHERE b < 1 & c > 2\r\n"
               "Execute\t" + time2 + "\tOCI_SUCCESS\tUPDATE t SET a = ',\t'\r\n"
               "Finish\r\n");
     auto cell = [](const std::string& text) { return "<td>" + (text.empty() ? std::string("&nbsp;") : text) + "</td>"; };
-    EXPECT_EQ(ReadTextFile(dir.File("trace.htm")),
+    EXPECT_EQ(ReadFileBytes(dir.File("trace.htm")),
               "<html><head><title>Velloran Output</title></head><body>\r\n"
               "Velloran trace report<table border=\"1\">\r\n"
               "<tr><td>Start</td></tr>\r\n"
@@ -242,7 +242,7 @@ TEST_F(MainCommandTest, SaveLogWritesTheListAsShown)
 TEST_F(MainCommandTest, SaveLogShowsAFailedWriteAndKeepsTheFolder)
 {
     TScratchDir dir;
-    WriteTextFile(dir.File("locked.csv"), "old");
+    WriteFileBytes(dir.File("locked.csv"), "old");
     HANDLE lock = CreateFileA(dir.File("locked.csv").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     std::vector<std::string> errors;

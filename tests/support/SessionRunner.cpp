@@ -125,29 +125,6 @@ TSession TSessionRunner::Run(std::unique_ptr<TDebugThread> thread, BYTE mask, DW
     return FSession;
 }
 
-std::string BinDir() { return ExtractFileDir(ExecutableFileName()); }
-
-std::string TempFile(const std::string& name)
-{
-    char dir[MAX_PATH];
-    GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + "velloran-" + std::to_string(GetCurrentProcessId()) + "-" + name;
-}
-
-std::string ReadFileBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
 std::unique_ptr<TRunThread> RunFixture(const std::string& program, const std::vector<std::string>& args)
 {
     std::vector<std::string> all{BinDir() + "\\" + program};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DebugCore.h"
+#include "TestFiles.h"
 
 #include <windows.h>
 
@@ -55,13 +56,6 @@ private:
     std::unique_ptr<TDebugThread> FThread;
     TSession FSession;
 };
-
-// Where the test programs and fixtures are: the directory of the running executable.
-std::string BinDir();
-// A path in the temporary folder, unique to this test process.
-std::string TempFile(const std::string& name);
-std::string ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
 
 // A run session for a fixture of the bin folder, with arguments.
 std::unique_ptr<TRunThread> RunFixture(const std::string& program, const std::vector<std::string>& args = {});

@@ -1,31 +1,15 @@
 #include "CommandLine.h"
+#include "TestFiles.h"
 #include "Errors.h"
 #include "TraceRows.h"
 #include "Utils.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 
 namespace {
 
 constexpr double Ms = 1.0 / MSecsPerDay;
-
-std::string TempPath(const std::string& name)
-{
-    char dir[MAX_PATH];
-    GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + "velloran-unit-" + std::to_string(GetCurrentProcessId()) + "-" + name;
-}
-
-std::string FileBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 const std::vector<TListRow> TraceRows = {
     {"Start", {}},
@@ -74,15 +58,15 @@ TEST(TraceTexts, ResultCodesByName)
 
 TEST(Export, DelimitedTextIsWrittenByteForByte)
 {
-    std::string csv = TempPath("t.csv"), txt = TempPath("t.txt");
+    std::string csv = TempFile("t.csv"), txt = TempFile("t.txt");
     SaveItemsAsText(TVectorRows(TraceRows), csv, ',');
     SaveItemsAsText(TVectorRows(TraceRows), txt, '\t');
-    EXPECT_EQ(FileBytes(csv), "Start\r\n"
+    EXPECT_EQ(ReadFileBytes(csv), "Start\r\n"
                               "Execute,01:500,OCI_SUCCESS,a\r\nb\nc\r\n"
                               "Fetch (10),,OCI_NO_DATA,\r\n"
                               "Prepare,07,,SELECT a<b & c>d FROM t\r\n"
                               "Finish\r\n");
-    EXPECT_EQ(FileBytes(txt), "Start\r\n"
+    EXPECT_EQ(ReadFileBytes(txt), "Start\r\n"
                               "Execute\t01:500\tOCI_SUCCESS\ta\r\nb\nc\r\n"
                               "Fetch (10)\t\tOCI_NO_DATA\t\r\n"
                               "Prepare\t07\t\tSELECT a<b & c>d FROM t\r\n"
@@ -90,16 +74,16 @@ TEST(Export, DelimitedTextIsWrittenByteForByte)
 
     std::vector<TListRow> none;
     SaveItemsAsText(TVectorRows(none), csv, ',');
-    EXPECT_EQ(FileBytes(csv), "") << "an empty list gives an empty file, also over an old one";
+    EXPECT_EQ(ReadFileBytes(csv), "") << "an empty list gives an empty file, also over an old one";
     DeleteFileA(csv.c_str());
     DeleteFileA(txt.c_str());
 }
 
 TEST(Export, HtmlPageIsWrittenByteForByte)
 {
-    std::string htm = TempPath("t.htm");
+    std::string htm = TempFile("t.htm");
     SaveItemsAsHtml(TVectorRows(TraceRows), htm);
-    EXPECT_EQ(FileBytes(htm),
+    EXPECT_EQ(ReadFileBytes(htm),
               "<html><head><title>Velloran Output</title></head><body>\r\n"
               "Velloran trace report<table border=\"1\">\r\n"
               "<tr><td>Start</td></tr>\r\n"
@@ -111,7 +95,7 @@ TEST(Export, HtmlPageIsWrittenByteForByte)
 
     std::vector<TListRow> none;
     SaveItemsAsHtml(TVectorRows(none), htm);
-    EXPECT_EQ(FileBytes(htm), "<html><head><title>Velloran Output</title></head><body>\r\n"
+    EXPECT_EQ(ReadFileBytes(htm), "<html><head><title>Velloran Output</title></head><body>\r\n"
                               "Velloran trace report<table border=\"1\">\r\n"
                               "</table></body></html>\r\n");
     DeleteFileA(htm.c_str());
@@ -119,7 +103,7 @@ TEST(Export, HtmlPageIsWrittenByteForByte)
 
 TEST(Export, AFileThatCannotBeCreatedRaisesTheSystemError)
 {
-    std::string dir = TempPath("dir");
+    std::string dir = TempFile("dir");
     CreateDirectoryA(dir.c_str(), nullptr);
     std::vector<TListRow> none;
     for (auto save : {+[](const std::string& f, const std::vector<TListRow>& r) { SaveItemsAsText(TVectorRows(r), f, ','); },
