@@ -116,7 +116,7 @@ public:
     int Run()
     {
         OpenOutput();
-        CreateMessageWindow();
+        FWindow = CreateMessageWindow("VelloranTraceSink", WindowProc, this);
         Application().SetMainThread();
         Application().SetMainWindow(FWindow);
         Application().SetErrorSink([this](const std::string& text) {
@@ -201,18 +201,6 @@ private:
             Write(TextRowLine(row, FOptions.Format == "csv" ? ',' : '\t'));
     }
 
-    void CreateMessageWindow()
-    {
-        WNDCLASSA cls{};
-        cls.lpfnWndProc = WindowProc;
-        cls.hInstance = GetModuleHandleA(nullptr);
-        cls.lpszClassName = "VelloranTraceSink";
-        RegisterClassA(&cls);
-        FWindow = CreateWindowExA(0, cls.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
-        if (!FWindow)
-            RaiseLastOSError();
-    }
-
     LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam)
     {
         switch (msg) {
@@ -242,9 +230,8 @@ private:
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
     {
-        if (CaptureInstance && CaptureInstance->FWindow == window)
-            return CaptureInstance->Handle(msg, wParam, lParam);
-        return DefWindowProcA(window, msg, wParam, lParam);
+        auto* self = reinterpret_cast<TCapture*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        return self ? self->Handle(msg, wParam, lParam) : DefWindowProcA(window, msg, wParam, lParam);
     }
 
     static BOOL WINAPI CtrlHandler(DWORD type)
@@ -256,6 +243,7 @@ private:
         return TRUE;
     }
 
+    // For the console control handler, which is given no context of its own.
     static inline TCapture* CaptureInstance = nullptr;
 
     const TOptions& FOptions;

@@ -79,6 +79,21 @@ bool TApplication::CheckSynchronize()
     }
 }
 
+HWND CreateMessageWindow(const char* className, WNDPROC windowProc, void* owner)
+{
+    WNDCLASSA cls{};
+    cls.lpfnWndProc = windowProc;
+    cls.hInstance = GetModuleHandleA(nullptr);
+    cls.lpszClassName = className;
+    RegisterClassA(&cls);
+    HWND window =
+        CreateWindowExA(0, className, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
+    if (!window)
+        RaiseLastOSError();
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+    return window;
+}
+
 TApplication& Application()
 {
     static TApplication instance;

@@ -67,3 +67,8 @@ private:
 };
 
 TApplication& Application();
+
+// A message-only window for a client of the debug thread that has no window of its own
+// (the capture tool, tests): its window procedure finds owner in GWLP_USERDATA. Raises
+// EOSError when the window cannot be made.
+HWND CreateMessageWindow(const char* className, WNDPROC windowProc, void* owner);

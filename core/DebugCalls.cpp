@@ -66,15 +66,9 @@ void TDebugThread::ReturnFromCall(DWORD address, TThreadInfo* thread, CONTEXT& c
     TReturnBreakpoint* ret = Breakpoints->FindReturn(address, thread->ThreadId, context.Esp);
     if (ret) {
         // Calls of this thread deeper in the stack have been unwound and never return.
-        std::vector<TBreakpoint*> abandoned;
-        for (const auto& bp : *Breakpoints) {
-            auto* other = dynamic_cast<TReturnBreakpoint*>(bp.get());
-            if (other && other != ret && other->Address == address && other->ThreadId == thread->ThreadId &&
-                other->EntryEsp < ret->EntryEsp)
-                abandoned.push_back(other);
-        }
-        for (TBreakpoint* bp : abandoned)
-            Breakpoints->Remove(bp);
+        for (TReturnBreakpoint* other : Breakpoints->ReturnsOf(thread->ThreadId))
+            if (other->Address == address && other->EntryEsp < ret->EntryEsp)
+                Breakpoints->Remove(other);
 
         auto* owner = dynamic_cast<TOCINotifyBreakpoint*>(ret->Owner);
         if (owner && ret->Data) {
@@ -97,7 +91,7 @@ void TDebugThread::StepOver(DWORD address, TThreadInfo* thread, CONTEXT& context
     thread->PendingAddress = address;
     context.EFlags |= TrapFlag;
     // This thread's event may have been queued before another step froze it.
-    ThawThread(thread->ThreadId);
+    Thaw(*thread);
     FreezeOtherThreads(thread->ThreadId);
 }
 
@@ -106,13 +100,10 @@ void TDebugThread::StepOver(DWORD address, TThreadInfo* thread, CONTEXT& context
 // the breakpoint stays armed, so that no other thread can pass unseen meanwhile.
 bool TDebugThread::EmulateFirstInstruction(TBreakpoint* bp, CONTEXT& context)
 {
-    if (!EmulatePrologues)
+    auto* entry = dynamic_cast<TOCIBreakpoint*>(bp);
+    if (!EmulatePrologues || !entry || !entry->PrologueKnown)
         return false;
-    auto it = std::find_if(FPrologues.begin(), FPrologues.end(),
-                           [bp](const TPrologue& p) { return p.Address == bp->Address; });
-    if (it == FPrologues.end())
-        return false;
-    const BYTE* code = it->Bytes;
+    const BYTE* code = entry->Prologue;
     if (code[0] >= 0x50 && code[0] <= 0x57 && code[0] != 0x54) {
         // push r32. A push that would reach into the next page of the stack is left to the
         // processor, which lets the system grow the stack.
@@ -152,8 +143,8 @@ DWORD TDebugThread::OnSingleStep(DWORD threadId)
                                       [](const auto& t) { return t->PendingAddress != 0; });
     if (!othersStepping)
         ThawThreads();
-    else if (SuspendThread(thread->Handle) != static_cast<DWORD>(-1))
-        FFrozen.push_back({thread->ThreadId, thread->Handle});
+    else
+        Freeze(*thread);
     Breakpoints->ResumePatch(address);
     CONTEXT context = ReadContext(thread->Handle, CONTEXT_CONTROL | CONTEXT_INTEGER);
     context.EFlags &= ~TrapFlag;
@@ -163,36 +154,31 @@ DWORD TDebugThread::OnSingleStep(DWORD threadId)
 
 void TDebugThread::FreezeOtherThreads(DWORD threadId)
 {
-    for (const auto& thread : *Threads) {
-        if (thread->ThreadId == threadId || thread->PendingAddress)
-            continue;
-        bool frozen = std::any_of(FFrozen.begin(), FFrozen.end(),
-                                  [&](const TFrozen& f) { return f.ThreadId == thread->ThreadId; });
-        if (!frozen && SuspendThread(thread->Handle) != static_cast<DWORD>(-1))
-            FFrozen.push_back({thread->ThreadId, thread->Handle});
-    }
+    for (const auto& thread : *Threads)
+        if (thread->ThreadId != threadId && !thread->PendingAddress)
+            Freeze(*thread);
 }
 
-void TDebugThread::ThawThread(DWORD threadId)
+void TDebugThread::Freeze(TThreadInfo& thread)
 {
-    auto it = std::find_if(FFrozen.begin(), FFrozen.end(), [&](const TFrozen& f) { return f.ThreadId == threadId; });
-    if (it == FFrozen.end())
-        return;
-    ResumeThread(it->Handle);
-    FFrozen.erase(it);
+    if (!thread.Frozen && SuspendThread(thread.Handle) != static_cast<DWORD>(-1))
+        thread.Frozen = true;
+}
+
+void TDebugThread::Thaw(TThreadInfo& thread)
+{
+    if (thread.Frozen) {
+        ResumeThread(thread.Handle);
+        thread.Frozen = false;
+    }
 }
 
 void TDebugThread::ThawThreads()
 {
-    for (const TFrozen& f : FFrozen)
-        ResumeThread(f.Handle);
-    FFrozen.clear();
+    for (const auto& thread : *Threads)
+        Thaw(*thread);
 }
 
 // A thread stepping over a patch that goes away keeps its PendingAddress: its single
 // step still has to clear the trap flag, and putting back a patch that is gone does nothing.
-void TDebugThread::ClearBreakpoints()
-{
-    FPrologues.clear();
-    Breakpoints->ClearAll();
-}
+void TDebugThread::ClearBreakpoints() { Breakpoints->ClearAll(); }

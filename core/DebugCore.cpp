@@ -64,8 +64,6 @@ void TSafeThread::EndThread()
     WaitFor();
 }
 
-bool TSafeThread::Finished() const { return WaitForSingleObject(FHandle, 0) == WAIT_OBJECT_0; }
-
 void TSafeThread::WaitFor()
 {
     bool onMainThread = GetCurrentThreadId() == Application().MainThreadId();
@@ -83,10 +81,15 @@ void TSafeThread::Execute()
     try {
         SafeExecute();
     } catch (...) {
-        Error = std::current_exception();
-        ShowError();
-        Error = nullptr;
+        ReportFailure(std::current_exception());
     }
+}
+
+void TSafeThread::ReportFailure(std::exception_ptr error)
+{
+    Error = error;
+    ShowError();
+    Error = nullptr;
 }
 
 void TSafeThread::ShowError()
@@ -127,9 +130,7 @@ void TDebugThread::Start()
 void TDebugThread::StartFailed(std::exception_ptr error)
 {
     SetEvent(StartedEvent);
-    Error = error;
-    ShowError();
-    Error = nullptr;
+    ReportFailure(error);
     PostFinished();
 }
 
@@ -191,9 +192,7 @@ void TDebugThread::SafeExecute()
             FEventInHand = false;
         }
     } catch (...) {
-        Error = std::current_exception();
-        ShowError();
-        Error = nullptr;
+        ReportFailure(std::current_exception());
     }
     EndSteps();
 }
@@ -204,9 +203,7 @@ void TDebugThread::EndSteps()
         try {
             body();
         } catch (...) {
-            Error = std::current_exception();
-            ShowError();
-            Error = nullptr;
+            ReportFailure(std::current_exception());
         }
     };
     step([this] { ReleaseProcess(); });
@@ -265,17 +262,8 @@ DWORD TDebugThread::OnExitThread(const DEBUG_EVENT& event)
     if (Threads->IndexOfThread(event.dwThreadId) == -1)
         return DBG_EXCEPTION_NOT_HANDLED;
     // Calls of a thread that has gone can never return.
-    std::vector<TBreakpoint*> orphans;
-    for (const auto& bp : *Breakpoints) {
-        auto* ret = dynamic_cast<TReturnBreakpoint*>(bp.get());
-        if (ret && ret->ThreadId == event.dwThreadId)
-            orphans.push_back(ret);
-    }
-    for (TBreakpoint* bp : orphans)
-        Breakpoints->Remove(bp);
-    FFrozen.erase(std::remove_if(FFrozen.begin(), FFrozen.end(),
-                                 [&](const TFrozen& f) { return f.ThreadId == event.dwThreadId; }),
-                  FFrozen.end());
+    for (TReturnBreakpoint* orphan : Breakpoints->ReturnsOf(event.dwThreadId))
+        Breakpoints->Remove(orphan);
     Threads->RemoveThread(event.dwThreadId);
     return DBG_EXCEPTION_NOT_HANDLED;
 }
@@ -494,10 +482,9 @@ void TDebugThread::PlantOCIBreakpoints(DWORD base)
         using T = std::remove_pointer_t<decltype(typeTag)>;
         DWORD address = base + OCIEntryOffset(name);
         T* bp = Breakpoints->AddBreakpoint<T>(Process.get(), address);
-        TPrologue prologue{address, {0, 0}};
         try {
-            Process->ReadMemory(address, prologue.Bytes, sizeof(prologue.Bytes));
-            FPrologues.push_back(prologue);
+            Process->ReadMemory(address, bp->Prologue, sizeof(bp->Prologue));
+            bp->PrologueKnown = true;
         } catch (const EOSError&) {
             // Unknown first instruction: calls are stepped over instead.
         }

@@ -34,7 +34,6 @@ public:
     // Waits for the thread's end; on the main thread it serves the thread's
     // synchronized calls meanwhile, so that an error being shown cannot deadlock.
     void WaitFor();
-    bool Finished() const;
 
     // The failure being shown.
     std::exception_ptr Error;
@@ -44,6 +43,8 @@ protected:
     virtual void SafeExecute() = 0;
     // Shows Error through the application's error display on the main thread and waits.
     void ShowError();
+    // Shows error as Error, then forgets it.
+    void ReportFailure(std::exception_ptr error);
     // Ends the thread (also one never resumed) and waits; derived destructors call it
     // before they destroy what the thread uses.
     void EndThread();
@@ -112,7 +113,8 @@ private:
     bool EmulateFirstInstruction(TBreakpoint* bp, CONTEXT& context);
     void ClearBreakpoints();
     void FreezeOtherThreads(DWORD threadId);
-    void ThawThread(DWORD threadId);
+    void Freeze(TThreadInfo& thread);
+    void Thaw(TThreadInfo& thread);
     void ThawThreads();
 
     // Leaving a live process: every patch lifted, the event in hand continued soundly,
@@ -128,19 +130,6 @@ private:
     DWORD FOCISize = 0;
     DEBUG_EVENT FEvent{};
     bool FEventInHand = false;
-    // While a patch is lifted for a step, only the stepping threads run: every other
-    // thread is suspended here, so that none can pass a lifted patch unseen.
-    struct TFrozen {
-        DWORD ThreadId;
-        HANDLE Handle;
-    };
-    std::vector<TFrozen> FFrozen;
-    // First code bytes of each entry breakpoint, read before it was armed.
-    struct TPrologue {
-        DWORD Address;
-        BYTE Bytes[2];
-    };
-    std::vector<TPrologue> FPrologues;
 };
 
 class TRunThread : public TDebugThread {

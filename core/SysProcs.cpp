@@ -405,6 +405,17 @@ TReturnBreakpoint* TBreakpoints::FindReturn(DWORD address, DWORD threadId, DWORD
     return best;
 }
 
+std::vector<TReturnBreakpoint*> TBreakpoints::ReturnsOf(DWORD threadId) const
+{
+    std::vector<TReturnBreakpoint*> returns;
+    for (const auto& bp : FItems) {
+        auto* ret = dynamic_cast<TReturnBreakpoint*>(bp.get());
+        if (ret && ret->ThreadId == threadId)
+            returns.push_back(ret);
+    }
+    return returns;
+}
+
 int TBreakpoints::IndexOf(const TBreakpoint* bp) const
 {
     return IndexOfIf([bp](const TBreakpoint& item) { return &item == bp; });

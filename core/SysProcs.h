@@ -125,6 +125,8 @@ public:
     HANDLE Handle;
     // Address of the breakpoint this thread is stepping over (its trap flag is set), or 0.
     DWORD PendingAddress = 0;
+    // Suspended by the tracer while other threads step over a lifted patch.
+    bool Frozen = false;
 };
 
 class TThreadInfos : public TOwningList<TThreadInfo> {
@@ -202,6 +204,11 @@ public:
 class TOCIBreakpoint : public TBreakpoint {
 public:
     using TBreakpoint::TBreakpoint;
+
+    // The entry point's first code bytes, read before it was armed (none when unreadable):
+    // the debug loop carries out some first instructions itself.
+    bool PrologueKnown = false;
+    BYTE Prologue[2] = {};
 };
 
 // An entry breakpoint that makes a trace record of each call.
@@ -259,6 +266,8 @@ public:
     // The call returning to address on threadId with stack pointer esp: of that thread's
     // return breakpoints there, the innermost one below esp.
     TReturnBreakpoint* FindReturn(DWORD address, DWORD threadId, DWORD esp) const;
+    // The return breakpoints of the calls threadId has in flight.
+    std::vector<TReturnBreakpoint*> ReturnsOf(DWORD threadId) const;
     int IndexOf(const TBreakpoint* bp) const;
 
     // Disarms (while the process runs) and destroys one breakpoint. A failed write

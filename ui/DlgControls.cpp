@@ -62,9 +62,10 @@ void AddReportColumns(HWND list, std::initializer_list<TReportColumn> columns)
         SendMessageA(reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0)), HDM_GETITEMCOUNT, 0, 0));
     for (const TReportColumn& c : columns) {
         LVCOLUMNA column{};
-        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
         column.pszText = const_cast<char*>(c.Caption);
         column.cx = c.Width;
+        column.fmt = c.Format;
         column.iSubItem = index;
         SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
         ++index;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <initializer_list>
 
@@ -22,6 +23,7 @@ void SetToolTipText(NMHDR& header, const char* text);
 struct TReportColumn {
     const char* Caption;
     int Width;
+    int Format = LVCFMT_LEFT;
 };
-// Appends the columns to a report list view, left-aligned.
+// Appends the columns to a report list view.
 void AddReportColumns(HWND list, std::initializer_list<TReportColumn> columns);

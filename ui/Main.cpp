@@ -187,16 +187,17 @@ void TfrmMain::RunProgram(const std::string& path)
     odg.InitialDir = ExtractFileDir(path);
     // A path with blanks must be quoted, or the system would take its first word for
     // the program.
-    auto thread = std::make_unique<TRunThread>(QuoteArgument(path));
-    thread->TraceMask = TraceMask;
-    DebugThread = std::move(thread);
-    DebugThread->Start();
+    StartSession(std::make_unique<TRunThread>(QuoteArgument(path)));
 }
 
 void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process)
 {
+    StartSession(std::make_unique<TAttachThread>(std::move(process)));
+}
+
+void TfrmMain::StartSession(std::unique_ptr<TDebugThread> thread)
+{
     VASSERT(!DebugThread, Unit);
-    auto thread = std::make_unique<TAttachThread>(std::move(process));
     thread->TraceMask = TraceMask;
     DebugThread = std::move(thread);
     DebugThread->Start();

@@ -160,6 +160,8 @@ private:
     int AppendRow(const TListRow& row);
     void ShowRows();
     void Idle();
+    // Hands the mask to the session's thread and starts it; no session may be running.
+    void StartSession(std::unique_ptr<TDebugThread> thread);
     // Closing: the session is stopped and its thread ended, and what it posted is
     // dropped, before anything it uses goes.
     void EndSession();

@@ -1,5 +1,6 @@
 #include "TraceList.h"
 
+#include "DlgControls.h"
 #include "Errors.h"
 #include "Forms.h"
 
@@ -174,13 +175,6 @@ TSelection* SelectionOf(HWND list)
 
 } // namespace
 
-const TColumn Columns[4] = {
-    {"Action", 60, LVCFMT_LEFT},
-    {"Time", 70, LVCFMT_RIGHT},
-    {"Result", 100, LVCFMT_LEFT},
-    {"Statement", 400, LVCFMT_LEFT},
-};
-
 HWND Create(HWND parent, int id, HFONT font)
 {
     HWND list = CreateChildControl(parent, WC_LISTVIEWA, "",
@@ -189,15 +183,7 @@ HWND Create(HWND parent, int id, HFONT font)
                                    0, 0, 0, 0, id, WS_EX_CLIENTEDGE, font);
     const DWORD ex = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
-    for (int i = 0; i < 4; ++i) {
-        LVCOLUMNA column{};
-        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
-        column.fmt = Columns[i].Format;
-        column.cx = Columns[i].Width;
-        column.pszText = const_cast<char*>(Columns[i].Caption);
-        column.iSubItem = i;
-        SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
-    }
+    AddReportColumns(list, {{"Action", 60}, {"Time", 70, LVCFMT_RIGHT}, {"Result", 100}, {"Statement", 400}});
     auto* selection = new TSelection;
     if (!SetWindowSubclass(list, ListProc, SubclassId, reinterpret_cast<DWORD_PTR>(selection)))
         delete selection;

@@ -63,14 +63,6 @@ std::string MemoText(const std::string& statement);
 // The list view side of lvwTrace.
 namespace TraceListView {
 
-struct TColumn {
-    const char* Caption;
-    int Width;
-    int Format;
-};
-// Action, Time, Result, Statement.
-extern const TColumn Columns[4];
-
 // The report list with its columns: owner data, grid lines, whole-row selection,
 // one selected row, read-only, headers that do not sort.
 HWND Create(HWND parent, int id, HFONT font);

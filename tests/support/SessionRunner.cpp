@@ -12,13 +12,7 @@
 
 TSessionRunner::TSessionRunner()
 {
-    WNDCLASSA cls{};
-    cls.lpfnWndProc = WindowProc;
-    cls.hInstance = GetModuleHandleA(nullptr);
-    cls.lpszClassName = "VelloranTestSink";
-    RegisterClassA(&cls);
-    FWindow = CreateWindowExA(0, cls.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, cls.hInstance, nullptr);
-    SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    FWindow = CreateMessageWindow("VelloranTestSink", WindowProc, this);
     Application().SetMainThread();
     Application().SetMainWindow(FWindow);
     Application().SetErrorSink([this](const std::string& text) { FSession.Errors.push_back(text); });
