@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "TraceMask.h"
+
 std::string QuoteArgument(const std::string& arg)
 {
     if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos)
@@ -35,4 +37,35 @@ std::string JoinCommandLine(const std::vector<std::string>& args)
         line += QuoteArgument(arg);
     }
     return line;
+}
+
+BYTE TraceMaskOfWords(const std::string& list)
+{
+    BYTE mask = 0;
+    size_t from = 0;
+    while (from <= list.size()) {
+        size_t comma = list.find(',', from);
+        std::string item = list.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        if (!item.empty()) {
+            const TTraceMaskBit* found = nullptr;
+            for (const TTraceMaskBit& bit : TraceMaskBits)
+                if (item == bit.Word)
+                    found = &bit;
+            if (!found)
+                throw EUnknownTraceWord(item);
+            mask |= found->Bit;
+        }
+        if (comma == std::string::npos)
+            break;
+        from = comma + 1;
+    }
+    return mask;
+}
+
+std::string TraceMaskWords()
+{
+    std::string words;
+    for (const TTraceMaskBit& bit : TraceMaskBits)
+        words += (words.empty() ? "" : ",") + std::string(bit.Word);
+    return words;
 }

@@ -1,6 +1,10 @@
-// Joining arguments into one Windows command line.
+// The capture tool's command line: joining arguments into one Windows command line, and
+// the words of its --trace list.
 #pragma once
 
+#include <windows.h>
+
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -8,3 +12,17 @@
 std::string QuoteArgument(const std::string& arg);
 // The arguments joined with blanks, each quoted where it needs to be.
 std::string JoinCommandLine(const std::vector<std::string>& args);
+
+// An item of a --trace list that names no action.
+class EUnknownTraceWord : public std::runtime_error {
+public:
+    explicit EUnknownTraceWord(const std::string& word)
+        : std::runtime_error("unknown action in --trace: " + word), Word(word) {}
+    const std::string Word;
+};
+
+// The mask of a comma-separated list of the words of TraceMaskBits ("prepare,fetch");
+// empty items are skipped, so "" is the empty mask. Raises EUnknownTraceWord.
+BYTE TraceMaskOfWords(const std::string& list);
+// Every word of TraceMaskBits, comma-separated, in the table's order ("prepare,execute,fetch").
+std::string TraceMaskWords();

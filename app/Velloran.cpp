@@ -1,7 +1,6 @@
 // Velloran: program entry.
 #include "Application.h"
 #include "DebugCore.h"
-#include "DlgStmtColor.h"
 #include "Forms.h"
 #include "Main.h"
 #include "OCIBreaks.h"
@@ -19,7 +18,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show)
         // The process-wide objects exist from here on and are destroyed after the window.
         ProcessList();
         Statements();
-        ColorRules();
         TfrmMain form;
         ShowWindow(form.Handle, show);
         UpdateWindow(form.Handle);

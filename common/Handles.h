@@ -1,42 +1,61 @@
-// A move-only owner of one operating-system handle, built from its close function
-// and its empty value. There is no implicit conversion back to the raw handle.
+// A move-only owner of one operating-system handle, built from its close function and its
+// empty value. There is no implicit conversion back to the raw handle.
+//
+// Two policies for "no handle": zero, as almost every handle type of the system has it,
+// and INVALID_HANDLE_VALUE, which is what CreateFile (and the snapshot functions) return
+// on failure. A file handle kept with the wrong policy would be closed as -1 or, worse,
+// leave a zero unclosed, so each owner type states its own.
 #pragma once
 
 #include <windows.h>
 
 #include <utility>
 
-template <class H, class Close, H Empty>
-class TUniqueAny {
+template <class H, class Close, class Empty>
+class TUniqueOwner {
 public:
-    TUniqueAny() = default;
-    explicit TUniqueAny(H h) : FHandle(h) {}
-    TUniqueAny(const TUniqueAny&) = delete;
-    TUniqueAny& operator=(const TUniqueAny&) = delete;
-    TUniqueAny(TUniqueAny&& other) noexcept : FHandle(other.release()) {}
-    TUniqueAny& operator=(TUniqueAny&& other) noexcept
+    TUniqueOwner() = default;
+    explicit TUniqueOwner(H h) : FHandle(h) {}
+    TUniqueOwner(const TUniqueOwner&) = delete;
+    TUniqueOwner& operator=(const TUniqueOwner&) = delete;
+    TUniqueOwner(TUniqueOwner&& other) noexcept : FHandle(other.release()) {}
+    TUniqueOwner& operator=(TUniqueOwner&& other) noexcept
     {
         if (this != &other)
             reset(other.release());
         return *this;
     }
-    ~TUniqueAny() { reset(); }
+    ~TUniqueOwner() { reset(); }
 
     H get() const { return FHandle; }
-    explicit operator bool() const { return FHandle != Empty; }
+    explicit operator bool() const { return FHandle != Empty::Value(); }
 
-    void reset(H h = Empty)
+    void reset(H h = Empty::Value())
     {
-        if (FHandle != Empty)
+        if (FHandle != Empty::Value())
             Close{}(FHandle);
         FHandle = h;
     }
 
-    H release() { return std::exchange(FHandle, Empty); }
+    H release() { return std::exchange(FHandle, Empty::Value()); }
 
 private:
-    H FHandle = Empty;
+    H FHandle = Empty::Value();
 };
+
+template <class H, H Constant>
+struct TEmptyConstant {
+    static constexpr H Value() { return Constant; }
+};
+
+// HANDLE is a pointer: INVALID_HANDLE_VALUE is no constant a template can take.
+struct TEmptyInvalidHandle {
+    static HANDLE Value() { return INVALID_HANDLE_VALUE; }
+};
+
+// The owner of a handle whose empty value is a constant (zero for nearly all).
+template <class H, class Close, H Empty>
+using TUniqueAny = TUniqueOwner<H, Close, TEmptyConstant<H, Empty>>;
 
 struct TCloseHandle {
     void operator()(HANDLE h) const { ::CloseHandle(h); }
@@ -45,6 +64,7 @@ struct TFreeLibrary {
     void operator()(HMODULE h) const { ::FreeLibrary(h); }
 };
 
-// Zero stands for "no handle" throughout the program.
 using TUniqueHandle = TUniqueAny<HANDLE, TCloseHandle, nullptr>;
 using TUniqueModule = TUniqueAny<HMODULE, TFreeLibrary, nullptr>;
+// What CreateFile returns: INVALID_HANDLE_VALUE when it failed.
+using TUniqueFile = TUniqueOwner<HANDLE, TCloseHandle, TEmptyInvalidHandle>;

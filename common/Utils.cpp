@@ -24,111 +24,49 @@ std::string ReplaceAll(const std::string& source, const std::string& pattern, co
     return result;
 }
 
-std::string TextRowLine(const TListRow& row, char separator)
-{
-    std::string line = row.Caption;
-    for (const std::string& sub : row.SubItems) {
-        line += separator;
-        line += sub;
-    }
-    line += "\r\n";
-    return line;
-}
-
-static std::string HtmlCell(const std::string& text)
-{
-    std::string content = ReplaceAll(ReplaceAll(text, "\r\n", "<br>"), "\n", "<br>");
-    if (content.empty())
-        content = "&nbsp;";
-    return "<td>" + content + "</td>";
-}
-
-std::string HtmlHead()
-{
-    return "<html><head><title>Velloran Output</title></head><body>\r\n"
-           "Velloran trace report<table border=\"1\">\r\n";
-}
-
-std::string HtmlRowLine(const TListRow& row)
-{
-    std::string line = "<tr>" + HtmlCell(row.Caption);
-    for (const std::string& sub : row.SubItems)
-        line += HtmlCell(sub);
-    line += "</tr>\r\n";
-    return line;
-}
-
-std::string HtmlTail() { return "</table></body></html>\r\n"; }
-
 namespace {
 
-// A file created (or truncated) for writing; every failure raises EOSError.
-class TOutputFile {
-public:
-    explicit TOutputFile(const std::string& fileName)
-        : FHandle(CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr))
-    {
-        if (FHandle.get() == INVALID_HANDLE_VALUE) {
-            FHandle.release();
-            RaiseLastOSError();
-        }
-    }
-
-    void Write(const std::string& text)
-    {
-        size_t done = 0;
-        while (done < text.size()) {
-            DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1 << 20));
-            DWORD written = 0;
-            if (!WriteFile(FHandle.get(), text.data() + done, chunk, &written, nullptr))
-                RaiseLastOSError();
-            done += written;
-        }
-    }
-
-private:
-    TUniqueHandle FHandle;
-};
+std::wstring ToWide(UINT codePage, DWORD flags, std::string_view text)
+{
+    if (text.empty())
+        return {};
+    int n = MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
 
 } // namespace
 
-void SaveItemsAsText(const TRowSource& rows, const std::string& fileName, char separator)
+std::wstring Utf8ToWide(std::string_view text)
 {
-    TOutputFile file(fileName);
-    TListRow row;
-    std::string buffer;
-    for (int i = 0, n = rows.RowCount(); i < n; ++i) {
-        rows.GetRow(i, row);
-        buffer += TextRowLine(row, separator);
-        if (buffer.size() >= 64 * 1024) {
-            file.Write(buffer);
-            buffer.clear();
-        }
-    }
-    file.Write(buffer);
+    // Most texts are plain ASCII: widen them without the system's help.
+    if (IsAscii(text))
+        return std::wstring(text.begin(), text.end());
+    return ToWide(CP_UTF8, 0, text);
 }
 
-void SaveItemsAsHtml(const TRowSource& rows, const std::string& fileName)
+std::string WideToUtf8(std::wstring_view text)
 {
-    TOutputFile file(fileName);
-    file.Write(HtmlHead());
-    TListRow row;
-    try {
-        for (int i = 0, n = rows.RowCount(); i < n; ++i) {
-            rows.GetRow(i, row);
-            file.Write(HtmlRowLine(row));
-        }
-    } catch (...) {
-        // Close the page as far as the file still takes it, then pass the failure on.
-        try {
-            file.Write("</tr>\r\n");
-            file.Write(HtmlTail());
-        } catch (...) {
-        }
-        throw;
-    }
-    file.Write(HtmlTail());
+    if (text.empty())
+        return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n, nullptr, nullptr);
+    return narrow;
+}
+
+bool IsValidUtf8(std::string_view text)
+{
+    return text.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                               static_cast<int>(text.size()), nullptr, 0) > 0;
+}
+
+std::string AnsiToUtf8(std::string_view text)
+{
+    if (IsAscii(text))
+        return std::string(text);
+    return WideToUtf8(ToWide(CP_ACP, 0, text));
 }
 
 std::string GetFileVersionText()

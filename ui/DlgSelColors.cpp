@@ -16,8 +16,10 @@ void TSelColorsDlg::FormCreate()
     SetControlBounds(btnOK, 240, 168, 75, 25);
     SetControlBounds(btnCancel, 318, 168, 75, 25);
     Label1 = CreateControl("STATIC", "Search string", SS_LEFT, 16, 24, 120, 13);
-    edt = CreateControl("EDIT", SearchString.c_str(), ES_AUTOHSCROLL | WS_TABSTOP, 16, 40, 369, 21, 0,
-                        WS_EX_CLIENTEDGE);
+    // Any text can be typed: the search string is kept as UTF-8, like the rows it is
+    // looked for in.
+    edt = CreateUnicodeControl(L"EDIT", SearchString, ES_AUTOHSCROLL | WS_TABSTOP, 16, 40, 369, 21, 0,
+                               WS_EX_CLIENTEDGE);
     Label2 = CreateControl("STATIC", "Foreground color", SS_LEFT, 16, 72, 84, 13);
     // The swatches take clicks (SS_NOTIFY) and are painted in their colour through
     // WM_CTLCOLORSTATIC; they hold no text.
@@ -36,7 +38,7 @@ void TSelColorsDlg::FormCreate()
 void TSelColorsDlg::FormClose(int result)
 {
     if (result == mrOk)
-        SearchString = WindowText(edt);
+        SearchString = WindowTextUtf8(edt);
 }
 
 void TSelColorsDlg::UpdateSample()

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DlgTemplate.h"
+#include "ProcessList.h"
 #include "SysProcs.h"
 
 #include <windows.h>

@@ -4,80 +4,10 @@
 #include "DlgSelColors.h"
 #include "Errors.h"
 #include "Images.h"
-#include "IniFile.h"
 #include "TraceColors.h"
+#include "Utils.h"
 
 #include <memory>
-
-// ---------------------------------------------------------------------------
-// TColorInfos
-
-namespace {
-
-std::string Key(const char* pattern, int n) { return Format(pattern, n); }
-
-// The profile reader drops the blanks around a value and one pair of quotes enclosing
-// it. Quoting a search string that would lose either keeps it as typed, and keeps a
-// string of blanks from reading back empty, which would end the list there.
-std::string QuotedIfNeeded(const std::string& value)
-{
-    auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
-    if (quoted || blank(value.front()) || blank(value.back()))
-        return '"' + value + '"';
-    return value;
-}
-
-} // namespace
-
-void TColorInfos::LoadFromIni(const TIniFile& ini)
-{
-    Clear();
-    for (int n = 1;; ++n) {
-        std::string search = ini.ReadString(Section, Key("SRCHSTR%d", n), "");
-        if (search.empty())
-            break;
-        TColorInfo* rule = Add(std::make_unique<TColorInfo>());
-        rule->SearchString = search;
-        rule->BackColor = static_cast<TColor>(ini.ReadInteger(Section, Key("BKCOLOR%d", n), 16777215));
-        rule->ForeColor = static_cast<TColor>(ini.ReadInteger(Section, Key("FRCOLOR%d", n), 0));
-    }
-}
-
-void TColorInfos::SaveToIni(TIniFile& ini) const
-{
-    ini.EraseSection(Section);
-    int n = 0;
-    for (const auto& rule : *this) {
-        if (rule->SearchString.empty())
-            continue;
-        ++n;
-        ini.WriteString(Section, Key("SRCHSTR%d", n), QuotedIfNeeded(rule->SearchString));
-        ini.WriteInteger(Section, Key("BKCOLOR%d", n), static_cast<int>(rule->BackColor));
-        ini.WriteInteger(Section, Key("FRCOLOR%d", n), static_cast<int>(rule->ForeColor));
-    }
-}
-
-std::vector<TColorInfo> TColorInfos::Values() const
-{
-    std::vector<TColorInfo> values;
-    for (const auto& rule : *this)
-        values.push_back(*rule);
-    return values;
-}
-
-void TColorInfos::Assign(const std::vector<TColorInfo>& values)
-{
-    Clear();
-    for (const TColorInfo& value : values)
-        Add(std::make_unique<TColorInfo>(value));
-}
-
-TColorInfos& ColorRules()
-{
-    static TColorInfos instance;
-    return instance;
-}
 
 // ---------------------------------------------------------------------------
 // TStmtColorDlg
@@ -94,10 +24,11 @@ void TStmtColorDlg::FormCreate()
                         73, 24);
     SendMessageA(tbr, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageA(tbr, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(FImages));
-    lvw = CreateControl(WC_LISTVIEWA, "",
-                        LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER |
-                            WS_TABSTOP,
-                        16, 34, 369, 159, 0, WS_EX_CLIENTEDGE);
+    // The search strings are UTF-8: a Unicode list, asking for its texts in UTF-16.
+    lvw = CreateUnicodeControl(WC_LISTVIEWW, "",
+                               LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER |
+                                   WS_TABSTOP,
+                               16, 34, 369, 159, idRules, WS_EX_CLIENTEDGE);
     const DWORD ex = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES;
     SendMessageA(lvw, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
     AddReportColumns(lvw, {{"Search string", 300}, {"Color", 65}});
@@ -195,15 +126,15 @@ bool TStmtColorDlg::OnCommand(int id, int, HWND)
     return id >= actNew && id <= actDelete && ActList.Execute(id);
 }
 
-void TStmtColorDlg::lvwData(NMLVDISPINFOA& info)
+void TStmtColorDlg::lvwData(NMLVDISPINFOW& info)
 {
-    LVITEMA& item = info.item;
+    LVITEMW& item = info.item;
     if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0)
         return;
-    const char* text = "";
+    std::wstring text;
     if (item.iItem >= 0 && item.iItem < FRules.Count())
-        text = item.iSubItem == 0 ? FRules.Items(item.iItem)->SearchString.c_str() : "PREVIEW";
-    lstrcpynA(item.pszText, text, item.cchTextMax);
+        text = item.iSubItem == 0 ? Utf8ToWide(FRules.Items(item.iItem)->SearchString) : L"PREVIEW";
+    lstrcpynW(item.pszText, text.c_str(), item.cchTextMax);
 }
 
 LRESULT TStmtColorDlg::lvwCustomDraw(NMLVCUSTOMDRAW& draw)
@@ -229,12 +160,22 @@ LRESULT TStmtColorDlg::lvwCustomDraw(NMLVCUSTOMDRAW& draw)
     return CDRF_DODEFAULT;
 }
 
+bool TStmtColorDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    // lvw asks while it is made, before its handle is known here: by its id.
+    if (msg == WM_NOTIFYFORMAT && lParam == NF_QUERY && GetDlgCtrlID(reinterpret_cast<HWND>(wParam)) == idRules) {
+        result = NFR_UNICODE;
+        return true;
+    }
+    return false;
+}
+
 bool TStmtColorDlg::OnNotify(NMHDR& header, LRESULT& result)
 {
     if (header.hwndFrom == lvw) {
         switch (header.code) {
-        case LVN_GETDISPINFOA:
-            lvwData(reinterpret_cast<NMLVDISPINFOA&>(header));
+        case LVN_GETDISPINFOW:
+            lvwData(reinterpret_cast<NMLVDISPINFOW&>(header));
             return true;
         case LVN_ITEMCHANGED:
             ActList.UpdateActions();

@@ -1,49 +1,16 @@
-// Statement colour rules: the program's rule list, its place in the settings file, and
-// the dialog that edits it ("Statement colorize").
+// The dialog that edits the statement colour rules ("Statement colorize").
 #pragma once
 
 #include "Actions.h"
+#include "ColorInfos.h"
 #include "DlgTemplate.h"
 #include "Forms.h"
-#include "OwningList.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
 #include <string>
 #include <vector>
-
-class TIniFile;
-
-// One rule: rows holding SearchString (case-sensitive) in any cell take these colours.
-class TColorInfo {
-public:
-    TColor BackColor = clWhite;
-    TColor ForeColor = clBlack;
-    std::string SearchString;
-};
-
-// The rules in priority order: the first rule that matches a row wins.
-class TColorInfos : public TOwningList<TColorInfo> {
-public:
-    static constexpr const char* Section = "SRCH_CLR";
-
-    // Replaces the rules by those of section SRCH_CLR: rule n is read while SRCHSTRn is
-    // there and not empty.
-    void LoadFromIni(const TIniFile& ini);
-    // Rewrites section SRCH_CLR; no rules leave no section. A rule with an empty search
-    // string is left out: written, its empty SRCHSTRn would end the list at the next
-    // start and lose the rules after it (it colours nothing anyway).
-    void SaveToIni(TIniFile& ini) const;
-
-    // The rules by value, and the list made exactly that again: what the rules dialog
-    // takes back when it is cancelled.
-    std::vector<TColorInfo> Values() const;
-    void Assign(const std::vector<TColorInfo>& values);
-};
-
-// The program's one colour rule list.
-TColorInfos& ColorRules();
 
 // Edits the rules of a list in place; the caller takes the changes back unless it ends
 // with OK (see EditColorRules).
@@ -53,6 +20,7 @@ public:
     TStmtColorDlg(TColorInfos& rules, HIMAGELIST images);
 
     enum { actNew = 200, actEdit, actDelete };
+    enum { idRules = 300 };
 
     HWND lvw = nullptr;
     HWND tbr = nullptr;
@@ -69,10 +37,11 @@ protected:
     void FormCreate() override;
     bool OnCommand(int id, int code, HWND control) override;
     bool OnNotify(NMHDR& header, LRESULT& result) override;
+    bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
     void CreateActions();
-    void lvwData(NMLVDISPINFOA& info);
+    void lvwData(NMLVDISPINFOW& info);
     LRESULT lvwCustomDraw(NMLVCUSTOMDRAW& draw);
 
     TColorInfos& FRules;

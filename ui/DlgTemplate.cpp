@@ -108,6 +108,14 @@ HWND TTemplateDlg::CreateControl(const char* className, const char* text, DWORD 
                               FFont.get());
 }
 
+HWND TTemplateDlg::CreateUnicodeControl(const wchar_t* className, const std::string& text, DWORD style, int left,
+                                        int top, int width, int height, int id, DWORD exStyle)
+{
+    VASSERT(Handle, Unit);
+    return CreateUnicodeChildControl(Handle, className, text, style, left, top, width, height, id ? id : FNextId++,
+                                     exStyle, FFont.get());
+}
+
 HBRUSH TTemplateDlg::BackgroundBrush()
 {
     if (!FBrush)

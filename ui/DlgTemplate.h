@@ -114,6 +114,10 @@ protected:
     // A control of this dialog at a client-area rectangle; see the header comment.
     HWND CreateControl(const char* className, const char* text, DWORD style, int left, int top, int width, int height,
                        int id = 0, DWORD exStyle = 0);
+    // The same as a Unicode window with a UTF-8 text, for controls that show any text (see
+    // CreateUnicodeChildControl).
+    HWND CreateUnicodeControl(const wchar_t* className, const std::string& text, DWORD style, int left, int top,
+                              int width, int height, int id = 0, DWORD exStyle = 0);
     void SetActiveControl(HWND control) { FActiveControl = control; }
     HFONT Font() const { return FFont.get(); }
     // The background brush (Color).

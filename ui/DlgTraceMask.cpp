@@ -1,6 +1,6 @@
 #include "DlgTraceMask.h"
 
-#include "DebugCore.h"
+static_assert(std::size(TraceMaskBits) == 3, "the dialog's size holds three check boxes");
 
 TTraceMaskDlg::TTraceMaskDlg(BYTE traceMask) : TraceMask(traceMask)
 {
@@ -15,12 +15,11 @@ void TTraceMaskDlg::FormCreate()
     SetControlBounds(btnOK, 48, 112, 75, 25);
     SetControlBounds(btnCancel, 126, 112, 75, 25);
     const DWORD style = BS_AUTOCHECKBOX | WS_TABSTOP;
-    cbxPrepare = CreateControl("BUTTON", "Prepare (OCIStmtPrepare)", style, 24, 24, 169, 17);
-    cbxExecute = CreateControl("BUTTON", "Execute (OCIStmtExecute)", style, 24, 48, 169, 17);
-    cbxFetch = CreateControl("BUTTON", "Fetch (OCIStmtFetch)", style, 24, 72, 169, 17);
-    SetChecked(cbxPrepare, TraceMask & TraceMaskPrepare);
-    SetChecked(cbxExecute, TraceMask & TraceMaskExecute);
-    SetChecked(cbxFetch, TraceMask & TraceMaskFetch);
+    for (size_t i = 0; i < std::size(TraceMaskBits); ++i) {
+        const TTraceMaskBit& bit = TraceMaskBits[i];
+        CheckBoxes[i] = CreateControl("BUTTON", bit.Caption, style, 24, 24 + 24 * static_cast<int>(i), 169, 17);
+        SetChecked(CheckBoxes[i], TraceMask & bit.Bit);
+    }
 }
 
 void TTraceMaskDlg::FormClose(int result)
@@ -28,10 +27,7 @@ void TTraceMaskDlg::FormClose(int result)
     if (result != mrOk)
         return;
     TraceMask = 0;
-    if (IsChecked(cbxPrepare))
-        TraceMask |= TraceMaskPrepare;
-    if (IsChecked(cbxExecute))
-        TraceMask |= TraceMaskExecute;
-    if (IsChecked(cbxFetch))
-        TraceMask |= TraceMaskFetch;
+    for (size_t i = 0; i < std::size(TraceMaskBits); ++i)
+        if (IsChecked(CheckBoxes[i]))
+            TraceMask |= TraceMaskBits[i].Bit;
 }

@@ -2,6 +2,9 @@
 #pragma once
 
 #include "DlgTemplate.h"
+#include "TraceMask.h"
+
+#include <iterator>
 
 class TTraceMaskDlg : public TTemplateDlg {
 public:
@@ -11,9 +14,11 @@ public:
     // After OK: the mask the check boxes give (any combination, none included).
     BYTE TraceMask;
 
-    HWND cbxPrepare = nullptr;
-    HWND cbxExecute = nullptr;
-    HWND cbxFetch = nullptr;
+    // One check box per entry of TraceMaskBits, in its order, one below the other.
+    HWND CheckBoxes[std::size(TraceMaskBits)] = {};
+    HWND& cbxPrepare = CheckBoxes[0];
+    HWND& cbxExecute = CheckBoxes[1];
+    HWND& cbxFetch = CheckBoxes[2];
 
 protected:
     void FormCreate() override;

@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "Errors.h"
+#include "Utils.h"
 
 #include <set>
 
@@ -39,6 +40,30 @@ HWND CreateChildControl(HWND parent, const char* className, const char* text, DW
     if (font)
         SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return control;
+}
+
+HWND CreateUnicodeChildControl(HWND parent, const wchar_t* className, const std::string& text, DWORD style,
+                               int left, int top, int width, int height, int id, DWORD exStyle, HFONT font)
+{
+    HWND control = CreateWindowExW(exStyle, className, Utf8ToWide(text).c_str(), style | WS_CHILD | WS_VISIBLE, left,
+                                   top, width, height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                   GetModuleHandleW(nullptr), nullptr);
+    if (!control)
+        RaiseLastOSError();
+    if (font)
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return control;
+}
+
+void SetWindowTextUtf8(HWND window, const std::string& text) { SetWindowTextW(window, Utf8ToWide(text).c_str()); }
+
+std::string WindowTextUtf8(HWND window)
+{
+    int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    int n = GetWindowTextW(window, text.data(), length + 1);
+    text.resize(static_cast<size_t>(n < 0 ? 0 : n));
+    return WideToUtf8(text);
 }
 
 void SetControlBounds(HWND control, int left, int top, int width, int height)

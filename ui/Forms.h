@@ -32,6 +32,13 @@ struct TDeleteObject {
 };
 using TUniqueFont = TUniqueAny<HFONT, TDeleteObject, nullptr>;
 using TUniqueBrush = TUniqueAny<HBRUSH, TDeleteObject, nullptr>;
+using TUniqueBitmap = TUniqueAny<HBITMAP, TDeleteObject, nullptr>;
+
+// A menu that no window holds (a menu bar set on a window goes with the window).
+struct TDestroyMenu {
+    void operator()(HMENU menu) const { ::DestroyMenu(menu); }
+};
+using TUniqueMenu = TUniqueAny<HMENU, TDestroyMenu, nullptr>;
 
 // A font by face name and character height in pixels (the cell is taller by the
 // internal leading). pitchAndFamily guides the choice where the face is missing.
@@ -52,6 +59,16 @@ void SetControlBounds(HWND control, int left, int top, int width, int height);
 RECT ControlBounds(HWND control);
 
 std::string WindowText(HWND window);
+
+// Controls that show any Unicode text: created as Unicode windows, their texts set and read
+// as UTF-8 (the program's own texts) through the system's UTF-16. A Unicode control of an
+// ANSI parent asks the parent with WM_NOTIFYFORMAT how to notify; a parent that wants its
+// notifications in UTF-16 (LVN_GETDISPINFOW) answers NFR_UNICODE.
+HWND CreateUnicodeChildControl(HWND parent, const wchar_t* className, const std::string& text, DWORD style,
+                               int left, int top, int width, int height, int id = 0, DWORD exStyle = 0,
+                               HFONT font = nullptr);
+void SetWindowTextUtf8(HWND window, const std::string& text);
+std::string WindowTextUtf8(HWND window);
 // Check boxes.
 bool IsChecked(HWND checkBox);
 void SetChecked(HWND checkBox, bool checked);

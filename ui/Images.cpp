@@ -1,6 +1,7 @@
 #include "Images.h"
 
 #include "Errors.h"
+#include "Forms.h"
 
 #include <cmath>
 #include <cstdint>
@@ -252,7 +253,7 @@ void DrawEdit(TIconPainter& p)
 
 } // namespace
 
-HIMAGELIST CreateActionImages()
+TUniqueImageList CreateActionImages()
 {
     using TDraw = void (*)(TIconPainter&);
     const TDraw draws[ImageCount] = {DrawRun,   DrawAttach,      DrawStop, DrawClear,  DrawSave,
@@ -265,7 +266,7 @@ HIMAGELIST CreateActionImages()
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     uint32_t* bits = nullptr;
-    HBITMAP strip = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+    TUniqueBitmap strip(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0));
     if (!strip)
         RaiseLastOSError();
     for (int i = 0; i < ImageCount; ++i) {
@@ -273,12 +274,10 @@ HIMAGELIST CreateActionImages()
         draws[i](painter);
         painter.Reduce(bits + i * 16, width);
     }
-    HIMAGELIST list = ImageList_Create(16, 16, ILC_COLOR32, ImageCount, 0);
-    if (!list) {
-        DeleteObject(strip);
+    TUniqueImageList list(ImageList_Create(16, 16, ILC_COLOR32, ImageCount, 0));
+    if (!list)
         RaiseLastOSError();
-    }
-    ImageList_Add(list, strip, nullptr);
-    DeleteObject(strip);
+    // The list copies the strip's pixels.
+    ImageList_Add(list.get(), strip.get(), nullptr);
     return list;
 }

@@ -1,6 +1,8 @@
 // IML: the program's ten 16 x 16 images, drawn by the program itself.
 #pragma once
 
+#include "Handles.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -19,5 +21,10 @@ enum TImageIndex {
     ImageCount = 10
 };
 
-// A new 32-bit image list with alpha holding the ten images; the caller destroys it.
-HIMAGELIST CreateActionImages();
+struct TDestroyImageList {
+    void operator()(HIMAGELIST list) const { ::ImageList_Destroy(list); }
+};
+using TUniqueImageList = TUniqueAny<HIMAGELIST, TDestroyImageList, nullptr>;
+
+// A new 32-bit image list with alpha holding the ten images.
+TUniqueImageList CreateActionImages();

@@ -23,13 +23,14 @@ constexpr UINT WM_SHOW_ROWS = WM_APP + 1;
 
 TfrmMain* frmMain = nullptr;
 
-TfrmMain::TfrmMain(std::string settingsFile) : SettingsFile(std::move(settingsFile))
+TfrmMain::TfrmMain(std::string settingsFile)
+    : Settings(std::move(settingsFile)), Recents(Settings.Recents), TraceMask(Settings.TraceMask)
 {
     FFont = CreatePixelFont("MS Sans Serif", 11);
     // Where Courier New is missing (a bare Wine), still a fixed-pitch font.
     FMemoFont = CreatePixelFont("Courier New", 11, false, RUSSIAN_CHARSET, FIXED_PITCH | FF_MODERN);
     IML = CreateActionImages();
-    ActionList.Images = IML;
+    ActionList.Images = IML.get();
     CreateActions();
     CreateMenus();
 
@@ -42,6 +43,8 @@ TfrmMain::TfrmMain(std::string settingsFile) : SettingsFile(std::move(settingsFi
     int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     CreateHandle("TfrmMain", "Velloran", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, left, top, width, height, nullptr,
                  mmu, nullptr, GetSysColorBrush(COLOR_BTNFACE));
+    // The window holds the menu bar now and destroys it with itself.
+    FMenuBar.release();
     frmMain = this;
     Application().SetMainWindow(Handle);
     FormCreate();
@@ -52,10 +55,6 @@ TfrmMain::~TfrmMain()
     // The window goes first, while this object can still answer its messages.
     if (Handle)
         DestroyWindow(Handle);
-    if (pmnRecents)
-        DestroyMenu(pmnRecents);
-    if (IML)
-        ImageList_Destroy(IML);
     if (frmMain == this)
         frmMain = nullptr;
 }
@@ -71,21 +70,17 @@ void TfrmMain::FormCreate()
     lvwTrace = TraceListView::Create(Handle, idTrace, FFont.get());
     Splitter1.Create(Handle, idSplitter);
     Splitter1.OnMoved = [this](int top) { SplitterMoved(top); };
-    memSQL = CreateChildControl(Handle, "EDIT", "",
-                                ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP, 0, 0, 0, 0,
-                                idSQL, WS_EX_CLIENTEDGE, FMemoFont.get());
+    // A Unicode edit: it holds the statement's UTF-8 text whole, whatever the code page.
+    memSQL = CreateUnicodeChildControl(Handle, L"EDIT", "",
+                                       ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP, 0, 0,
+                                       0, 0, idSQL, WS_EX_CLIENTEDGE, FMemoFont.get());
     Layout();
 
-    Recents.clear();
     LoadSettings();
     MessageLoop().OnIdle = [this] { Idle(); };
 }
 
-void TfrmMain::FormDestroy()
-{
-    SaveSettings();
-    Recents.clear();
-}
+void TfrmMain::FormDestroy() { SaveSettings(); }
 
 // ---------------------------------------------------------------------------
 // Layout
@@ -172,10 +167,10 @@ int TfrmMain::AddTraceRow(const std::string& text)
 void TfrmMain::lvwTraceChange(int item)
 {
     if (item < 0 || item >= TraceRows.RowCount() || TraceRows.SubItemCount(item) < 3) {
-        SetWindowTextA(memSQL, "");
+        SetWindowTextUtf8(memSQL, "");
         return;
     }
-    SetWindowTextA(memSQL, MemoText(TraceRows.CellText(item, 3)).c_str());
+    SetWindowTextUtf8(memSQL, MemoText(TraceRows.CellText(item, 3)));
 }
 
 // ---------------------------------------------------------------------------
@@ -263,25 +258,18 @@ bool TfrmMain::FormCloseQuery()
 // ---------------------------------------------------------------------------
 // Idle
 
+// The process list is not refreshed here: it is read only by the attach dialog, which
+// refreshes it when it opens.
 void TfrmMain::AppIdle(bool& done)
 {
-    ProcessList().Refresh();
+    ActionList.UpdateActions();
     done = true;
 }
 
 void TfrmMain::Idle()
 {
     bool done = false;
-    try {
-        AppIdle(done);
-    } catch (...) {
-        // A refresh that fails fails at every idle moment: say it once.
-        if (!FIdleErrorShown) {
-            FIdleErrorShown = true;
-            Application().ShowException(std::current_exception());
-        }
-    }
-    ActionList.UpdateActions();
+    AppIdle(done);
 }
 
 // ---------------------------------------------------------------------------
@@ -291,8 +279,8 @@ LRESULT TfrmMain::OnNotify(NMHDR& header)
 {
     if (header.hwndFrom == lvwTrace) {
         switch (header.code) {
-        case LVN_GETDISPINFOA:
-            TraceListView::GetDispInfo(TraceRows, reinterpret_cast<NMLVDISPINFOA&>(header));
+        case LVN_GETDISPINFOW:
+            TraceListView::GetDispInfo(TraceRows, reinterpret_cast<NMLVDISPINFOW&>(header));
             return 0;
         case LVN_ITEMCHANGED: {
             auto& change = reinterpret_cast<NMLISTVIEW&>(header);
@@ -303,7 +291,7 @@ LRESULT TfrmMain::OnNotify(NMHDR& header)
             return 0;
         }
         case NM_CUSTOMDRAW:
-            return TraceListCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW&>(header), ColorRules(), TraceRows);
+            return TraceListCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW&>(header), Settings.ColorRules, TraceRows);
         }
         return 0;
     }
@@ -338,6 +326,11 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
     }
     case WM_NOTIFY:
         return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
+    case WM_NOTIFYFORMAT:
+        // lvwTrace asks while it is made, before its handle is known here: by its id.
+        if (lParam == NF_QUERY && GetDlgCtrlID(reinterpret_cast<HWND>(wParam)) == idTrace)
+            return TraceListView::NotifyFormat;
+        break;
     case WM_MEASUREITEM:
         if (ActionList.MeasureMenuImage(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)))
             return TRUE;

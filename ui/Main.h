@@ -4,13 +4,16 @@
 //
 // Units of the window: Main.cpp (creation, layout, session control, messages),
 // MainActions.cpp (the action table, menus, tool bar and the action handlers),
-// MainSettings.cpp (the settings file and the recent list).
+// MainSettings.cpp (the recent list's menu). What the window keeps between runs is its
+// TSettings (Settings.h).
 #pragma once
 
 #include "Actions.h"
 #include "DebugCore.h"
 #include "FileDialogs.h"
 #include "Forms.h"
+#include "Images.h"
+#include "Settings.h"
 #include "TraceList.h"
 
 #include <windows.h>
@@ -40,9 +43,6 @@ enum TCommandId : int {
 // Child window ids.
 enum TControlId : int { idToolBar = 10, idTrace, idSQL, idSplitter };
 
-// The settings file: velloran.ini beside the running executable.
-std::string SettingsFileName();
-
 class TfrmMain : public TWindow {
 public:
     // Creates the window, which becomes the application's main form (the debug thread
@@ -67,29 +67,32 @@ public:
     TAction* actExit = nullptr;
     TAction* actTraceEnable = nullptr;
     TAction* actStmtColorize = nullptr;
-    HIMAGELIST IML = nullptr;
+    TUniqueImageList IML;
+    // The menu bar belongs to the window (it goes with it), its pop-ups to the menu bar.
     HMENU mmu = nullptr;
     HMENU mniDebug = nullptr;
     HMENU mniTrace = nullptr;
     HMENU mniHelp = nullptr;
-    HMENU pmnRecents = nullptr;
+    // The Run button's drop-down menu, which no window holds.
+    TUniqueMenu pmnRecents;
     TFileDialog odg;
     TFileDialog sdg;
 
     // The rows of lvwTrace.
     TTraceRows TraceRows;
 
-    // At most five executable paths, the most recent first.
-    std::vector<std::string> Recents;
+    // The recent list, the trace mask and the colour rules, read when the window is made
+    // and written when it goes.
+    TSettings Settings;
+    // At most five executable paths, the most recent first (Settings.Recents).
+    std::vector<std::string>& Recents;
     std::string BaseCaption;
     // The running session; none while no session is active.
     std::unique_ptr<TDebugThread> DebugThread;
     // Whether arriving trace records become rows; not kept in the settings.
     bool TraceEnabled = true;
-    // The actions traced by the next session: TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch.
-    BYTE TraceMask = TraceMaskExecute;
-    // Where the settings are read and written.
-    const std::string SettingsFile;
+    // The actions traced by the next session (Settings.TraceMask).
+    BYTE& TraceMask;
 
     // Appends a row with this caption and no sub-items; returns its index.
     int AddTraceRow(const std::string& text);
@@ -99,7 +102,7 @@ public:
     void AttachProcess(std::shared_ptr<TProcessInfo> process);
     // Asks the running session, if any, to end.
     void StopSession();
-    // The application's idle handler.
+    // The application's idle handler: the actions' update rules.
     void AppIdle(bool& done);
     // Whether the window may close; asks while a session is active.
     bool FormCloseQuery();
@@ -168,8 +171,9 @@ private:
 
     TUniqueFont FFont;
     TUniqueFont FMemoFont;
+    // The menu bar until the window holds it.
+    TUniqueMenu FMenuBar;
     int FMemoHeight = InitialMemoHeight;
-    bool FIdleErrorShown = false;
     bool FShowRowsPosted = false;
 };
 

@@ -109,7 +109,9 @@ void TfrmMain::CreateActions()
 
 void TfrmMain::CreateMenus()
 {
-    mmu = CreateMenu();
+    // Held here until the window has taken it (see the constructor).
+    FMenuBar.reset(CreateMenu());
+    mmu = FMenuBar.get();
     for (const TMenuDef& def : MenuDefs) {
         HMENU popup = CreatePopupMenu();
         for (int id : def.Items) {
@@ -124,7 +126,7 @@ void TfrmMain::CreateMenus()
         this->*def.Field = popup;
     }
     ActionList.BindMenu(mmu);
-    pmnRecents = CreatePopupMenu();
+    pmnRecents.reset(CreatePopupMenu());
 }
 
 void TfrmMain::CreateToolBar()
@@ -135,7 +137,7 @@ void TfrmMain::CreateToolBar()
                                   0, 2, 0, ToolBarHeight - 4, idToolBar, 0, FFont.get());
     SendMessageA(ToolBar1, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageA(ToolBar1, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
-    SendMessageA(ToolBar1, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(IML));
+    SendMessageA(ToolBar1, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(IML.get()));
     std::vector<TBBUTTON> buttons;
     for (const TToolButtonDef& def : ToolButtonDefs) {
         TBBUTTON button{};
@@ -168,7 +170,7 @@ LRESULT TfrmMain::ToolBarNotify(NMHDR& header)
         RECT r{};
         SendMessageA(ToolBar1, TB_GETRECT, cmDebugRun, reinterpret_cast<LPARAM>(&r));
         MapWindowPoints(ToolBar1, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
-        TrackPopupMenu(pmnRecents, TPM_LEFTALIGN | TPM_TOPALIGN, r.left, r.bottom, 0, Handle, nullptr);
+        TrackPopupMenu(pmnRecents.get(), TPM_LEFTALIGN | TPM_TOPALIGN, r.left, r.bottom, 0, Handle, nullptr);
         return TBDDRET_DEFAULT;
     }
     case TTN_GETDISPINFOA:
@@ -217,7 +219,7 @@ void TfrmMain::actViewClearExecute()
     TraceRows.Clear();
     SendMessageA(lvwTrace, LVM_DELETEALLITEMS, 0, 0);
     SendMessageA(lvwTrace, LVM_SETITEMCOUNT, 0, 0);
-    SetWindowTextA(memSQL, "");
+    SetWindowTextUtf8(memSQL, "");
 }
 
 void TfrmMain::actTraceOptExecute()
@@ -241,6 +243,6 @@ void TfrmMain::actStmtColorizeExecute()
 {
     // Taken back or kept, the rules now in force show at once. (A dialog that fails
     // leaves the rules as they were.)
-    EditColorRules(ColorRules(), IML);
+    EditColorRules(Settings.ColorRules, IML.get());
     InvalidateRect(lvwTrace, nullptr, TRUE);
 }

@@ -1,6 +1,6 @@
 #include "TraceColors.h"
 
-#include "DlgStmtColor.h"
+#include "Utils.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ TRowColors GetRowColors(const TColorInfos& rules, const TListRow& row, int rowIn
     return colors;
 }
 
-void PaintCell(HDC dc, RECT rect, const TRowColors& colors, const char* text, UINT align, int inset)
+void PaintCell(HDC dc, RECT rect, const TRowColors& colors, std::string_view text, UINT align, int inset)
 {
     SetBkColor(dc, ColorToRGB(colors.Back));
     ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &rect, nullptr, 0, nullptr);
@@ -55,7 +55,9 @@ void PaintCell(HDC dc, RECT rect, const TRowColors& colors, const char* text, UI
     rect.right -= inset;
     int oldMode = SetBkMode(dc, TRANSPARENT);
     COLORREF oldColor = SetTextColor(dc, ColorToRGB(colors.Text));
-    DrawTextA(dc, text, -1, &rect, align | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    std::wstring wide = Utf8ToWide(text.substr(0, text.find('\0')));
+    DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &rect,
+              align | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     SetTextColor(dc, oldColor);
     SetBkMode(dc, oldMode);
 }
@@ -71,11 +73,11 @@ void DrawTraceCell(HWND list, HDC dc, const TListRow& row, const TRowColors& col
         rect.left = LVIR_BOUNDS;
         SendMessageA(list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(rowIndex), reinterpret_cast<LPARAM>(&rect));
     }
-    const char* text = "";
+    std::string_view text;
     if (column == 0)
-        text = row.Caption.c_str();
+        text = row.Caption;
     else if (static_cast<size_t>(column) <= row.SubItems.size())
-        text = row.SubItems[static_cast<size_t>(column - 1)].c_str();
+        text = row.SubItems[static_cast<size_t>(column - 1)];
     PaintCell(dc, rect, colors, text, ColumnAlignment(list, column), 3);
 }
 

@@ -2,13 +2,14 @@
 // selection, and the custom drawing that paints every cell of lvwTrace in them.
 #pragma once
 
+#include "ColorInfos.h"
 #include "Forms.h"
-#include "Utils.h"
+#include "RowExport.h"
+
+#include <string_view>
 
 #include <windows.h>
 #include <commctrl.h>
-
-class TColorInfos;
 
 struct TRowColors {
     TColor Text;
@@ -20,13 +21,15 @@ constexpr TColor clEvenRow = 0x00E8FFF8;
 
 // The colours of row rowIndex of the trace list: the selection colours for a selected
 // row; otherwise those of the first rule whose search string occurs in the caption or a
-// sub-item, or black on the alternating background.
+// sub-item, or black on the alternating background. Rows and search strings are UTF-8, so
+// a byte-wise search finds whole characters only.
 TRowColors GetRowColors(const TColorInfos& rules, const TListRow& row, int rowIndex, bool selected);
 
 // Fills rect with the background and draws text on one line (line breaks are not
 // honoured), vertically centred, aligned by align (DT_LEFT, DT_CENTER or DT_RIGHT),
 // inside rect narrowed by inset pixels on the left and on the right.
-void PaintCell(HDC dc, RECT rect, const TRowColors& colors, const char* text, UINT align, int inset);
+// The text is UTF-8.
+void PaintCell(HDC dc, RECT rect, const TRowColors& colors, std::string_view text, UINT align, int inset);
 
 // Paints one cell of the report list in the row's colours: column 0 over the whole item
 // (the other columns are painted over it afterwards), column k over sub-item k, the

@@ -3,9 +3,11 @@
 #include "DlgControls.h"
 #include "Errors.h"
 #include "Forms.h"
+#include "Utils.h"
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 const char* const Unit = "TraceList";
@@ -72,6 +74,14 @@ void TTraceRows::GetRow(int index, TListRow& row) const
     row.SubItems.resize(stored.SubItemCount);
     for (int k = 0; k < stored.SubItemCount; ++k)
         row.SubItems[static_cast<size_t>(k)] = FPool.Text(stored.Cells[k + 1]);
+}
+
+bool TTraceRows::AllAscii() const
+{
+    for (size_t id = 0; id < FPool.Count(); ++id)
+        if (!IsAscii(FPool.Text(static_cast<uint32_t>(id))))
+            return false;
+    return true;
 }
 
 int TTraceRows::SubItemCount(int index) const { return Row(index).SubItemCount; }
@@ -167,6 +177,22 @@ LRESULT CALLBACK ListProc(HWND list, UINT msg, WPARAM wParam, LPARAM lParam, UIN
     return result;
 }
 
+// The list view repaints a row whose selection changed from 2 pixels right of its left
+// edge, where the custom drawing paints the row from its edge: the strip would keep the
+// old colours until the next full paint. So the whole row, edge to edge.
+void InvalidateRow(HWND list, int row)
+{
+    RECT rect{};
+    rect.left = LVIR_BOUNDS;
+    if (!SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rect)))
+        return;
+    RECT client{};
+    GetClientRect(list, &client);
+    rect.left = client.left;
+    rect.right = std::max(rect.right, client.right);
+    InvalidateRect(list, &rect, FALSE);
+}
+
 TSelection* SelectionOf(HWND list)
 {
     DWORD_PTR data = 0;
@@ -177,7 +203,7 @@ TSelection* SelectionOf(HWND list)
 
 HWND Create(HWND parent, int id, HFONT font)
 {
-    HWND list = CreateChildControl(parent, WC_LISTVIEWA, "",
+    HWND list = CreateUnicodeChildControl(parent, WC_LISTVIEWW, "",
                                    LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_NOSORTHEADER | WS_TABSTOP |
                                        WS_CLIPSIBLINGS,
                                    0, 0, 0, 0, id, WS_EX_CLIENTEDGE, font);
@@ -197,6 +223,8 @@ void ItemChanged(HWND list, const NMLISTVIEW& change)
         return;
     bool wasSelected = change.uOldState & LVIS_SELECTED;
     bool isSelected = change.uNewState & LVIS_SELECTED;
+    if (wasSelected != isSelected && change.iItem >= 0)
+        InvalidateRow(list, change.iItem);
     if (isSelected && change.iItem >= 0)
         selection->Row = change.iItem;
     else if (wasSelected && !isSelected && (change.iItem < 0 || change.iItem == selection->Row))
@@ -213,19 +241,29 @@ void RowsAppended(HWND list, int oldCount, int newCount)
         SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(newCount - 1), FALSE);
 }
 
-void GetDispInfo(const TTraceRows& rows, NMLVDISPINFOA& info)
+void GetDispInfo(const TTraceRows& rows, NMLVDISPINFOW& info)
 {
-    LVITEMA& item = info.item;
+    LVITEMW& item = info.item;
     if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0)
         return;
     if (item.iItem < 0 || item.iItem >= rows.RowCount()) {
-        item.pszText[0] = '\0';
+        item.pszText[0] = L'\0';
         return;
     }
+    // Up to the first zero byte, as a C string would end; the list shows one line of it.
     const std::string& text = rows.CellText(item.iItem, item.iSubItem);
-    size_t n = std::min(std::strlen(text.c_str()), static_cast<size_t>(item.cchTextMax - 1));
-    std::memcpy(item.pszText, text.data(), n);
-    item.pszText[n] = '\0';
+    std::string_view shown(text.c_str(), std::strlen(text.c_str()));
+    // Only what fits is converted: a statement of a megabyte is asked for a cell at a time.
+    size_t room = static_cast<size_t>(item.cchTextMax - 1);
+    if (shown.size() > room * 4)
+        shown = shown.substr(0, room * 4);
+    std::wstring wide = Utf8ToWide(shown);
+    size_t n = std::min(wide.size(), room);
+    // A character that would not fit whole is left out, not cut in half.
+    if (n > 0 && n < wide.size() && IS_HIGH_SURROGATE(wide[n - 1]))
+        --n;
+    std::wmemcpy(item.pszText, wide.data(), n);
+    item.pszText[n] = L'\0';
 }
 
 } // namespace TraceListView

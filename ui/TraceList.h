@@ -4,7 +4,7 @@
 // distinct text (above all the SQL, which repeats) is stored once.
 #pragma once
 
-#include "Utils.h"
+#include "RowExport.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -40,6 +40,8 @@ public:
 
     int RowCount() const override { return static_cast<int>(FRows.size()); }
     void GetRow(int index, TListRow& row) const override;
+    // From the distinct texts, not the rows.
+    bool AllAscii() const override;
     int SubItemCount(int index) const;
     // Column 0 is the caption, column k the k-th sub-item; "" beyond the row's sub-items.
     const std::string& CellText(int index, int column) const;
@@ -63,16 +65,21 @@ std::string MemoText(const std::string& statement);
 // The list view side of lvwTrace.
 namespace TraceListView {
 
-// The report list with its columns: owner data, grid lines, whole-row selection,
+// The report list with its columns, a Unicode window: owner data, grid lines, whole-row selection,
 // one selected row, read-only, headers that do not sort.
 HWND Create(HWND parent, int id, HFONT font);
 // The parent passes every LVN_ITEMCHANGED of the list here, so that the list knows its
-// selected row without asking itself (see TraceList.cpp).
+// selected row without asking itself (see TraceList.cpp), and a row whose selection
+// changed is repainted whole.
 void ItemChanged(HWND list, const NMLISTVIEW& change);
 // Tells the view the new row count after rows were appended. While the last row was in
 // view it scrolls to the new last row; otherwise neither the view nor the selection moves.
 void RowsAppended(HWND list, int oldCount, int newCount);
-// Answers LVN_GETDISPINFO from the rows.
-void GetDispInfo(const TTraceRows& rows, NMLVDISPINFOA& info);
+// Answers LVN_GETDISPINFOW from the rows (their UTF-8 texts in UTF-16). The list asks in
+// UTF-16 when its parent answers its WM_NOTIFYFORMAT with NFR_UNICODE (see NotifyFormat).
+void GetDispInfo(const TTraceRows& rows, NMLVDISPINFOW& info);
+// The answer to WM_NOTIFYFORMAT for the list's parent: how the control with the id of the
+// list (it asks while it is being created) is to notify.
+constexpr LRESULT NotifyFormat = NFR_UNICODE;
 
 } // namespace TraceListView

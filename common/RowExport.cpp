@@ -1,0 +1,138 @@
+#include "RowExport.h"
+
+#include "Errors.h"
+#include "Handles.h"
+#include "Utils.h"
+
+#include <algorithm>
+
+bool IsAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool RowIsAscii(const TListRow& row)
+{
+    return IsAscii(row.Caption) && std::all_of(row.SubItems.begin(), row.SubItems.end(),
+                                               [](const std::string& sub) { return IsAscii(sub); });
+}
+
+bool TRowSource::AllAscii() const
+{
+    TListRow row;
+    for (int i = 0, n = RowCount(); i < n; ++i) {
+        GetRow(i, row);
+        if (!RowIsAscii(row))
+            return false;
+    }
+    return true;
+}
+
+std::string TextRowLine(const TListRow& row, char separator)
+{
+    std::string line = row.Caption;
+    for (const std::string& sub : row.SubItems) {
+        line += separator;
+        line += sub;
+    }
+    line += "\r\n";
+    return line;
+}
+
+static std::string HtmlCell(const std::string& text)
+{
+    std::string content = ReplaceAll(ReplaceAll(text, "\r\n", "<br>"), "\n", "<br>");
+    if (content.empty())
+        content = "&nbsp;";
+    return "<td>" + content + "</td>";
+}
+
+std::string HtmlHead(bool declareUtf8)
+{
+    // Without a declaration a browser reads the page in its own legacy code page; the
+    // ASCII pages go without one, as they always have.
+    return std::string("<html><head>") + (declareUtf8 ? "<meta charset=\"utf-8\">" : "") +
+           "<title>Velloran Output</title></head><body>\r\n"
+           "Velloran trace report<table border=\"1\">\r\n";
+}
+
+std::string HtmlRowLine(const TListRow& row)
+{
+    std::string line = "<tr>" + HtmlCell(row.Caption);
+    for (const std::string& sub : row.SubItems)
+        line += HtmlCell(sub);
+    line += "</tr>\r\n";
+    return line;
+}
+
+std::string HtmlTail() { return "</table></body></html>\r\n"; }
+
+namespace {
+
+// A file created (or truncated) for writing; every failure raises EOSError. File names
+// are in the system code page, as the file dialogs give them.
+class TOutputFile {
+public:
+    explicit TOutputFile(const std::string& fileName)
+        : FHandle(CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr))
+    {
+        if (!FHandle)
+            RaiseLastOSError();
+    }
+
+    void Write(const std::string& text)
+    {
+        size_t done = 0;
+        while (done < text.size()) {
+            DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1 << 20));
+            DWORD written = 0;
+            if (!WriteFile(FHandle.get(), text.data() + done, chunk, &written, nullptr))
+                RaiseLastOSError();
+            done += written;
+        }
+    }
+
+private:
+    TUniqueFile FHandle;
+};
+
+} // namespace
+
+void SaveItemsAsText(const TRowSource& rows, const std::string& fileName, char separator)
+{
+    TOutputFile file(fileName);
+    TListRow row;
+    std::string buffer;
+    for (int i = 0, n = rows.RowCount(); i < n; ++i) {
+        rows.GetRow(i, row);
+        buffer += TextRowLine(row, separator);
+        if (buffer.size() >= 64 * 1024) {
+            file.Write(buffer);
+            buffer.clear();
+        }
+    }
+    file.Write(buffer);
+}
+
+void SaveItemsAsHtml(const TRowSource& rows, const std::string& fileName)
+{
+    TOutputFile file(fileName);
+    file.Write(HtmlHead(!rows.AllAscii()));
+    TListRow row;
+    try {
+        for (int i = 0, n = rows.RowCount(); i < n; ++i) {
+            rows.GetRow(i, row);
+            file.Write(HtmlRowLine(row));
+        }
+    } catch (...) {
+        // Close the page as far as the file still takes it, then pass the failure on.
+        try {
+            file.Write("</tr>\r\n");
+            file.Write(HtmlTail());
+        } catch (...) {
+        }
+        throw;
+    }
+    file.Write(HtmlTail());
+}

@@ -1,0 +1,54 @@
+// The trace log's export formats: rows of a report-style list written as an HTML page or
+// as delimited text. The main window's Save log and the capture tool write with these.
+//
+// Texts are UTF-8 and reach the files byte for byte: a file of ASCII rows is exactly what
+// it always was, and an HTML page that holds anything else declares its character set.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One row of a report-style list as the export writers see it.
+struct TListRow {
+    std::string Caption;
+    std::vector<std::string> SubItems;
+};
+
+// The rows of a list, read one at a time in list order.
+class TRowSource {
+public:
+    virtual ~TRowSource() = default;
+    virtual int RowCount() const = 0;
+    virtual void GetRow(int index, TListRow& row) const = 0;
+    // Whether every text of every row is ASCII. Reads all rows; a source that knows its
+    // texts some cheaper way answers from them.
+    virtual bool AllAscii() const;
+};
+
+// A TRowSource over rows held in a vector.
+class TVectorRows : public TRowSource {
+public:
+    explicit TVectorRows(const std::vector<TListRow>& rows) : FRows(rows) {}
+    int RowCount() const override { return static_cast<int>(FRows.size()); }
+    void GetRow(int index, TListRow& row) const override { row = FRows[static_cast<size_t>(index)]; }
+
+private:
+    const std::vector<TListRow>& FRows;
+};
+
+bool IsAscii(std::string_view text);
+bool RowIsAscii(const TListRow& row);
+
+// Delimited text: caption, then separator + sub-item for each sub-item, CR LF.
+std::string TextRowLine(const TListRow& row, char separator);
+// The HTML page in pieces, so that a writer can stream rows. A page whose rows hold
+// non-ASCII text is UTF-8 and says so in its head (declareUtf8).
+std::string HtmlHead(bool declareUtf8 = false);
+std::string HtmlRowLine(const TListRow& row);
+std::string HtmlTail();
+
+// Write every row of the list to fileName. A file that cannot be created or written
+// raises EOSError; the file is closed on every path.
+void SaveItemsAsText(const TRowSource& rows, const std::string& fileName, char separator);
+void SaveItemsAsHtml(const TRowSource& rows, const std::string& fileName);
