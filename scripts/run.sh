@@ -5,7 +5,7 @@
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD="${VELLORAN_BUILD_DIR:-$ROOT/build}"
-"$ROOT/scripts/build.sh" >/dev/null
+"$ROOT/scripts/build.sh" win32 >/dev/null
 export WINEPREFIX="$BUILD/wineprefix"
 "$BUILD/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
 if [ -n "${DISPLAY:-}" ] && [ -x "$BUILD/bin/velloran.exe" ]; then

@@ -1,26 +1,56 @@
 #!/bin/sh
-# Builds everything and runs every test (unit, engine and window tests) under Wine,
-# with a virtual X display for the windows. ctest's summary is the last thing printed.
+# Builds both trees and runs every test (unit, engine, window and build tests) under
+# Wine, with a virtual X display for the windows: the 32-bit tree (build/) first, then the
+# 64-bit one (build64/), whose tests use the 32-bit tree's fixtures too. Both ctest
+# summaries are the last thing printed; the exit status is non-zero if either tree fails.
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD="${VELLORAN_BUILD_DIR:-$ROOT/build}"
-"$ROOT/scripts/build.sh"
+BUILD32="${VELLORAN_BUILD_DIR:-$ROOT/build}"
+BUILD64="${VELLORAN_BUILD64_DIR:-$ROOT/build64}"
+"$ROOT/scripts/build.sh" win32 win64
 
-export WINEPREFIX="$BUILD/wineprefix"
-# A wineserver left from an earlier run may belong to another display.
-wineserver -k 2>/dev/null || true
-# Create the prefix up front. Making it leaves a desktop process without a display, in
-# which no window of a later program can be created: end it with its wineserver.
-"$BUILD/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
-wineserver -k 2>/dev/null || true
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
 
-# Wine's background processes and its desktop process are started by the first program
-# that needs them on the display, and they keep that program's output open until the
-# wineserver ends: a test that started them would hold ctest until its timeout. So a
-# first program opens a window here, with nothing attached (one quick window test).
-status=0
-xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
-    "$1/wine-run.sh" "$1/bin/ui5_gui_tests.exe" --gtest_filter="AboutDlg.*" </dev/null >/dev/null 2>&1 || true
-    exec ctest --test-dir "$1" --output-on-failure -j "$(nproc)"' sh "$BUILD" </dev/null || status=$?
-wineserver -k 2>/dev/null || true
-exit $status
+# run_tree NAME BUILD: runs one tree's tests in its own prefix; its ctest output goes to
+# the terminal and to $WORK/NAME.log, its exit status to $WORK/NAME.status.
+run_tree() {
+    export WINEPREFIX="$2/wineprefix"
+    # A wineserver left from an earlier run may belong to another display.
+    wineserver -k 2>/dev/null || true
+    # Create the prefix up front. Making it leaves a desktop process without a display, in
+    # which no window of a later program can be created: end it with its wineserver.
+    "$2/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
+    wineserver -k 2>/dev/null || true
+
+    # Wine's background processes and its desktop process are started by the first
+    # program that needs them on the display, and they keep that program's output open
+    # until the wineserver ends: a test that started them would hold ctest until its
+    # timeout. So first programs run here with nothing attached: a console one, then one
+    # that opens a window (one quick window test; a tree without it has no windows).
+    # The wineserver is ended inside the pipe, so nothing of Wine keeps it open.
+    {
+        status=0
+        xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
+            "$1/wine-run.sh" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+            "$1/wine-run.sh" "$1/bin/window_tests.exe" --gtest_filter="AboutDlg.*" </dev/null >/dev/null 2>&1 || true
+            exec ctest --test-dir "$1" --output-on-failure -j "$(nproc)"' sh "$2" </dev/null 2>&1 || status=$?
+        echo $status >"$WORK/$1.status"
+        wineserver -k 2>/dev/null || true
+    } | tee "$WORK/$1.log"
+}
+
+echo "=== 32-bit tree: $BUILD32"
+run_tree win32 "$BUILD32"
+echo "=== 64-bit tree: $BUILD64"
+run_tree win64 "$BUILD64"
+
+# Each tree's summary: ctest's lines from "N% tests passed" on.
+failed=0
+for tree in win32 win64; do
+    echo
+    echo "=== $tree summary"
+    sed -n '/% tests passed/,$p' "$WORK/$tree.log"
+    [ "$(cat "$WORK/$tree.status" 2>/dev/null || echo 1)" = 0 ] || failed=1
+done
+exit $failed
