@@ -1,9 +1,8 @@
 // Velloran: program entry.
 #include "Application.h"
-#include "DebugCore.h"
 #include "Forms.h"
 #include "Main.h"
-#include "OCIBreaks.h"
+#include "ProcessList.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -15,9 +14,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show)
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     try {
-        // The process-wide objects exist from here on and are destroyed after the window.
+        // The process list exists from here on and is destroyed after the window.
         ProcessList();
-        Statements();
         TfrmMain form;
         ShowWindow(form.Handle, show);
         UpdateWindow(form.Handle);

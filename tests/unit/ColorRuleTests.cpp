@@ -1,8 +1,8 @@
 // Colour rules without a window: which colours a row gets, and the rules in the
 // settings file (a real file, through the platform's profile functions).
-#include "DlgStmtColor.h"
+#include "ColorInfos.h"
 #include "IniFile.h"
-#include "MainWindowFixture.h"
+#include "TestFiles.h"
 #include "TraceColors.h"
 
 #include <gtest/gtest.h>
@@ -58,6 +58,7 @@ TEST(RowColors, RulesSelectionAndAlternatingBackgrounds)
     const TListRow fetch{"Fetch (10)", {"", "OCI_NO_DATA", "SELECT a FROM t"}};
     const TListRow start{"Start", {}};
     const TListRow other{"Prepare", {"", "OCI_SUCCESS", "UPDATE t SET a = 1"}};
+    const TListRow greeting{"Execute", {"01", "OCI_SUCCESS", "SELECT 'Grüße, 東京' FROM dual"}};
     struct TCase {
         const char* Name;
         std::vector<TColorInfo> Rules;
@@ -81,6 +82,11 @@ TEST(RowColors, RulesSelectionAndAlternatingBackgrounds)
         {"unmatched row keeps the defaults", {Rule("DELETE", Red)}, other, 1, false, {clBlack, clWindow}},
         {"selected row, rule matching", {Rule("SELECT", Red)}, select, 0, true, {clHighlightText, clHighlight}},
         {"selected row, no rules", {}, other, 1, true, {clHighlightText, clHighlight}},
+        {"a non-ASCII rule", {Rule("東京", Red)}, greeting, 1, false, {Red, clWhite}},
+        {"non-ASCII letters in a word", {Rule("Grüße", Blue, Yellow)}, greeting, 0, false, {Blue, Yellow}},
+        {"non-ASCII matching is case-sensitive", {Rule("GRÜSSE", Red)}, greeting, 1, false, {clBlack, clWindow}},
+        {"ü is not u", {Rule("Gruße", Red)}, greeting, 1, false, {clBlack, clWindow}},
+        {"an ASCII rule in a non-ASCII row", {Rule("dual", Red)}, greeting, 0, false, {Red, clWhite}},
     };
     for (const TCase& c : cases) {
         TColorInfos rules;
@@ -187,4 +193,34 @@ TEST(ColorRulesIni, AFailedWriteNamesTheFile)
     } catch (const std::exception& e) {
         EXPECT_STREQ(e.what(), "Unable to write to Z:\\no\\such\\folder\\velloran.ini");
     }
+}
+
+TEST(ColorRulesIni, NonAsciiSearchStringsAreKeptAsUtf8AndAsciiOnesAsTheyWere)
+{
+    TTempIni file;
+    TColorInfos rules;
+    SetRules(rules, {Rule("Grüße", Red), Rule("東京", Blue, Yellow), Rule("SELECT", Red), Rule(" 'é' ", Red)});
+    TIniFile ini(file.Path);
+    rules.SaveToIni(ini);
+    std::string text = file.Text();
+    // The bytes of the file: UTF-8 where the text is not ASCII, the ASCII rule unchanged.
+    EXPECT_NE(text.find("SRCHSTR1=Gr\xC3\xBC\xC3\x9F" "e\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("SRCHSTR2=\xE6\x9D\xB1\xE4\xBA\xAC\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("SRCHSTR3=SELECT\r\nBKCOLOR3=16777215\r\nFRCOLOR3=255\r\n"), std::string::npos) << text;
+    TColorInfos loaded;
+    loaded.LoadFromIni(ini);
+    EXPECT_EQ(Describe(loaded), Describe(rules));
+}
+
+TEST(ColorRulesIni, AValueThatIsNotUtf8IsReadInTheSystemCodePage)
+{
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "the case is written in code page 1252; the system's is " << GetACP();
+    // "Grüße" as a settings file of the system code page holds it.
+    TTempIni file("[SRCH_CLR]\r\nSRCHSTR1=Gr\xFC\xDF" "e\r\nSRCHSTR2=plain\r\n");
+    TColorInfos rules;
+    rules.LoadFromIni(TIniFile(file.Path));
+    ASSERT_EQ(rules.Count(), 2);
+    EXPECT_EQ(rules.Items(0)->SearchString, "Grüße");
+    EXPECT_EQ(rules.Items(1)->SearchString, "plain");
 }

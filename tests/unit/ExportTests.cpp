@@ -1,8 +1,12 @@
-// The export's own rules: the file name's extension, the writer chosen by the filter
-// index, and what the save dialog remembers after a good and after a failed write.
+// The trace log's export: the writers' files byte for byte, the file name's extension, the
+// writer chosen by the filter index, and what the save dialog remembers after a good and
+// after a failed write.
 #include "Errors.h"
-#include "MainWindowFixture.h"
+#include "RowExport.h"
+#include "TraceList.h"
+#include "TestFiles.h"
 #include "TraceExport.h"
+#include "Utils.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +24,102 @@ const char* const Html = "<html><head><title>Velloran Output</title></head><body
                          "<tr><td>Execute</td><td>07</td><td>OCI_SUCCESS</td><td>SELECT a, b FROM t</td></tr>\r\n"
                          "</table></body></html>\r\n";
 
+const std::vector<TListRow> TraceRows = {
+    {"Start", {}},
+    {"Execute", {"01:500", "OCI_SUCCESS", "a\r\nb\nc"}},
+    {"Fetch (10)", {"", "OCI_NO_DATA", ""}},
+    {"Prepare", {"07", "", "SELECT a<b & c>d FROM t"}},
+    {"Finish", {}},
+};
+
 } // namespace
+
+TEST(Export, DelimitedTextIsWrittenByteForByte)
+{
+    std::string csv = TempFile("t.csv"), txt = TempFile("t.txt");
+    SaveItemsAsText(TVectorRows(TraceRows), csv, ',');
+    SaveItemsAsText(TVectorRows(TraceRows), txt, '\t');
+    EXPECT_EQ(ReadFileBytes(csv), "Start\r\n"
+                              "Execute,01:500,OCI_SUCCESS,a\r\nb\nc\r\n"
+                              "Fetch (10),,OCI_NO_DATA,\r\n"
+                              "Prepare,07,,SELECT a<b & c>d FROM t\r\n"
+                              "Finish\r\n");
+    EXPECT_EQ(ReadFileBytes(txt), "Start\r\n"
+                              "Execute\t01:500\tOCI_SUCCESS\ta\r\nb\nc\r\n"
+                              "Fetch (10)\t\tOCI_NO_DATA\t\r\n"
+                              "Prepare\t07\t\tSELECT a<b & c>d FROM t\r\n"
+                              "Finish\r\n");
+
+    std::vector<TListRow> none;
+    SaveItemsAsText(TVectorRows(none), csv, ',');
+    EXPECT_EQ(ReadFileBytes(csv), "") << "an empty list gives an empty file, also over an old one";
+    DeleteFileA(csv.c_str());
+    DeleteFileA(txt.c_str());
+}
+
+TEST(Export, HtmlPageIsWrittenByteForByte)
+{
+    std::string htm = TempFile("t.htm");
+    SaveItemsAsHtml(TVectorRows(TraceRows), htm);
+    EXPECT_EQ(ReadFileBytes(htm),
+              "<html><head><title>Velloran Output</title></head><body>\r\n"
+              "Velloran trace report<table border=\"1\">\r\n"
+              "<tr><td>Start</td></tr>\r\n"
+              "<tr><td>Execute</td><td>01:500</td><td>OCI_SUCCESS</td><td>a<br>b<br>c</td></tr>\r\n"
+              "<tr><td>Fetch (10)</td><td>&nbsp;</td><td>OCI_NO_DATA</td><td>&nbsp;</td></tr>\r\n"
+              "<tr><td>Prepare</td><td>07</td><td>&nbsp;</td><td>SELECT a<b & c>d FROM t</td></tr>\r\n"
+              "<tr><td>Finish</td></tr>\r\n"
+              "</table></body></html>\r\n");
+
+    std::vector<TListRow> none;
+    SaveItemsAsHtml(TVectorRows(none), htm);
+    EXPECT_EQ(ReadFileBytes(htm), "<html><head><title>Velloran Output</title></head><body>\r\n"
+                              "Velloran trace report<table border=\"1\">\r\n"
+                              "</table></body></html>\r\n");
+    DeleteFileA(htm.c_str());
+}
+
+TEST(Export, AFileThatCannotBeCreatedRaisesTheSystemError)
+{
+    std::string dir = TempFile("dir");
+    CreateDirectoryA(dir.c_str(), nullptr);
+    std::vector<TListRow> none;
+    for (auto save : {+[](const std::string& f, const std::vector<TListRow>& r) { SaveItemsAsText(TVectorRows(r), f, ','); },
+                      +[](const std::string& f, const std::vector<TListRow>& r) { SaveItemsAsHtml(TVectorRows(r), f); }}) {
+        try {
+            save(dir, none);
+            ADD_FAILURE() << "writing over a directory must fail";
+        } catch (const EOSError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("System Error.  Code: ", 0), 0u) << e.what();
+        }
+        try {
+            save(dir + "\\missing\\x.csv", none);
+            ADD_FAILURE() << "writing into a missing folder must fail";
+        } catch (const EOSError&) {
+        }
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+TEST(Export, ReplaceAllScansLeftToRightWithoutRescanning)
+{
+    struct {
+        const char* Source;
+        const char* Pattern;
+        const char* Replacement;
+        const char* Result;
+    } cases[] = {
+        {"a\r\nb\nc", "\r\n", "<br>", "a<br>b\nc"},
+        {"aaa", "aa", "a", "aa"},
+        {"xyx", "x", "xx", "xxyxx"},
+        {"abc", "", "-", "abc"},
+        {"", "a", "b", ""},
+        {"abcabc", "abc", "", ""},
+        {"CaseCASE", "case", "x", "CaseCASE"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ReplaceAll(c.Source, c.Pattern, c.Replacement), c.Result) << c.Source;
+}
 
 TEST(ExportRules, ANameWithoutExtensionGetsTheOneOfItsFilter)
 {
@@ -93,4 +192,47 @@ TEST(ExportRules, AFailedWriteLeavesTheFolderAsItWas)
     sdg.FilterIndex = 2;
     EXPECT_THROW(SaveChosenFile(sdg, rows), EOSError);
     EXPECT_EQ(sdg.InitialDir, "C:\\previous");
+}
+
+TEST(Export, NonAsciiTextsAreWrittenAsUtf8AndOnlyThenDoesTheHtmlPageDeclareIt)
+{
+    const std::string greeting = "SELECT 'Grüße, 東京' FROM dual";
+    const std::string head = "<html><head><title>Velloran Output</title></head><body>\r\n"
+                             "Velloran trace report<table border=\"1\">\r\n";
+    const std::string utf8Head = "<html><head><meta charset=\"utf-8\"><title>Velloran Output</title></head><body>\r\n"
+                                 "Velloran trace report<table border=\"1\">\r\n";
+    const struct {
+        const char* Name;
+        std::vector<TListRow> Rows;
+        bool Declares;
+    } cases[] = {
+        {"ASCII only", {{"Start", {}}, {"Execute", {"07", "OCI_SUCCESS", "SELECT 1 FROM dual"}}}, false},
+        {"in the statement", {{"Start", {}}, {"Execute", {"07", "OCI_SUCCESS", greeting}}}, true},
+        {"in a caption", {{"Ausführen", {}}}, true},
+        {"in the last row only", {{"Start", {}}, {"Finish", {"", "", "é"}}}, true},
+        {"no rows", {}, false},
+    };
+    TScratchDir dir;
+    for (const auto& c : cases) {
+        std::string body, csv;
+        for (const TListRow& row : c.Rows) {
+            body += HtmlRowLine(row);
+            csv += TextRowLine(row, ',');
+        }
+        // The program's own row store answers from its distinct texts, a vector by reading
+        // every row: both must come to the same page.
+        TTraceRows stored;
+        for (const TListRow& row : c.Rows)
+            stored.Add(row);
+        TVectorRows vector(c.Rows);
+        for (const TRowSource* rows : {static_cast<const TRowSource*>(&vector), static_cast<const TRowSource*>(&stored)}) {
+            SaveItemsAsHtml(*rows, dir.File("t.htm"));
+            EXPECT_EQ(ReadFileBytes(dir.File("t.htm")), (c.Declares ? utf8Head : head) + body + HtmlTail()) << c.Name;
+            SaveItemsAsText(*rows, dir.File("t.csv"), ',');
+            EXPECT_EQ(ReadFileBytes(dir.File("t.csv")), csv) << c.Name;
+        }
+    }
+    // The statement's bytes reach the files as they are: UTF-8, no byte-order mark.
+    SaveItemsAsText(TVectorRows(cases[1].Rows), dir.File("u.txt"), '\t');
+    EXPECT_EQ(ReadFileBytes(dir.File("u.txt")), "Start\r\nExecute\t07\tOCI_SUCCESS\t" + greeting + "\r\n");
 }

@@ -1,5 +1,6 @@
 #include "Errors.h"
 #include "SysProcs.h"
+#include "Threads.h"
 
 #include <gtest/gtest.h>
 

@@ -1,23 +1,15 @@
-#include "CommandLine.h"
-#include "TestFiles.h"
+// The texts of a trace row (time, result) and the trace list's row store: what the window
+// shows, without a window.
 #include "Errors.h"
+#include "TraceList.h"
 #include "TraceRows.h"
 #include "Utils.h"
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 constexpr double Ms = 1.0 / MSecsPerDay;
-
-const std::vector<TListRow> TraceRows = {
-    {"Start", {}},
-    {"Execute", {"01:500", "OCI_SUCCESS", "a\r\nb\nc"}},
-    {"Fetch (10)", {"", "OCI_NO_DATA", ""}},
-    {"Prepare", {"07", "", "SELECT a<b & c>d FROM t"}},
-    {"Finish", {}},
-};
 
 } // namespace
 
@@ -56,117 +48,85 @@ TEST(TraceTexts, ResultCodesByName)
         EXPECT_EQ(OCIResultText(c.Code), c.Text);
 }
 
-TEST(Export, DelimitedTextIsWrittenByteForByte)
+TEST(TraceRows, RepeatedTextsAreStoredOnceAndRowsComeBackWhole)
 {
-    std::string csv = TempFile("t.csv"), txt = TempFile("t.txt");
-    SaveItemsAsText(TVectorRows(TraceRows), csv, ',');
-    SaveItemsAsText(TVectorRows(TraceRows), txt, '\t');
-    EXPECT_EQ(ReadFileBytes(csv), "Start\r\n"
-                              "Execute,01:500,OCI_SUCCESS,a\r\nb\nc\r\n"
-                              "Fetch (10),,OCI_NO_DATA,\r\n"
-                              "Prepare,07,,SELECT a<b & c>d FROM t\r\n"
-                              "Finish\r\n");
-    EXPECT_EQ(ReadFileBytes(txt), "Start\r\n"
-                              "Execute\t01:500\tOCI_SUCCESS\ta\r\nb\nc\r\n"
-                              "Fetch (10)\t\tOCI_NO_DATA\t\r\n"
-                              "Prepare\t07\t\tSELECT a<b & c>d FROM t\r\n"
-                              "Finish\r\n");
-
-    std::vector<TListRow> none;
-    SaveItemsAsText(TVectorRows(none), csv, ',');
-    EXPECT_EQ(ReadFileBytes(csv), "") << "an empty list gives an empty file, also over an old one";
-    DeleteFileA(csv.c_str());
-    DeleteFileA(txt.c_str());
+    TTraceRows rows;
+    const std::string sql(2000, 'x');
+    for (int i = 0; i < 1000; ++i)
+        rows.Add(TListRow{"Execute", {"07", "OCI_SUCCESS", sql}});
+    rows.Add(TListRow{"Finish", {}});
+    // "", "Execute", "07", "OCI_SUCCESS", the SQL, "Finish".
+    EXPECT_EQ(rows.DistinctTexts(), 6u);
+    TListRow row;
+    rows.GetRow(500, row);
+    EXPECT_EQ(row.Caption, "Execute");
+    EXPECT_EQ(row.SubItems, (std::vector<std::string>{"07", "OCI_SUCCESS", sql}));
+    rows.GetRow(1000, row);
+    EXPECT_EQ(row.Caption, "Finish");
+    EXPECT_TRUE(row.SubItems.empty());
+    EXPECT_EQ(rows.CellText(1000, 3), "");
+    EXPECT_THROW(rows.GetRow(1001, row), EListError);
+    EXPECT_TRUE(rows.AllAscii());
+    rows.Add(TListRow{"Execute", {"07", "OCI_SUCCESS", "SELECT 'ü'"}});
+    EXPECT_FALSE(rows.AllAscii());
+    rows.Clear();
+    EXPECT_EQ(rows.RowCount(), 0);
+    EXPECT_EQ(rows.DistinctTexts(), 1u);
+    EXPECT_TRUE(rows.AllAscii());
 }
 
-TEST(Export, HtmlPageIsWrittenByteForByte)
+TEST(TraceRows, MemoTextBreaksLinesAtEveryKindOfLineBreakAndEndsAtZero)
 {
-    std::string htm = TempFile("t.htm");
-    SaveItemsAsHtml(TVectorRows(TraceRows), htm);
-    EXPECT_EQ(ReadFileBytes(htm),
-              "<html><head><title>Velloran Output</title></head><body>\r\n"
-              "Velloran trace report<table border=\"1\">\r\n"
-              "<tr><td>Start</td></tr>\r\n"
-              "<tr><td>Execute</td><td>01:500</td><td>OCI_SUCCESS</td><td>a<br>b<br>c</td></tr>\r\n"
-              "<tr><td>Fetch (10)</td><td>&nbsp;</td><td>OCI_NO_DATA</td><td>&nbsp;</td></tr>\r\n"
-              "<tr><td>Prepare</td><td>07</td><td>&nbsp;</td><td>SELECT a<b & c>d FROM t</td></tr>\r\n"
-              "<tr><td>Finish</td></tr>\r\n"
-              "</table></body></html>\r\n");
-
-    std::vector<TListRow> none;
-    SaveItemsAsHtml(TVectorRows(none), htm);
-    EXPECT_EQ(ReadFileBytes(htm), "<html><head><title>Velloran Output</title></head><body>\r\n"
-                              "Velloran trace report<table border=\"1\">\r\n"
-                              "</table></body></html>\r\n");
-    DeleteFileA(htm.c_str());
+    const struct {
+        std::string Statement;
+        std::string Memo;
+    } cases[] = {
+        {"a\r\nb", "a\r\nb"},
+        {"a\nb", "a\r\nb"},
+        {"a\rb", "a\r\nb"},
+        {"a\n\nb", "a\r\n\r\nb"},
+        {"a\r\rb", "a\r\n\r\nb"},
+        {"a\n\rb", "a\r\n\r\nb"},
+        {std::string("a\0b", 3), "a"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MemoText(c.Statement), c.Memo) << c.Statement;
 }
 
-TEST(Export, AFileThatCannotBeCreatedRaisesTheSystemError)
+TEST(TraceRows, TheListIsAnsweredInUtf16WholeCharactersUpToItsRoom)
 {
-    std::string dir = TempFile("dir");
-    CreateDirectoryA(dir.c_str(), nullptr);
-    std::vector<TListRow> none;
-    for (auto save : {+[](const std::string& f, const std::vector<TListRow>& r) { SaveItemsAsText(TVectorRows(r), f, ','); },
-                      +[](const std::string& f, const std::vector<TListRow>& r) { SaveItemsAsHtml(TVectorRows(r), f); }}) {
-        try {
-            save(dir, none);
-            ADD_FAILURE() << "writing over a directory must fail";
-        } catch (const EOSError& e) {
-            EXPECT_EQ(std::string(e.what()).rfind("System Error.  Code: ", 0), 0u) << e.what();
-        }
-        try {
-            save(dir + "\\missing\\x.csv", none);
-            ADD_FAILURE() << "writing into a missing folder must fail";
-        } catch (const EOSError&) {
-        }
+    TTraceRows rows;
+    rows.Add(TListRow{"Execute", {"07", "OCI_SUCCESS", "SELECT 'Grüße, 東京' FROM dual"}});
+    rows.Add(TListRow{"Execute", {"", "", "clef \xF0\x9D\x84\x9E end"}});
+    rows.Add(TListRow{"Execute", {"", "", std::string("before\0after", 12)}});
+    rows.Add(TListRow{"Execute", {"", "", "bad \xFF byte"}});
+    const struct {
+        int Row;
+        int Column;
+        int Room;  // cchTextMax
+        std::wstring Expected;
+    } cases[] = {
+        {0, 3, 260, L"SELECT 'Gr\u00FC\u00DFe, \u6771\u4EAC' FROM dual"},
+        {0, 0, 260, L"Execute"},
+        {0, 3, 13, L"SELECT 'Gr\u00FC\u00DF"},
+        {1, 3, 260, L"clef \U0001D11E end"},
+        // The clef is two UTF-16 units: with room for only one of them it is left out.
+        {1, 3, 7, L"clef "},
+        {1, 3, 8, L"clef \U0001D11E"},
+        {2, 3, 260, L"before"},
+        {3, 3, 260, L"bad \uFFFD byte"},
+        {7, 0, 260, L""},
+    };
+    for (const auto& c : cases) {
+        std::wstring buffer(static_cast<size_t>(c.Room), L'#');
+        NMLVDISPINFOW info{};
+        info.item.mask = LVIF_TEXT;
+        info.item.iItem = c.Row;
+        info.item.iSubItem = c.Column;
+        info.item.pszText = buffer.data();
+        info.item.cchTextMax = c.Room;
+        TraceListView::GetDispInfo(rows, info);
+        EXPECT_EQ(std::wstring(buffer.c_str()), c.Expected) << c.Row << "/" << c.Column << " in " << c.Room;
     }
-    RemoveDirectoryA(dir.c_str());
-}
-
-TEST(Export, ReplaceAllScansLeftToRightWithoutRescanning)
-{
-    struct {
-        const char* Source;
-        const char* Pattern;
-        const char* Replacement;
-        const char* Result;
-    } cases[] = {
-        {"a\r\nb\nc", "\r\n", "<br>", "a<br>b\nc"},
-        {"aaa", "aa", "a", "aa"},
-        {"xyx", "x", "xx", "xxyxx"},
-        {"abc", "", "-", "abc"},
-        {"", "a", "b", ""},
-        {"abcabc", "abc", "", ""},
-        {"CaseCASE", "case", "x", "CaseCASE"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ReplaceAll(c.Source, c.Pattern, c.Replacement), c.Result) << c.Source;
-}
-
-TEST(CommandLine, ArgumentsSurviveWindowsQuoting)
-{
-    struct {
-        const char* Arg;
-        const char* Quoted;
-    } cases[] = {
-        {"plain", "plain"},
-        {"", "\"\""},
-        {"with blank", "\"with blank\""},
-        {"C:\\Program Files\\x.exe", "\"C:\\Program Files\\x.exe\""},
-        {"say \"hi\"", "\"say \\\"hi\\\"\""},
-        {"trailing\\ dir\\", "\"trailing\\ dir\\\\\""},
-        {"back\\\\\"quote", "\"back\\\\\\\\\\\"quote\""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(QuoteArgument(c.Arg), c.Quoted) << c.Arg;
-    EXPECT_EQ(JoinCommandLine({"ocirun.exe", "-log", "a b.log"}), "ocirun.exe -log \"a b.log\"");
-}
-
-TEST(Paths, DirectoryAndFileParts)
-{
-    EXPECT_EQ(ExtractFileDir("C:\\dir\\sub\\x.exe"), "C:\\dir\\sub");
-    EXPECT_EQ(ExtractFileDir("C:\\x.exe"), "C:\\");
-    EXPECT_EQ(ExtractFileDir("x.exe"), "");
-    EXPECT_EQ(ExtractFileName("C:\\dir\\x.exe"), "x.exe");
-    EXPECT_EQ(ExtractFileName("C:x.exe"), "x.exe");
 }

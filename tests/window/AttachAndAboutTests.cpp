@@ -2,7 +2,6 @@
 #include "DlgAbout.h"
 #include "DlgSelProcess.h"
 #include "MainWindowFixture.h"
-#include "Ui5Driver.h"
 
 #include "Errors.h"
 #include "Utils.h"

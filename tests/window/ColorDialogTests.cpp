@@ -2,7 +2,10 @@
 #include "DlgSelColors.h"
 #include "DlgStmtColor.h"
 #include "Images.h"
-#include "Ui5Driver.h"
+#include "ListViewProbes.h"
+#include "MessagePump.h"
+#include "ModalDriver.h"
+#include "PixelChecks.h"
 
 #include <commctrl.h>
 
@@ -41,8 +44,12 @@ bool SameRect(const RECT& r, int left, int top, int width, int height)
 // The image list of the main window, for the tool bar of the rules dialog.
 class TImages {
 public:
-    TImages() : Handle(CreateActionImages()) {}
-    ~TImages() { ImageList_Destroy(Handle); }
+    TImages() : FList(CreateActionImages()), Handle(FList.get()) {}
+
+private:
+    TUniqueImageList FList;
+
+public:
     const HIMAGELIST Handle;
 };
 

@@ -1,9 +1,8 @@
 // The dialog frame and the trace options dialog, shown for real.
 #include "DlgTraceMask.h"
-#include "GuiDriver.h"
 #include "MainWindowFixture.h"
 
-#include "DebugCore.h"
+#include "TraceMask.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,6 @@
 // and what the next dialog proposes.
 #include "MainWindowFixture.h"
 #include "TraceExport.h"
-#include "Ui5Driver.h"
 
 #include <commdlg.h>
 #include <dlgs.h>

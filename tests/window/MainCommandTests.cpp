@@ -5,7 +5,6 @@
 #include "DlgStmtColor.h"
 #include "MainWindowFixture.h"
 #include "TraceColors.h"
-#include "Ui5Driver.h"
 
 #include "Application.h"
 #include "Errors.h"
@@ -22,16 +21,7 @@ constexpr COLORREF Yellow = RGB(255, 255, 0);
 
 class MainCommandTest : public MainWindowTest {
 protected:
-    void SetUp() override
-    {
-        ColorRules().Clear();
-        MainWindowTest::SetUp();
-    }
-    void TearDown() override
-    {
-        MainWindowTest::TearDown();
-        ColorRules().Clear();
-    }
+    TColorInfos& Rules() { return Form->Settings.ColorRules; }
 
     // A session of guiclient.exe that executes each statement once.
     void RunStatements(const std::vector<std::string>& statements)
@@ -90,9 +80,12 @@ TEST_F(MainCommandTest, AttachTracesTheProcessChosenInTheDialog)
     Command(cmDebugAttach);
     ASSERT_TRUE(driver.Wait());
     EXPECT_FALSE(okEnabledAtStart);
-    ASSERT_TRUE(Form->DebugThread);
+    ASSERT_TRUE(SessionActive());
     ASSERT_TRUE(WaitForRow("Execute"));
-    EXPECT_EQ(Form->DebugThread->Process->ProcessId, attachee->ProcessId());
+    // The process chosen is the one under the debugger.
+    BOOL debugged = FALSE;
+    ASSERT_TRUE(CheckRemoteDebuggerPresent(attachee->Handle(), &debugged));
+    EXPECT_TRUE(debugged);
     EXPECT_EQ(Caption(), "Velloran 1.0.0.100 - attachee.exe");
     // The update rules run when the window falls idle.
     PumpFor(50);
@@ -118,7 +111,7 @@ TEST_F(MainCommandTest, CancellingTheAttachDialogStartsNothing)
     Command(cmDebugAttach);
     ASSERT_TRUE(driver.Wait());
     PumpFor(200);
-    EXPECT_FALSE(Form->DebugThread);
+    EXPECT_FALSE(SessionActive());
     EXPECT_TRUE(Rows().empty());
     EXPECT_TRUE(MenuEnabled(cmDebugAttach));
 }
@@ -141,7 +134,7 @@ TEST_F(MainCommandTest, ColourRulesShowOnTheWindowAndSurviveARestart)
     });
     Command(cmStmtColorize);
     ASSERT_TRUE(add.Wait());
-    ASSERT_EQ(ColorRules().Count(), 1);
+    ASSERT_EQ(Rules().Count(), 1);
     Repainted();
     struct TCase {
         int Row;
@@ -169,7 +162,7 @@ TEST_F(MainCommandTest, ColourRulesShowOnTheWindowAndSurviveARestart)
     // The rule deleted, then Cancel: it is back, and so are the colours.
     DeleteFirstRule(IDCANCEL);
     Repainted();
-    ASSERT_EQ(ColorRules().Count(), 1);
+    ASSERT_EQ(Rules().Count(), 1);
     EXPECT_EQ(CellBackground(1, 3), Yellow);
 
     // Selected, the row shows the selection's colours instead.
@@ -181,11 +174,10 @@ TEST_F(MainCommandTest, ColourRulesShowOnTheWindowAndSurviveARestart)
     DestroyForm();
     std::string ini = ReadFileBytes(SettingsPath());
     EXPECT_NE(ini.find("[SRCH_CLR]\r\nSRCHSTR1=SELECT\r\nBKCOLOR1=65535\r\nFRCOLOR1=255\r\n"), std::string::npos) << ini;
-    ColorRules().Clear();
     CreateForm();
-    ASSERT_EQ(ColorRules().Count(), 1);
-    EXPECT_EQ(ColorRules().Items(0)->SearchString, "SELECT");
-    EXPECT_EQ(ColorRules().Items(0)->BackColor, static_cast<TColor>(Yellow));
+    ASSERT_EQ(Rules().Count(), 1);
+    EXPECT_EQ(Rules().Items(0)->SearchString, "SELECT");
+    EXPECT_EQ(Rules().Items(0)->BackColor, static_cast<TColor>(Yellow));
 
     // All rules deleted with OK: the next end leaves no section.
     DeleteFirstRule(IDOK);

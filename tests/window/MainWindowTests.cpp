@@ -3,7 +3,7 @@
 #include "MainWindowFixture.h"
 
 #include "Images.h"
-#include "OCIBreaks.h"
+#include "TraceColors.h"
 #include "Utils.h"
 
 #include <set>
@@ -15,14 +15,11 @@ int ColumnWidth(HWND list, int column)
     return static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
 }
 
-// Trace records as the debug thread posts them.
-void PostRecords(HWND window, int from, int to)
+// Rows of traced calls, as a session's records make them.
+void AddRecords(TfrmMain& form, int from, int to)
 {
-    for (int i = from; i < to; ++i) {
-        auto* record = new TOCIStmtExecuteData;
-        record->Statement = "SELECT " + std::to_string(i) + " FROM dual";
-        PostMessageA(window, WM_TRACE_RECORD, 0, reinterpret_cast<LPARAM>(record));
-    }
+    for (int i = from; i < to; ++i)
+        form.AddTraceRow(TListRow{"Execute", {"", "OCI_SUCCESS", "SELECT " + std::to_string(i) + " FROM dual"}});
 }
 
 int WindowWidth(HWND window)
@@ -105,7 +102,7 @@ TEST_F(MainWindowTest, ArrivingRowsMoveNeitherTheSelectionNorAViewAwayFromTheEnd
     HWND list = Form->lvwTrace;
     // In bursts, as records arrive.
     for (int i = 0; i < 300; i += 30) {
-        PostRecords(Form->Handle, i, i + 30);
+        AddRecords(*Form, i, i + 30);
         PumpFor(10);
     }
     // The list followed the rows to the end while its last row was in view.
@@ -119,7 +116,7 @@ TEST_F(MainWindowTest, ArrivingRowsMoveNeitherTheSelectionNorAViewAwayFromTheEnd
     SelectRow(12);
     int topBefore = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
     ASSERT_LT(topBefore + perPage, 300);
-    PostRecords(Form->Handle, 300, 400);
+    AddRecords(*Form, 300, 400);
     PumpFor(20);
     EXPECT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 400);
     EXPECT_EQ(SendMessageA(list, LVM_GETTOPINDEX, 0, 0), topBefore);
@@ -128,7 +125,7 @@ TEST_F(MainWindowTest, ArrivingRowsMoveNeitherTheSelectionNorAViewAwayFromTheEnd
 
     // Back at the end, the view follows again; the selection still stays.
     SendMessageA(list, LVM_ENSUREVISIBLE, 399, FALSE);
-    PostRecords(Form->Handle, 400, 450);
+    AddRecords(*Form, 400, 450);
     PumpFor(20);
     top = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
     EXPECT_GE(top + perPage, 450);
@@ -138,7 +135,7 @@ TEST_F(MainWindowTest, ArrivingRowsMoveNeitherTheSelectionNorAViewAwayFromTheEnd
 TEST_F(MainWindowTest, ClicksAndArrowKeysSelectOneRowAndTheMemoFollows)
 {
     HWND list = Form->lvwTrace;
-    PostRecords(Form->Handle, 0, 12);
+    AddRecords(*Form, 0, 12);
     PumpFor(30);
     ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 12);
     SetFocus(list);
@@ -181,53 +178,44 @@ TEST_F(MainWindowTest, ClicksAndArrowKeysSelectOneRowAndTheMemoFollows)
     }
 }
 
-TEST(TraceRows, RepeatedTextsAreStoredOnceAndRowsComeBackWhole)
+TEST_F(MainWindowTest, ARowWhoseSelectionChangesIsRepaintedFromItsLeftEdge)
 {
-    TTraceRows rows;
-    const std::string sql(2000, 'x');
-    for (int i = 0; i < 1000; ++i)
-        rows.Add(TListRow{"Execute", {"07", "OCI_SUCCESS", sql}});
-    rows.Add(TListRow{"Finish", {}});
-    // "", "Execute", "07", "OCI_SUCCESS", the SQL, "Finish".
-    EXPECT_EQ(rows.DistinctTexts(), 6u);
-    TListRow row;
-    rows.GetRow(500, row);
-    EXPECT_EQ(row.Caption, "Execute");
-    EXPECT_EQ(row.SubItems, (std::vector<std::string>{"07", "OCI_SUCCESS", sql}));
-    rows.GetRow(1000, row);
-    EXPECT_EQ(row.Caption, "Finish");
-    EXPECT_TRUE(row.SubItems.empty());
-    EXPECT_EQ(rows.CellText(1000, 3), "");
-    EXPECT_THROW(rows.GetRow(1001, row), EListError);
-    rows.Clear();
-    EXPECT_EQ(rows.RowCount(), 0);
-    EXPECT_EQ(rows.DistinctTexts(), 1u);
-}
-
-TEST(TraceRows, MemoTextBreaksLinesAtEveryKindOfLineBreakAndEndsAtZero)
-{
-    const struct {
-        std::string Statement;
-        std::string Memo;
-    } cases[] = {
-        {"a\r\nb", "a\r\nb"},
-        {"a\nb", "a\r\nb"},
-        {"a\rb", "a\r\nb"},
-        {"a\n\nb", "a\r\n\r\nb"},
-        {"a\r\rb", "a\r\n\r\nb"},
-        {"a\n\rb", "a\r\n\r\nb"},
-        {std::string("a\0b", 3), "a"},
-        {"", ""},
+    for (int i = 0; i < 4; ++i)
+        Form->AddTraceRow(TListRow{"Execute", {"07", "OCI_SUCCESS", "SELECT " + std::to_string(i) + " FROM dual"}});
+    UpdateWindow(Form->lvwTrace);
+    PumpFor(100);
+    const COLORREF even = ColorToRGB(clEvenRow), odd = GetSysColor(COLOR_WINDOW),
+                   selected = GetSysColor(COLOR_HIGHLIGHT);
+    // The first pixel columns of a row, inside its grid lines: what a repaint that starts
+    // right of the edge leaves in the old colour.
+    auto leftEdge = [&](int row) {
+        RECT item = ListCellRect(Form->lvwTrace, row, 0);
+        return RECT{item.left, item.top + 2, item.left + 6, item.bottom - 3};
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(MemoText(c.Statement), c.Memo) << c.Statement;
+    const struct {
+        int Select;
+        std::vector<std::pair<int, COLORREF>> Rows;
+    } steps[] = {
+        {0, {{0, selected}, {1, odd}, {2, even}}},
+        {2, {{0, even}, {2, selected}}},
+        {1, {{1, selected}, {2, even}}},
+        {-1, {{1, odd}}},
+    };
+    for (const auto& step : steps) {
+        SelectRow(step.Select);
+        // Only what the list invalidated is painted now; no full repaint.
+        UpdateWindow(Form->lvwTrace);
+        for (const auto& [row, color] : step.Rows)
+            EXPECT_EQ(PixelsOtherThan(Form->lvwTrace, leftEdge(row), color), 0)
+                << "row " << row << " after selecting " << step.Select;
+    }
 }
 
 TEST_F(MainWindowTest, ImageListHoldsTenDistinctImages)
 {
-    ASSERT_EQ(ImageList_GetImageCount(Form->IML), ImageCount);
+    ASSERT_EQ(ImageList_GetImageCount(Form->IML.get()), ImageCount);
     int cx = 0, cy = 0;
-    ImageList_GetIconSize(Form->IML, &cx, &cy);
+    ImageList_GetIconSize(Form->IML.get(), &cx, &cy);
     EXPECT_EQ(cx, 16);
     EXPECT_EQ(cy, 16);
     // Each image drawn on white: none blank, no two alike.
@@ -239,7 +227,7 @@ TEST_F(MainWindowTest, ImageListHoldsTenDistinctImages)
     for (int i = 0; i < ImageCount; ++i) {
         RECT r{0, 0, 16, 16};
         FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-        ImageList_Draw(Form->IML, i, dc, 0, 0, ILD_TRANSPARENT);
+        ImageList_Draw(Form->IML.get(), i, dc, 0, 0, ILD_TRANSPARENT);
         std::vector<COLORREF> pixels;
         int drawn = 0;
         for (int y = 0; y < 16; ++y)
@@ -254,24 +242,6 @@ TEST_F(MainWindowTest, ImageListHoldsTenDistinctImages)
     DeleteObject(bitmap);
     DeleteDC(dc);
     ReleaseDC(nullptr, screen);
-}
-
-TEST(Version, ProgramCarriesFileVersion1_0_0_100)
-{
-    // This test program is built with the program's resource script: the window reads it.
-    EXPECT_EQ(GetFileVersionText(), "1.0.0.100");
-    // And velloran.exe itself carries it in string table 040904E4.
-    std::string exe = BinDir() + "\\velloran.exe";
-    DWORD dummy = 0;
-    DWORD size = GetFileVersionInfoSizeA(exe.c_str(), &dummy);
-    ASSERT_GT(size, 0u);
-    std::vector<char> data(size);
-    ASSERT_TRUE(GetFileVersionInfoA(exe.c_str(), 0, size, data.data()));
-    char* value = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(data.data(), "\\StringFileInfo\\040904E4\\FileVersion",
-                               reinterpret_cast<void**>(&value), &length));
-    EXPECT_STREQ(value, "1.0.0.100");
 }
 
 TEST_F(MainWindowTest, MenusAndToolBarCarryTheActions)

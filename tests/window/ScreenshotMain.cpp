@@ -12,9 +12,10 @@
 #include "Application.h"
 #include "DlgSelProcess.h"
 #include "DlgStmtColor.h"
-#include "GuiDriver.h"
+#include "MessagePump.h"
+#include "ModalDriver.h"
 #include "Main.h"
-#include "OCIBreaks.h"
+#include "ProcessList.h"
 #include "Utils.h"
 
 #include <windows.h>
@@ -29,9 +30,9 @@
 
 namespace {
 
-void AddRule(const char* search, TColor fore, TColor back)
+void AddRule(TColorInfos& rules, const char* search, TColor fore, TColor back)
 {
-    TColorInfo* rule = ColorRules().Add(std::make_unique<TColorInfo>());
+    TColorInfo* rule = rules.Add(std::make_unique<TColorInfo>());
     rule->SearchString = search;
     rule->ForeColor = fore;
     rule->BackColor = back;
@@ -92,8 +93,6 @@ int main(int argc, char** argv)
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     ProcessList();
-    Statements();
-    ColorRules();
 
     std::string dir = ExtractFileDir(ExecutableFileName());
     char temp[MAX_PATH] = {};
@@ -104,16 +103,16 @@ int main(int argc, char** argv)
         TfrmMain form(settings);
         form.TraceMask = TraceMaskExecute | TraceMaskFetch;
         // Failed calls stand out, inserts are green, fetches step back.
-        AddRule("OCI_ERROR", 0x00FFFFFF, 0x004040D0);
-        AddRule("INSERT", 0x00006000, 0x00C8F8FF);
-        AddRule("Fetch", 0x00808080, 0x80000005);
+        AddRule(form.Settings.ColorRules, "OCI_ERROR", 0x00FFFFFF, 0x004040D0);
+        AddRule(form.Settings.ColorRules, "INSERT", 0x00006000, 0x00C8F8FF);
+        AddRule(form.Settings.ColorRules, "Fetch", 0x00808080, 0x80000005);
         ShowWindow(form.Handle, SW_SHOWNORMAL);
         UpdateWindow(form.Handle);
         form.RunProgram(dir + "\\democlient.exe");
         bool finished = PumpUntil(
             [&] {
                 int n = form.TraceRows.RowCount();
-                return !form.DebugThread && n > 0 && form.TraceRows.CellText(n - 1, 0) == "Finish";
+                return !form.Session.Active() && n > 0 && form.TraceRows.CellText(n - 1, 0) == "Finish";
             },
             60000);
         if (!finished) {

@@ -3,6 +3,7 @@
 #include "MainWindowFixture.h"
 
 #include "Errors.h"
+#include "ProcessList.h"
 #include "SysProcs.h"
 #include "Utils.h"
 
@@ -133,7 +134,7 @@ TEST_F(MainWindowTest, RunFromTheOpenDialogTracesTheChosenProgramAndCancelDoesNo
     PumpFor(50);
     EXPECT_TRUE(Rows().empty());
     EXPECT_TRUE(Form->Recents.empty());
-    EXPECT_FALSE(Form->DebugThread);
+    EXPECT_FALSE(SessionActive());
 
     SetClientScript(TwoExecutes());
     TModalDriver open("Open", choose(Client()));
@@ -180,8 +181,9 @@ TEST_F(MainWindowTest, StopEndsTheSessionAfterTheRowsAlreadyPostedAndEndsTheProg
     SetClientScript({"load", "alloc S", "prepare S SELECT 1 FROM dual", "repeat 100000", "execute S", "sleep 5", "end"});
     Form->RunProgram(Client());
     ASSERT_TRUE(PumpUntil([&] { return Form->TraceRows.RowCount() >= 4; }));
-    ASSERT_TRUE(Form->DebugThread && Form->DebugThread->Process);
-    DWORD pid = Form->DebugThread->Process->ProcessId;
+    ASSERT_TRUE(SessionActive());
+    DWORD pid = ChildProcessId("guiclient.exe");
+    ASSERT_NE(pid, 0u);
     Command(cmDebugStop);
     ASSERT_TRUE(WaitForFinish());
     size_t count = Rows().size();
@@ -299,7 +301,8 @@ TEST_F(MainWindowTest, CloseDuringARunSessionAsksAndNoKeepsBoth)
     SetClientScript(GatedSession(gate));
     Form->RunProgram(Client());
     ASSERT_TRUE(WaitForRow("Execute"));
-    DWORD pid = Form->DebugThread->Process->ProcessId;
+    DWORD pid = ChildProcessId("guiclient.exe");
+    ASSERT_NE(pid, 0u);
     {
         TModalDriver ask("Exit", [](HWND w) { PressButton(w, IDNO); });
         PostMessageA(Form->Handle, WM_CLOSE, 0, 0);
@@ -309,10 +312,10 @@ TEST_F(MainWindowTest, CloseDuringARunSessionAsksAndNoKeepsBoth)
     }
     PumpFor(100);
     ASSERT_TRUE(IsWindow(Form->Handle));
-    ASSERT_TRUE(Form->DebugThread);
+    ASSERT_TRUE(SessionActive());
 
     ASSERT_TRUE(CloseAnsweringYes(Form->Handle));
-    EXPECT_FALSE(Form->DebugThread);
+    EXPECT_FALSE(SessionActive());
     // A run session's program ends with the tracer.
     EXPECT_TRUE(ProcessEnds(pid, 10000));
 }

@@ -27,28 +27,6 @@ using TStrings = std::vector<std::string>;
 
 } // namespace
 
-TEST(SettingsFile, IntegersAreDecimalOrHexadecimal)
-{
-    const struct {
-        const char* Text;
-        std::optional<int> Value;
-    } cases[] = {
-        {"0", 0},          {"1", 1},           {"2", 2},       {"-1", -1},         {"0x10", 16},
-        {"0X1f", 31},      {"$ff", 255},       {"0x80000005", static_cast<int>(0x80000005u)},
-        {"-2147483648", -2147483647 - 1},      {"2147483647", 2147483647},
-        {"2147483648", std::nullopt},          {"0x100000000", std::nullopt},
-        {"yes", std::nullopt}, {"", std::nullopt}, {"1a", std::nullopt}, {"0x", std::nullopt},
-        {"$", std::nullopt},   {"1.0", std::nullopt},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ParseSettingsInteger(c.Text), c.Value) << c.Text;
-}
-
-TEST(SettingsFile, LivesBesideTheExecutable)
-{
-    EXPECT_EQ(SettingsFileName(), BinDir() + "\\velloran.ini");
-}
-
 TEST_F(MainWindowTest, SixthExecutablePushesTheOldestOutAndTheListSurvivesARestart)
 {
     const TStrings paths = {"C:\\one\\a.exe", "C:\\two\\b.exe", "C:\\three\\c.exe", "C:\\four\\d.exe",
@@ -57,7 +35,7 @@ TEST_F(MainWindowTest, SixthExecutablePushesTheOldestOutAndTheListSurvivesAResta
         Form->AddRecent(path, true);
     const TStrings expected = {paths[5], paths[4], paths[3], paths[2], paths[1]};
     EXPECT_EQ(Form->Recents, expected);
-    EXPECT_EQ(MenuCaptions(Form->pmnRecents), expected);
+    EXPECT_EQ(MenuCaptions(Form->pmnRecents.get()), expected);
 
     DestroyForm();
     for (int n = 1; n <= 5; ++n)
@@ -66,7 +44,7 @@ TEST_F(MainWindowTest, SixthExecutablePushesTheOldestOutAndTheListSurvivesAResta
 
     CreateForm();
     EXPECT_EQ(Form->Recents, expected);
-    EXPECT_EQ(MenuCaptions(Form->pmnRecents), expected);
+    EXPECT_EQ(MenuCaptions(Form->pmnRecents.get()), expected);
 }
 
 TEST_F(MainWindowTest, PathDifferingOnlyInCaseIsOneEntryWithTheLastSpelling)
@@ -75,7 +53,7 @@ TEST_F(MainWindowTest, PathDifferingOnlyInCaseIsOneEntryWithTheLastSpelling)
     Form->AddRecent("C:\\other.exe", true);
     Form->AddRecent("c:\\tools\\CLIENT.EXE", true);
     EXPECT_EQ(Form->Recents, (TStrings{"c:\\tools\\CLIENT.EXE", "C:\\other.exe"}));
-    EXPECT_EQ(MenuCaptions(Form->pmnRecents), (TStrings{"c:\\tools\\CLIENT.EXE", "C:\\other.exe"}));
+    EXPECT_EQ(MenuCaptions(Form->pmnRecents.get()), (TStrings{"c:\\tools\\CLIENT.EXE", "C:\\other.exe"}));
 }
 
 TEST_F(MainWindowTest, RecentSectionLoadsByKeyNumber)
@@ -95,7 +73,7 @@ TEST_F(MainWindowTest, RecentSectionLoadsByKeyNumber)
         WriteFileBytes(SettingsPath(), "[RECENT]\r\n" + c.Section);
         CreateForm();
         EXPECT_EQ(Form->Recents, c.Expected) << c.Name;
-        EXPECT_EQ(MenuCaptions(Form->pmnRecents).size(), c.Expected.size()) << c.Name;
+        EXPECT_EQ(MenuCaptions(Form->pmnRecents.get()).size(), c.Expected.size()) << c.Name;
     }
     // The menu shows the path as it is, not "&D" as an accelerator.
     char shown[256] = {};
@@ -104,7 +82,7 @@ TEST_F(MainWindowTest, RecentSectionLoadsByKeyNumber)
     item.fMask = MIIM_STRING;
     item.dwTypeData = shown;
     item.cch = sizeof(shown);
-    GetMenuItemInfoA(Form->pmnRecents, 0, TRUE, &item);
+    GetMenuItemInfoA(Form->pmnRecents.get(), 0, TRUE, &item);
     EXPECT_STREQ(shown, "C:\\R&&D\\t.exe");
 }
 
@@ -187,5 +165,5 @@ TEST_F(MainWindowTest, RecentItemRunsItsPathAndMovesItToTheTop)
     ASSERT_TRUE(WaitForFinish());
     EXPECT_EQ(Captions(), (TStrings{"Start", "Execute", "Finish"}));
     EXPECT_EQ(Form->Recents, (TStrings{Client(), "C:\\elsewhere\\other.exe"}));
-    EXPECT_EQ(MenuCaptions(Form->pmnRecents), Form->Recents);
+    EXPECT_EQ(MenuCaptions(Form->pmnRecents.get()), Form->Recents);
 }

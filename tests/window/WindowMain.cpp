@@ -1,6 +1,6 @@
 // Entry of the window tests: the process is set up as the program sets itself up.
 #include "Application.h"
-#include "GuiDriver.h"
+#include "MessagePump.h"
 
 #include <windows.h>
 #include <commctrl.h>

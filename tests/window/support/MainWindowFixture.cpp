@@ -2,24 +2,13 @@
 
 #include "Utils.h"
 
-
-void SetClientScript(const std::vector<std::string>& lines)
-{
-    std::string script;
-    for (const std::string& line : lines)
-        script += line + "\n";
-    SetEnvironmentVariableA("VELLORAN_GUI_SCRIPT", script.c_str());
-}
-
 void MainWindowTest::SetUp() { CreateForm(); }
 
 void MainWindowTest::TearDown()
 {
-    if (Form && Form->DebugThread) {
-        // A test that failed mid-session: end it (a run session's program ends with it).
-        Form->DebugThread->Terminate();
-        Form->DebugThread.reset();
-    }
+    // A test that failed mid-session: end it (a run session's program ends with it).
+    if (Form)
+        Form->Session.End();
     Form.reset();
     SetEnvironmentVariableA("VELLORAN_GUI_SCRIPT", nullptr);
     MessageLoop().ProcessMessages();
@@ -60,6 +49,8 @@ std::vector<TListRow> MainWindowTest::Rows() const
     return rows;
 }
 
+bool MainWindowTest::SessionActive() const { return Form->Session.Active(); }
+
 std::vector<std::string> MainWindowTest::Captions() const
 {
     std::vector<std::string> captions;
@@ -75,7 +66,7 @@ bool MainWindowTest::WaitForFinish(DWORD timeoutMs)
     return PumpUntil(
         [&] {
             int n = Form->TraceRows.RowCount();
-            return !Form->DebugThread && n > 0 && Form->TraceRows.CellText(n - 1, 0) == "Finish";
+            return !SessionActive() && n > 0 && Form->TraceRows.CellText(n - 1, 0) == "Finish";
         },
         timeoutMs);
 }

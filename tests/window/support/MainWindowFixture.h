@@ -2,8 +2,12 @@
 // directory, shown, and torn down with any session it still runs.
 #pragma once
 
-#include "GuiDriver.h"
+#include "FixtureProcesses.h"
+#include "ListViewProbes.h"
 #include "Main.h"
+#include "MessagePump.h"
+#include "ModalDriver.h"
+#include "PixelChecks.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -11,10 +15,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-
-// Sets the script that guiclient.exe runs (lines joined with line feeds).
-void SetClientScript(const std::vector<std::string>& lines);
 
 class MainWindowTest : public testing::Test {
 protected:
@@ -29,6 +29,8 @@ protected:
 
     // lvwTrace's rows as the list view gives them: caption + sub-items.
     std::vector<TListRow> Rows() const;
+    // Whether a session runs.
+    bool SessionActive() const;
     std::vector<std::string> Captions() const;
     std::string Caption() const;
     std::string SettingsPath() const { return Scratch.File("velloran.ini"); }

@@ -1,54 +1,16 @@
-#include "GuiDriver.h"
+#include "ModalDriver.h"
 
+#include "DlgSelColors.h"
 #include "Forms.h"
-#include "Utils.h"
+#include "MessagePump.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <dlgs.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
-
-void UnmanagedWindowsForThisProgram()
-{
-    std::string name = ExtractFileName(ExecutableFileName());
-    std::string subKey = "Software\\Wine\\AppDefaults\\" + name + "\\X11 Driver";
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) ==
-        ERROR_SUCCESS) {
-        RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-        RegCloseKey(key);
-    }
-}
-
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    // As the application's loop does: the idle step once each time the queue has run
-    // empty after messages, not at every turn of the wait.
-    bool idle = false;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            idle = false;
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (done())
-            return true;
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        if (!idle) {
-            MessageLoop().Idle();
-            idle = true;
-            if (done())
-                return true;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-}
-
-void PumpFor(DWORD ms)
-{
-    DWORD start = GetTickCount();
-    PumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
-}
 
 std::string TSeenWindow::AllText() const
 {
@@ -168,4 +130,103 @@ void PressKey(HWND window, WORD key)
     HWND target = GetGUIThreadInfo(thread, &info) && info.hwndFocus ? info.hwndFocus : window;
     PostMessageA(target, WM_KEYDOWN, key, 1);
     PostMessageA(target, WM_KEYUP, key, 0xC0000001);
+}
+
+HWND WaitForWindow(const std::string& caption, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        if (HWND window = FindOwnWindow(caption)) {
+            Sleep(100);
+            return window;
+        }
+        Sleep(20);
+    }
+    return nullptr;
+}
+
+void CloseDialog(HWND dlg, int button, DWORD timeoutMs)
+{
+    PressButton(dlg, button);
+    DWORD start = GetTickCount();
+    while (IsWindow(dlg) && GetTickCount() - start < timeoutMs)
+        Sleep(20);
+}
+
+// ---------------------------------------------------------------------------
+// Answering the program's dialogs
+
+namespace {
+
+// Ids of the red, green and blue boxes of the system's colour dialog.
+constexpr int ColorEditRed = 706;
+
+} // namespace
+
+void ClickLabel(HWND label)
+{
+    PostMessageA(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    PostMessageA(label, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+}
+
+COLORREF AnswerColorDialog(COLORREF rgb, bool ok)
+{
+    HWND dlg = WaitForWindow("Color");
+    if (!dlg)
+        return CLR_INVALID;
+    BYTE parts[3] = {};
+    for (int i = 0; i < 3; ++i)
+        parts[i] = static_cast<BYTE>(GetDlgItemInt(dlg, ColorEditRed + i, nullptr, FALSE));
+    if (ok) {
+        SetDlgItemInt(dlg, ColorEditRed, GetRValue(rgb), FALSE);
+        SetDlgItemInt(dlg, ColorEditRed + 1, GetGValue(rgb), FALSE);
+        SetDlgItemInt(dlg, ColorEditRed + 2, GetBValue(rgb), FALSE);
+    }
+    CloseDialog(dlg, ok ? IDOK : IDCANCEL);
+    return RGB(parts[0], parts[1], parts[2]);
+}
+
+void AnswerRuleEditor(const char* text, COLORREF fore, COLORREF back, int button)
+{
+    HWND dlg = WaitForWindow("Choose colors");
+    ASSERT_TRUE(dlg);
+    TSelColorsDlg* self = reinterpret_cast<TSelColorsDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA));
+    if (text)
+        SetWindowTextA(self->edt, text);
+    if (fore != CLR_INVALID) {
+        ClickLabel(self->lblFore);
+        AnswerColorDialog(fore, true);
+    }
+    if (back != CLR_INVALID) {
+        ClickLabel(self->lblBack);
+        AnswerColorDialog(back, true);
+    }
+    CloseDialog(dlg, button);
+}
+
+void AnswerSaveDialog(HWND dlg, int filterIndex, const std::string& name)
+{
+    HWND types = GetDlgItem(dlg, cmb1);
+    SendMessageA(types, CB_SETCURSEL, static_cast<WPARAM>(filterIndex - 1), 0);
+    // What a pick in the list sends (Wine's dialog listens to the second).
+    for (WORD code : {CBN_SELCHANGE, CBN_SELENDOK})
+        SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(cmb1, code), reinterpret_cast<LPARAM>(types));
+    SendMessageA(dlg, CDM_SETCONTROLTEXT, cmb13, reinterpret_cast<LPARAM>(name.c_str()));
+    PressButton(dlg, IDOK);
+}
+
+
+bool AnswerQuestion(HWND asker, int button, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        HWND question = FindOwnWindow("");
+        if (question && question != asker) {
+            Sleep(100);
+            PressButton(question, button);
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
 }

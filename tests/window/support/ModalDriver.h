@@ -1,6 +1,6 @@
-// Driving the real windows from a test: pumping the GUI thread's messages with a time
-// bound, and a helper thread that waits for a modal window (dialog, message box, file
-// dialog) of this process, reads it and presses its buttons.
+// Driving the program's modal windows (dialogs, message boxes, file and colour dialogs)
+// from a test: a helper thread waits for the window, reads it and presses its buttons
+// while the GUI thread runs the modal loop.
 #pragma once
 
 #include <windows.h>
@@ -8,18 +8,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-// Xvfb runs no window manager, and Wine then waits two seconds for one to withdraw every
-// window that closes (each dialog, each message box). Windows that no manager handles
-// close at once: this sets the calling program's own Wine settings so (read when its
-// display driver loads, so from the next start on; ctest's test listing is that start).
-void UnmanagedWindowsForThisProgram();
-
-// Dispatches messages and runs the idle step (as the application's loop does) until
-// done() holds or timeoutMs has passed; returns done().
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
-// Pumps for about ms milliseconds.
-void PumpFor(DWORD ms);
 
 // What a modal window looked like when the driver found it.
 struct TSeenWindow {
@@ -67,3 +55,28 @@ void PressKey(HWND window, WORD key);
 
 // A top-level window of this process with that caption, or zero.
 HWND FindOwnWindow(const std::string& caption);
+
+// Polls for a visible, enabled top-level window of this process with that caption (see
+// FindOwnWindow), then lets it settle; zero after timeoutMs.
+HWND WaitForWindow(const std::string& caption, DWORD timeoutMs = 20000);
+
+// Presses the button of a dialog and waits until the dialog has gone, so that what
+// follows cannot reach it while it closes.
+void CloseDialog(HWND dlg, int button, DWORD timeoutMs = 10000);
+
+// Answering the program's dialogs (from a helper thread, while the dialog opens).
+
+// A click on a label that takes clicks.
+void ClickLabel(HWND label);
+// The system's colour dialog: reads the colour it starts with, then enters rgb and
+// presses OK, or presses Cancel when ok is false. CLR_INVALID when it did not open.
+COLORREF AnswerColorDialog(COLORREF rgb, bool ok);
+// The rule editor: types text unless it is null, sets the colours that are not
+// CLR_INVALID through the colour dialog, and closes with button.
+void AnswerRuleEditor(const char* text, COLORREF fore, COLORREF back, int button);
+// The save dialog: picks the filter (1-based), types the name and presses Save.
+void AnswerSaveDialog(HWND dlg, int filterIndex, const std::string& name);
+// The question a dialog asks before it goes on (a message box; its caption differs
+// between systems): waits for a dialog window other than asker and presses button.
+// False when none came within timeoutMs.
+bool AnswerQuestion(HWND asker, int button, DWORD timeoutMs = 10000);

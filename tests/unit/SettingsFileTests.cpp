@@ -1,0 +1,62 @@
+// The settings file without a window: where it is, how its integers read, and a round
+// trip of everything the window keeps in it (through a real file and the platform's
+// profile functions).
+#include "IniFile.h"
+#include "Settings.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+TEST(SettingsFile, IntegersAreDecimalOrHexadecimal)
+{
+    const struct {
+        const char* Text;
+        std::optional<int> Value;
+    } cases[] = {
+        {"0", 0},          {"1", 1},           {"2", 2},       {"-1", -1},         {"0x10", 16},
+        {"0X1f", 31},      {"$ff", 255},       {"0x80000005", static_cast<int>(0x80000005u)},
+        {"-2147483648", -2147483647 - 1},      {"2147483647", 2147483647},
+        {"2147483648", std::nullopt},          {"0x100000000", std::nullopt},
+        {"yes", std::nullopt}, {"", std::nullopt}, {"1a", std::nullopt}, {"0x", std::nullopt},
+        {"$", std::nullopt},   {"1.0", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseSettingsInteger(c.Text), c.Value) << c.Text;
+}
+
+TEST(SettingsFile, LivesBesideTheExecutable)
+{
+    EXPECT_EQ(SettingsFileName(), BinDir() + "\\velloran.ini");
+}
+
+TEST(SettingsFile, WhatTheWindowKeepsComesBackFromTheFile)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("velloran.ini");
+    TSettings missing(path);
+    missing.Load();
+    EXPECT_TRUE(missing.Recents.empty());
+    EXPECT_EQ(missing.TraceMask, TraceMaskExecute);
+    EXPECT_EQ(missing.ColorRules.Count(), 0);
+
+    TSettings saved(path);
+    for (const char* recent : {"C:\\a.exe", "C:\\b.exe", "C:\\A.EXE"})
+        saved.AddRecent(recent, true);
+    saved.TraceMask = TraceMaskPrepare | TraceMaskFetch;
+    saved.ColorRules.Assign({{0x80000005, 0x000000FF, "SELECT"}, {0x0000FFFF, 0, "東京"}});
+    saved.Save();
+    const std::string text = ReadFileBytes(path);
+    EXPECT_NE(text.find("[TRACEOPT]\r\nTRACE_PREPARE=1\r\nTRACE_EXECUTE=0\r\nTRACE_FETCH=1\r\n"), std::string::npos) << text;
+
+    TSettings loaded(path);
+    loaded.Load();
+    EXPECT_EQ(loaded.Recents, (std::vector<std::string>{"C:\\A.EXE", "C:\\b.exe"}));
+    EXPECT_EQ(loaded.TraceMask, TraceMaskPrepare | TraceMaskFetch);
+    ASSERT_EQ(loaded.ColorRules.Count(), 2);
+    EXPECT_EQ(loaded.ColorRules.Items(0)->SearchString, "SELECT");
+    EXPECT_EQ(loaded.ColorRules.Items(0)->BackColor, 0x80000005u);
+    EXPECT_EQ(loaded.ColorRules.Items(0)->ForeColor, 0x000000FFu);
+    EXPECT_EQ(loaded.ColorRules.Items(1)->SearchString, "東京");
+}

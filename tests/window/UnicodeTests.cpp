@@ -1,0 +1,117 @@
+// Texts beyond ASCII in the window: a statement in UTF-8 reaches the list, the memo and the
+// exports whole, and a colour rule typed in the rule editor in any script finds its rows.
+#include "DlgSelColors.h"
+#include "DlgStmtColor.h"
+#include "MainWindowFixture.h"
+#include "TraceColors.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr COLORREF Yellow = RGB(255, 255, 0);
+
+const std::string Greeting = "SELECT 'Grüße, 東京'\r\nFROM dual";
+
+class UnicodeWindowTest : public MainWindowTest {
+protected:
+    void AddRows()
+    {
+        Form->AddTraceRow("Start");
+        Form->AddTraceRow(TListRow{"Execute", {"07", "OCI_SUCCESS", Greeting}});
+        Form->AddTraceRow(TListRow{"Execute", {"", "OCI_ERROR", "SELECT 'Tokio' FROM dual"}});
+        Form->AddTraceRow("Finish");
+        UpdateWindow(Form->lvwTrace);
+        PumpFor(100);
+    }
+    COLORREF CellBackground(int row, int column)
+    {
+        RECT cell = ListCellRect(Form->lvwTrace, row, column);
+        return PixelAt(Form->lvwTrace, cell.left + 2, cell.bottom - 3);
+    }
+    void Save(const TScratchDir& dir, int filterIndex, const std::string& name)
+    {
+        TModalDriver driver("Save As", [&](HWND dlg) { AnswerSaveDialog(dlg, filterIndex, dir.File(name)); });
+        Command(cmSave);
+        EXPECT_TRUE(driver.Wait()) << name;
+    }
+};
+
+} // namespace
+
+TEST_F(UnicodeWindowTest, AUtf8StatementReachesTheListTheMemoAndTheExportsWhole)
+{
+    AddRows();
+    const struct {
+        int Row;
+        int Column;
+        std::string Text;
+    } cells[] = {
+        {0, 0, "Start"}, {1, 0, "Execute"}, {1, 1, "07"}, {1, 2, "OCI_SUCCESS"}, {1, 3, Greeting}, {3, 0, "Finish"},
+    };
+    for (const auto& c : cells)
+        EXPECT_EQ(ListTextUtf8(Form->lvwTrace, c.Row, c.Column), c.Text) << c.Row << "/" << c.Column;
+
+    SelectRow(1);
+    EXPECT_EQ(WindowTextUtf8(Form->memSQL), Greeting);
+    EXPECT_EQ(SendMessageW(Form->memSQL, EM_GETLINECOUNT, 0, 0), 2);
+
+    TScratchDir dir;
+    Save(dir, 2, "trace");
+    Save(dir, 1, "trace");
+    EXPECT_EQ(ReadFileBytes(dir.File("trace.csv")), "Start\r\n"
+                                                    "Execute,07,OCI_SUCCESS," + Greeting + "\r\n"
+                                                    "Execute,,OCI_ERROR,SELECT 'Tokio' FROM dual\r\n"
+                                                    "Finish\r\n");
+    EXPECT_EQ(ReadFileBytes(dir.File("trace.htm")),
+              "<html><head><meta charset=\"utf-8\"><title>Velloran Output</title></head><body>\r\n"
+              "Velloran trace report<table border=\"1\">\r\n"
+              "<tr><td>Start</td></tr>\r\n"
+              "<tr><td>Execute</td><td>07</td><td>OCI_SUCCESS</td><td>SELECT 'Grüße, 東京'<br>FROM dual</td></tr>\r\n"
+              "<tr><td>Execute</td><td>&nbsp;</td><td>OCI_ERROR</td><td>SELECT 'Tokio' FROM dual</td></tr>\r\n"
+              "<tr><td>Finish</td></tr>\r\n"
+              "</table></body></html>\r\n");
+}
+
+TEST_F(UnicodeWindowTest, ARuleTypedInAnyScriptColoursTheRowsHoldingItAndIsKeptAsUtf8)
+{
+    AddRows();
+    TModalDriver add("Statement colorize", [](HWND dlg) {
+        PressButton(dlg, TStmtColorDlg::actNew);
+        HWND editor = WaitForWindow("Choose colors");
+        ASSERT_TRUE(editor);
+        auto* self = reinterpret_cast<TSelColorsDlg*>(GetWindowLongPtrA(editor, GWLP_USERDATA));
+        SetWindowTextW(self->edt, L"\u6771\u4EAC");
+        ClickLabel(self->lblBack);
+        AnswerColorDialog(Yellow, true);
+        CloseDialog(editor, IDOK);
+        WaitForWindow("Statement colorize");
+        PressButton(dlg, IDOK);
+    });
+    Command(cmStmtColorize);
+    ASSERT_TRUE(add.Wait());
+    ASSERT_EQ(Form->Settings.ColorRules.Count(), 1);
+    EXPECT_EQ(Form->Settings.ColorRules.Items(0)->SearchString, "東京");
+    UpdateWindow(Form->lvwTrace);
+    PumpFor(100);
+    EXPECT_EQ(CellBackground(1, 3), Yellow);
+    EXPECT_EQ(CellBackground(2, 3), ColorToRGB(clEvenRow));
+
+    // The rules dialog lists the rule as it was typed.
+    std::string listed;
+    TModalDriver look("Statement colorize", [&](HWND dlg) {
+        listed = ListTextUtf8(reinterpret_cast<TStmtColorDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA))->lvw, 0, 0);
+        CloseDialog(dlg, IDCANCEL);
+    });
+    Command(cmStmtColorize);
+    ASSERT_TRUE(look.Wait());
+    EXPECT_EQ(listed, "東京");
+
+    // The end of the program writes it as UTF-8; the next start finds it again.
+    DestroyForm();
+    std::string ini = ReadFileBytes(SettingsPath());
+    EXPECT_NE(ini.find("[SRCH_CLR]\r\nSRCHSTR1=\xE6\x9D\xB1\xE4\xBA\xAC\r\nBKCOLOR1=65535\r\n"), std::string::npos) << ini;
+    CreateForm();
+    ASSERT_EQ(Form->Settings.ColorRules.Count(), 1);
+    EXPECT_EQ(Form->Settings.ColorRules.Items(0)->SearchString, "東京");
+}

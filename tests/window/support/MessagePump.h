@@ -1,0 +1,19 @@
+// Pumping the GUI thread's messages from a test, as the application's loop does, with a
+// time bound.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+// Xvfb runs no window manager, and Wine then waits two seconds for one to withdraw every
+// window that closes (each dialog, each message box). Windows that no manager handles
+// close at once: this sets the calling program's own Wine settings so (read when its
+// display driver loads, so from the next start on; ctest's test listing is that start).
+void UnmanagedWindowsForThisProgram();
+
+// Dispatches messages and runs the idle step (as the application's loop does) until
+// done() holds or timeoutMs has passed; returns done().
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
+// Pumps for about ms milliseconds.
+void PumpFor(DWORD ms);
