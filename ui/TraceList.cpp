@@ -223,12 +223,19 @@ void ItemChanged(HWND list, const NMLISTVIEW& change)
         return;
     bool wasSelected = change.uOldState & LVIS_SELECTED;
     bool isSelected = change.uNewState & LVIS_SELECTED;
-    if (wasSelected != isSelected && change.iItem >= 0)
+    if (isSelected && change.iItem >= 0) {
+        if (selection->Row >= 0 && selection->Row != change.iItem)
+            InvalidateRow(list, selection->Row);
         InvalidateRow(list, change.iItem);
-    if (isSelected && change.iItem >= 0)
         selection->Row = change.iItem;
-    else if (wasSelected && !isSelected && (change.iItem < 0 || change.iItem == selection->Row))
-        selection->Row = -1;
+    } else if (wasSelected && !isSelected) {
+        // An owner-data list reports the rows it unselected all at once as item -1.
+        int row = change.iItem >= 0 ? change.iItem : selection->Row;
+        if (row >= 0)
+            InvalidateRow(list, row);
+        if (change.iItem < 0 || change.iItem == selection->Row)
+            selection->Row = -1;
+    }
 }
 
 void RowsAppended(HWND list, int oldCount, int newCount)

@@ -2,6 +2,7 @@
 // arriving rows, images and version.
 #include "MainWindowFixture.h"
 
+#include "Errors.h"
 #include "Images.h"
 #include "TraceColors.h"
 #include "Utils.h"
@@ -186,11 +187,11 @@ TEST_F(MainWindowTest, ARowWhoseSelectionChangesIsRepaintedFromItsLeftEdge)
     PumpFor(100);
     const COLORREF even = ColorToRGB(clEvenRow), odd = GetSysColor(COLOR_WINDOW),
                    selected = GetSysColor(COLOR_HIGHLIGHT);
-    // The first pixel columns of a row, inside its grid lines: what a repaint that starts
-    // right of the edge leaves in the old colour.
+    // The first pixel columns of a row, left of its text and inside its grid lines: what a
+    // repaint that starts right of the edge leaves in the old colour.
     auto leftEdge = [&](int row) {
         RECT item = ListCellRect(Form->lvwTrace, row, 0);
-        return RECT{item.left, item.top + 2, item.left + 6, item.bottom - 3};
+        return RECT{item.left, item.top + 2, item.left + 3, item.bottom - 3};
     };
     const struct {
         int Select;
@@ -205,9 +206,15 @@ TEST_F(MainWindowTest, ARowWhoseSelectionChangesIsRepaintedFromItsLeftEdge)
         SelectRow(step.Select);
         // Only what the list invalidated is painted now; no full repaint.
         UpdateWindow(Form->lvwTrace);
-        for (const auto& [row, color] : step.Rows)
-            EXPECT_EQ(PixelsOtherThan(Form->lvwTrace, leftEdge(row), color), 0)
-                << "row " << row << " after selecting " << step.Select;
+        for (const auto& [row, color] : step.Rows) {
+            RECT edge = leftEdge(row);
+            std::string seen;
+            for (int x = edge.left; x < edge.right; ++x)
+                seen += Format(" %06X", static_cast<unsigned>(PixelAt(Form->lvwTrace, x, (edge.top + edge.bottom) / 2)));
+            EXPECT_EQ(PixelsOtherThan(Form->lvwTrace, edge, color), 0)
+                << "row " << row << " after selecting " << step.Select << ": want " << Format("%06X", color)
+                << ", the middle line from x = " << edge.left << " shows" << seen;
+        }
     }
 }
 
