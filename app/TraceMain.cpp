@@ -7,9 +7,11 @@
 // main window's export formats.
 #include "Application.h"
 #include "CommandLine.h"
-#include "DebugCore.h"
 #include "Errors.h"
+#include "ProcessList.h"
+#include "TraceMask.h"
 #include "TraceRows.h"
+#include "TraceSession.h"
 #include "Utils.h"
 
 #include <fcntl.h>
@@ -33,7 +35,7 @@ const char* const Usage =
     "  --output FILE   write there instead of standard output\r\n";
 
 struct TOptions {
-    BYTE TraceMask = TraceMaskExecute;
+    BYTE TraceMask = DefaultTraceMask;
     std::string Format = "tsv";
     std::string Output;
     DWORD AttachPid = 0;
@@ -52,13 +54,13 @@ BYTE ParseTraceList(const std::string& list)
     while (from <= list.size()) {
         size_t comma = list.find(',', from);
         std::string item = list.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-        if (item == "prepare")
-            mask |= TraceMaskPrepare;
-        else if (item == "execute")
-            mask |= TraceMaskExecute;
-        else if (item == "fetch")
-            mask |= TraceMaskFetch;
-        else if (!item.empty())
+        bool known = item.empty();
+        for (const TTraceMaskBit& bit : TraceMaskBits)
+            if (item == bit.Word) {
+                mask |= bit.Bit;
+                known = true;
+            }
+        if (!known)
             throw TUsageError("unknown action in --trace: " + item);
         if (comma == std::string::npos)
             break;
@@ -108,22 +110,22 @@ TOptions ParseOptions(int argc, char** argv)
     return options;
 }
 
-// Receives the session's messages on the main thread and writes the rows.
-class TCapture {
+// Runs the session on the main thread and writes its rows as they arrive.
+class TCapture : private ISessionClient {
 public:
     explicit TCapture(const TOptions& options) : FOptions(options) {}
 
     int Run()
     {
         OpenOutput();
-        FWindow = CreateMessageWindow("VelloranTraceSink", WindowProc, this);
         Application().SetMainThread();
-        Application().SetMainWindow(FWindow);
         Application().SetErrorSink([this](const std::string& text) {
             FErrorShown = true;
             std::fprintf(stderr, "%s\r\n", text.c_str());
             std::fflush(stderr);
         });
+        FSession = std::make_unique<TTraceSession>(static_cast<ISessionClient&>(*this));
+        FMainThreadId = GetCurrentThreadId();
         CaptureInstance = this;
         SetConsoleCtrlHandler(CtrlHandler, TRUE);
 
@@ -131,38 +133,41 @@ public:
             return 1;
         MSG msg;
         while (!FFinished && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            if (msg.message == WM_STOP_REQUEST && !msg.hwnd) {
+                FSession->Stop();
+                continue;
+            }
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
         if (FOptions.Format == "html")
             Write(HtmlHead() + FHtml + HtmlTail());
         CloseOutput();
-        DestroyWindow(FWindow);
+        FSession.reset();
         return FErrorShown ? 1 : 0;
     }
 
 private:
     bool StartSession()
     {
-        if (FOptions.AttachPid) {
-            try {
-                ProcessList().Refresh();
-            } catch (const std::exception& e) {
-                Application().ShowErrorText(ExceptionText(e));
-                return false;
-            }
-            auto process = ProcessList().FindProcess(FOptions.AttachPid);
-            if (!process) {
-                Application().ShowErrorText(Format("No process with id %lu can be opened for debugging",
-                                                   static_cast<unsigned long>(FOptions.AttachPid)));
-                return false;
-            }
-            FThread = std::make_unique<TAttachThread>(process);
-        } else {
-            FThread = std::make_unique<TRunThread>(JoinCommandLine(FOptions.Program));
+        if (!FOptions.AttachPid) {
+            FSession->Run(JoinCommandLine(FOptions.Program), FOptions.TraceMask);
+            return true;
         }
-        FThread->TraceMask = FOptions.TraceMask;
-        FThread->Start();
+        TProcessInfos processes;
+        try {
+            processes.Refresh();
+        } catch (const std::exception& e) {
+            Application().ShowErrorText(ExceptionText(e));
+            return false;
+        }
+        auto process = processes.FindProcess(FOptions.AttachPid);
+        if (!process) {
+            Application().ShowErrorText(Format("No process with id %lu can be opened for debugging",
+                                               static_cast<unsigned long>(FOptions.AttachPid)));
+            return false;
+        }
+        FSession->Attach(process, FOptions.TraceMask);
         return true;
     }
 
@@ -201,45 +206,21 @@ private:
             Write(TextRowLine(row, FOptions.Format == "csv" ? ',' : '\t'));
     }
 
-    LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam)
+    // ISessionClient
+    void SessionMark(const std::string& caption) override
     {
-        switch (msg) {
-        case WM_TRACE_RECORD: {
-            std::unique_ptr<TBreakpointData> record(reinterpret_cast<TBreakpointData*>(lParam));
-            AddRow(TraceRecordRow(*record));
-            return 0;
-        }
-        case WM_DEBUG_STARTED:
-            AddRow(TListRow{"Start", {}});
-            return 0;
-        case WM_DEBUG_FINISHED:
-            FThread.reset();
-            AddRow(TListRow{"Finish", {}});
+        AddRow(TListRow{caption, {}});
+        if (caption == "Finish")
             FFinished = true;
-            return 0;
-        case WM_SYNCHRONIZE:
-            Application().CheckSynchronize();
-            return 0;
-        case WM_STOP_REQUEST:
-            if (FThread)
-                FThread->Terminate();
-            return 0;
-        }
-        return DefWindowProcA(FWindow, msg, wParam, lParam);
     }
-
-    static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
-    {
-        auto* self = reinterpret_cast<TCapture*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-        return self ? self->Handle(msg, wParam, lParam) : DefWindowProcA(window, msg, wParam, lParam);
-    }
+    void SessionRecord(const TTraceRecord& record) override { AddRow(TraceRecordRow(record)); }
 
     static BOOL WINAPI CtrlHandler(DWORD type)
     {
         if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
             return FALSE;
         if (CaptureInstance)
-            PostMessageA(CaptureInstance->FWindow, WM_STOP_REQUEST, 0, 0);
+            PostThreadMessageA(CaptureInstance->FMainThreadId, WM_STOP_REQUEST, 0, 0);
         return TRUE;
     }
 
@@ -247,9 +228,9 @@ private:
     static inline TCapture* CaptureInstance = nullptr;
 
     const TOptions& FOptions;
-    HWND FWindow = nullptr;
+    std::unique_ptr<TTraceSession> FSession;
+    DWORD FMainThreadId = 0;
     FILE* FOut = nullptr;
-    std::unique_ptr<TDebugThread> FThread;
     std::string FHtml;
     bool FFinished = false;
     bool FErrorShown = false;

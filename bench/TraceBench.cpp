@@ -103,7 +103,7 @@ TMeasure RunTraced(const std::string& scriptFile, BYTE mask)
 {
     TSessionRunner runner;
     double start = Seconds();
-    TSession s = runner.Run(RunFixture("ocirun.exe", {scriptFile}), mask, 600000);
+    TSession s = runner.Run(FixtureCommand("ocirun.exe", {scriptFile}), mask, 600000);
     double elapsed = Seconds() - start;
     if (!s.Errors.empty() || s.ExitCode != 0)
         std::fprintf(stderr, "traced run failed: %s (exit %lu)\n", s.Errors.empty() ? "" : s.Errors[0].c_str(),

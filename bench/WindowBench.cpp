@@ -16,7 +16,7 @@
 #include "Application.h"
 #include "GuiDriver.h"
 #include "Main.h"
-#include "OCIBreaks.h"
+#include "OCITexts.h"
 #include "Utils.h"
 
 #include <windows.h>
@@ -66,39 +66,32 @@ std::vector<std::string> SqlTexts()
 }
 
 struct TPoster {
-    HWND Window;
+    ITraceEvents* Events;
     int From;
     int To;
     const std::vector<std::string>* Texts;
     bool Finish = true;
-    int Retries = 0;
 };
 
 DWORD WINAPI PostRecords(void* param)
 {
     auto* poster = static_cast<TPoster*>(param);
     for (int i = poster->From; i < poster->To; ++i) {
-        std::unique_ptr<TBreakpointData> record;
+        TTraceRecord record;
         if (i % 3 == 0) {
-            record = std::make_unique<TOCIStmtExecuteData>();
-            record->Result = i % 97 == 0 ? OCI_ERROR : OCI_SUCCESS;
+            record.Action = TTraceAction::Execute;
+            record.Result = i % 97 == 0 ? OCI_ERROR : OCI_SUCCESS;
         } else {
-            auto fetch = std::make_unique<TOCIStmtFetchData>();
-            fetch->Rows = 10 + i % 5 * 10;
-            fetch->Result = i % 3 == 2 ? OCI_NO_DATA : OCI_SUCCESS;
-            record = std::move(fetch);
+            record.Action = TTraceAction::Fetch;
+            record.FetchRows = 10 + i % 5 * 10;
+            record.Result = i % 3 == 2 ? OCI_NO_DATA : OCI_SUCCESS;
         }
-        record->Statement = (*poster->Texts)[static_cast<size_t>(i / 3) % poster->Texts->size()];
-        record->Time = (1 + i % 250) / MSecsPerDay;
-        // A full queue refuses the post; wait for the window to catch up.
-        while (!PostMessageA(poster->Window, WM_TRACE_RECORD, 0, reinterpret_cast<LPARAM>(record.get()))) {
-            ++poster->Retries;
-            Sleep(1);
-        }
-        record.release();
+        record.Statement = (*poster->Texts)[static_cast<size_t>(i / 3) % poster->Texts->size()];
+        record.ElapsedDays = (1 + i % 250) / MSecsPerDay;
+        poster->Events->TraceRecord(std::move(record));
     }
     if (poster->Finish)
-        PostMessageA(poster->Window, WM_DEBUG_FINISHED, 0, 0);
+        poster->Events->SessionFinished(0);
     return 0;
 }
 
@@ -178,8 +171,6 @@ int main(int argc, char** argv)
     Application().SetMainThread();
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    ProcessList();
-    Statements();
 
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
@@ -200,7 +191,7 @@ int main(int argc, char** argv)
         // 1. Memory, in batches.
         size_t before = PrivateBytes();
         for (int from = 0; from < rows; from += 10000) {
-            TPoster batch{form.Handle, from, std::min(rows, from + 10000), &texts, false};
+            TPoster batch{&form.Session.Queue(), from, std::min(rows, from + 10000), &texts, false};
             PostRecords(&batch);
             PumpUntil([&] { return form.TraceRows.RowCount() >= batch.To; }, 600000);
         }
@@ -210,9 +201,9 @@ int main(int argc, char** argv)
                     (static_cast<double>(after) - before) / rows, form.TraceRows.RowCount(),
                     form.TraceRows.DistinctTexts(), (static_cast<double>(after) - before) / 1048576.0);
 
-        // 2. Ingestion, as fast as the records can be posted.
+        // 2. Ingestion, as fast as the records can be handed over.
         SendMessageA(form.Handle, WM_COMMAND, cmViewClear, 0);
-        TPoster poster{form.Handle, 0, rows, &texts};
+        TPoster poster{&form.Session.Queue(), 0, rows, &texts};
         auto start = TClock::now();
         HANDLE thread = CreateThread(nullptr, 0, PostRecords, &poster, 0, nullptr);
         bool done = PumpUntil([&] { return last() == "Finish"; }, 600000);
@@ -225,8 +216,7 @@ int main(int argc, char** argv)
         }
         PumpFor(100);
         int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-        std::printf("ingestion: %.0f rows/s (%d rows in %.2f s; full-queue retries: %d)\n", rows / (ingestMs / 1000),
-                    rows, ingestMs / 1000, poster.Retries);
+        std::printf("ingestion: %.0f rows/s (%d rows in %.2f s)\n", rows / (ingestMs / 1000), rows, ingestMs / 1000);
         std::printf("  the bare message queue, for scale: %.0f messages/s\n", BareQueueRate(std::min(rows, 200000)));
 
         // 3. Showing, scrolling, selecting.

@@ -2,12 +2,7 @@
 
 #include "Errors.h"
 
-TApplication::TApplication()
-    : FMainThreadId(GetCurrentThreadId()), FSyncEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr))
-{
-}
-
-TApplication::~TApplication() { CloseHandle(FSyncEvent); }
+TApplication::TApplication() : FMainThreadId(GetCurrentThreadId()) {}
 
 void TApplication::SetErrorSink(TErrorSink sink)
 {
@@ -29,55 +24,6 @@ void TApplication::ShowErrorText(const std::string& text)
 }
 
 void TApplication::ShowException(std::exception_ptr error) { ShowErrorText(ExceptionText(error)); }
-
-void TApplication::Synchronize(const std::function<void()>& proc)
-{
-    HWND window = MainWindow();
-    if (GetCurrentThreadId() == FMainThreadId || !window) {
-        std::lock_guard<std::mutex> lock(FDirectLock);
-        proc();
-        return;
-    }
-    TSyncRequest request{&proc, CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr};
-    if (!request.Done)
-        RaiseLastOSError();
-    {
-        std::lock_guard<std::mutex> lock(FQueueLock);
-        FQueue.push_back(&request);
-        SetEvent(FSyncEvent);
-    }
-    // A failed post is not fatal: a main thread that waits for this thread serves the
-    // queue through SyncEvent.
-    PostMessageA(window, WM_SYNCHRONIZE, 0, 0);
-    WaitForSingleObject(request.Done, INFINITE);
-    CloseHandle(request.Done);
-    if (request.Error)
-        std::rethrow_exception(request.Error);
-}
-
-bool TApplication::CheckSynchronize()
-{
-    bool ran = false;
-    for (;;) {
-        TSyncRequest* request = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(FQueueLock);
-            if (FQueue.empty()) {
-                ResetEvent(FSyncEvent);
-                return ran;
-            }
-            request = FQueue.front();
-            FQueue.pop_front();
-        }
-        try {
-            (*request->Proc)();
-        } catch (...) {
-            request->Error = std::current_exception();
-        }
-        ran = true;
-        SetEvent(request->Done);
-    }
-}
 
 HWND CreateMessageWindow(const char* className, WNDPROC windowProc, void* owner)
 {

@@ -92,13 +92,6 @@ std::string GetFileVersionText()
     return text;
 }
 
-void CloseHandleAndZero(HANDLE& handle)
-{
-    if (handle)
-        CloseHandle(handle);
-    handle = nullptr;
-}
-
 double TimeStampDays()
 {
     static const double ticksPerDay = [] {

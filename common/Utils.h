@@ -26,9 +26,6 @@ std::string AnsiToUtf8(std::string_view text);
 // FileVersion of the running executable's string table 040904E4, or "".
 std::string GetFileVersionText();
 
-// Closes the handle if it is not zero, then sets the variable to zero.
-void CloseHandleAndZero(HANDLE& handle);
-
 // Time stamps in days. They come from the monotonic performance counter, so the
 // difference of two stamps is an elapsed time that a change of the wall clock or
 // midnight does not falsify.

@@ -1,160 +1,195 @@
-// The calls in flight: entering a traced call at its entry breakpoint, catching its
-// return with an int3 at the return address, and stepping threads over lifted patches.
+// The calls in flight: entering a hooked call at its entry, catching its return with an
+// int3 at the return address, and stepping threads over lifted patches.
 #include "DebugCore.h"
 
-#include "DebugContext.h"
-#include "OCIBreaks.h"
-#include "Utils.h"
+#include "Errors.h"
 
 #include <algorithm>
 
-DWORD TDebugThread::OnBreakpoint(DWORD address, DWORD threadId)
+// ---------------------------------------------------------------------------
+// Hooks
+
+void TDebugThread::AddHook(TAddress address, int id, bool armed)
 {
-    TBreakpoint* bp = Breakpoints->Find(address);
-    if (!bp) {
-        // Not ours now. If the byte there is no int3 any more, it was one of ours that has
-        // been taken away since this thread ran into it: the thread must run the restored
-        // instruction. Otherwise it is the system's or the program's own int3, passed over.
-        BYTE byte = 0xCC;
-        try {
-            Process->ReadMemory(address, &byte, 1);
-        } catch (const EOSError&) {
-        }
-        if (byte != 0xCC) {
-            TThreadInfo* thread = Threads->ThreadById(threadId);
-            CONTEXT context = ReadContext(thread->Handle, CONTEXT_CONTROL);
-            context.Eip = address;
-            WriteContext(thread->Handle, context);
-        }
-        return DBG_CONTINUE;
+    if (FHooks.count(address))
+        return;  // one export under two names: the first one's meaning stands
+    THook hook;
+    hook.Id = id;
+    try {
+        Process->ReadMemory(address, hook.Prologue, sizeof(hook.Prologue));
+        hook.PrologueKnown = true;
+    } catch (const EOSError&) {
+        // Unknown first instruction: calls are stepped over instead.
     }
-    TThreadInfo* thread = Threads->ThreadById(threadId);
-    CONTEXT context = ReadContext(thread->Handle, CONTEXT_FULL);
-    context.Eip = address;
-    if (dynamic_cast<TReturnBreakpoint*>(bp))
-        ReturnFromCall(address, thread, context);
-    else
-        EnterCall(bp, thread, context);
-    WriteContext(thread->Handle, context);
+    THook& stored = FHooks.emplace(address, hook).first->second;
+    if (armed)
+        SetArmed(address, stored, true);
+}
+
+void TDebugThread::ArmHooks(int id, bool armed)
+{
+    for (auto& [address, hook] : FHooks)
+        if (hook.Id == id)
+            SetArmed(address, hook, armed);
+}
+
+void TDebugThread::SetArmed(TAddress address, THook& hook, bool armed)
+{
+    if (hook.Armed == armed)
+        return;
+    if (armed) {
+        FPatches->Acquire(address);
+        FEverPatched.insert(address);
+    } else {
+        FPatches->Release(address);
+    }
+    hook.Armed = armed;
+}
+
+void TDebugThread::DropHooks(TAddress base, uint64_t size)
+{
+    auto inside = [base, size](TAddress address) { return address - base < size; };
+    for (auto it = FHooks.begin(); it != FHooks.end();)
+        it = inside(it->first) ? FHooks.erase(it) : std::next(it);
+    FPatches->Abandon(base, size);
+    // Calls into the module that went away never return through it; their return
+    // patches in the callers' code go.
+    std::vector<TAddress> returns;
+    for (const auto& thread : *FThreads) {
+        auto& calls = thread->Calls;
+        for (const TCallInFlight& call : calls)
+            if (inside(call.Entry))
+                returns.push_back(call.ReturnAddress);
+        calls.erase(std::remove_if(calls.begin(), calls.end(), [&](const TCallInFlight& c) { return inside(c.Entry); }),
+                    calls.end());
+    }
+    ReleaseReturns(returns);
+}
+
+void TDebugThread::ReleaseReturns(const std::vector<TAddress>& returnAddresses)
+{
+    for (TAddress address : returnAddresses)
+        if (FPatches->IsPatched(address))
+            FPatches->Release(address);
+}
+
+// ---------------------------------------------------------------------------
+// Breakpoints
+
+DWORD TDebugThread::OnBreakpoint(TAddress address, DWORD threadId)
+{
+    TThreadInfo* thread = FThreads->FindThread(threadId);
+    if (!FPatches->IsPatched(address) || !thread) {
+        if (thread && FEverPatched.count(address)) {
+            // One of ours that has been taken away since this thread ran into it: the
+            // thread must run the restored instruction.
+            BYTE byte = 0xCC;
+            try {
+                Process->ReadMemory(address, &byte, 1);
+            } catch (const EOSError&) {
+            }
+            if (byte != 0xCC) {
+                TThreadContext context = ContextOf(*thread);
+                context.Read();
+                context.SetIp(address);
+                context.Flush();
+                return DBG_CONTINUE;
+            }
+        }
+        if (!FSystemBreakpointSeen) {
+            FSystemBreakpointSeen = true;
+            return DBG_CONTINUE;
+        }
+        // The program's own int3: its handlers see it as they would without a debugger.
+        return DBG_EXCEPTION_NOT_HANDLED;
+    }
+    TThreadContext context = ContextOf(*thread);
+    context.Read();
+    context.SetIp(address);
+    auto hook = FHooks.find(address);
+    if (ReturnFromCall(address, *thread, context)) {
+    } else if (hook != FHooks.end() && hook->second.Armed) {
+        EnterCall(address, hook->second, *thread, context);
+    } else {
+        // The return site of another call, of this thread or another: not this one's.
+        StepOver(address, *thread, context);
+    }
+    context.Flush();
     return DBG_CONTINUE;
 }
 
-void TDebugThread::EnterCall(TBreakpoint* bp, TThreadInfo* thread, CONTEXT& context)
+void TDebugThread::EnterCall(TAddress address, THook& hook, TThreadInfo& thread, TThreadContext& context)
 {
-    TCallFrame frame(*Process, context.Esp);
-    bp->Hit(context, frame);
-    // Only a traced action needs its return: an untraced prepare has already done its
-    // work (the registry) and a handle free makes no record.
-    auto* notify = dynamic_cast<TOCINotifyBreakpoint*>(bp);
-    if (notify && notify->Enabled) {
-        DWORD returnAddress = frame.Word(0);
-        auto* ret = Breakpoints->AddBreakpoint<TReturnBreakpoint>(Process.get(), returnAddress);
-        ret->Owner = bp;
-        ret->ThreadId = thread->ThreadId;
-        ret->EntryEsp = context.Esp;
-        ret->Data = std::move(notify->Data);
-        ret->Arm();
-    } else if (notify) {
-        notify->Data.reset();
+    // Calls of this thread at or below this stack position are over: unwound by an
+    // exception or a long jump, they will never return.
+    std::vector<TAddress> unwound;
+    thread.DropCallsAtOrBelow(context.Sp(), unwound);
+    ReleaseReturns(unwound);
+
+    TCallFrame frame(*Process, context);
+    std::unique_ptr<TCallData> data = FTracer->CallEntered(*this, hook.Id, frame);
+    if (data) {
+        TAddress returnAddress = frame.ReturnAddress();
+        FPatches->Acquire(returnAddress);
+        FEverPatched.insert(returnAddress);
+        thread.Calls.push_back(TCallInFlight{returnAddress, context.Sp(), address, hook.Id, std::move(data)});
     }
-    if (!EmulateFirstInstruction(bp, context))
-        StepOver(bp->Address, thread, context);
+    if (!EmulatePrologues || !hook.PrologueKnown ||
+        !EmulateFirstInstruction(*Process, context, address, hook.Prologue, sizeof(hook.Prologue)))
+        StepOver(address, thread, context);
 }
 
-void TDebugThread::ReturnFromCall(DWORD address, TThreadInfo* thread, CONTEXT& context)
+bool TDebugThread::ReturnFromCall(TAddress address, TThreadInfo& thread, TThreadContext& context)
 {
-    TReturnBreakpoint* ret = Breakpoints->FindReturn(address, thread->ThreadId, context.Esp);
-    if (ret) {
-        // Calls of this thread deeper in the stack have been unwound and never return.
-        for (TReturnBreakpoint* other : Breakpoints->ReturnsOf(thread->ThreadId))
-            if (other->Address == address && other->EntryEsp < ret->EntryEsp)
-                Breakpoints->Remove(other);
-
-        auto* owner = dynamic_cast<TOCINotifyBreakpoint*>(ret->Owner);
-        if (owner && ret->Data) {
-            ret->Data->Time = TimeStampDays() - ret->Data->Time;
-            ret->Data->Result = static_cast<int32_t>(context.Eax);
-            owner->PostRecord(ret->Data);
-        }
-        Breakpoints->Remove(ret);
-    }
+    TCallInFlight call;
+    std::vector<TAddress> unwound;
+    if (!thread.PopReturn(address, context.Sp(), call, unwound))
+        return false;
+    // Calls of this thread deeper in the stack have been unwound and never return.
+    ReleaseReturns(unwound);
+    FPatches->Release(address);
+    FTracer->CallReturned(*this, call.HookId, *call.Data, context.Result());
     // Other calls still return here: step this thread over the patch.
-    if (Breakpoints->IsWritten(address))
+    if (FPatches->IsWritten(address))
         StepOver(address, thread, context);
+    return true;
 }
 
 // Runs the original instruction at address on this thread with the patch lifted: the
 // trap flag brings the thread back after one instruction to put the patch back.
-void TDebugThread::StepOver(DWORD address, TThreadInfo* thread, CONTEXT& context)
+void TDebugThread::StepOver(TAddress address, TThreadInfo& thread, TThreadContext& context)
 {
-    Breakpoints->SuspendPatch(address);
-    thread->PendingAddress = address;
-    context.EFlags |= TrapFlag;
+    FPatches->Suspend(address);
+    thread.PendingAddress = address;
+    context.SetFlags(context.Flags() | TrapFlag);
     // This thread's event may have been queued before another step froze it.
-    Thaw(*thread);
-    FreezeOtherThreads(thread->ThreadId);
-}
-
-// The first instruction of an entry point, when it is one that moves no flags and
-// touches at most the stack, is carried out here: the thread then goes on behind it and
-// the breakpoint stays armed, so that no other thread can pass unseen meanwhile.
-bool TDebugThread::EmulateFirstInstruction(TBreakpoint* bp, CONTEXT& context)
-{
-    auto* entry = dynamic_cast<TOCIBreakpoint*>(bp);
-    if (!EmulatePrologues || !entry || !entry->PrologueKnown)
-        return false;
-    const BYTE* code = entry->Prologue;
-    if (code[0] >= 0x50 && code[0] <= 0x57 && code[0] != 0x54) {
-        // push r32. A push that would reach into the next page of the stack is left to the
-        // processor, which lets the system grow the stack.
-        if ((context.Esp & 0xFFF) < 4)
-            return false;
-        DWORD value = *RegisterByIndex(context, code[0] - 0x50);
-        try {
-            Process->WriteMemory(context.Esp - 4, &value, 4);
-        } catch (const EOSError&) {
-            return false;
-        }
-        context.Esp -= 4;
-        context.Eip = bp->Address + 1;
-        return true;
-    }
-    if (code[0] == 0x8B && code[1] == 0xFF) { // mov edi, edi
-        context.Eip = bp->Address + 2;
-        return true;
-    }
-    if ((code[0] == 0x8B && code[1] == 0xEC) || (code[0] == 0x89 && code[1] == 0xE5)) { // mov ebp, esp
-        context.Ebp = context.Esp;
-        context.Eip = bp->Address + 2;
-        return true;
-    }
-    return false;
+    Thaw(thread);
+    FreezeOtherThreads(thread.ThreadId);
 }
 
 DWORD TDebugThread::OnSingleStep(DWORD threadId)
 {
-    TThreadInfo* thread = Threads->ThreadById(threadId);
-    if (!thread->PendingAddress)
+    TThreadInfo* thread = FThreads->FindThread(threadId);
+    if (!thread || !thread->PendingAddress)
         return DBG_CONTINUE;
-    DWORD address = thread->PendingAddress;
+    TAddress address = thread->PendingAddress;
     thread->PendingAddress = 0;
     // Until the last step is done, a thread whose step is over waits with the others.
-    bool othersStepping = std::any_of(Threads->begin(), Threads->end(),
-                                      [](const auto& t) { return t->PendingAddress != 0; });
-    if (!othersStepping)
+    if (!FThreads->AnyStepping())
         ThawThreads();
     else
         Freeze(*thread);
-    Breakpoints->ResumePatch(address);
-    CONTEXT context = ReadContext(thread->Handle, CONTEXT_CONTROL | CONTEXT_INTEGER);
-    context.EFlags &= ~TrapFlag;
-    WriteContext(thread->Handle, context);
+    FPatches->Resume(address);
+    TThreadContext context = ContextOf(*thread);
+    context.Read();
+    context.SetFlags(context.Flags() & ~TrapFlag);
+    context.Flush();
     return DBG_CONTINUE;
 }
 
 void TDebugThread::FreezeOtherThreads(DWORD threadId)
 {
-    for (const auto& thread : *Threads)
+    for (const auto& thread : *FThreads)
         if (thread->ThreadId != threadId && !thread->PendingAddress)
             Freeze(*thread);
 }
@@ -175,10 +210,6 @@ void TDebugThread::Thaw(TThreadInfo& thread)
 
 void TDebugThread::ThawThreads()
 {
-    for (const auto& thread : *Threads)
+    for (const auto& thread : *FThreads)
         Thaw(*thread);
 }
-
-// A thread stepping over a patch that goes away keeps its PendingAddress: its single
-// step still has to clear the trap flag, and putting back a patch that is gone does nothing.
-void TDebugThread::ClearBreakpoints() { Breakpoints->ClearAll(); }

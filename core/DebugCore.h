@@ -1,10 +1,14 @@
 // The debug session: a thread of its own that starts or attaches to the traced
-// process, runs the debug event loop, steps over breakpoints, catches returns and
-// reports to the main window by posted messages only.
+// process, runs the debug event loop, stops calls at their hooked entry points, catches
+// their returns and reports through ITraceEvents only.
 #pragma once
 
-#include "DebugMessages.h"
+#include "CallTracer.h"
+#include "Handles.h"
+#include "Patches.h"
 #include "SysProcs.h"
+#include "Threads.h"
+#include "TraceEvents.h"
 
 #include <windows.h>
 
@@ -12,15 +16,12 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
-// Bits of a trace mask.
-constexpr BYTE TraceMaskPrepare = 1;
-constexpr BYTE TraceMaskExecute = 2;
-constexpr BYTE TraceMaskFetch = 4;
-
-// A thread whose unhandled failure is shown by the main thread instead of being lost.
-// It is created suspended; its destructor ends it and waits for it.
+// A thread whose failures are reported instead of being lost. It is created
+// suspended; its destructor ends it and waits for it.
 class TSafeThread {
 public:
     TSafeThread();
@@ -31,36 +32,29 @@ public:
     void Resume();
     void Terminate() { FTerminated.store(true); }
     bool Terminated() const { return FTerminated.load(); }
-    // Waits for the thread's end; on the main thread it serves the thread's
-    // synchronized calls meanwhile, so that an error being shown cannot deadlock.
     void WaitFor();
-
-    // The failure being shown.
-    std::exception_ptr Error;
 
 protected:
     virtual void Execute();
     virtual void SafeExecute() = 0;
-    // Shows Error through the application's error display on the main thread and waits.
-    void ShowError();
-    // Shows error as Error, then forgets it.
-    void ReportFailure(std::exception_ptr error);
+    virtual void ReportFailure(std::exception_ptr error) = 0;
     // Ends the thread (also one never resumed) and waits; derived destructors call it
     // before they destroy what the thread uses.
     void EndThread();
 
 private:
     static DWORD WINAPI ThreadProc(void* self);
-    HANDLE FHandle = nullptr;
+    TUniqueHandle FHandle;
     std::atomic<bool> FTerminated{false};
     bool FResumed = false;
     std::atomic<bool> FSkipExecute{false};
 };
 
-class TDebugThread : public TSafeThread {
+class TDebugThread : public TSafeThread, private IHookHost {
 public:
-    // process: the record to attach to, or none for a run session.
-    explicit TDebugThread(std::shared_ptr<TProcessInfo> process);
+    // process: the record to attach to, or none for a run session. Events go to events,
+    // which must outlive the thread.
+    TDebugThread(std::shared_ptr<TProcessInfo> process, std::unique_ptr<ICallTracer> tracer, ITraceEvents& events);
     ~TDebugThread() override;
 
     // Resumes the thread and waits until the process has been created or attached,
@@ -69,13 +63,9 @@ public:
 
     // Full file name of a module: asked of the system, else taken from the module
     // file's handle (the system cannot name modules while the loader is busy).
-    std::string ModuleFileName(DWORD base, HANDLE fileHandle = nullptr);
+    std::string ModuleFileName(TAddress base, HANDLE fileHandle = nullptr);
 
     std::shared_ptr<TProcessInfo> Process;
-    std::unique_ptr<TBreakpoints> Breakpoints;
-    std::unique_ptr<TThreadInfos> Threads;
-    HANDLE StartedEvent = nullptr;
-    BYTE TraceMask = 0;
     // The traced process's exit code, once its exit event has been seen.
     DWORD ExitCode = STILL_ACTIVE;
     // Simple first instructions of entry points are carried out by the tracer instead of
@@ -84,19 +74,35 @@ public:
     bool EmulatePrologues = true;
 
 protected:
-    // The debug loop.
     void SafeExecute() override;
-    // A failure before the loop: signal the start, show the error, post the end.
+    void ReportFailure(std::exception_ptr error) override;
+    // A failure before the loop: signal the start, report the error and the end.
     void StartFailed(std::exception_ptr error);
+    // The process being debugged: its record takes over processHandle.
+    void AdoptProcess(DWORD processId, HANDLE processHandle, std::string image);
 
-    // OCI steps run at fixed points of the loop.
-    void OCISessionStart();
-    void OCIModuleLoad(DWORD base, const std::string& fileName);
-    void OCIModuleUnload(DWORD base, const std::string& fileName);
-    void OCISessionEnd();
-    void PlantOCIBreakpoints(DWORD base);
+    ITraceEvents& Events;
+    TUniqueHandle StartedEvent;
 
 private:
+    // One hooked entry point.
+    struct THook {
+        int Id = 0;
+        bool Armed = false;
+        // The entry point's first code bytes, read before it was armed: the debug loop
+        // carries out some first instructions itself.
+        bool PrologueKnown = false;
+        unsigned char Prologue[16] = {};
+    };
+
+    // IHookHost
+    TProcessInfo& TargetProcess() override { return *Process; }
+    bool Target64() const override { return FTarget64; }
+    void AddHook(TAddress address, int id, bool armed) override;
+    void ArmHooks(int id, bool armed) override;
+    void DropHooks(TAddress base, uint64_t size) override;
+    void Warn(const std::string& text) override;
+
     DWORD OnException(const DEBUG_EVENT& event);
     DWORD OnCreateThread(const DEBUG_EVENT& event);
     DWORD OnCreateProcess(const DEBUG_EVENT& event);
@@ -104,37 +110,50 @@ private:
     DWORD OnExitProcess(const DEBUG_EVENT& event);
     DWORD OnLoadDll(const DEBUG_EVENT& event);
     DWORD OnUnloadDll(const DEBUG_EVENT& event);
-    DWORD OnBreakpoint(DWORD address, DWORD threadId);
+    DWORD OnBreakpoint(TAddress address, DWORD threadId);
     DWORD OnSingleStep(DWORD threadId);
 
-    void EnterCall(TBreakpoint* bp, TThreadInfo* thread, CONTEXT& context);
-    void ReturnFromCall(DWORD address, TThreadInfo* thread, CONTEXT& context);
-    void StepOver(DWORD address, TThreadInfo* thread, CONTEXT& context);
-    bool EmulateFirstInstruction(TBreakpoint* bp, CONTEXT& context);
-    void ClearBreakpoints();
+    void EnterCall(TAddress address, THook& hook, TThreadInfo& thread, TThreadContext& context);
+    bool ReturnFromCall(TAddress address, TThreadInfo& thread, TThreadContext& context);
+    void StepOver(TAddress address, TThreadInfo& thread, TThreadContext& context);
+    void ReleaseReturns(const std::vector<TAddress>& returnAddresses);
+    void SetArmed(TAddress address, THook& hook, bool armed);
     void FreezeOtherThreads(DWORD threadId);
     void Freeze(TThreadInfo& thread);
     void Thaw(TThreadInfo& thread);
     void ThawThreads();
+    TThreadContext ContextOf(const TThreadInfo& thread) const;
 
-    // Leaving a live process: every patch lifted, the event in hand continued soundly,
-    // and the events of threads still stepping consumed, so that neither an int3 nor a
-    // trap flag of ours is left behind.
+    // Leaving a live process (DebugRelease.cpp): every patch lifted, the event in hand
+    // continued soundly, and the events of threads still stepping consumed, so that
+    // neither an int3 nor a trap flag of ours is left behind.
     void ReleaseProcess();
+    void LiftPatches(std::exception_ptr& firstError);
+    DWORD SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& stepping);
+    void DrainSteps(std::vector<DWORD>& stepping, std::exception_ptr& firstError);
     void EndSteps();
-    void PostFinished();
 
-    HANDLE FImageFile = nullptr;
-    // Where the traced process's OCI.DLL lies, for its unload.
-    DWORD FOCIBase = 0;
-    DWORD FOCISize = 0;
+    std::unique_ptr<ICallTracer> FTracer;
+    std::unique_ptr<TThreadInfos> FThreads;
+    std::unique_ptr<TPatchTable> FPatches;
+    std::unordered_map<TAddress, THook> FHooks;
+    // Every address that was ever patched in this session: an int3 found there that is
+    // no longer ours was ours when the thread ran into it.
+    std::unordered_set<TAddress> FEverPatched;
+    TUniqueHandle FImageFile;
+    bool FTarget64 = false;
+    bool FWow64Target = false;
+    // The first breakpoint of a session is the system's (the initial one, or the
+    // break-in of an attach) and is swallowed; every other that is not ours goes back to
+    // the program as it would without a debugger.
+    bool FSystemBreakpointSeen = false;
     DEBUG_EVENT FEvent{};
     bool FEventInHand = false;
 };
 
 class TRunThread : public TDebugThread {
 public:
-    explicit TRunThread(std::string commandLine);
+    TRunThread(std::string commandLine, std::unique_ptr<ICallTracer> tracer, ITraceEvents& events);
     std::string CommandLine;
 
 protected:
@@ -143,15 +162,10 @@ protected:
 
 class TAttachThread : public TDebugThread {
 public:
-    explicit TAttachThread(std::shared_ptr<TProcessInfo> process);
+    TAttachThread(std::shared_ptr<TProcessInfo> process, std::unique_ptr<ICallTracer> tracer, ITraceEvents& events);
     // Turns kill-on-exit off and stops debugging the process.
     void Detach();
 
 protected:
     void SafeExecute() override;
 };
-
-// "OCI.DLL" in any letter case as the file name part (after the last "\" or ":").
-bool IsOCIModuleName(const std::string& fullName);
-// Offset of an export of the local OCI module from its base.
-DWORD OCIEntryOffset(const char* name);

@@ -1,26 +1,30 @@
 #include "OCIBreaks.h"
 
 #include "Errors.h"
+#include "OCITexts.h"
+#include "PEImage.h"
+#include "TraceMask.h"
+#include "Utils.h"
 
-const char* const UnavailableStatement = "<unavailable>";
+#include <algorithm>
 
 // ---------------------------------------------------------------------------
 // TOCIStatements
 
-int TOCIStatements::IndexOfHandle(DWORD handle) const
+int TOCIStatements::IndexOfHandle(TAddress handle) const
 {
     if (!FByHandle.count(handle))
         return -1;
     return IndexOfIf([handle](const TOCIStmt& s) { return s.Handle == handle; });
 }
 
-TOCIStmt* TOCIStatements::FindHandle(DWORD handle) const
+TOCIStmt* TOCIStatements::FindHandle(TAddress handle) const
 {
     auto it = FByHandle.find(handle);
     return it == FByHandle.end() ? nullptr : it->second;
 }
 
-void TOCIStatements::SetText(DWORD handle, const std::string& text)
+void TOCIStatements::SetText(TAddress handle, const std::string& text)
 {
     TOCIStmt* stmt = FindHandle(handle);
     if (!stmt) {
@@ -35,9 +39,16 @@ void TOCIStatements::SetText(DWORD handle, const std::string& text)
 
 void TOCIStatements::Delete(int index)
 {
-    DWORD handle = Items(index)->Handle;
+    TAddress handle = Items(index)->Handle;
     TOwningList<TOCIStmt>::Delete(index);
     FByHandle.erase(handle);
+}
+
+void TOCIStatements::Forget(TAddress handle)
+{
+    int index = IndexOfHandle(handle);
+    if (index != -1)
+        Delete(index);
 }
 
 void TOCIStatements::Clear()
@@ -46,72 +57,338 @@ void TOCIStatements::Clear()
     FByHandle.clear();
 }
 
-TOCIStatements& Statements()
+// ---------------------------------------------------------------------------
+// Module names
+
+static std::string UpperFileName(const std::string& fullName)
 {
-    static TOCIStatements instance;
-    return instance;
+    size_t at = fullName.find_last_of("\\:");
+    std::string name = at == std::string::npos ? fullName : fullName.substr(at + 1);
+    for (char& c : name)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return name;
 }
 
-// ---------------------------------------------------------------------------
-// Records
-
-std::string TOCIStmtFetchData::GetActionText() const { return Format("Fetch (%d)", static_cast<int>(Rows)); }
+bool IsOCIModuleName(const std::string& fullName) { return UpperFileName(fullName) == "OCI.DLL"; }
 
 // ---------------------------------------------------------------------------
-// Handlers. A failure while decoding becomes the record's statement; the record is
-// timed and posted like any other.
+// TOCITracer
 
-static void StatementFromRegistry(TBreakpointData& data, DWORD handle)
+namespace {
+
+// What the tracer keeps of one call from its entry to its return.
+class TOCICallData : public TCallData {
+public:
+    TTraceRecord Record;
+    // The call makes a row.
+    bool Traced = false;
+    // Where the call stores the handle it makes.
+    TAddress Out = 0;
+    // Prepare2: the text could be read (else Record.Statement holds the error).
+    bool TextRead = false;
+    bool Wide = false;
+    std::string Key;
+};
+
+int64_t Ticks()
 {
-    TOCIStmt* stmt = Statements().FindHandle(handle);
-    data.Statement = stmt ? stmt->Text : UnavailableStatement;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
 }
 
+bool Succeeded(int32_t result) { return result == OCI_SUCCESS || result == OCI_SUCCESS_WITH_INFO; }
+
+int HookIdOf(TOCICall call)
+{
+    for (int i = 0; i < OCIEntryCount; ++i)
+        if (OCIEntries[i].Call == call)
+            return i;
+    return -1;
+}
+
+const int HandleAllocHook = HookIdOf(TOCICall::HandleAlloc);
+
+// Decoding failures become the record's statement; the record is timed and delivered
+// like any other.
 template <class Decode>
-static void Decoded(TBreakpointData& data, Decode decode)
+void Decoded(TTraceRecord& record, Decode decode)
 {
     try {
         decode();
     } catch (const std::exception& e) {
-        data.Statement = ExceptionText(e);
+        record.Statement = ExceptionText(e);
     }
 }
 
-void TOCIStmtPrepareBreakpoint::Enter(const CONTEXT& context, TCallFrame& frame)
+} // namespace
+
+TOCITracer::TOCITracer(BYTE mask, ITraceEvents& events) : FMask(mask), FEvents(events)
 {
-    Data = std::make_unique<TOCIStmtPrepareData>();
-    TOCINotifyBreakpoint::Enter(context, frame);
-    Decoded(*Data, [&] {
-        DWORD length = frame.Word(4);
-        DWORD text = frame.Word(3);
-        Data->Statement = Process->ReadString(text, length);
-        DWORD handle = frame.Word(1);
-        Statements().SetText(handle, Data->Statement);
-    });
+    QueryPerformanceFrequency(&FFrequency);
 }
 
-void TOCIStmtExecuteBreakpoint::Enter(const CONTEXT& context, TCallFrame& frame)
+bool TOCITracer::Traced(TTraceAction action) const
 {
-    Data = std::make_unique<TOCIStmtExecuteData>();
-    TOCINotifyBreakpoint::Enter(context, frame);
-    Decoded(*Data, [&] { StatementFromRegistry(*Data, frame.Word(2)); });
+    switch (action) {
+    case TTraceAction::Prepare: return FMask & TraceMaskPrepare;
+    case TTraceAction::Execute: return FMask & TraceMaskExecute;
+    case TTraceAction::Fetch: return FMask & TraceMaskFetch;
+    }
+    return false;
 }
 
-void TOCIStmtFetchBreakpoint::Enter(const CONTEXT& context, TCallFrame& frame)
+bool TOCITracer::Armed(int hookId) const
 {
-    auto record = std::make_unique<TOCIStmtFetchData>();
-    TOCIStmtFetchData& fetch = *record;
-    Data = std::move(record);
-    TOCINotifyBreakpoint::Enter(context, frame);
-    Decoded(fetch, [&] {
-        StatementFromRegistry(fetch, frame.Word(1));
-        fetch.Rows = static_cast<int32_t>(frame.Word(3));
-    });
+    switch (OCIEntries[hookId].Call) {
+    case TOCICall::Execute: return Traced(TTraceAction::Execute);
+    case TOCICall::Fetch: return Traced(TTraceAction::Fetch);
+    // Only handles under a UTF-16 environment are of interest.
+    case TOCICall::HandleAlloc: return !FWide.empty();
+    // The registry and the encodings need every one of these.
+    default: return true;
+    }
 }
 
-void TOCIHandleFreeBreakpoint::Hit(const CONTEXT&, TCallFrame& frame)
+void TOCITracer::ModuleLoaded(IHookHost& host, const TModuleInfo& module)
 {
-    int index = Statements().IndexOfHandle(frame.Word(1));
-    if (index != -1)
-        Statements().Delete(index);
+    if (IsOCIModuleName(module.FileName))
+        PlantEntries(host, module);
+    else
+        ResolveForwards(host, module);
+}
+
+void TOCITracer::PlantEntries(IHookHost& host, const TModuleInfo& module)
+{
+    TModuleImage image(host.TargetProcess(), module.Base);
+    // A DLL mapped as a resource (to read its version, say) is reported like a load but
+    // holds no code that runs: nothing is planted there.
+    for (int id = 0; id < OCIEntryCount; ++id) {
+        const TExport* probe = image.Find(OCIEntries[id].Name);
+        if (probe && probe->Address) {
+            if (!host.TargetProcess().IsExecutable(probe->Address))
+                return;
+            break;
+        }
+    }
+    FHooked.push_back(TRange{module.Base, image.SizeOfImage()});
+    for (int id = 0; id < OCIEntryCount; ++id) {
+        const TOCIEntry& entry = OCIEntries[id];
+        const TExport* found = image.Find(entry.Name);
+        if (!found) {
+            if (entry.Required)
+                RaiseOSError(ERROR_PROC_NOT_FOUND);
+            continue;
+        }
+        if (found->Address) {
+            host.AddHook(found->Address, id, Armed(id));
+            continue;
+        }
+        // A forwarded export is code of another module: hooked there once it is loaded,
+        // never written blind.
+        TForward forward{id, "", ""};
+        if (!SplitForwarder(found->Forward, forward.Module, forward.Export)) {
+            host.Warn(Format("%s of %s is forwarded to %s and cannot be traced.", entry.Name, module.FileName.c_str(),
+                             found->Forward.c_str()));
+            continue;
+        }
+        forward.Module = UpperFileName(forward.Module);
+        FForwards.push_back(forward);
+    }
+    for (const auto& other : host.TargetProcess())
+        if (other.get() != &module)
+            ResolveForwards(host, *other);
+}
+
+void TOCITracer::ResolveForwards(IHookHost& host, const TModuleInfo& module)
+{
+    if (FForwards.empty())
+        return;
+    std::string name = UpperFileName(module.FileName);
+    if (std::none_of(FForwards.begin(), FForwards.end(), [&](const TForward& f) { return f.Module == name; }))
+        return;
+    TModuleImage image(host.TargetProcess(), module.Base);
+    for (auto it = FForwards.begin(); it != FForwards.end();) {
+        if (it->Module != name) {
+            ++it;
+            continue;
+        }
+        const TExport* found = image.Find(it->Export);
+        if (found && found->Address) {
+            if (std::none_of(FHooked.begin(), FHooked.end(), [&](const TRange& r) { return r.Base == module.Base; }))
+                FHooked.push_back(TRange{module.Base, image.SizeOfImage()});
+            host.AddHook(found->Address, it->HookId, Armed(it->HookId));
+        } else {
+            host.Warn(Format("%s is forwarded to %s.%s, which %s does not export: it is not traced.",
+                             OCIEntries[it->HookId].Name, it->Module.c_str(), it->Export.c_str(), name.c_str()));
+        }
+        it = FForwards.erase(it);
+    }
+}
+
+void TOCITracer::ModuleUnloaded(IHookHost& host, const TModuleInfo& module)
+{
+    auto it = std::find_if(FHooked.begin(), FHooked.end(), [&](const TRange& r) { return r.Base == module.Base; });
+    if (it == FHooked.end())
+        return;
+    // The unload is reported once the module is unmapped: its hooks went with it and
+    // cannot be written back.
+    host.DropHooks(it->Base, it->Size);
+    FHooked.erase(it);
+}
+
+TAddress TOCITracer::ReadPointer(IHookHost& host, TAddress address)
+{
+    return host.Target64() ? host.TargetProcess().ReadQword(address) : host.TargetProcess().ReadDword(address);
+}
+
+std::string TOCITracer::ReadText(IHookHost& host, TAddress text, uint64_t length, bool wide)
+{
+    std::string bytes = host.TargetProcess().ReadString(text, length);
+    return wide ? WideTextToUtf8(bytes) : NarrowTextToUtf8(bytes);
+}
+
+std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, TCallFrame& frame)
+{
+    const TOCIEntry& entry = OCIEntries[hookId];
+    auto data = std::make_unique<TOCICallData>();
+    TTraceRecord& record = data->Record;
+    record.StartTicks = Ticks();
+    bool makesRow = OCICallMakesRow(entry.Call, record.Action);
+    data->Traced = makesRow && Traced(record.Action);
+    auto statementOf = [&](TAddress handle) {
+        TOCIStmt* stmt = Statements.FindHandle(handle);
+        record.Statement = stmt ? stmt->Text : UnavailableStatement;
+    };
+
+    switch (entry.Call) {
+    case TOCICall::Prepare:
+        Decoded(record, [&] {
+            TAddress handle = frame.Pointer(entry.Handle);
+            bool wide = FWide.count(handle) != 0;
+            record.Statement = ReadText(host, frame.Pointer(entry.Text), frame.Arg32(entry.Length), wide);
+            Statements.SetText(handle, record.Statement);
+        });
+        break;
+    case TOCICall::Prepare2:
+        // The handle is known only at the return; so is whether the call succeeded.
+        Decoded(record, [&] {
+            data->Out = frame.Pointer(entry.Out);
+            data->Wide = FWide.count(frame.Pointer(entry.Handle)) != 0;
+            TAddress text = frame.Pointer(entry.Text);
+            uint32_t length = frame.Arg32(entry.Length);
+            TAddress key = frame.Pointer(entry.Key);
+            uint32_t keyLength = frame.Arg32(entry.KeyLength);
+            if (key && keyLength)
+                data->Key = host.TargetProcess().ReadString(key, keyLength);
+            if ((!text || !length) && !data->Key.empty()) {
+                auto known = FKeyed.find(data->Key);
+                record.Statement = known != FKeyed.end() ? known->second : UnavailableStatement;
+                data->TextRead = known != FKeyed.end();
+            } else {
+                record.Statement = text ? ReadText(host, text, length, data->Wide) : std::string();
+                data->TextRead = true;
+            }
+        });
+        return data;
+    case TOCICall::Execute:
+    case TOCICall::Fetch:
+        Decoded(record, [&] {
+            statementOf(frame.Pointer(entry.Handle));
+            if (entry.Rows)
+                record.FetchRows = static_cast<int32_t>(frame.Arg32(entry.Rows));
+        });
+        break;
+    // A handle that cannot be read here would leave the registry wrong for the rest of
+    // the session: the failure ends it.
+    case TOCICall::Release: {
+        TAddress handle = frame.Pointer(entry.Handle);
+        TAddress key = frame.Pointer(entry.Key);
+        uint32_t keyLength = frame.Arg32(entry.KeyLength);
+        // A statement given back under a key can be prepared again by the key alone.
+        TOCIStmt* stmt = Statements.FindHandle(handle);
+        if (stmt && key && keyLength) {
+            try {
+                FKeyed[host.TargetProcess().ReadString(key, keyLength)] = stmt->Text;
+            } catch (const EOSError&) {
+                // An unreadable key only costs a later prepare by that key its text.
+            }
+        }
+        Statements.Forget(handle);
+        return nullptr;
+    }
+    case TOCICall::HandleFree: {
+        TAddress handle = frame.Pointer(entry.Handle);
+        Statements.Forget(handle);
+        FWide.erase(handle);
+        return nullptr;
+    }
+    case TOCICall::EnvCreate: {
+        uint32_t mode = frame.Arg32(entry.Mode);
+        uint16_t charset = entry.Charset ? static_cast<uint16_t>(frame.Arg32(entry.Charset)) : 0;
+        if (!(mode & OCI_UTF16) && charset != OCI_UTF16ID)
+            return nullptr;
+        data->Out = frame.Pointer(entry.Out);
+        return data;
+    }
+    case TOCICall::HandleAlloc:
+        if (!FWide.count(frame.Pointer(entry.Handle)))
+            return nullptr;
+        data->Out = frame.Pointer(entry.Out);
+        return data;
+    }
+    return data->Traced ? std::move(data) : nullptr;
+}
+
+void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, uint32_t result)
+{
+    auto& data = static_cast<TOCICallData&>(callData);
+    TTraceRecord& record = data.Record;
+    record.ElapsedDays = static_cast<double>(Ticks() - record.StartTicks) / static_cast<double>(FFrequency.QuadPart) /
+                         86400.0;
+    record.Result = static_cast<int32_t>(result);
+    switch (OCIEntries[hookId].Call) {
+    case TOCICall::Prepare2:
+        // A failed call hands out no handle and leaves the registry as it was.
+        if (Succeeded(record.Result) && data.Out) {
+            try {
+                TAddress handle = ReadPointer(host, data.Out);
+                if (data.TextRead)
+                    Statements.SetText(handle, record.Statement);
+                else
+                    Statements.Forget(handle);
+                if (data.Wide)
+                    FWide.insert(handle);
+                if (data.TextRead && !data.Key.empty())
+                    FKeyed[data.Key] = record.Statement;
+            } catch (const EOSError&) {
+                // No handle to be read where the call says it put one: its row still
+                // shows the statement; later calls on the handle show "<unavailable>".
+            }
+        }
+        break;
+    case TOCICall::EnvCreate:
+    case TOCICall::HandleAlloc:
+        if (Succeeded(record.Result)) {
+            try {
+                MarkWide(host, ReadPointer(host, data.Out));
+            } catch (const EOSError&) {
+                // An out pointer the call did not fill: nothing to follow.
+            }
+        }
+        return;
+    default:
+        break;
+    }
+    if (data.Traced)
+        FEvents.TraceRecord(std::move(record));
+}
+
+void TOCITracer::MarkWide(IHookHost& host, TAddress handle)
+{
+    bool first = FWide.empty();
+    FWide.insert(handle);
+    if (first && HandleAllocHook >= 0)
+        host.ArmHooks(HandleAllocHook, true);
 }

@@ -1,102 +1,92 @@
-// OCI call tracing: the statement registry and the breakpoints on the four OCI
-// entry points with the trace records they make.
+// OCI call tracing: the statement registry and the tracer that turns the calls of the
+// watched entry points into trace records. One tracer per session; it holds all the
+// state of the session's OCI calls.
 #pragma once
 
-#include "SysProcs.h"
+#include "CallTracer.h"
+#include "OCIEntries.h"
+#include "OwningList.h"
+#include "TraceEvents.h"
 
-#include <cstdint>
+#include <windows.h>
+
 #include <string>
 #include <unordered_map>
-
-// OCI return codes.
-constexpr int32_t OCI_SUCCESS = 0;
-constexpr int32_t OCI_SUCCESS_WITH_INFO = 1;
-constexpr int32_t OCI_NEED_DATA = 99;
-constexpr int32_t OCI_NO_DATA = 100;
-constexpr int32_t OCI_ERROR = -1;
-constexpr int32_t OCI_INVALID_HANDLE = -2;
-constexpr int32_t OCI_STILL_EXECUTING = -3123;
-constexpr int32_t OCI_CONTINUE = -24200;
+#include <unordered_set>
+#include <vector>
 
 // ---------------------------------------------------------------------------
 // Statement registry: the SQL text last prepared on each statement handle.
 
 class TOCIStmt {
 public:
-    explicit TOCIStmt(DWORD handle) : Handle(handle) {}
-    DWORD Handle;
+    explicit TOCIStmt(TAddress handle) : Handle(handle) {}
+    TAddress Handle;
     std::string Text;
 };
 
 class TOCIStatements : public TOwningList<TOCIStmt> {
 public:
-    int IndexOfHandle(DWORD handle) const;
-    TOCIStmt* FindHandle(DWORD handle) const;
+    int IndexOfHandle(TAddress handle) const;
+    TOCIStmt* FindHandle(TAddress handle) const;
     // Records text for handle, adding an entry at the end for a handle not yet known.
-    void SetText(DWORD handle, const std::string& text);
+    void SetText(TAddress handle, const std::string& text);
     void Delete(int index);
+    // Drops handle if the registry knows it.
+    void Forget(TAddress handle);
     void Clear();
 
 private:
     // Index by handle, so that a program that leaves many handles open costs no scan per call.
-    std::unordered_map<DWORD, TOCIStmt*> FByHandle;
-};
-
-// The one statement registry of the program.
-TOCIStatements& Statements();
-
-// ---------------------------------------------------------------------------
-// Trace records
-
-class TOCIStmtPrepareData : public TBreakpointData {
-public:
-    std::string GetActionText() const override { return "Prepare"; }
-};
-
-class TOCIStmtExecuteData : public TBreakpointData {
-public:
-    std::string GetActionText() const override { return "Execute"; }
-};
-
-class TOCIStmtFetchData : public TBreakpointData {
-public:
-    std::string GetActionText() const override;
-    int32_t Rows = 0;
+    std::unordered_map<TAddress, TOCIStmt*> FByHandle;
 };
 
 // ---------------------------------------------------------------------------
-// Entry breakpoints. Argument n of a call is word n of its call frame (word 0 is the
-// return address).
+// The tracer
 
-// OCIStmtPrepare(stmtp, errhp, stmt, stmt_len, language, mode). Armed whatever the
-// trace mask, because the registry needs every prepared text.
-class TOCIStmtPrepareBreakpoint : public TOCINotifyBreakpoint {
+// "OCI.DLL" in any letter case as the file name part (after the last "\" or ":").
+bool IsOCIModuleName(const std::string& fullName);
+
+class TOCITracer : public ICallTracer {
 public:
-    using TOCINotifyBreakpoint::TOCINotifyBreakpoint;
-    void Enter(const CONTEXT& context, TCallFrame& frame) override;
-    void ApplyEnabled() override { Arm(); }
-};
+    // mask: the actions that make rows (TraceMask* bits); records go to events.
+    TOCITracer(BYTE mask, ITraceEvents& events);
 
-// OCIStmtExecute(svchp, stmtp, errhp, iters, rowoff, snap_in, snap_out, mode).
-class TOCIStmtExecuteBreakpoint : public TOCINotifyBreakpoint {
-public:
-    using TOCINotifyBreakpoint::TOCINotifyBreakpoint;
-    void Enter(const CONTEXT& context, TCallFrame& frame) override;
-};
+    void ModuleLoaded(IHookHost& host, const TModuleInfo& module) override;
+    void ModuleUnloaded(IHookHost& host, const TModuleInfo& module) override;
+    std::unique_ptr<TCallData> CallEntered(IHookHost& host, int hookId, TCallFrame& frame) override;
+    void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result) override;
 
-// OCIStmtFetch(stmtp, errhp, nrows, orientation, mode).
-class TOCIStmtFetchBreakpoint : public TOCINotifyBreakpoint {
-public:
-    using TOCINotifyBreakpoint::TOCINotifyBreakpoint;
-    void Enter(const CONTEXT& context, TCallFrame& frame) override;
-};
+    TOCIStatements Statements;
+    // Whether the entry of hookId stops calls with this mask.
+    bool Armed(int hookId) const;
 
-// OCIHandleFree(hndlp, type): drops the handle from the registry; makes no record.
-class TOCIHandleFreeBreakpoint : public TOCIBreakpoint {
-public:
-    using TOCIBreakpoint::TOCIBreakpoint;
-    void Hit(const CONTEXT& context, TCallFrame& frame) override;
-};
+private:
+    struct TForward {
+        int HookId;
+        std::string Module;  // upper case, "OTHER.DLL"
+        std::string Export;
+    };
+    struct TRange {
+        TAddress Base;
+        uint64_t Size;
+    };
 
-// "<unavailable>" for a handle the registry does not know.
-extern const char* const UnavailableStatement;
+    bool Traced(TTraceAction action) const;
+    std::string ReadText(IHookHost& host, TAddress text, uint64_t length, bool wide);
+    TAddress ReadPointer(IHookHost& host, TAddress address);
+    void PlantEntries(IHookHost& host, const TModuleInfo& module);
+    void ResolveForwards(IHookHost& host, const TModuleInfo& module);
+    void MarkWide(IHookHost& host, TAddress handle);
+
+    BYTE FMask;
+    ITraceEvents& FEvents;
+    // Statements last prepared under each key (the key's bytes as the client passed them).
+    std::unordered_map<std::string, std::string> FKeyed;
+    // Handles of UTF-16 environments and of everything allocated under them.
+    std::unordered_set<TAddress> FWide;
+    std::vector<TForward> FForwards;
+    // Modules that hold hooks.
+    std::vector<TRange> FHooked;
+    LARGE_INTEGER FFrequency{};
+};

@@ -62,7 +62,6 @@ TfrmMain::~TfrmMain()
 void TfrmMain::FormCreate()
 {
     TraceEnabled = true;
-    DebugThread.reset();
     BaseCaption = Format("%s %s", Application().Title.c_str(), GetFileVersionText().c_str());
     SetWindowTextA(Handle, BaseCaption.c_str());
 
@@ -157,9 +156,11 @@ void TfrmMain::ShowRows()
         TraceListView::RowsAppended(lvwTrace, shown, TraceRows.RowCount());
 }
 
-int TfrmMain::AddTraceRow(const std::string& text)
+int TfrmMain::AddTraceRow(const std::string& text) { return AddTraceRow(TListRow{text, {}}); }
+
+int TfrmMain::AddTraceRow(const TListRow& row)
 {
-    int index = AppendRow(TListRow{text, {}});
+    int index = AppendRow(row);
     ShowRows();
     return index;
 }
@@ -182,75 +183,31 @@ void TfrmMain::RunProgram(const std::string& path)
     odg.InitialDir = ExtractFileDir(path);
     // A path with blanks must be quoted, or the system would take its first word for
     // the program.
-    StartSession(std::make_unique<TRunThread>(QuoteArgument(path)));
+    Session.Run(QuoteArgument(path), TraceMask);
 }
 
-void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process)
+void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process) { Session.Attach(std::move(process), TraceMask); }
+
+void TfrmMain::StopSession() { Session.Stop(); }
+
+void TfrmMain::SessionRecord(const TTraceRecord& record)
 {
-    StartSession(std::make_unique<TAttachThread>(std::move(process)));
+    if (TraceEnabled)
+        AppendRow(TraceRecordRow(record));
 }
 
-void TfrmMain::StartSession(std::unique_ptr<TDebugThread> thread)
+void TfrmMain::SessionStarted(DWORD, const std::string& image)
 {
-    VASSERT(!DebugThread, Unit);
-    thread->TraceMask = TraceMask;
-    DebugThread = std::move(thread);
-    DebugThread->Start();
-}
-
-void TfrmMain::StopSession()
-{
-    if (DebugThread)
-        DebugThread->Terminate();
-}
-
-void TfrmMain::OnTraceRecord(LPARAM lParam)
-{
-    std::unique_ptr<TBreakpointData> record(reinterpret_cast<TBreakpointData*>(lParam));
-    if (!record || !TraceEnabled)
-        return;
-    AppendRow(TraceRecordRow(*record));
-}
-
-void TfrmMain::OnDebugStarted()
-{
-    std::string image = DebugThread && DebugThread->Process ? DebugThread->Process->FileName : "";
     SetWindowTextA(Handle, Format("%s - %s", BaseCaption.c_str(), image.c_str()).c_str());
-    AddTraceRow("Start");
 }
 
-void TfrmMain::OnDebugFinished()
-{
-    DebugThread.reset();
-    std::exception_ptr refreshError;
-    try {
-        ProcessList().Refresh();
-    } catch (...) {
-        refreshError = std::current_exception();
-    }
-    SetWindowTextA(Handle, BaseCaption.c_str());
-    AddTraceRow("Finish");
-    if (refreshError)
-        std::rethrow_exception(refreshError);
-}
+void TfrmMain::SessionFinished(DWORD) { SetWindowTextA(Handle, BaseCaption.c_str()); }
 
-void TfrmMain::EndSession()
-{
-    if (DebugThread) {
-        DebugThread->Terminate();
-        // Ends the thread and waits, serving its synchronized calls: an attach session
-        // detaches and leaves its program running, a run session's program ends with it.
-        DebugThread.reset();
-    }
-    MSG msg;
-    while (PeekMessageA(&msg, Handle, WM_TRACE_RECORD, WM_DEBUG_FINISHED, PM_REMOVE))
-        if (msg.message == WM_TRACE_RECORD)
-            delete reinterpret_cast<TBreakpointData*>(msg.lParam);
-}
+void TfrmMain::SessionMark(const std::string& caption) { AddTraceRow(caption); }
 
 bool TfrmMain::FormCloseQuery()
 {
-    if (!DebugThread)
+    if (!Session.Active())
         return true;
     return MessageBoxA(Handle, "Debug session is active. Abort?", "Exit", MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
@@ -301,20 +258,8 @@ LRESULT TfrmMain::OnNotify(NMHDR& header)
 LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
-    case WM_TRACE_RECORD:
-        OnTraceRecord(lParam);
-        return 0;
-    case WM_DEBUG_STARTED:
-        OnDebugStarted();
-        return 0;
-    case WM_DEBUG_FINISHED:
-        OnDebugFinished();
-        return 0;
     case WM_SHOW_ROWS:
         ShowRows();
-        return 0;
-    case WM_SYNCHRONIZE:
-        Application().CheckSynchronize();
         return 0;
     case WM_COMMAND: {
         int id = LOWORD(wParam);
@@ -363,12 +308,12 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_CLOSE:
         if (FormCloseQuery()) {
-            EndSession();
+            Session.End();
             DestroyWindow(Handle);
         }
         return 0;
     case WM_DESTROY:
-        EndSession();
+        Session.End();
         if (Application().MainWindow() == Handle)
             Application().SetMainWindow(nullptr);
         MessageLoop().OnIdle = nullptr;

@@ -9,12 +9,12 @@
 #pragma once
 
 #include "Actions.h"
-#include "DebugCore.h"
 #include "FileDialogs.h"
 #include "Forms.h"
 #include "Images.h"
 #include "Settings.h"
 #include "TraceList.h"
+#include "TraceSession.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -43,7 +43,7 @@ enum TCommandId : int {
 // Child window ids.
 enum TControlId : int { idToolBar = 10, idTrace, idSQL, idSplitter };
 
-class TfrmMain : public TWindow {
+class TfrmMain : public TWindow, private ISessionClient {
 public:
     // Creates the window, which becomes the application's main form (the debug thread
     // posts to it), and reads the settings from settingsFile.
@@ -87,8 +87,8 @@ public:
     // At most five executable paths, the most recent first (Settings.Recents).
     std::vector<std::string>& Recents;
     std::string BaseCaption;
-    // The running session; none while no session is active.
-    std::unique_ptr<TDebugThread> DebugThread;
+    // Starts, stops and reports the tracing sessions, one at a time.
+    TTraceSession Session{*this};
     // Whether arriving trace records become rows; not kept in the settings.
     bool TraceEnabled = true;
     // The actions traced by the next session (Settings.TraceMask).
@@ -96,6 +96,9 @@ public:
 
     // Appends a row with this caption and no sub-items; returns its index.
     int AddTraceRow(const std::string& text);
+    // Appends a row (Action, Time, Result, Statement; texts in UTF-8) and shows it at once;
+    // returns its index.
+    int AddTraceRow(const TListRow& row);
     // Starts a run session for an executable.
     void RunProgram(const std::string& path);
     // Starts an attach session for a record of the process list.
@@ -156,18 +159,15 @@ private:
     void PaintToolBarEdges();
     void SplitterMoved(int top);
     LRESULT OnNotify(NMHDR& header);
-    void OnTraceRecord(LPARAM lParam);
-    void OnDebugStarted();
-    void OnDebugFinished();
+    // ISessionClient: the session's rows and the caption while it runs.
+    void SessionMark(const std::string& caption) override;
+    void SessionRecord(const TTraceRecord& record) override;
+    void SessionStarted(DWORD processId, const std::string& image) override;
+    void SessionFinished(DWORD exitCode) override;
     // Stores a row; the list view learns of it with the next ShowRows.
     int AppendRow(const TListRow& row);
     void ShowRows();
     void Idle();
-    // Hands the mask to the session's thread and starts it; no session may be running.
-    void StartSession(std::unique_ptr<TDebugThread> thread);
-    // Closing: the session is stopped and its thread ended, and what it posted is
-    // dropped, before anything it uses goes.
-    void EndSession();
 
     TUniqueFont FFont;
     TUniqueFont FMemoFont;

@@ -186,22 +186,22 @@ LRESULT TfrmMain::ToolBarNotify(NMHDR& header)
 // ---------------------------------------------------------------------------
 // Handlers
 
-void TfrmMain::actDebugAttachUpdate(TAction& sender) { sender.Enabled = !DebugThread; }
+void TfrmMain::actDebugAttachUpdate(TAction& sender) { sender.Enabled = !Session.Active(); }
 
-void TfrmMain::actDebugStopUpdate(TAction& sender) { sender.Enabled = DebugThread != nullptr; }
+void TfrmMain::actDebugStopUpdate(TAction& sender) { sender.Enabled = Session.Active(); }
 
 void TfrmMain::actTraceEnableUpdate(TAction& sender) { sender.Checked = TraceEnabled; }
 
 void TfrmMain::actDebugRunExecute()
 {
-    VASSERT(!DebugThread, Unit);
+    VASSERT(!Session.Active(), Unit);
     if (odg.Execute(Handle, false))
         RunProgram(odg.FileName);
 }
 
 void TfrmMain::actDebugAttachExecute()
 {
-    VASSERT(!DebugThread, Unit);
+    VASSERT(!Session.Active(), Unit);
     TSelProcessDlg dlg;
     if (dlg.ShowModal() == mrOk && dlg.SelectedProcess)
         AttachProcess(dlg.SelectedProcess);

@@ -2,6 +2,8 @@
 // and passing on what is not the tracer's own.
 #include "SessionRunner.h"
 
+#include "ProcessList.h"
+
 #include "CommandLine.h"
 #include "Errors.h"
 
@@ -71,7 +73,7 @@ bool WaitForFile(const std::string& path, DWORD ms)
 TEST(Session, ProgramWithoutOCIGivesStartedThenFinishedAndNothingElse)
 {
     TSessionRunner runner;
-    TSession s = runner.Run(RunFixture("nooci.exe"), TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch);
+    TSession s = runner.Run(FixtureCommand("nooci.exe"), TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch);
     EXPECT_EQ(s.Events, (TEvents{"STARTED", "FINISHED"}));
     EXPECT_TRUE(s.Errors.empty()) << s.Errors.front();
     EXPECT_EQ(s.ExitCode, 0u);
@@ -80,7 +82,7 @@ TEST(Session, ProgramWithoutOCIGivesStartedThenFinishedAndNothingElse)
 TEST(Session, MissingExecutableShowsTheSystemErrorOnceAndFinishesWithoutStarting)
 {
     TSessionRunner runner;
-    TSession s = runner.Run(RunFixture("no-such-program.exe"), TraceMaskExecute);
+    TSession s = runner.Run(FixtureCommand("no-such-program.exe"), TraceMaskExecute);
     EXPECT_EQ(s.Events, (TEvents{"FINISHED"}));
     ASSERT_EQ(s.Errors.size(), 1u);
     EXPECT_EQ(s.Errors[0], EOSError(ERROR_FILE_NOT_FOUND).what());
@@ -92,13 +94,13 @@ TEST(Session, ExceptionsThatAreNotOursGoBackToTheProgram)
         const char* Mode;
         DWORD ExitCode;
     } cases[] = {
-        {"int3", 0},                                  // continued as handled: the program goes on
+        {"int3", EXCEPTION_BREAKPOINT},               // nobody handles it: it ends as it would alone
         {"av-handled", 0},                            // its own handler recovers
         {"av-unhandled", EXCEPTION_ACCESS_VIOLATION}, // nobody handles it: the program ends
     };
     for (const auto& c : cases) {
         TSessionRunner runner;
-        TSession s = runner.Run(RunFixture("exceptions.exe", {c.Mode}), TraceMaskExecute, 30000);
+        TSession s = runner.Run(FixtureCommand("exceptions.exe", {c.Mode}), TraceMaskExecute, 30000);
         EXPECT_EQ(s.Events, (TEvents{"STARTED", "FINISHED"})) << c.Mode;
         EXPECT_TRUE(s.Errors.empty()) << c.Mode << ": " << (s.Errors.empty() ? "" : s.Errors[0]);
         EXPECT_EQ(s.ExitCode, c.ExitCode) << c.Mode;
@@ -108,9 +110,9 @@ TEST(Session, ExceptionsThatAreNotOursGoBackToTheProgram)
 TEST(Session, StopInARunSessionEndsTheProgram)
 {
     TSessionRunner runner;
-    runner.OnRecord = [](TSessionRunner& r, const TTraceRow&) { r.Thread()->Terminate(); };
+    runner.OnRecord = [](TSessionRunner& r, const TTraceRow&) { r.Stop(); };
     TSession s = runner.Run(
-        RunFixture("ocirun.exe", {"-e", "load; alloc S; prepare S SELECT 1 FROM dual; execute S; sleep 60000"}),
+        FixtureCommand("ocirun.exe", {"-e", "load; alloc S; prepare S SELECT 1 FROM dual; execute S; sleep 60000"}),
         TraceMaskExecute);
     ASSERT_TRUE(s.Finished);
     EXPECT_EQ(s.Events, (TEvents{"STARTED", "RECORD", "FINISHED"}));
@@ -139,11 +141,10 @@ TEST(Session, StopInAnAttachSessionLeavesTheProgramRunningUnharmed)
         int seen = 0;
         runner.OnRecord = [&seen](TSessionRunner& r, const TTraceRow&) {
             if (++seen == 40)
-                r.Thread()->Terminate();
+                r.Stop();
         };
-        auto thread = std::make_unique<TAttachThread>(record);
-        thread->EmulatePrologues = emulate;
-        TSession s = runner.Run(std::move(thread), TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch);
+        runner.EmulatePrologues = emulate;
+        TSession s = runner.Attach(record, TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch);
         EXPECT_TRUE(s.Errors.empty()) << s.Errors.front();
         ASSERT_GE(s.Records.size(), 40u);
         EXPECT_EQ(s.Events.front(), "STARTED");
@@ -164,7 +165,7 @@ TEST(Session, AttachToAProcessThatCannotBeDebuggedFailsBeforeStarting)
     auto self = ProcessList().FindProcess(GetCurrentProcessId());
     ASSERT_TRUE(self);
     TSessionRunner runner;
-    TSession s = runner.Run(std::make_unique<TAttachThread>(self), TraceMaskExecute, 20000);
+    TSession s = runner.Attach(self, TraceMaskExecute, 20000);
     EXPECT_EQ(s.Events, (TEvents{"FINISHED"}));
     ASSERT_EQ(s.Errors.size(), 1u);
     EXPECT_EQ(s.Errors[0].rfind("System Error.  Code: ", 0), 0u) << s.Errors[0];

@@ -7,28 +7,31 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TFakeProcess : public TProcessInfo {
 public:
     TFakeProcess() : TProcessInfo(4242, "fake.exe", nullptr) {}
 
-    void Poke(DWORD address, const std::string& bytes)
+    void Poke(TAddress address, const std::string& bytes)
     {
         for (size_t i = 0; i < bytes.size(); ++i)
-            Memory[address + static_cast<DWORD>(i)] = static_cast<BYTE>(bytes[i]);
+            Memory[address + i] = static_cast<BYTE>(bytes[i]);
     }
-    void PokeDword(DWORD address, DWORD value)
+    template <class T>
+    void PokeValue(TAddress address, T value)
     {
-        Poke(address, std::string(reinterpret_cast<const char*>(&value), 4));
+        Poke(address, std::string(reinterpret_cast<const char*>(&value), sizeof(value)));
     }
-    BYTE Peek(DWORD address) const { return Memory.at(address); }
+    void PokeDword(TAddress address, uint32_t value) { PokeValue(address, value); }
+    BYTE Peek(TAddress address) const { return Memory.at(address); }
 
-    void ReadMemory(DWORD address, void* buffer, DWORD size) override
+    void ReadMemory(TAddress address, void* buffer, size_t size) override
     {
         ++Reads;
         BYTE* out = static_cast<BYTE*>(buffer);
-        for (DWORD i = 0; i < size; ++i) {
+        for (size_t i = 0; i < size; ++i) {
             auto it = Memory.find(address + i);
             if (it == Memory.end())
                 RaiseOSError(ERROR_PARTIAL_COPY);
@@ -36,21 +39,31 @@ public:
         }
     }
 
-    void WriteMemory(DWORD address, const void* buffer, DWORD size) override
+    void WriteMemory(TAddress address, const void* buffer, size_t size) override
     {
         ++Writes;
-        for (DWORD i = 0; i < size; ++i)
+        for (size_t i = 0; i < size; ++i)
             if (ReadOnly.count(address + i) || !Memory.count(address + i))
                 RaiseOSError(ERROR_NOACCESS);
         const BYTE* in = static_cast<const BYTE*>(buffer);
-        for (DWORD i = 0; i < size; ++i)
+        for (size_t i = 0; i < size; ++i)
             Memory[address + i] = in[i];
     }
 
     bool IsRunning() override { return Running; }
 
-    std::map<DWORD, BYTE> Memory;
-    std::set<DWORD> ReadOnly;
+    bool IsExecutable(TAddress address) override
+    {
+        for (const auto& [from, to] : Executable)
+            if (address >= from && address < to)
+                return true;
+        return false;
+    }
+
+    std::map<TAddress, BYTE> Memory;
+    std::set<TAddress> ReadOnly;
+    // [from, to) ranges of code.
+    std::vector<std::pair<TAddress, TAddress>> Executable;
     bool Running = true;
     int Reads = 0;
     int Writes = 0;

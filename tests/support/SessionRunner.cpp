@@ -3,69 +3,50 @@
 #include "Application.h"
 #include "CommandLine.h"
 #include "Errors.h"
-#include "TraceRows.h"
+#include "OCITexts.h"
 #include "Utils.h"
 
 #include <fstream>
 #include <map>
 #include <sstream>
 
-TSessionRunner::TSessionRunner()
+TSessionRunner::TSessionRunner() : FControl(static_cast<ISessionClient&>(*this))
 {
-    FWindow = CreateMessageWindow("VelloranTestSink", WindowProc, this);
     Application().SetMainThread();
-    Application().SetMainWindow(FWindow);
-    Application().SetErrorSink([this](const std::string& text) { FSession.Errors.push_back(text); });
 }
 
-TSessionRunner::~TSessionRunner()
-{
-    FThread.reset();
-    Application().SetErrorSink(nullptr);
-    Application().SetMainWindow(nullptr);
-    DestroyWindow(FWindow);
-}
+TSessionRunner::~TSessionRunner() { FControl.End(); }
 
-LRESULT CALLBACK TSessionRunner::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+void TSessionRunner::SessionMark(const std::string& caption)
 {
-    auto* self = reinterpret_cast<TSessionRunner*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self)
-        return self->Handle(msg, wParam, lParam);
-    return DefWindowProcA(window, msg, wParam, lParam);
-}
-
-LRESULT TSessionRunner::Handle(UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    switch (msg) {
-    case WM_TRACE_RECORD: {
-        std::unique_ptr<TBreakpointData> record(reinterpret_cast<TBreakpointData*>(lParam));
-        TTraceRow row{record->GetActionText(), record->Time, record->Result, record->Statement};
-        FSession.Events.push_back("RECORD");
-        FSession.Records.push_back(row);
-        if (OnRecord)
-            OnRecord(*this, row);
-        return 0;
-    }
-    case WM_DEBUG_STARTED:
+    if (caption == "Start") {
         FSession.Events.push_back("STARTED");
-        if (FThread && FThread->Process)
-            FSession.ProcessId = FThread->Process->ProcessId;
         if (OnStarted)
             OnStarted(*this);
-        return 0;
-    case WM_DEBUG_FINISHED:
+    } else {
         FSession.Events.push_back("FINISHED");
         FSession.Finished = true;
-        if (FThread) {
-            FThread.reset();
-        }
-        return 0;
-    case WM_SYNCHRONIZE:
-        Application().CheckSynchronize();
-        return 0;
     }
-    return DefWindowProcA(FWindow, msg, wParam, lParam);
 }
+
+void TSessionRunner::SessionRecord(const TTraceRecord& record)
+{
+    TTraceRow row{ActionText(record), record.ElapsedDays, record.Result, record.Statement};
+    FSession.Events.push_back("RECORD");
+    FSession.Records.push_back(row);
+    if (OnRecord)
+        OnRecord(*this, row);
+}
+
+void TSessionRunner::SessionStarted(DWORD processId, const std::string& image)
+{
+    FSession.ProcessId = processId;
+    FSession.Image = image;
+}
+
+void TSessionRunner::SessionError(const std::string& text) { FSession.Errors.push_back(text); }
+
+void TSessionRunner::SessionFinished(DWORD exitCode) { FSession.ExitCode = exitCode; }
 
 void TSessionRunner::Pump(DWORD ms)
 {
@@ -83,20 +64,29 @@ void TSessionRunner::Pump(DWORD ms)
     }
 }
 
-TSession TSessionRunner::Run(std::unique_ptr<TDebugThread> thread, BYTE mask, DWORD timeoutMs)
+TSession TSessionRunner::Run(const std::string& commandLine, BYTE mask, DWORD timeoutMs)
 {
     FSession = TSession();
-    FThread = std::move(thread);
-    FThread->TraceMask = mask;
-    FThread->Start();
+    FControl.EmulatePrologues = EmulatePrologues;
+    FControl.Run(commandLine, mask);
+    return Wait(timeoutMs);
+}
+
+TSession TSessionRunner::Attach(std::shared_ptr<TProcessInfo> process, BYTE mask, DWORD timeoutMs)
+{
+    FSession = TSession();
+    FControl.EmulatePrologues = EmulatePrologues;
+    FControl.Attach(std::move(process), mask);
+    return Wait(timeoutMs);
+}
+
+TSession TSessionRunner::Wait(DWORD timeoutMs)
+{
     DWORD until = GetTickCount() + timeoutMs;
     bool stopped = false;
     while (!FSession.Finished) {
         MSG msg;
         if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            // The exit code is read before the finished message destroys the thread.
-            if (msg.message == WM_DEBUG_FINISHED && msg.hwnd == FWindow && FThread)
-                FSession.ExitCode = FThread->ExitCode;
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
             continue;
@@ -105,8 +95,7 @@ TSession TSessionRunner::Run(std::unique_ptr<TDebugThread> thread, BYTE mask, DW
         if (left <= 0 && !stopped) {
             // Out of time: stop the session (the test fails on its own account) and let it end.
             FSession.Errors.push_back("(test) session timed out");
-            if (FThread)
-                FThread->Terminate();
+            FControl.Stop();
             stopped = true;
             until = GetTickCount() + 20000;
             continue;
@@ -115,15 +104,15 @@ TSession TSessionRunner::Run(std::unique_ptr<TDebugThread> thread, BYTE mask, DW
             break;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
     }
-    FThread.reset();
+    FControl.End();
     return FSession;
 }
 
-std::unique_ptr<TRunThread> RunFixture(const std::string& program, const std::vector<std::string>& args)
+std::string FixtureCommand(const std::string& program, const std::vector<std::string>& args)
 {
     std::vector<std::string> all{BinDir() + "\\" + program};
     all.insert(all.end(), args.begin(), args.end());
-    return std::make_unique<TRunThread>(JoinCommandLine(all));
+    return JoinCommandLine(all);
 }
 
 static std::string FromHex(const std::string& hex)
@@ -158,7 +147,7 @@ std::vector<TTruthCall> ReadTruth(const std::string& path)
             continue;
         }
         call.ThreadId = static_cast<DWORD>(std::stoul(f.at(1)));
-        call.Handle = static_cast<DWORD>(std::stoul(f.at(2), nullptr, 16));
+        call.Handle = std::stoull(f.at(2), nullptr, 16);
         call.Result = static_cast<int32_t>(std::stol(f.at(3)));
         if (call.Kind == "PREPARE") {
             call.Count = static_cast<DWORD>(std::stoul(f.at(4)));
@@ -176,9 +165,9 @@ std::vector<TTruthCall> ReadTruth(const std::string& path)
 
 std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYTE mask)
 {
-    std::map<DWORD, std::string> registry;
+    std::map<uint64_t, std::string> registry;
     std::vector<TTraceRow> rows;
-    auto statement = [&](DWORD handle) {
+    auto statement = [&](uint64_t handle) {
         auto it = registry.find(handle);
         return it == registry.end() ? std::string("<unavailable>") : it->second;
     };

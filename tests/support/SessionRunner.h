@@ -2,7 +2,8 @@
 // receives the session's posted messages, the error display records what it is shown.
 #pragma once
 
-#include "DebugCore.h"
+#include "TraceSession.h"
+#include "TraceMask.h"
 #include "TestFiles.h"
 
 #include <windows.h>
@@ -26,45 +27,54 @@ struct TSession {
     std::vector<TTraceRow> Records;
     std::vector<std::string> Errors;
     bool Finished = false;
+    std::string Image;
     DWORD ProcessId = 0;
     DWORD ExitCode = STILL_ACTIVE;
 };
 
-class TSessionRunner {
+// Runs one session at a time through the program's own session control, as the window
+// and the capture tool do, and keeps what it reported.
+class TSessionRunner : private ISessionClient {
 public:
     TSessionRunner();
-    ~TSessionRunner();
+    ~TSessionRunner() override;
     TSessionRunner(const TSessionRunner&) = delete;
     TSessionRunner& operator=(const TSessionRunner&) = delete;
 
-    // Starts the thread with the mask and handles its messages until WM_DEBUG_FINISHED or
-    // until timeoutMs has passed (then it stops the session and waits for its end).
-    // onStarted runs once after WM_DEBUG_STARTED, onRecord after each record.
-    TSession Run(std::unique_ptr<TDebugThread> thread, BYTE mask, DWORD timeoutMs = 60000);
+    // Starts a run or attach session with the mask and handles its events until the
+    // "Finish" row or until timeoutMs has passed (then it stops the session and waits
+    // for its end). OnStarted runs once after the "Start" row, OnRecord after each record.
+    TSession Run(const std::string& commandLine, BYTE mask, DWORD timeoutMs = 60000);
+    TSession Attach(std::shared_ptr<TProcessInfo> process, BYTE mask, DWORD timeoutMs = 60000);
     std::function<void(TSessionRunner&)> OnStarted;
     std::function<void(TSessionRunner&, const TTraceRow&)> OnRecord;
-
-    TDebugThread* Thread() const { return FThread.get(); }
+    // Asks the running session to end.
+    void Stop() { FControl.Stop(); }
+    // Whether the tracer carries out simple first instructions (else it steps them).
+    bool EmulatePrologues = true;
     // Handles messages for ms milliseconds.
     void Pump(DWORD ms);
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
-    LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam);
+    TSession Wait(DWORD timeoutMs);
+    void SessionMark(const std::string& caption) override;
+    void SessionRecord(const TTraceRecord& record) override;
+    void SessionStarted(DWORD processId, const std::string& image) override;
+    void SessionError(const std::string& text) override;
+    void SessionFinished(DWORD exitCode) override;
 
-    HWND FWindow = nullptr;
-    std::unique_ptr<TDebugThread> FThread;
     TSession FSession;
+    TTraceSession FControl;
 };
 
-// A run session for a fixture of the bin folder, with arguments.
-std::unique_ptr<TRunThread> RunFixture(const std::string& program, const std::vector<std::string>& args = {});
+// The command line of a fixture of the bin folder, with arguments.
+std::string FixtureCommand(const std::string& program, const std::vector<std::string>& args = {});
 
 // One line of a fixture's ground-truth log.
 struct TTruthCall {
     std::string Kind;  // PREPARE, EXECUTE, FETCH, FREE, LOAD, UNLOAD
     DWORD ThreadId = 0;
-    DWORD Handle = 0;
+    uint64_t Handle = 0;
     int32_t Result = 0;
     DWORD Count = 0;      // stmt_len of a prepare, nrows of a fetch
     bool HasText = false; // false for a raw prepare ("-")

@@ -1,5 +1,5 @@
 #include "FakeProcess.h"
-#include "SysProcs.h"
+#include "ProcessList.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 namespace {
 
-// Builds a SYSTEM_PROCESS_INFORMATION chain (32-bit layout) in a buffer of its own.
+// Builds a SYSTEM_PROCESS_INFORMATION chain (of this build's bitness) in a buffer of its own.
 class TSnapshotBuilder {
 public:
     struct TEntry {
@@ -22,15 +22,16 @@ public:
             BYTE* record = buffer.data() + i * recordSize;
             DWORD next = i + 1 < entries.size() ? static_cast<DWORD>(recordSize) : 0;
             std::memcpy(record, &next, 4);
-            std::memcpy(record + 68, &entries[i].Pid, 4);
+            constexpr bool Wide = sizeof(void*) == 8;
+            std::memcpy(record + (Wide ? 80 : 68), &entries[i].Pid, 4);
             if (entries[i].Name) {
                 BYTE* name = record + 128;
                 size_t bytes = std::wcslen(entries[i].Name) * 2;
                 std::memcpy(name, entries[i].Name, bytes);
                 USHORT length = static_cast<USHORT>(bytes);
                 std::memcpy(record + 56, &length, 2);
-                DWORD address = static_cast<DWORD>(reinterpret_cast<uintptr_t>(name));
-                std::memcpy(record + 60, &address, 4);
+                uintptr_t address = reinterpret_cast<uintptr_t>(name);
+                std::memcpy(record + (Wide ? 64 : 60), &address, sizeof(address));
             }
         }
         return buffer;
@@ -132,7 +133,7 @@ TEST(ProcessList, TheRealListHoldsThisProcess)
     ProcessList().Refresh();
     auto self = ProcessList().FindProcess(GetCurrentProcessId());
     ASSERT_TRUE(self);
-    EXPECT_NE(self->Handle, nullptr);
+    EXPECT_TRUE(self->Handle);
     EXPECT_NE(self->FileName.find("unit_tests"), std::string::npos) << self->FileName;
     // Refreshing again keeps the very same record.
     ProcessList().Refresh();
@@ -143,10 +144,10 @@ TEST(ProcessMemory, ReadsOfARealProcess)
 {
     TProcessInfo self(GetCurrentProcessId(), "self");
     static const char text[] = "SELECT *\r\nFROM dual\0tail";
-    DWORD address = static_cast<DWORD>(reinterpret_cast<uintptr_t>(text));
+    TAddress address = PointerAddress(text);
     EXPECT_EQ(self.ReadString(address, sizeof(text) - 1), std::string(text, sizeof(text) - 1));
     EXPECT_EQ(self.ReadString(address, 0), "");
-    EXPECT_EQ(self.ReadDword(address), *reinterpret_cast<const DWORD*>(text));
+    EXPECT_EQ(self.ReadDword(address), *reinterpret_cast<const uint32_t*>(text));
 
     auto failure = [&](auto&& read) -> std::string {
         try {
@@ -163,5 +164,5 @@ TEST(ProcessMemory, ReadsOfARealProcess)
     std::string big(3 * 64 * 1024 + 5, '\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>(i * 7);
-    EXPECT_EQ(self.ReadString(static_cast<DWORD>(reinterpret_cast<uintptr_t>(big.data())), big.size()), big);
+    EXPECT_EQ(self.ReadString(PointerAddress(big.data()), big.size()), big);
 }

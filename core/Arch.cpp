@@ -1,0 +1,256 @@
+#include "Arch.h"
+
+#include "Errors.h"
+
+#include <cstring>
+
+namespace {
+constexpr const char* Unit = "DebugCore";
+}
+
+// ---------------------------------------------------------------------------
+// TThreadContext
+
+TThreadContext::TThreadContext(HANDLE thread, bool wow64) : FThread(thread), FWow64(wow64)
+{
+    std::memset(&FContext, 0, sizeof(FContext));
+#ifdef _WIN64
+    std::memset(&FWowContext, 0, sizeof(FWowContext));
+#endif
+#ifndef _WIN64
+    VASSERT(!wow64, Unit);
+#endif
+}
+
+bool TThreadContext::Is64() const
+{
+#ifdef _WIN64
+    return !FWow64;
+#else
+    return false;
+#endif
+}
+
+void TThreadContext::Read()
+{
+    FChanged = false;
+#ifdef _WIN64
+    if (FWow64) {
+        std::memset(&FWowContext, 0, sizeof(FWowContext));
+        FWowContext.ContextFlags = WOW64_CONTEXT_CONTROL | WOW64_CONTEXT_INTEGER;
+        if (!Wow64GetThreadContext(FThread, &FWowContext))
+            RaiseLastOSError();
+        return;
+    }
+#endif
+    std::memset(&FContext, 0, sizeof(FContext));
+    FContext.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+    if (!GetThreadContext(FThread, &FContext))
+        RaiseLastOSError();
+}
+
+void TThreadContext::Flush()
+{
+    if (!FChanged)
+        return;
+#ifdef _WIN64
+    if (FWow64) {
+        if (!Wow64SetThreadContext(FThread, &FWowContext))
+            RaiseLastOSError();
+        FChanged = false;
+        return;
+    }
+#endif
+    if (!SetThreadContext(FThread, &FContext))
+        RaiseLastOSError();
+    FChanged = false;
+}
+
+TAddress TThreadContext::Ip() const
+{
+#ifdef _WIN64
+    return FWow64 ? FWowContext.Eip : FContext.Rip;
+#else
+    return FContext.Eip;
+#endif
+}
+
+void TThreadContext::SetIp(TAddress ip)
+{
+    if (ip == Ip())
+        return;
+#ifdef _WIN64
+    if (FWow64)
+        FWowContext.Eip = static_cast<DWORD>(ip);
+    else
+        FContext.Rip = ip;
+#else
+    FContext.Eip = static_cast<DWORD>(ip);
+#endif
+    FChanged = true;
+}
+
+TAddress TThreadContext::Sp() const { return Reg(4); }
+void TThreadContext::SetSp(TAddress sp) { SetReg(4, sp); }
+
+uint32_t TThreadContext::Flags() const
+{
+#ifdef _WIN64
+    return FWow64 ? FWowContext.EFlags : FContext.EFlags;
+#else
+    return FContext.EFlags;
+#endif
+}
+
+void TThreadContext::SetFlags(uint32_t flags)
+{
+    if (flags == Flags())
+        return;
+#ifdef _WIN64
+    if (FWow64)
+        FWowContext.EFlags = flags;
+    else
+        FContext.EFlags = flags;
+#else
+    FContext.EFlags = flags;
+#endif
+    FChanged = true;
+}
+
+#ifdef _WIN64
+static DWORD* Wow64Register(WOW64_CONTEXT& c, int index)
+{
+    switch (index) {
+    case 0: return &c.Eax;
+    case 1: return &c.Ecx;
+    case 2: return &c.Edx;
+    case 3: return &c.Ebx;
+    case 4: return &c.Esp;
+    case 5: return &c.Ebp;
+    case 6: return &c.Esi;
+    default: return &c.Edi;
+    }
+}
+
+static DWORD64* NativeRegister(CONTEXT& c, int index)
+{
+    // Rax .. R15 lie in encoding order in the x64 context.
+    return &c.Rax + (index & 15);
+}
+#else
+static DWORD* NativeRegister(CONTEXT& c, int index)
+{
+    switch (index) {
+    case 0: return &c.Eax;
+    case 1: return &c.Ecx;
+    case 2: return &c.Edx;
+    case 3: return &c.Ebx;
+    case 4: return &c.Esp;
+    case 5: return &c.Ebp;
+    case 6: return &c.Esi;
+    default: return &c.Edi;
+    }
+}
+#endif
+
+uint64_t TThreadContext::Reg(int index) const
+{
+    auto& self = const_cast<TThreadContext&>(*this);
+#ifdef _WIN64
+    if (FWow64)
+        return *Wow64Register(self.FWowContext, index);
+#endif
+    return *NativeRegister(self.FContext, index);
+}
+
+void TThreadContext::SetReg(int index, uint64_t value)
+{
+    if (Reg(index) == value)
+        return;
+#ifdef _WIN64
+    if (FWow64)
+        *Wow64Register(FWowContext, index) = static_cast<DWORD>(value);
+    else
+        *NativeRegister(FContext, index) = value;
+#else
+    *NativeRegister(FContext, index) = static_cast<DWORD>(value);
+#endif
+    FChanged = true;
+}
+
+// ---------------------------------------------------------------------------
+// TCallFrame
+
+TCallFrame::TCallFrame(TProcessInfo& process, const TThreadContext& context)
+    : FProcess(process), FSp(context.Sp()), FIs64(context.Is64())
+{
+    if (FIs64) {
+        // x64: the first four arguments in rcx, rdx, r8, r9; the fifth on at [rsp+0x28].
+        const int registers[4] = {1, 2, 8, 9};
+        for (int i = 0; i < 4; ++i)
+            FRegisterArgs[i] = context.Reg(registers[i]);
+    }
+    try {
+        FProcess.ReadMemory(FSp, FSlots, SlotCount * (FIs64 ? 8 : 4));
+        FValid = true;
+    } catch (const EOSError&) {
+        // The slots are then read one by one, each with its own failure.
+    }
+}
+
+uint64_t TCallFrame::Slot(int index)
+{
+    VASSERT(index >= 0 && index < SlotCount, Unit);
+    unsigned size = FIs64 ? 8 : 4;
+    if (!FValid)
+        return FIs64 ? FProcess.ReadQword(FSp + 8u * index) : FProcess.ReadDword(FSp + 4u * index);
+    uint64_t value = 0;
+    std::memcpy(&value, FSlots + size * index, size);
+    return value;
+}
+
+uint64_t TCallFrame::Arg(int n)
+{
+    if (FIs64 && n >= 1 && n <= 4)
+        return FRegisterArgs[n - 1];
+    return Slot(n);
+}
+
+// ---------------------------------------------------------------------------
+// First instructions
+
+bool EmulateFirstInstruction(TProcessInfo& process, TThreadContext& context, TAddress address,
+                             const unsigned char* code, size_t size)
+{
+    if (size < 2)
+        return false;
+    if (!context.Is64()) {
+        if (code[0] >= 0x50 && code[0] <= 0x57 && code[0] != 0x54) {
+            // push r32. A push that would reach into the next page of the stack is left to
+            // the processor, which lets the system grow the stack.
+            TAddress sp = context.Sp();
+            if ((sp & 0xFFF) < 4)
+                return false;
+            uint32_t value = static_cast<uint32_t>(context.Reg(code[0] - 0x50));
+            try {
+                process.WriteMemory(sp - 4, &value, 4);
+            } catch (const EOSError&) {
+                return false;
+            }
+            context.SetSp(sp - 4);
+            context.SetIp(address + 1);
+            return true;
+        }
+        if (code[0] == 0x8B && code[1] == 0xFF) { // mov edi, edi
+            context.SetIp(address + 2);
+            return true;
+        }
+        if ((code[0] == 0x8B && code[1] == 0xEC) || (code[0] == 0x89 && code[1] == 0xE5)) { // mov ebp, esp
+            context.SetReg(5, context.Sp());
+            context.SetIp(address + 2);
+            return true;
+        }
+        return false;
+    }
+    return false;
+}

@@ -1,0 +1,89 @@
+// What differs between the machines the tracer debugs: the register context of a
+// stopped thread, where a call's arguments are, and the stack after a return.
+#pragma once
+
+#include "SysProcs.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+constexpr uint32_t TrapFlag = 0x100;
+
+// The register context of one stopped thread, read once per event and written back
+// only when something in it changed.
+class TThreadContext {
+public:
+    // wow64: the thread is a 32-bit thread of a 64-bit tracer.
+    TThreadContext(HANDLE thread, bool wow64);
+
+    // Reads the control and integer registers; raises EOSError on failure.
+    void Read();
+    // Writes them back if anything changed; raises EOSError on failure.
+    void Flush();
+    bool Changed() const { return FChanged; }
+
+    bool Is64() const;
+    unsigned PointerSize() const { return Is64() ? 8 : 4; }
+
+    TAddress Ip() const;
+    void SetIp(TAddress ip);
+    TAddress Sp() const;
+    void SetSp(TAddress sp);
+    uint32_t Flags() const;
+    void SetFlags(uint32_t flags);
+    // A general register by its encoding index (ax, cx, dx, bx, sp, bp, si, di, r8...).
+    uint64_t Reg(int index) const;
+    void SetReg(int index, uint64_t value);
+    // The 32-bit return value of a call that has just returned.
+    uint32_t Result() const { return static_cast<uint32_t>(Reg(0)); }
+
+private:
+    HANDLE FThread;
+    bool FWow64;
+    bool FChanged = false;
+#ifdef _WIN64
+    CONTEXT FContext;
+    WOW64_CONTEXT FWowContext;
+#else
+    CONTEXT FContext;
+#endif
+};
+
+// The arguments of a call stopped at its entry. The words at the stack pointer are
+// read in one read; should that fail, each is read alone, raising that read's error.
+class TCallFrame {
+public:
+    static constexpr int SlotCount = 11;
+    TCallFrame(TProcessInfo& process, const TThreadContext& context);
+
+    TAddress Sp() const { return FSp; }
+    TAddress ReturnAddress() { return Slot(0); }
+    // Argument n, counted from 1, as a machine word.
+    uint64_t Arg(int n);
+    // The same, cut to its low 32 bits (a ub4, a sword or a 32-bit pointer).
+    uint32_t Arg32(int n) { return static_cast<uint32_t>(Arg(n)); }
+    // A pointer-sized argument.
+    TAddress Pointer(int n) { return Arg(n); }
+    bool Is64() const { return FIs64; }
+
+    // The stack pointer after the call has returned to its caller.
+    TAddress SpAfterReturn() const { return FSp + (FIs64 ? 8 : 4); }
+
+private:
+    uint64_t Slot(int index);
+    TProcessInfo& FProcess;
+    TAddress FSp;
+    bool FIs64;
+    uint64_t FRegisterArgs[4] = {};
+    unsigned char FSlots[SlotCount * 8] = {};
+    bool FValid = false;
+};
+
+// The first instruction of an entry point, carried out by the tracer instead of being
+// single-stepped when it moves no flags and touches at most the stack: the thread then
+// goes on behind it and the breakpoint stays armed, so that no other thread can pass
+// unseen meanwhile. code holds the instruction's first bytes. False when the
+// instruction is not one of those (it must then be stepped).
+bool EmulateFirstInstruction(TProcessInfo& process, TThreadContext& context, TAddress address,
+                             const unsigned char* code, size_t size);

@@ -1,0 +1,40 @@
+// What the engine asks of the tracer of one kind of calls: which entry points to hook
+// in a module that loaded, what to make of a call at its entry and at its return. The
+// engine itself knows nothing of what the calls mean.
+#pragma once
+
+#include "Arch.h"
+#include "SysProcs.h"
+#include "Threads.h"
+
+#include <memory>
+#include <string>
+
+// The engine's side, as a call tracer sees it.
+class IHookHost {
+public:
+    virtual ~IHookHost() = default;
+    virtual TProcessInfo& TargetProcess() = 0;
+    // True when the traced program is 64-bit.
+    virtual bool Target64() const = 0;
+    // Hooks the entry point at address for hook id; armed hooks stop every call.
+    virtual void AddHook(TAddress address, int id, bool armed) = 0;
+    // Arms or disarms every hook of id.
+    virtual void ArmHooks(int id, bool armed) = 0;
+    // Forgets the hooks in [base, base + size) and the calls in flight that came
+    // through them; their module has been unmapped.
+    virtual void DropHooks(TAddress base, uint64_t size) = 0;
+    // A problem worth telling the user that does not end the session.
+    virtual void Warn(const std::string& text) = 0;
+};
+
+class ICallTracer {
+public:
+    virtual ~ICallTracer() = default;
+    virtual void ModuleLoaded(IHookHost& host, const TModuleInfo& module) = 0;
+    virtual void ModuleUnloaded(IHookHost& host, const TModuleInfo& module) = 0;
+    // A hooked call at its entry. What it returns is kept until the call returns and
+    // handed back then; nothing means the return is of no interest.
+    virtual std::unique_ptr<TCallData> CallEntered(IHookHost& host, int hookId, TCallFrame& frame) = 0;
+    virtual void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result) = 0;
+};

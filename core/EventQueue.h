@@ -1,0 +1,45 @@
+// Carries a session's events from the debug thread to the thread that owns the windows:
+// the engine side queues values, and the first event of a burst posts one message to
+// the owner's window, whose handler then takes the whole queue at once.
+#pragma once
+
+#include "TraceEvents.h"
+
+#include <windows.h>
+
+#include <mutex>
+#include <vector>
+
+class TEventQueue : public ITraceEvents {
+public:
+    TEventQueue(HWND window, UINT message) : FWindow(window), FMessage(message) {}
+
+    // Any thread.
+    void SessionStarted(DWORD processId, const std::string& image) override;
+    void TraceRecord(TTraceRecord record) override;
+    void SessionError(const std::string& text) override;
+    void SessionFinished(DWORD exitCode) override;
+
+    // The window's thread: hands every queued event to target, in order. Events queued
+    // while target works wait for the next message.
+    void Deliver(ITraceEvents& target);
+    // Forgets what is queued.
+    void Discard();
+
+private:
+    enum class TKind : uint8_t { Started, Record, Error, Finished };
+    struct TEvent {
+        TKind Kind;
+        DWORD Number = 0;
+        // Its Statement holds the image name or the error text of the other kinds.
+        TTraceRecord Record;
+    };
+    void Push(TEvent event);
+
+    HWND FWindow;
+    UINT FMessage;
+    std::mutex FLock;
+    std::vector<TEvent> FQueue;
+    bool FPosted = false;
+    bool FDelivering = false;
+};

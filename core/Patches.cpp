@@ -1,0 +1,108 @@
+#include "Patches.h"
+
+#include "Errors.h"
+
+namespace {
+constexpr const char* Unit = "SysProcs";
+constexpr BYTE Int3 = 0xCC;
+}
+
+BYTE TPatchTable::Acquire(TAddress address)
+{
+    auto it = FPatches.find(address);
+    if (it == FPatches.end()) {
+        BYTE original = 0;
+        FProcess.ReadMemory(address, &original, 1);
+        FProcess.WriteMemory(address, &Int3, 1);
+        FPatches.emplace(address, TPatch{original, 1, 0, true});
+        return original;
+    }
+    TPatch& patch = it->second;
+    if (!patch.Written && patch.Suspends == 0) {
+        FProcess.WriteMemory(address, &Int3, 1);
+        patch.Written = true;
+    }
+    ++patch.Holds;
+    return patch.Original;
+}
+
+void TPatchTable::Release(TAddress address)
+{
+    auto it = FPatches.find(address);
+    VASSERT(it != FPatches.end(), Unit);
+    TPatch& patch = it->second;
+    if (--patch.Holds > 0)
+        return;
+    TPatch last = patch;
+    FPatches.erase(it);
+    if (last.Written)
+        FProcess.WriteMemory(address, &last.Original, 1);
+}
+
+void TPatchTable::Suspend(TAddress address)
+{
+    auto it = FPatches.find(address);
+    if (it == FPatches.end())
+        return;
+    TPatch& patch = it->second;
+    if (patch.Written) {
+        FProcess.WriteMemory(address, &patch.Original, 1);
+        patch.Written = false;
+    }
+    ++patch.Suspends;
+}
+
+void TPatchTable::Resume(TAddress address)
+{
+    auto it = FPatches.find(address);
+    if (it == FPatches.end() || it->second.Suspends == 0)
+        return;
+    TPatch& patch = it->second;
+    if (--patch.Suspends == 0 && !patch.Written) {
+        FProcess.WriteMemory(address, &Int3, 1);
+        patch.Written = true;
+    }
+}
+
+void TPatchTable::RestoreAll()
+{
+    std::exception_ptr firstError;
+    for (const auto& [address, patch] : FPatches) {
+        if (!patch.Written)
+            continue;
+        try {
+            FProcess.WriteMemory(address, &patch.Original, 1);
+        } catch (...) {
+            if (!firstError)
+                firstError = std::current_exception();
+        }
+    }
+    FPatches.clear();
+    if (firstError)
+        std::rethrow_exception(firstError);
+}
+
+void TPatchTable::Abandon(TAddress base, uint64_t size)
+{
+    for (auto it = FPatches.begin(); it != FPatches.end();)
+        it = it->first - base < size ? FPatches.erase(it) : std::next(it);
+}
+
+bool TPatchTable::IsWritten(TAddress address) const
+{
+    auto it = FPatches.find(address);
+    return it != FPatches.end() && it->second.Written;
+}
+
+BYTE TPatchTable::OriginalByte(TAddress address) const
+{
+    auto it = FPatches.find(address);
+    VASSERT(it != FPatches.end(), Unit);
+    return it->second.Original;
+}
+
+int TPatchTable::Holds(TAddress address) const
+{
+    auto it = FPatches.find(address);
+    return it == FPatches.end() ? 0 : it->second.Holds;
+}

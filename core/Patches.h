@@ -1,0 +1,50 @@
+// The int3 patches written into the traced program's code. One patch per address
+// however many users stand there: the original byte is read when the first of them
+// arms it and written back when the last lets go, so 0xCC is never taken for an
+// original byte. A patch may also be lifted for a moment while a thread steps over it.
+#pragma once
+
+#include "SysProcs.h"
+
+#include <cstdint>
+#include <unordered_map>
+
+class TPatchTable {
+public:
+    explicit TPatchTable(TProcessInfo& process) : FProcess(process) {}
+    TPatchTable(const TPatchTable&) = delete;
+    TPatchTable& operator=(const TPatchTable&) = delete;
+
+    // Takes one hold on the patch at address, writing 0xCC at the first; returns the
+    // original byte. A failed read or write raises EOSError and changes nothing.
+    BYTE Acquire(TAddress address);
+    // Lets go of one hold; the last one writes the original byte back. A failed write
+    // raises EOSError after the patch is forgotten.
+    void Release(TAddress address);
+    // Lift the patch at address while a thread steps over it, and put it back.
+    void Suspend(TAddress address);
+    void Resume(TAddress address);
+    // Writes every original byte back, going on past a failed write, forgets every
+    // patch, then raises the first error.
+    void RestoreAll();
+    // Forgets the patches in [base, base + size) without writing: their module has been
+    // unmapped, and the bytes went with it.
+    void Abandon(TAddress base, uint64_t size);
+
+    bool IsPatched(TAddress address) const { return FPatches.count(address) != 0; }
+    // True while 0xCC stands at address because of a patch.
+    bool IsWritten(TAddress address) const;
+    BYTE OriginalByte(TAddress address) const;
+    int Holds(TAddress address) const;
+    bool Empty() const { return FPatches.empty(); }
+
+private:
+    struct TPatch {
+        BYTE Original;
+        int Holds;
+        int Suspends;
+        bool Written;
+    };
+    TProcessInfo& FProcess;
+    std::unordered_map<TAddress, TPatch> FPatches;
+};

@@ -1,0 +1,23 @@
+// The seam between the debugging engine and its clients (the window, the capture tool,
+// the tests): what a session reports, as values. The engine calls these on its own
+// thread; a client that owns windows receives them through TEventQueue on its own.
+#pragma once
+
+#include "TraceRecord.h"
+
+#include <windows.h>
+
+#include <string>
+
+class ITraceEvents {
+public:
+    virtual ~ITraceEvents() = default;
+    // The traced process exists: its id and image name.
+    virtual void SessionStarted(DWORD processId, const std::string& image) = 0;
+    virtual void TraceRecord(TTraceRecord record) = 0;
+    // A failure, as the text the user is shown.
+    virtual void SessionError(const std::string& text) = 0;
+    // The session's last word, also of a session that failed to start. exitCode is the
+    // traced process's, or STILL_ACTIVE when it did not end with the session.
+    virtual void SessionFinished(DWORD exitCode) = 0;
+};

@@ -1,0 +1,294 @@
+// The engine's bookkeeping without a live process: the patch table, the calls in flight
+// of a thread, a call's arguments and the queue that carries a session's events.
+#include "Application.h"
+#include "Arch.h"
+#include "EventQueue.h"
+#include "FakeProcess.h"
+#include "Patches.h"
+#include "Threads.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr TAddress Code = 0x401000;
+
+class PatchTableTest : public ::testing::Test {
+protected:
+    void SetUp() override { process.Poke(Code, std::string("\x55\x8B\xEC\x83\xEC\x10\xC3\x90", 8)); }
+
+    TFakeProcess process;
+    TPatchTable patches{process};
+};
+
+} // namespace
+
+TEST_F(PatchTableTest, HoldsShareOneWriteAndTheLastReleaseRestores)
+{
+    EXPECT_EQ(patches.Acquire(Code + 1), 0x8B);
+    int reads = process.Reads, writes = process.Writes;
+    EXPECT_EQ(patches.Acquire(Code + 1), 0x8B) << "0xCC must never be taken for the original byte";
+    EXPECT_EQ(process.Reads, reads) << "a shared patch is not read again";
+    EXPECT_EQ(process.Writes, writes);
+    EXPECT_EQ(process.Peek(Code + 1), 0xCC);
+
+    patches.Release(Code + 1);
+    EXPECT_EQ(process.Peek(Code + 1), 0xCC) << "the other hold still needs the patch";
+    patches.Release(Code + 1);
+    EXPECT_EQ(process.Peek(Code + 1), 0x8B);
+    EXPECT_FALSE(patches.IsPatched(Code + 1));
+    EXPECT_THROW(patches.Release(Code + 1), EAssertionFailed) << "a release without a hold is a bookkeeping fault";
+}
+
+TEST_F(PatchTableTest, FailedReadsAndWritesLeaveNoPatch)
+{
+    process.ReadOnly.insert(Code);
+    EXPECT_THROW(patches.Acquire(Code), EOSError);
+    EXPECT_FALSE(patches.IsPatched(Code));
+    EXPECT_EQ(process.Peek(Code), 0x55);
+    EXPECT_THROW(patches.Acquire(0x900000), EOSError) << "unreadable code";
+    EXPECT_FALSE(patches.IsPatched(0x900000));
+}
+
+TEST_F(PatchTableTest, RestoringGoesOnPastAFailedWriteAndReportsTheFirstError)
+{
+    for (TAddress a : {Code, Code + 2, Code + 4})
+        patches.Acquire(a);
+    process.ReadOnly.insert(Code + 2);  // the module went away under it, say
+    EXPECT_THROW(patches.RestoreAll(), EOSError);
+    EXPECT_TRUE(patches.Empty());
+    EXPECT_EQ(process.Peek(Code), 0x55);
+    EXPECT_EQ(process.Peek(Code + 4), 0xEC) << "patches after the failed one are still restored";
+}
+
+TEST_F(PatchTableTest, SteppingLiftsThePatchUntilTheLastStepEnds)
+{
+    patches.Acquire(Code);
+    patches.Suspend(Code);
+    patches.Suspend(Code);
+    EXPECT_EQ(process.Peek(Code), 0x55);
+    EXPECT_FALSE(patches.IsWritten(Code));
+    patches.Resume(Code);
+    EXPECT_EQ(process.Peek(Code), 0x55) << "another thread is still stepping over it";
+    patches.Resume(Code);
+    EXPECT_EQ(process.Peek(Code), 0xCC);
+
+    // A hold taken while the patch is lifted does not write it under the stepping thread.
+    patches.Suspend(Code);
+    patches.Acquire(Code);
+    EXPECT_EQ(process.Peek(Code), 0x55);
+    patches.Resume(Code);
+    EXPECT_EQ(process.Peek(Code), 0xCC);
+
+    // A patch released while a thread steps over it is not put back by that step.
+    patches.Suspend(Code);
+    patches.Release(Code);
+    patches.Release(Code);
+    patches.Resume(Code);
+    EXPECT_EQ(process.Peek(Code), 0x55);
+}
+
+TEST_F(PatchTableTest, AbandonedPatchesAreForgottenWithoutWriting)
+{
+    patches.Acquire(Code);
+    patches.Acquire(Code + 6);
+    process.Poke(0x500000, "\x90");
+    patches.Acquire(0x500000);
+    int writes = process.Writes;
+    patches.Abandon(Code, 8);
+    EXPECT_EQ(process.Writes, writes);
+    EXPECT_FALSE(patches.IsPatched(Code));
+    EXPECT_FALSE(patches.IsPatched(Code + 6));
+    EXPECT_TRUE(patches.IsPatched(0x500000)) << "outside the range";
+}
+
+TEST(CallsInFlight, ReturnsMatchTheInnermostCallAndDropWhatWasUnwound)
+{
+    TThreadInfo thread(1, nullptr);
+    auto call = [](TAddress ret, TAddress sp, int id) {
+        TCallInFlight c;
+        c.ReturnAddress = ret;
+        c.EntrySp = sp;
+        c.HookId = id;
+        return c;
+    };
+    thread.Calls.push_back(call(Code, 0x12FF00, 1));      // outer
+    thread.Calls.push_back(call(Code + 8, 0x12FE00, 2));  // nested, from a callback
+    thread.Calls.push_back(call(Code, 0x12FD00, 3));      // deeper still, same call site
+
+    TCallInFlight found;
+    std::vector<TAddress> dropped;
+    EXPECT_FALSE(thread.PopReturn(Code + 16, 0x12FD04, found, dropped)) << "no call returns there";
+    EXPECT_FALSE(thread.PopReturn(Code, 0x12FC00, found, dropped)) << "below every entry: not a return";
+
+    // Returning from the outer call: the two inside it were unwound.
+    ASSERT_TRUE(thread.PopReturn(Code, 0x12FF04, found, dropped));
+    EXPECT_EQ(found.HookId, 1);
+    EXPECT_EQ(dropped, (std::vector<TAddress>{Code, Code + 8}));
+    EXPECT_TRUE(thread.Calls.empty());
+
+    // Entering a call at or above the stack position of calls still open: they are over.
+    thread.Calls.push_back(call(Code, 0x12FF00, 1));
+    thread.Calls.push_back(call(Code + 8, 0x12FE00, 2));
+    dropped.clear();
+    thread.DropCallsAtOrBelow(0x12FDF0, dropped);
+    EXPECT_TRUE(dropped.empty()) << "a call made from inside both leaves them open";
+    thread.DropCallsAtOrBelow(0x12FE00, dropped);
+    EXPECT_EQ(dropped, (std::vector<TAddress>{Code + 8}));
+    ASSERT_EQ(thread.Calls.size(), 1u);
+    EXPECT_EQ(thread.Calls[0].HookId, 1);
+}
+
+TEST(CallFrame, ArgumentsComeFromOneReadOrFailOneByOne)
+{
+    TFakeProcess process;
+    constexpr TAddress Esp = 0x12F000;
+    for (uint32_t i = 0; i < TCallFrame::SlotCount; ++i)
+        process.PokeDword(Esp + 4 * i, 0x100 + i);
+    TThreadContext context(nullptr, false);
+    context.SetSp(Esp);
+    {
+        TCallFrame frame(process, context);
+        EXPECT_EQ(process.Reads, 1);
+        EXPECT_EQ(frame.ReturnAddress(), 0x100u);
+        EXPECT_EQ(frame.Arg(1), 0x101u);
+        EXPECT_EQ(frame.Arg(10), 0x10Au);
+        EXPECT_EQ(process.Reads, 1);
+        EXPECT_EQ(frame.SpAfterReturn(), Esp + 4);
+    }
+    // The top of the readable stack: the words below it are still there, one read each.
+    for (TAddress a = Esp + 12; a < Esp + 4 * TCallFrame::SlotCount; ++a)
+        process.Memory.erase(a);
+    TCallFrame frame(process, context);
+    EXPECT_EQ(frame.Arg(2), 0x102u);
+    EXPECT_THROW(frame.Arg(3), EOSError);
+}
+
+TEST(FirstInstruction, CarriedOutOnlyWhereItTouchesNoMoreThanTheStack)
+{
+    TFakeProcess process;
+    constexpr TAddress Esp = 0x12F010, Entry = 0x10001000;
+    process.PokeDword(Esp - 4, 0);
+    struct {
+        std::string Code;
+        bool Emulated;
+        TAddress Ip;
+        TAddress Sp;
+    } cases[] = {
+        {"\x55\x89", true, Entry + 1, Esp - 4},   // push ebp
+        {"\x8B\xFF", true, Entry + 2, Esp},       // mov edi, edi
+        {"\x8B\xEC", true, Entry + 2, Esp},       // mov ebp, esp
+        {"\x89\xE5", true, Entry + 2, Esp},       // mov ebp, esp
+        {"\x54\x90", false, Entry, Esp},          // push esp: stepped
+        {"\x8B\x44", false, Entry, Esp},          // mov eax, [esp+4]: stepped
+    };
+    for (const auto& c : cases) {
+        TThreadContext context(nullptr, false);
+        context.SetSp(Esp);
+        context.SetReg(5, 0xBB);
+        context.SetIp(Entry);
+        auto code = reinterpret_cast<const unsigned char*>(c.Code.data());
+        EXPECT_EQ(EmulateFirstInstruction(process, context, Entry, code, c.Code.size()), c.Emulated) << c.Code;
+        EXPECT_EQ(context.Ip(), c.Ip);
+        EXPECT_EQ(context.Sp(), c.Sp);
+    }
+    EXPECT_EQ(process.ReadDword(Esp - 4), 0xBBu) << "push ebp stored the register";
+}
+
+namespace {
+
+// Records what a queue delivers, and can show an error in a nested message loop, as the
+// window's message box does.
+class TRecorder : public ITraceEvents {
+public:
+    void SessionStarted(DWORD processId, const std::string& image) override
+    {
+        Log.push_back("started " + std::to_string(processId) + " " + image);
+    }
+    void TraceRecord(TTraceRecord record) override { Log.push_back("record " + record.Statement); }
+    void SessionError(const std::string& text) override
+    {
+        Log.push_back("error " + text);
+        if (NestedEvents) {
+            NestedEvents();
+            Pump();
+        }
+    }
+    void SessionFinished(DWORD exitCode) override { Log.push_back("finished " + std::to_string(exitCode)); }
+
+    static void Pump()
+    {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+    }
+
+    std::vector<std::string> Log;
+    std::function<void()> NestedEvents;
+};
+
+struct TQueueWindow {
+    static LRESULT CALLBACK Proc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        auto* self = reinterpret_cast<TQueueWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (self && msg == WM_APP) {
+            ++self->Messages;
+            self->Queue->Deliver(self->Target);
+            return 0;
+        }
+        return DefWindowProcA(window, msg, wParam, lParam);
+    }
+    TQueueWindow() : Window(CreateMessageWindow("VelloranQueueTest", Proc, this)), Queue(new TEventQueue(Window, WM_APP)) {}
+    ~TQueueWindow()
+    {
+        DestroyWindow(Window);
+        delete Queue;
+    }
+    HWND Window;
+    TEventQueue* Queue;
+    TRecorder Target;
+    int Messages = 0;
+};
+
+TTraceRecord Record(const std::string& statement)
+{
+    TTraceRecord record;
+    record.Statement = statement;
+    return record;
+}
+
+} // namespace
+
+TEST(EventQueue, ABurstCostsOneMessageAndArrivesInOrder)
+{
+    TQueueWindow w;
+    w.Queue->SessionStarted(7, "client.exe");
+    for (int i = 0; i < 1000; ++i)
+        w.Queue->TraceRecord(Record(std::to_string(i)));
+    w.Queue->SessionFinished(3);
+    TRecorder::Pump();
+    EXPECT_EQ(w.Messages, 1);
+    ASSERT_EQ(w.Target.Log.size(), 1002u);
+    EXPECT_EQ(w.Target.Log.front(), "started 7 client.exe");
+    EXPECT_EQ(w.Target.Log[500], "record 499");
+    EXPECT_EQ(w.Target.Log.back(), "finished 3");
+}
+
+TEST(EventQueue, EventsArrivingWhileAnErrorIsShownKeepTheirPlace)
+{
+    TQueueWindow w;
+    w.Target.NestedEvents = [&] {
+        w.Target.NestedEvents = nullptr;
+        w.Queue->TraceRecord(Record("late"));
+    };
+    w.Queue->TraceRecord(Record("first"));
+    w.Queue->SessionError("failed");
+    w.Queue->TraceRecord(Record("second"));
+    TRecorder::Pump();
+    EXPECT_EQ(w.Target.Log, (std::vector<std::string>{"record first", "error failed", "record second", "record late"}));
+
+    w.Queue->TraceRecord(Record("dropped"));
+    w.Queue->Discard();
+    TRecorder::Pump();
+    EXPECT_EQ(w.Target.Log.size(), 4u) << "discarded events are not delivered";
+}

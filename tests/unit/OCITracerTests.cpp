@@ -1,0 +1,461 @@
+// The OCI tracer against a process made of bytes: which entry points it hooks in a
+// module, and the records and registry that calls at those entries make.
+#include "FakeProcess.h"
+#include "OCIBreaks.h"
+#include "OCITexts.h"
+#include "TraceMask.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+namespace {
+
+constexpr TAddress OciBase = 0x10000000;
+constexpr TAddress OtherBase = 0x20000000;
+constexpr uint32_t ImageSize = 0x3000;
+constexpr uint32_t ExportRva = 0x1000, ExportSize = 0x400, CodeRva = 0x2000;
+constexpr TAddress Esp = 0x0012F000;
+constexpr TAddress Text = 0x00500000;
+constexpr TAddress Out = 0x00600000;
+
+// A 32-bit DLL image with an export table: each export is code at its own place in the
+// image, or a forwarder string.
+void PokeImage(TFakeProcess& process, TAddress base, const std::vector<std::pair<std::string, std::string>>& exports)
+{
+    process.Poke(base, std::string(ImageSize, '\0'));
+    process.Poke(base, "MZ");
+    process.PokeDword(base + 0x3C, 0x80);
+    process.Poke(base + 0x80, std::string("PE\0\0", 4));
+    const TAddress optional = base + 0x80 + 4 + 20;
+    process.PokeValue<uint16_t>(optional, 0x10B);
+    process.PokeDword(optional + 56, ImageSize);
+    process.PokeDword(optional + 92, 16);
+    process.PokeDword(optional + 96, ExportRva);
+    process.PokeDword(optional + 100, ExportSize);
+    const uint32_t n = static_cast<uint32_t>(exports.size());
+    const TAddress directory = base + ExportRva;
+    process.PokeDword(directory + 20, n);
+    process.PokeDword(directory + 24, n);
+    process.PokeDword(directory + 28, ExportRva + 0x40);
+    process.PokeDword(directory + 32, ExportRva + 0x80);
+    process.PokeDword(directory + 36, ExportRva + 0xC0);
+    uint32_t strings = ExportRva + 0x100;
+    for (uint32_t i = 0; i < n; ++i) {
+        const auto& [name, forward] = exports[i];
+        process.PokeDword(base + ExportRva + 0x80 + 4 * i, strings);
+        process.Poke(base + strings, name + '\0');
+        strings += static_cast<uint32_t>(name.size()) + 1;
+        process.PokeValue<uint16_t>(base + ExportRva + 0xC0 + 2 * i, static_cast<uint16_t>(i));
+        if (forward.empty()) {
+            process.PokeDword(base + ExportRva + 0x40 + 4 * i, CodeRva + 0x10 * i);
+        } else {
+            process.PokeDword(base + ExportRva + 0x40 + 4 * i, strings);
+            process.Poke(base + strings, forward + '\0');
+            strings += static_cast<uint32_t>(forward.size()) + 1;
+        }
+    }
+    process.Executable.push_back({base + CodeRva, base + ImageSize});
+}
+
+TAddress CodeOf(TAddress base, int index) { return base + CodeRva + 0x10 * index; }
+
+class TFakeHost : public IHookHost {
+public:
+    struct THook {
+        int Id;
+        bool Armed;
+    };
+    TProcessInfo& TargetProcess() override { return Process; }
+    bool Target64() const override { return false; }
+    void AddHook(TAddress address, int id, bool armed) override { Hooks[address] = THook{id, armed}; }
+    void ArmHooks(int id, bool armed) override
+    {
+        for (auto& [address, hook] : Hooks)
+            if (hook.Id == id)
+                hook.Armed = armed;
+    }
+    void DropHooks(TAddress base, uint64_t size) override
+    {
+        for (auto it = Hooks.begin(); it != Hooks.end();)
+            it = it->first - base < size ? Hooks.erase(it) : std::next(it);
+    }
+    void Warn(const std::string& text) override { Warnings.push_back(text); }
+
+    TFakeProcess Process;
+    std::map<TAddress, THook> Hooks;
+    std::vector<std::string> Warnings;
+};
+
+class TRecords : public ITraceEvents {
+public:
+    void SessionStarted(DWORD, const std::string&) override {}
+    void TraceRecord(TTraceRecord record) override { Records.push_back(std::move(record)); }
+    void SessionError(const std::string&) override {}
+    void SessionFinished(DWORD) override {}
+    std::vector<TTraceRecord> Records;
+};
+
+int HookId(const char* name)
+{
+    for (int i = 0; i < OCIEntryCount; ++i)
+        if (std::strcmp(OCIEntries[i].Name, name) == 0)
+            return i;
+    return -1;
+}
+
+const std::vector<std::pair<std::string, std::string>> AllExports = {
+    {"OCIStmtPrepare", ""}, {"OCIStmtExecute", ""}, {"OCIStmtFetch", ""},  {"OCIHandleFree", ""},
+    {"OCIStmtPrepare2", ""}, {"OCIStmtRelease", ""}, {"OCIStmtFetch2", ""}, {"OCIEnvCreate", ""},
+    {"OCIEnvNlsCreate", ""}, {"OCIHandleAlloc", ""},
+};
+
+// One OCI call stopped at its entry: the stack holds the return address and arguments.
+class OCITracerTest : public ::testing::Test {
+protected:
+    // Calls entry with args and lets it return result; the record it made, if any.
+    std::optional<TTraceRecord> Call(const char* entry, std::vector<uint32_t> args, int32_t result = 0)
+    {
+        host.Process.PokeDword(Esp, 0x00401234);
+        for (size_t i = 0; i < TCallFrame::SlotCount - 1; ++i)
+            host.Process.PokeDword(Esp + 4 * (i + 1), i < args.size() ? args[i] : 0);
+        TThreadContext context(nullptr, false);
+        context.SetSp(Esp);
+        TCallFrame frame(host.Process, context);
+        size_t before = events.Records.size();
+        int id = HookId(entry);
+        std::unique_ptr<TCallData> data = tracer.CallEntered(host, id, frame);
+        if (data)
+            tracer.CallReturned(host, id, *data, static_cast<uint32_t>(result));
+        if (events.Records.size() == before)
+            return std::nullopt;
+        return events.Records.back();
+    }
+
+    std::optional<TTraceRecord> Prepare(uint32_t handle, const std::string& text)
+    {
+        host.Process.Poke(Text, text);
+        return Call("OCIStmtPrepare", {handle, 0xE, static_cast<uint32_t>(Text), static_cast<uint32_t>(text.size()), 1, 0});
+    }
+
+    // OCIStmtPrepare2 that hands out handle (stored in *Out by "the library").
+    std::optional<TTraceRecord> Prepare2(uint32_t svc, uint32_t handle, const std::string& text, const std::string& key,
+                                         int32_t result = 0)
+    {
+        host.Process.PokeDword(Out, handle);
+        host.Process.Poke(Text, text);
+        host.Process.Poke(Text + 0x1000, key);
+        return Call("OCIStmtPrepare2", {svc, static_cast<uint32_t>(Out), 0xE, text.empty() ? 0 : static_cast<uint32_t>(Text),
+                                        static_cast<uint32_t>(text.size()), key.empty() ? 0 : static_cast<uint32_t>(Text + 0x1000),
+                                        static_cast<uint32_t>(key.size()), 1, 0},
+                    result);
+    }
+
+    std::string Registered(uint32_t handle)
+    {
+        TOCIStmt* stmt = tracer.Statements.FindHandle(handle);
+        return stmt ? stmt->Text : "(none)";
+    }
+
+    TFakeHost host;
+    TRecords events;
+    TOCITracer tracer{TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch, events};
+};
+
+} // namespace
+
+TEST(OCIModule, EveryExportedEntryIsHookedAndArmedAsTheMaskNeeds)
+{
+    TFakeHost host;
+    TRecords events;
+    TOCITracer tracer(TraceMaskExecute, events);
+    PokeImage(host.Process, OciBase, AllExports);
+    tracer.ModuleLoaded(host, TModuleInfo(OciBase, nullptr, "C:\\app\\oci.dll"));
+    ASSERT_EQ(host.Hooks.size(), AllExports.size());
+    std::map<std::string, bool> armed;
+    for (size_t i = 0; i < AllExports.size(); ++i) {
+        const auto& hook = host.Hooks.at(CodeOf(OciBase, static_cast<int>(i)));
+        EXPECT_EQ(OCIEntries[hook.Id].Name, AllExports[i].first);
+        armed[AllExports[i].first] = hook.Armed;
+    }
+    EXPECT_EQ(armed, (std::map<std::string, bool>{{"OCIStmtPrepare", true}, {"OCIStmtExecute", true},
+                                                  {"OCIStmtFetch", false}, {"OCIHandleFree", true},
+                                                  {"OCIStmtPrepare2", true}, {"OCIStmtRelease", true},
+                                                  {"OCIStmtFetch2", false}, {"OCIEnvCreate", true},
+                                                  {"OCIEnvNlsCreate", true}, {"OCIHandleAlloc", false}}))
+        << "the registry needs every prepare and release; handles are followed only under UTF-16";
+
+    host.Hooks.clear();
+    tracer.ModuleLoaded(host, TModuleInfo(OtherBase, nullptr, "C:\\app\\XOCI.DLL"));
+    EXPECT_TRUE(host.Hooks.empty()) << "only OCI.DLL by its file name";
+    tracer.ModuleUnloaded(host, TModuleInfo(OciBase, nullptr, "C:\\app\\oci.dll"));
+}
+
+TEST(OCIModule, AnOlderLibraryIsTracedAndOneWithoutARequiredEntryIsRefused)
+{
+    TFakeHost host;
+    TRecords events;
+    TOCITracer tracer(TraceMaskExecute, events);
+    PokeImage(host.Process, OciBase, {AllExports.begin(), AllExports.begin() + 4});
+    tracer.ModuleLoaded(host, TModuleInfo(OciBase, nullptr, "OCI.DLL"));
+    EXPECT_EQ(host.Hooks.size(), 4u) << "the newer entries are skipped where they are missing";
+    EXPECT_TRUE(host.Warnings.empty());
+
+    TFakeHost noFetch;
+    PokeImage(noFetch.Process, OciBase, {{"OCIStmtPrepare", ""}, {"OCIStmtExecute", ""}, {"OCIHandleFree", ""}});
+    try {
+        tracer.ModuleLoaded(noFetch, TModuleInfo(OciBase, nullptr, "OCI.DLL"));
+        FAIL() << "a library without OCIStmtFetch cannot be traced";
+    } catch (const EOSError& e) {
+        EXPECT_EQ(e.Code(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    }
+}
+
+TEST(OCIModule, AForwardedEntryIsHookedInTheModuleThatImplementsItNeverInTheForwarder)
+{
+    auto exports = AllExports;
+    exports[2].second = "OTHER.OCIStmtFetch";
+    for (bool otherFirst : {false, true}) {
+        TFakeHost host;
+        TRecords events;
+        TOCITracer tracer(TraceMaskFetch, events);
+        PokeImage(host.Process, OciBase, exports);
+        PokeImage(host.Process, OtherBase, {{"Helper", ""}, {"OCIStmtFetch", ""}});
+        if (otherFirst) {
+            host.Process.AddModule(OtherBase, nullptr, "C:\\app\\other.dll");
+            tracer.ModuleLoaded(host, *host.Process.FindModule(OtherBase));
+        }
+        host.Process.AddModule(OciBase, nullptr, "C:\\app\\OCI.DLL");
+        tracer.ModuleLoaded(host, *host.Process.FindModule(OciBase));
+        if (!otherFirst) {
+            for (const auto& [address, hook] : host.Hooks)
+                EXPECT_NE(OCIEntries[hook.Id].Name, std::string("OCIStmtFetch")) << "nothing to hook until OTHER loads";
+            host.Process.AddModule(OtherBase, nullptr, "C:\\app\\other.dll");
+            tracer.ModuleLoaded(host, *host.Process.FindModule(OtherBase));
+        }
+        for (const auto& [address, hook] : host.Hooks)
+            EXPECT_FALSE(address >= OciBase + ExportRva && address < OciBase + ExportRva + ExportSize)
+                << "a forwarder string is no code";
+        ASSERT_TRUE(host.Hooks.count(CodeOf(OtherBase, 1))) << (otherFirst ? "loaded before" : "loaded after");
+        EXPECT_EQ(OCIEntries[host.Hooks.at(CodeOf(OtherBase, 1)).Id].Name, std::string("OCIStmtFetch"));
+        EXPECT_TRUE(host.Hooks.at(CodeOf(OtherBase, 1)).Armed);
+        EXPECT_TRUE(host.Warnings.empty());
+
+        // Unloading the module that implements it drops its hook.
+        tracer.ModuleUnloaded(host, *host.Process.FindModule(OtherBase));
+        EXPECT_FALSE(host.Hooks.count(CodeOf(OtherBase, 1)));
+    }
+
+    TFakeHost host;
+    TRecords events;
+    TOCITracer tracer(TraceMaskFetch, events);
+    exports[2].second = "OTHER.#7";
+    PokeImage(host.Process, OciBase, exports);
+    tracer.ModuleLoaded(host, TModuleInfo(OciBase, nullptr, "OCI.DLL"));
+    ASSERT_EQ(host.Warnings.size(), 1u) << "a forward by ordinal cannot be followed: said so";
+    EXPECT_NE(host.Warnings[0].find("OTHER.#7"), std::string::npos);
+}
+
+TEST(OCIModule, AMappingThatIsNotLoadedAsCodeIsLeftAlone)
+{
+    TFakeHost host;
+    TRecords events;
+    TOCITracer tracer(TraceMaskExecute, events);
+    PokeImage(host.Process, OciBase, {{"OCIStmtExecute", ""}});  // no other entry at all
+    host.Process.Executable.clear();                            // mapped to read its resources
+    EXPECT_NO_THROW(tracer.ModuleLoaded(host, TModuleInfo(OciBase, nullptr, "OCI.DLL")));
+    EXPECT_TRUE(host.Hooks.empty());
+}
+
+TEST_F(OCITracerTest, PrepareTakesExactlyStmtLenBytesIntoRecordAndRegistry)
+{
+    const std::string text("SELECT a\r\nFROM t\nWHERE x = '\0'", 30);
+    auto record = Prepare(0xAA, text);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(ActionText(*record), "Prepare");
+    EXPECT_EQ(record->Statement, text);
+    EXPECT_NE(record->StartTicks, 0) << "the start is stamped";
+    EXPECT_EQ(Registered(0xAA), text);
+
+    host.Process.Poke(Text, "SELECT 1 FROM dual");
+    Call("OCIStmtPrepare", {0xAA, 0xE, static_cast<uint32_t>(Text), 6, 1, 0});
+    EXPECT_EQ(Registered(0xAA), "SELECT") << "a re-prepared handle holds only the new text";
+    EXPECT_EQ(tracer.Statements.Count(), 1);
+
+    auto empty = Call("OCIStmtPrepare", {0xBB, 0xE, static_cast<uint32_t>(Text), 0, 1, 0});
+    EXPECT_EQ(empty->Statement, "");
+    EXPECT_EQ(Registered(0xBB), "");
+}
+
+TEST_F(OCITracerTest, UnreadableTextBecomesTheStatementAndKeepsTheOldEntry)
+{
+    Prepare(0xAA, "SELECT old FROM t");
+    const std::string readError = EOSError(ERROR_PARTIAL_COPY).what();
+    auto unmapped = Call("OCIStmtPrepare", {0xAA, 0xE, 0x7FFF0000, 10, 1, 0});
+    EXPECT_EQ(unmapped->Statement, readError);
+    EXPECT_EQ(Registered(0xAA), "SELECT old FROM t");
+    auto garbage = Call("OCIStmtPrepare", {0xAA, 0xE, static_cast<uint32_t>(Text), 0xFFFFFFF0, 1, 0});
+    EXPECT_EQ(garbage->Statement, EOSError(ERROR_NOT_ENOUGH_MEMORY).what());
+    auto runsOff = Call("OCIStmtPrepare", {0xAA, 0xE, static_cast<uint32_t>(Text), 100000, 1, 0});
+    EXPECT_EQ(runsOff->Statement, readError);
+    EXPECT_EQ(Registered(0xAA), "SELECT old FROM t");
+    // The same bounds hold for the second prepare, its key included.
+    auto badKey = Call("OCIStmtPrepare2", {0x5C, static_cast<uint32_t>(Out), 0xE, 0, 0, static_cast<uint32_t>(Text), 0xFFFFFFF0});
+    EXPECT_EQ(badKey->Statement, EOSError(ERROR_NOT_ENOUGH_MEMORY).what());
+}
+
+TEST_F(OCITracerTest, ExecuteAndBothFetchesShowTheRegisteredTextOrUnavailable)
+{
+    Prepare(0, "SELECT zero FROM t");  // handle value 0 is registered like any other
+    Prepare(0xAA, "SELECT a FROM t");
+    struct {
+        uint32_t Handle;
+        const char* Statement;
+    } cases[] = {{0xAA, "SELECT a FROM t"}, {0, "SELECT zero FROM t"}, {0xCC, "<unavailable>"}};
+    for (const auto& c : cases) {
+        auto execute = Call("OCIStmtExecute", {0x5C, c.Handle, 0xE, 1, 0, 0, 0, 0}, OCI_ERROR);
+        EXPECT_EQ(ActionText(*execute), "Execute");
+        EXPECT_EQ(execute->Statement, c.Statement);
+        EXPECT_EQ(execute->Result, OCI_ERROR);
+        for (const char* fetch : {"OCIStmtFetch", "OCIStmtFetch2"}) {
+            auto record = Call(fetch, {c.Handle, 0xE, 10, 2, 0, 0}, OCI_NO_DATA);
+            EXPECT_EQ(ActionText(*record), "Fetch (10)") << fetch;
+            EXPECT_EQ(record->Statement, c.Statement) << fetch;
+            EXPECT_EQ(record->Result, OCI_NO_DATA);
+        }
+    }
+    auto negative = Call("OCIStmtFetch2", {0xAA, 0xE, static_cast<uint32_t>(-5), 2, 0, 0});
+    EXPECT_EQ(ActionText(*negative), "Fetch (-5)");
+}
+
+TEST_F(OCITracerTest, HandleFreeAndReleaseDropTheEntryAndAReprepareAppendsANewOne)
+{
+    Prepare(0xAA, "SELECT a FROM t");
+    Prepare(0xBB, "SELECT b FROM t");
+    EXPECT_FALSE(Call("OCIHandleFree", {0xAA, 4})) << "a handle free makes no record";
+    EXPECT_EQ(Registered(0xAA), "(none)");
+    EXPECT_EQ(Call("OCIStmtExecute", {0x5C, 0xAA, 0xE, 1})->Statement, "<unavailable>");
+    EXPECT_FALSE(Call("OCIStmtRelease", {0xBB, 0xE, 0, 0, 0})) << "a release makes no record";
+    EXPECT_EQ(Registered(0xBB), "(none)");
+
+    Call("OCIHandleFree", {0xDD, 4});
+    EXPECT_EQ(tracer.Statements.Count(), 0) << "freeing an unknown handle changes nothing";
+    Prepare(0xBB, "SELECT c FROM t");
+    Prepare(0xAA, "SELECT again FROM t");
+    ASSERT_EQ(tracer.Statements.Count(), 2);
+    EXPECT_EQ(tracer.Statements.Items(1)->Handle, 0xAAu) << "the new entry goes to the end";
+}
+
+TEST_F(OCITracerTest, DecodingFailuresKeepFieldsSetBeforeThemAndAnUnreadableFreeEndsTheSession)
+{
+    TThreadContext context(nullptr, false);
+    context.SetSp(0x00700000);  // an unreadable stack
+    TCallFrame frame(host.Process, context);
+    int fetch = HookId("OCIStmtFetch");
+    auto data = tracer.CallEntered(host, fetch, frame);
+    ASSERT_TRUE(data);
+    tracer.CallReturned(host, fetch, *data, 0);
+    ASSERT_EQ(events.Records.size(), 1u);
+    EXPECT_EQ(ActionText(events.Records[0]), "Fetch (0)");
+    EXPECT_EQ(events.Records[0].Statement, EOSError(ERROR_PARTIAL_COPY).what());
+    EXPECT_THROW(tracer.CallEntered(host, HookId("OCIHandleFree"), frame), EOSError);
+}
+
+TEST_F(OCITracerTest, TheSecondPrepareRegistersTheHandleItHandsOutAndOnlyOnSuccess)
+{
+    auto record = Prepare2(0x5C, 0x700, "SELECT cached FROM t", "");
+    ASSERT_TRUE(record);
+    EXPECT_EQ(ActionText(*record), "Prepare");
+    EXPECT_EQ(record->Statement, "SELECT cached FROM t");
+    EXPECT_EQ(Registered(0x700), "SELECT cached FROM t");
+
+    // A failed prepare hands out nothing: the registry stays as it was.
+    auto failed = Prepare2(0x5C, 0x700, "SELECT broken FROM", "", OCI_ERROR);
+    EXPECT_EQ(failed->Statement, "SELECT broken FROM");
+    EXPECT_EQ(failed->Result, OCI_ERROR);
+    EXPECT_EQ(Registered(0x700), "SELECT cached FROM t");
+
+    // Released to the cache and handed out again with other SQL: the new text.
+    Call("OCIStmtRelease", {0x700, 0xE, 0, 0, 0});
+    Prepare2(0x5C, 0x700, "UPDATE t SET x = 1", "");
+    EXPECT_EQ(Call("OCIStmtExecute", {0x5C, 0x700, 0xE, 1})->Statement, "UPDATE t SET x = 1");
+
+    // Prepared under a key, then by the key alone, also after a release under the key.
+    Prepare2(0x5C, 0x710, "SELECT keyed FROM t", "k1");
+    auto byKey = Prepare2(0x5C, 0x720, "", "k1");
+    EXPECT_EQ(byKey->Statement, "SELECT keyed FROM t");
+    EXPECT_EQ(Registered(0x720), "SELECT keyed FROM t");
+    host.Process.Poke(Text + 0x1000, "k2");
+    Call("OCIStmtRelease", {0x720, 0xE, static_cast<uint32_t>(Text + 0x1000), 2, 0});
+    EXPECT_EQ(Prepare2(0x5C, 0x730, "", "k2")->Statement, "SELECT keyed FROM t");
+    auto unknownKey = Prepare2(0x5C, 0x740, "", "nokey", OCI_ERROR);
+    EXPECT_EQ(unknownKey->Statement, "<unavailable>");
+    EXPECT_EQ(Registered(0x740), "(none)");
+}
+
+TEST_F(OCITracerTest, TextOfAUtf16EnvironmentIsFollowedDownToItsStatements)
+{
+    auto utf16 = [](const std::u16string& text) {
+        return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    };
+    const std::string sql = "select 'Gr\xC3\xBC\xC3\x9F" "e, \xE6\x9D\xB1\xE4\xBA\xAC' from dual";
+    const std::string wide = utf16(u"select 'Grüße, 東京' from dual");
+
+    // A narrow environment changes nothing and follows no handles.
+    host.Process.PokeDword(Out, 0xE0);
+    EXPECT_FALSE(Call("OCIEnvNlsCreate", {static_cast<uint32_t>(Out), 0, 0, 0, 0, 0, 0, 0, 873, 873}));
+    // OCIEnvCreate in UTF-16 mode; OCIEnvNlsCreate with the UTF-16 character set.
+    host.Process.PokeDword(Out, 0xE1);
+    Call("OCIEnvCreate", {static_cast<uint32_t>(Out), OCI_UTF16, 0, 0, 0, 0, 0, 0});
+    host.Process.PokeDword(Out, 0xE2);
+    Call("OCIEnvNlsCreate", {static_cast<uint32_t>(Out), 0, 0, 0, 0, 0, 0, 0, OCI_UTF16ID, OCI_UTF16ID});
+    // Handles under them: a statement, and a service context for the second prepare.
+    host.Process.PokeDword(Out, 0x51);
+    Call("OCIHandleAlloc", {0xE1, static_cast<uint32_t>(Out), 4, 0, 0});
+    host.Process.PokeDword(Out, 0x5C);
+    Call("OCIHandleAlloc", {0xE2, static_cast<uint32_t>(Out), 3, 0, 0});
+    host.Process.PokeDword(Out, 0x52);
+    Call("OCIHandleAlloc", {0xE0, static_cast<uint32_t>(Out), 4, 0, 0});
+
+    EXPECT_EQ(Prepare(0x51, wide)->Statement, sql) << "length in bytes, text in UTF-16";
+    EXPECT_EQ(Prepare2(0x5C, 0x53, wide, "")->Statement, sql);
+    EXPECT_EQ(Call("OCIStmtExecute", {0x5C, 0x53, 0xE, 1})->Statement, sql);
+    EXPECT_EQ(Prepare(0x52, sql)->Statement, sql) << "a statement of the narrow environment: UTF-8";
+
+    // Freed, the environment's handles are narrow again.
+    Call("OCIHandleFree", {0x51, 4});
+    EXPECT_EQ(Prepare(0x51, "SELECT 1")->Statement, "SELECT 1");
+}
+
+TEST(StatementText, NarrowTextIsUtf8WhereValidElseTheCodePage)
+{
+    struct {
+        std::string Bytes;
+        bool Valid;
+    } cases[] = {
+        {"SELECT 1", true},
+        {std::string("a\0b", 3), true},
+        {"Gr\xC3\xBC\xC3\x9F" "e", true},
+        {"\xF0\x9F\x98\x80", true},   // a character outside the BMP
+        {"caf\xE9", false},            // Latin-1
+        {"\xC3", false},               // cut short
+        {"\xC0\x80", false},           // overlong
+        {"\xED\xA0\x80", false},       // a surrogate
+        {"\xFF", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsValidUtf8(c.Bytes), c.Valid) << c.Bytes;
+        std::string text = NarrowTextToUtf8(c.Bytes);
+        EXPECT_TRUE(IsValidUtf8(text)) << c.Bytes;
+        if (c.Valid)
+            EXPECT_EQ(text, c.Bytes);
+    }
+    // The code page's reading of an invalid text, whatever the code page is.
+    wchar_t e = 0;
+    MultiByteToWideChar(CP_ACP, 0, "\xE9", 1, &e, 1);
+    char expected[8] = {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, &e, 1, expected, sizeof(expected), nullptr, nullptr);
+    EXPECT_EQ(NarrowTextToUtf8("caf\xE9"), "caf" + std::string(expected, n));
+    EXPECT_EQ(WideTextToUtf8(std::string("A\0B\0C", 5)), "AB") << "an odd last byte is dropped";
+}
