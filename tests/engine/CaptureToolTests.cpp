@@ -4,6 +4,7 @@
 
 #include "CommandLine.h"
 #include "Errors.h"
+#include "RowExport.h"
 #include "Utils.h"
 
 #include <gtest/gtest.h>

@@ -6,6 +6,7 @@
 #include "OCITexts.h"
 #include "Utils.h"
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -149,41 +150,97 @@ std::vector<TTruthCall> ReadTruth(const std::string& path)
         call.ThreadId = static_cast<DWORD>(std::stoul(f.at(1)));
         call.Handle = std::stoull(f.at(2), nullptr, 16);
         call.Result = static_cast<int32_t>(std::stol(f.at(3)));
-        if (call.Kind == "PREPARE") {
+        if (call.Kind == "PREPARE" || call.Kind == "PREPARE2") {
             call.Count = static_cast<DWORD>(std::stoul(f.at(4)));
             std::string text = f.size() > 5 ? f[5] : "";
             call.HasText = text != "-";
             if (call.HasText)
                 call.Text = FromHex(text);
-        } else if (call.Kind == "FETCH") {
+            if (call.Kind == "PREPARE2")
+                call.Key = FromHex(f.size() > 6 ? f[6] : "");
+            call.Utf16 = f.back() == "utf16" && f.size() > 6;
+        } else if (call.Kind == "FETCH" || call.Kind == "FETCH2") {
             call.Count = static_cast<DWORD>(std::stoul(f.at(4)));
+        } else if (call.Kind == "RELEASE") {
+            call.Key = FromHex(f.size() > 4 ? f[4] : "");
+        } else if (call.Kind == "ENV") {
+            call.Utf16 = f.size() > 4 && f[4] == "1";
         }
         calls.push_back(call);
     }
     return calls;
 }
 
+std::string ShownText(const std::string& bytes, bool utf16)
+{
+    std::wstring wide;
+    if (utf16) {
+        wide.resize(bytes.size() / 2);
+        std::memcpy(wide.data(), bytes.data(), wide.size() * 2);
+    } else {
+        int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+        UINT codePage = n > 0 || bytes.empty() ? CP_UTF8 : CP_ACP;
+        if (codePage == CP_UTF8)
+            return bytes;
+        n = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+        wide.resize(static_cast<size_t>(n));
+        MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
+    }
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
+    return text;
+}
+
 std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYTE mask)
 {
     std::map<uint64_t, std::string> registry;
+    std::map<std::string, std::string> keyed;
     std::vector<TTraceRow> rows;
     auto statement = [&](uint64_t handle) {
         auto it = registry.find(handle);
         return it == registry.end() ? std::string("<unavailable>") : it->second;
     };
+    bool succeeded = false;
     for (const TTruthCall& c : calls) {
+        succeeded = c.Result == 0 || c.Result == 1;
         if (c.Kind == "PREPARE") {
+            std::string text = ShownText(c.Text, c.Utf16);
             if (c.HasText)
-                registry[c.Handle] = c.Text;
+                registry[c.Handle] = text;
             if (mask & TraceMaskPrepare)
-                rows.push_back({"Prepare", 0, c.Result, c.HasText ? c.Text : "(raw)"});
+                rows.push_back({"Prepare", 0, c.Result, c.HasText ? text : "(raw)"});
+        } else if (c.Kind == "PREPARE2") {
+            // The text, or the one last prepared or released under the key.
+            std::string text = ShownText(c.Text, c.Utf16);
+            bool known = true;
+            if (c.Count == 0 && !c.Key.empty()) {
+                auto it = keyed.find(c.Key);
+                known = it != keyed.end();
+                text = known ? it->second : "<unavailable>";
+            }
+            if (succeeded) {
+                if (known)
+                    registry[c.Handle] = text;
+                else
+                    registry.erase(c.Handle);
+                if (known && !c.Key.empty())
+                    keyed[c.Key] = text;
+            }
+            if (mask & TraceMaskPrepare)
+                rows.push_back({"Prepare", 0, c.Result, text});
         } else if (c.Kind == "EXECUTE") {
             if (mask & TraceMaskExecute)
                 rows.push_back({"Execute", 0, c.Result, statement(c.Handle)});
-        } else if (c.Kind == "FETCH") {
+        } else if (c.Kind == "FETCH" || c.Kind == "FETCH2") {
             if (mask & TraceMaskFetch)
                 rows.push_back({Format("Fetch (%d)", static_cast<int>(c.Count)), 0, c.Result, statement(c.Handle)});
         } else if (c.Kind == "FREE") {
+            registry.erase(c.Handle);
+        } else if (c.Kind == "RELEASE") {
+            auto it = registry.find(c.Handle);
+            if (it != registry.end() && !c.Key.empty())
+                keyed[c.Key] = it->second;
             registry.erase(c.Handle);
         }
     }

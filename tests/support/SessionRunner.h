@@ -72,15 +72,23 @@ std::string FixtureCommand(const std::string& program, const std::vector<std::st
 
 // One line of a fixture's ground-truth log.
 struct TTruthCall {
-    std::string Kind;  // PREPARE, EXECUTE, FETCH, FREE, LOAD, UNLOAD
+    // PREPARE, PREPARE2, EXECUTE, FETCH, FETCH2, FREE, RELEASE, ENV, LOAD, UNLOAD
+    std::string Kind;
     DWORD ThreadId = 0;
     uint64_t Handle = 0;
     int32_t Result = 0;
     DWORD Count = 0;      // stmt_len of a prepare, nrows of a fetch
     bool HasText = false; // false for a raw prepare ("-")
+    // The text as the client passed it (UTF-16 bytes in a UTF-16 environment).
     std::string Text;
+    std::string Key;
+    bool Utf16 = false;
 };
 std::vector<TTruthCall> ReadTruth(const std::string& path);
+
+// The statement text as UTF-8: UTF-16 text converted, narrow text taken as UTF-8 where it
+// is valid UTF-8 and as the system code page's text where not.
+std::string ShownText(const std::string& bytes, bool utf16);
 
 // The records a tracer with this mask must deliver for the calls of one thread, in order.
 std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYTE mask);
