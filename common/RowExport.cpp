@@ -6,11 +6,6 @@
 
 #include <algorithm>
 
-bool IsAscii(std::string_view text)
-{
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 bool RowIsAscii(const TListRow& row)
 {
     return IsAscii(row.Caption) && std::all_of(row.SubItems.begin(), row.SubItems.end(),

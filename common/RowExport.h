@@ -37,7 +37,6 @@ private:
     const std::vector<TListRow>& FRows;
 };
 
-bool IsAscii(std::string_view text);
 bool RowIsAscii(const TListRow& row);
 
 // Delimited text: caption, then separator + sub-item for each sub-item, CR LF.

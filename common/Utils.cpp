@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Handles.h"
 
+#include <algorithm>
 #include <memory>
 
 std::string ReplaceAll(const std::string& source, const std::string& pattern, const std::string& replacement)
@@ -54,6 +55,11 @@ std::string WideToUtf8(std::wstring_view text)
     std::string narrow(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n, nullptr, nullptr);
     return narrow;
+}
+
+bool IsAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 bool IsValidUtf8(std::string_view text)

@@ -1,15 +1,11 @@
 // Shared helpers of the engine and the user interface: text conversions, the program's
-// version text, handle closing, time stamps and paths.
+// version text, time stamps and paths.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 #include <string_view>
-
-// The export writers and their rows had their home here; what still includes this header
-// for them finds them until it includes RowExport.h itself.
-#include "RowExport.h"
 
 // Every occurrence of pattern in source replaced, left to right, without rescanning
 // replacements; an empty pattern leaves the source unchanged.
@@ -20,6 +16,7 @@ std::string ReplaceAll(const std::string& source, const std::string& pattern, co
 std::wstring Utf8ToWide(std::string_view text);
 std::string WideToUtf8(std::wstring_view text);
 bool IsValidUtf8(std::string_view text);
+bool IsAscii(std::string_view text);
 // Text in the system code page (what the A functions of the system hand out) as UTF-8.
 std::string AnsiToUtf8(std::string_view text);
 

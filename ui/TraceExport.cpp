@@ -1,6 +1,7 @@
 #include "TraceExport.h"
 
 #include "Errors.h"
+#include "Utils.h"
 
 const char* const ExportFilter =
     "HTML (*.htm)|*.htm|CSV (Comma delimited) (*.csv)|*.csv|Text (Tab delimited) (*.txt)|*.txt";

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "FileDialogs.h"
-#include "Utils.h"
+#include "RowExport.h"
 
 #include <windows.h>
 
