@@ -4,6 +4,7 @@
 #include "DlgStmtColor.h"
 #include "MainWindowFixture.h"
 #include "TraceColors.h"
+#include "TraceExport.h"
 
 #include <gtest/gtest.h>
 
@@ -114,4 +115,32 @@ TEST_F(UnicodeWindowTest, ARuleTypedInAnyScriptColoursTheRowsHoldingItAndIsKeptA
     CreateForm();
     ASSERT_EQ(Form->Settings.ColorRules.Count(), 1);
     EXPECT_EQ(Form->Settings.ColorRules.Items(0)->SearchString, "東京");
+}
+
+TEST_F(UnicodeWindowTest, StatementsOfANarrowUtf8AndAUtf16ClientReachTheWindowWhole)
+{
+    // The script is ASCII (escapes), so no code page touches it on its way to the client;
+    // the client passes the second statement as UTF-16, its environment's encoding.
+    SetClientScript({"load", "alloc N", "prepare N SELECT 'Gr\\xC3\\xBC\\xC3\\x9Fe' FROM dual", "execute N",
+                     "env E utf16", "alloc W E stmt", "prepare W SELECT '\\xE6\\x9D\\xB1\\xE4\\xBA\\xAC' FROM dual",
+                     "execute W", "free W", "free N"});
+    const std::string narrow = "SELECT 'Grüße' FROM dual", wide = "SELECT '東京' FROM dual";
+    Form->Settings.ColorRules.Assign({{0x0000FFFF, 0, "東京"}});
+    RunToFinish(Client());
+    ASSERT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Execute", "Finish"}));
+    EXPECT_EQ(ListTextUtf8(Form->lvwTrace, 1, 3), narrow);
+    EXPECT_EQ(ListTextUtf8(Form->lvwTrace, 2, 3), wide);
+    SelectRow(2);
+    EXPECT_EQ(WindowTextUtf8(Form->memSQL), wide);
+    SelectRow(-1);
+    UpdateWindow(Form->lvwTrace);
+    PumpFor(100);
+    EXPECT_EQ(CellBackground(2, 3), Yellow);
+    EXPECT_EQ(CellBackground(1, 3), GetSysColor(COLOR_WINDOW));
+
+    TScratchDir dir;
+    SaveTrace(Form->TraceRows, dir.File("trace.txt"), 3);
+    const std::string text = ReadFileBytes(dir.File("trace.txt"));
+    EXPECT_NE(text.find("\tOCI_SUCCESS\t" + narrow + "\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\tOCI_SUCCESS\t" + wide + "\r\n"), std::string::npos) << text;
 }
