@@ -19,7 +19,7 @@ std::string ListText(HWND list, int row, int column)
 
 std::string ListTextUtf8(HWND list, int row, int column)
 {
-    std::vector<wchar_t> buffer(4096);
+    std::vector<wchar_t> buffer(65536);
     LVITEMW item{};
     item.iSubItem = column;
     item.pszText = buffer.data();

@@ -28,22 +28,11 @@ std::vector<TListRow> MainWindowTest::Rows() const
 {
     std::vector<TListRow> rows;
     HWND list = Form->lvwTrace;
-    int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    std::vector<char> buffer(65536);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0, count = ListRowCount(list); i < count; ++i) {
         TListRow row;
-        for (int column = 0; column < 4; ++column) {
-            LVITEMA item{};
-            item.iSubItem = column;
-            item.pszText = buffer.data();
-            item.cchTextMax = static_cast<int>(buffer.size());
-            buffer[0] = '\0';
-            SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
-            if (column == 0)
-                row.Caption = buffer.data();
-            else
-                row.SubItems.push_back(buffer.data());
-        }
+        row.Caption = ListTextUtf8(list, i, 0);
+        for (int column = 1; column < 4; ++column)
+            row.SubItems.push_back(ListTextUtf8(list, i, column));
         rows.push_back(row);
     }
     return rows;

@@ -27,7 +27,8 @@ protected:
     // Destroys the window as the end of the program does.
     void DestroyForm();
 
-    // lvwTrace's rows as the list view gives them: caption + sub-items.
+    // lvwTrace's rows as the list view gives them (in UTF-16, here as UTF-8): caption +
+    // sub-items.
     std::vector<TListRow> Rows() const;
     // Whether a session runs.
     bool SessionActive() const;
