@@ -27,9 +27,16 @@ namespace {
 
 constexpr UINT WM_STOP_REQUEST = WM_APP + 1;
 
+// The 64-bit build is velloran-trace64.
+#ifdef _WIN64
+#define VT_NAME "velloran-trace64"
+#else
+#define VT_NAME "velloran-trace"
+#endif
+
 const char* const Usage =
-    "usage: velloran-trace [options] -- PROGRAM [ARGUMENTS...]\r\n"
-    "       velloran-trace [options] --attach PID\r\n"
+    "usage: " VT_NAME " [options] -- PROGRAM [ARGUMENTS...]\r\n"
+    "       " VT_NAME " [options] --attach PID\r\n"
     "  --trace LIST    comma-separated subset of prepare,execute,fetch (default: execute)\r\n"
     "  --format FMT    tsv (default), csv or html\r\n"
     "  --output FILE   write there instead of standard output\r\n";
@@ -46,28 +53,6 @@ class TUsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-BYTE ParseTraceList(const std::string& list)
-{
-    BYTE mask = 0;
-    size_t from = 0;
-    while (from <= list.size()) {
-        size_t comma = list.find(',', from);
-        std::string item = list.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-        bool known = item.empty();
-        for (const TTraceMaskBit& bit : TraceMaskBits)
-            if (item == bit.Word) {
-                mask |= bit.Bit;
-                known = true;
-            }
-        if (!known)
-            throw TUsageError("unknown action in --trace: " + item);
-        if (comma == std::string::npos)
-            break;
-        from = comma + 1;
-    }
-    return mask;
-}
 
 TOptions ParseOptions(int argc, char** argv)
 {
@@ -86,9 +71,13 @@ TOptions ParseOptions(int argc, char** argv)
                 options.Program.push_back(argv[i]);
             break;
         }
-        if (arg == "--trace")
-            options.TraceMask = ParseTraceList(value("--trace"));
-        else if (arg == "--format") {
+        if (arg == "--trace") {
+            try {
+                options.TraceMask = TraceMaskOfWords(value("--trace"));
+            } catch (const EUnknownTraceWord& e) {
+                throw TUsageError(e.what());
+            }
+        } else if (arg == "--format") {
             options.Format = value("--format");
             if (options.Format != "tsv" && options.Format != "csv" && options.Format != "html")
                 throw TUsageError("unknown format: " + options.Format);
@@ -141,7 +130,7 @@ public:
             DispatchMessageA(&msg);
         }
         if (FOptions.Format == "html")
-            Write(HtmlHead() + FHtml + HtmlTail());
+            Write(HtmlHead(!IsAscii(FHtml)) + FHtml + HtmlTail());
         CloseOutput();
         FSession.reset();
         return FErrorShown ? 1 : 0;
@@ -246,7 +235,7 @@ int main(int argc, char** argv)
     try {
         options = ParseOptions(argc, argv);
     } catch (const TUsageError& e) {
-        std::fprintf(stderr, "velloran-trace: %s\r\n%s", e.what(), Usage);
+        std::fprintf(stderr, VT_NAME ": %s\r\n%s", e.what(), Usage);
         return 2;
     }
     try {

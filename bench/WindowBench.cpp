@@ -14,7 +14,8 @@
 //    then shown in the memo), each the median of several runs, painting included.
 // Figures only; nothing is asserted.
 #include "Application.h"
-#include "GuiDriver.h"
+#include "MessagePump.h"
+#include "ModalDriver.h"
 #include "Main.h"
 #include "OCITexts.h"
 #include "Utils.h"

@@ -219,38 +219,126 @@ uint64_t TCallFrame::Arg(int n)
 // ---------------------------------------------------------------------------
 // First instructions
 
+namespace {
+
+// The flags a 64-bit "sub" leaves: carry, parity, adjust, zero, sign and overflow.
+uint32_t SubtractionFlags(uint32_t flags, uint64_t a, uint64_t b)
+{
+    uint64_t r = a - b;
+    constexpr uint32_t Cf = 1, Pf = 4, Af = 0x10, Zf = 0x40, Sf = 0x80, Of = 0x800;
+    flags &= ~(Cf | Pf | Af | Zf | Sf | Of);
+    if (a < b)
+        flags |= Cf;
+    if (!__builtin_parity(static_cast<unsigned>(r & 0xFF)))
+        flags |= Pf;
+    if ((a ^ b ^ r) & 0x10)
+        flags |= Af;
+    if (r == 0)
+        flags |= Zf;
+    if (r >> 63)
+        flags |= Sf;
+    if (((a ^ b) & (a ^ r)) >> 63)
+        flags |= Of;
+    return flags;
+}
+
+bool Emulate32(TProcessInfo& process, TThreadContext& context, TAddress address, const unsigned char* code)
+{
+    if (code[0] >= 0x50 && code[0] <= 0x57 && code[0] != 0x54) {
+        // push r32. A push that would reach into the next page of the stack is left to
+        // the processor, which lets the system grow the stack.
+        TAddress sp = context.Sp();
+        if ((sp & 0xFFF) < 4)
+            return false;
+        uint32_t value = static_cast<uint32_t>(context.Reg(code[0] - 0x50));
+        try {
+            process.WriteMemory(sp - 4, &value, 4);
+        } catch (const EOSError&) {
+            return false;
+        }
+        context.SetSp(sp - 4);
+        context.SetIp(address + 1);
+        return true;
+    }
+    if (code[0] == 0x8B && code[1] == 0xFF) { // mov edi, edi
+        context.SetIp(address + 2);
+        return true;
+    }
+    if ((code[0] == 0x8B && code[1] == 0xEC) || (code[0] == 0x89 && code[1] == 0xE5)) { // mov ebp, esp
+        context.SetReg(5, context.Sp());
+        context.SetIp(address + 2);
+        return true;
+    }
+    return false;
+}
+
+bool Emulate64(TProcessInfo& process, TThreadContext& context, TAddress address, const unsigned char* code)
+{
+    // An optional REX prefix: W (64-bit operand), R (ModRM reg + 8), B (ModRM rm / opcode reg + 8).
+    int at = 0;
+    unsigned rex = 0;
+    if ((code[0] & 0xF0) == 0x40) {
+        rex = code[0];
+        at = 1;
+    }
+    bool w = rex & 8, r = rex & 4, b = rex & 1;
+    unsigned char op = code[at];
+    auto write = [&](TAddress where, uint64_t value) {
+        try {
+            process.WriteMemory(where, &value, 8);
+            return true;
+        } catch (const EOSError&) {
+            return false;
+        }
+    };
+    // push r64 (rsp itself left to the processor).
+    if (op >= 0x50 && op <= 0x57 && !w && !(op == 0x54 && !b)) {
+        TAddress sp = context.Sp();
+        if ((sp & 0xFFF) < 8 || !write(sp - 8, context.Reg((op - 0x50) + (b ? 8 : 0))))
+            return false;
+        context.SetSp(sp - 8);
+        context.SetIp(address + at + 1);
+        return true;
+    }
+    if (!w)
+        return false;
+    unsigned char modrm = code[at + 1];
+    unsigned mod = modrm >> 6, reg = ((modrm >> 3) & 7) + (r ? 8 : 0), rm = (modrm & 7) + (b ? 8 : 0);
+    // sub rsp, imm8 / imm32: the stack only, and the flags a sub leaves.
+    if ((op == 0x83 || op == 0x81) && modrm == 0xEC && !b) {
+        int64_t imm = op == 0x83 ? static_cast<int8_t>(code[at + 2])
+                                 : static_cast<int32_t>(code[at + 2] | code[at + 3] << 8 | code[at + 4] << 16 |
+                                                        static_cast<uint32_t>(code[at + 5]) << 24);
+        TAddress sp = context.Sp();
+        context.SetFlags(SubtractionFlags(context.Flags(), sp, static_cast<uint64_t>(imm)));
+        context.SetSp(sp - static_cast<uint64_t>(imm));
+        context.SetIp(address + at + (op == 0x83 ? 3 : 6));
+        return true;
+    }
+    // mov reg, rsp (89 /r with rsp as source, or 8B /r with rsp as operand).
+    if (mod == 3 && ((op == 0x89 && reg == 4) || (op == 0x8B && rm == 4))) {
+        int target = op == 0x89 ? static_cast<int>(rm) : static_cast<int>(reg);
+        context.SetReg(target, context.Sp());
+        context.SetIp(address + at + 2);
+        return true;
+    }
+    // mov [rsp+disp8], reg: a store into the caller's home space.
+    if (op == 0x89 && mod == 1 && (modrm & 7) == 4 && code[at + 2] == 0x24 && !b) {
+        TAddress where = context.Sp() + static_cast<int8_t>(code[at + 3]);
+        if (!write(where, context.Reg(static_cast<int>(reg))))
+            return false;
+        context.SetIp(address + at + 4);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
 bool EmulateFirstInstruction(TProcessInfo& process, TThreadContext& context, TAddress address,
                              const unsigned char* code, size_t size)
 {
-    if (size < 2)
+    if (size < 8)
         return false;
-    if (!context.Is64()) {
-        if (code[0] >= 0x50 && code[0] <= 0x57 && code[0] != 0x54) {
-            // push r32. A push that would reach into the next page of the stack is left to
-            // the processor, which lets the system grow the stack.
-            TAddress sp = context.Sp();
-            if ((sp & 0xFFF) < 4)
-                return false;
-            uint32_t value = static_cast<uint32_t>(context.Reg(code[0] - 0x50));
-            try {
-                process.WriteMemory(sp - 4, &value, 4);
-            } catch (const EOSError&) {
-                return false;
-            }
-            context.SetSp(sp - 4);
-            context.SetIp(address + 1);
-            return true;
-        }
-        if (code[0] == 0x8B && code[1] == 0xFF) { // mov edi, edi
-            context.SetIp(address + 2);
-            return true;
-        }
-        if ((code[0] == 0x8B && code[1] == 0xEC) || (code[0] == 0x89 && code[1] == 0xE5)) { // mov ebp, esp
-            context.SetReg(5, context.Sp());
-            context.SetIp(address + 2);
-            return true;
-        }
-        return false;
-    }
-    return false;
+    return context.Is64() ? Emulate64(process, context, address, code) : Emulate32(process, context, address, code);
 }

@@ -76,7 +76,7 @@ void TDebugThread::ReleaseReturns(const std::vector<TAddress>& returnAddresses)
 // ---------------------------------------------------------------------------
 // Breakpoints
 
-DWORD TDebugThread::OnBreakpoint(TAddress address, DWORD threadId)
+DWORD TDebugThread::OnBreakpoint(TAddress address, DWORD threadId, bool wx86)
 {
     TThreadInfo* thread = FThreads->FindThread(threadId);
     if (!FPatches->IsPatched(address) || !thread) {
@@ -96,8 +96,9 @@ DWORD TDebugThread::OnBreakpoint(TAddress address, DWORD threadId)
                 return DBG_CONTINUE;
             }
         }
-        if (!FSystemBreakpointSeen) {
-            FSystemBreakpointSeen = true;
+        bool& systemSeen = wx86 ? FWx86BreakpointSeen : FSystemBreakpointSeen;
+        if (!systemSeen) {
+            systemSeen = true;
             return DBG_CONTINUE;
         }
         // The program's own int3: its handlers see it as they would without a debugger.

@@ -1,6 +1,7 @@
 #include "DebugCore.h"
 
 #include "Errors.h"
+#include "TargetCheck.h"
 #include "Utils.h"
 
 #include <cstring>
@@ -123,6 +124,12 @@ void TDebugThread::AdoptProcess(DWORD processId, HANDLE processHandle, std::stri
     FPatches = std::make_unique<TPatchTable>(*Process);
 }
 
+void TDebugThread::SetTargetBitness(bool wow64)
+{
+    FWow64Target = wow64;
+    FTarget64 = Tracer64 && !wow64;
+}
+
 void TDebugThread::Warn(const std::string& text) { Events.SessionError(text); }
 
 std::string TDebugThread::ModuleFileName(TAddress base, HANDLE fileHandle)
@@ -210,7 +217,8 @@ DWORD TDebugThread::OnException(const DEBUG_EVENT& event)
     switch (record.ExceptionCode) {
     case EXCEPTION_BREAKPOINT:
     case Wx86Breakpoint:
-        return OnBreakpoint(PointerAddress(record.ExceptionAddress), event.dwThreadId);
+        return OnBreakpoint(PointerAddress(record.ExceptionAddress), event.dwThreadId,
+                            record.ExceptionCode == Wx86Breakpoint);
     case EXCEPTION_SINGLE_STEP:
     case Wx86SingleStep:
         return OnSingleStep(event.dwThreadId);
@@ -317,6 +325,11 @@ void TRunThread::SafeExecute()
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info;
         std::string commandLine = CommandLine;
+        // A program this build cannot trace is refused before it is started.
+        bool wow64 = false;
+        std::string program = ProgramOfCommandLine(commandLine);
+        if (!program.empty())
+            CheckProgramFile(program, wow64);
         if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
                             DEBUG_PROCESS | DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &startup, &info))
             RaiseLastOSError();
@@ -324,6 +337,10 @@ void TRunThread::SafeExecute()
         // handle of the first thread.
         TUniqueHandle firstThread(info.hThread);
         AdoptProcess(info.dwProcessId, info.hProcess, "");
+        BOOL isWow64 = FALSE;
+        if (Tracer64 && IsWow64Process(info.hProcess, &isWow64))
+            wow64 = isWow64 != FALSE;
+        SetTargetBitness(wow64);
     } catch (...) {
         StartFailed(std::current_exception());
         return;
@@ -341,6 +358,11 @@ void TAttachThread::SafeExecute()
 {
     try {
         VASSERT(Process, Unit);
+        // Nothing is done to a process this build cannot debug: the 32-bit tracer would
+        // bring a 64-bit program down.
+        bool wow64 = false;
+        CheckProcess(Process->Handle.get(), Process->ProcessId, wow64);
+        SetTargetBitness(wow64);
         if (!DebugActiveProcess(Process->ProcessId))
             RaiseLastOSError();
     } catch (...) {

@@ -80,6 +80,8 @@ protected:
     void StartFailed(std::exception_ptr error);
     // The process being debugged: its record takes over processHandle.
     void AdoptProcess(DWORD processId, HANDLE processHandle, std::string image);
+    // wow64: a 32-bit program traced by the 64-bit tracer.
+    void SetTargetBitness(bool wow64);
 
     ITraceEvents& Events;
     TUniqueHandle StartedEvent;
@@ -110,7 +112,7 @@ private:
     DWORD OnExitProcess(const DEBUG_EVENT& event);
     DWORD OnLoadDll(const DEBUG_EVENT& event);
     DWORD OnUnloadDll(const DEBUG_EVENT& event);
-    DWORD OnBreakpoint(TAddress address, DWORD threadId);
+    DWORD OnBreakpoint(TAddress address, DWORD threadId, bool wx86);
     DWORD OnSingleStep(DWORD threadId);
 
     void EnterCall(TAddress address, THook& hook, TThreadInfo& thread, TThreadContext& context);
@@ -147,6 +149,8 @@ private:
     // break-in of an attach) and is swallowed; every other that is not ours goes back to
     // the program as it would without a debugger.
     bool FSystemBreakpointSeen = false;
+    // A 32-bit program under the 64-bit tracer has a second one, of its 32-bit side.
+    bool FWx86BreakpointSeen = false;
     DEBUG_EVENT FEvent{};
     bool FEventInHand = false;
 };

@@ -67,8 +67,9 @@ DWORD TDebugThread::SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& st
                 }
                 return DBG_CONTINUE;
             }
-            if (!FSystemBreakpointSeen) {
-                FSystemBreakpointSeen = true;
+            bool& systemSeen = code == 0x4000001F ? FWx86BreakpointSeen : FSystemBreakpointSeen;
+            if (!systemSeen) {
+                systemSeen = true;
                 return DBG_CONTINUE;
             }
             return DBG_EXCEPTION_NOT_HANDLED;

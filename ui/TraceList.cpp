@@ -128,6 +128,7 @@ struct TSelection {
 };
 
 const UINT_PTR SubclassId = 1;
+const char* const SelectionProperty = "VelloranSelection";
 
 void SetRowSelected(HWND list, int row, bool selected)
 {
@@ -164,6 +165,7 @@ LRESULT CALLBACK ListProc(HWND list, UINT msg, WPARAM wParam, LPARAM lParam, UIN
         break;
     case WM_NCDESTROY:
         RemoveWindowSubclass(list, ListProc, SubclassId);
+        RemovePropA(list, SelectionProperty);
         delete selection;
         return DefSubclassProc(list, msg, wParam, lParam);
     }
@@ -195,8 +197,8 @@ void InvalidateRow(HWND list, int row)
 
 TSelection* SelectionOf(HWND list)
 {
-    DWORD_PTR data = 0;
-    return GetWindowSubclass(list, ListProc, SubclassId, &data) ? reinterpret_cast<TSelection*>(data) : nullptr;
+    // A property rather than GetWindowSubclass, which the 64-bit import library lacks.
+    return static_cast<TSelection*>(GetPropA(list, SelectionProperty));
 }
 
 } // namespace
@@ -211,7 +213,9 @@ HWND Create(HWND parent, int id, HFONT font)
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
     AddReportColumns(list, {{"Action", 60}, {"Time", 70, LVCFMT_RIGHT}, {"Result", 100}, {"Statement", 400}});
     auto* selection = new TSelection;
-    if (!SetWindowSubclass(list, ListProc, SubclassId, reinterpret_cast<DWORD_PTR>(selection)))
+    if (SetWindowSubclass(list, ListProc, SubclassId, reinterpret_cast<DWORD_PTR>(selection)))
+        SetPropA(list, SelectionProperty, selection);
+    else
         delete selection;
     return list;
 }

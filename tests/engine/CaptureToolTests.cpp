@@ -1,6 +1,7 @@
 // velloran-trace run as a user runs it: a child process whose output and exit status
 // are checked.
 #include "SessionRunner.h"
+#include "VelloranBuild.h"
 
 #include "CommandLine.h"
 #include "Errors.h"
@@ -32,7 +33,7 @@ TToolRun RunTool(const std::vector<std::string>& args, const std::function<void(
                              CREATE_ALWAYS, 0, nullptr);
     HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
 
-    std::vector<std::string> all{BinDir() + "\\velloran-trace.exe"};
+    std::vector<std::string> all{BinDir() + "\\" VELLORAN_TRACE_EXE};
     all.insert(all.end(), args.begin(), args.end());
     std::string line = JoinCommandLine(all);
     STARTUPINFOA startup{};
@@ -93,7 +94,7 @@ const char* const Script = "load; alloc S; prepare S SELECT a, b FROM t /*vt res
 
 TEST(CaptureTool, WritesTheTraceInEachFormat)
 {
-    TToolRun tsv = RunTool({"--trace", "prepare,execute,fetch", "--", "ocirun.exe", "-e", Script});
+    TToolRun tsv = RunTool({"--trace", "prepare,execute,fetch", "--", FixtureDir() + "\\ocirun.exe", "-e", Script});
     EXPECT_EQ(tsv.ExitCode, 0u) << tsv.Err;
     EXPECT_EQ(RowsWithoutTimes(tsv.Out, '\t'),
               (std::vector<std::string>{"Start", "Prepare\tT\tOCI_SUCCESS\tSELECT a, b FROM t /*vt result=1*/",
@@ -102,7 +103,7 @@ TEST(CaptureTool, WritesTheTraceInEachFormat)
                                         "Fetch (5)\tT\tOCI_NO_DATA\tSELECT a, b FROM t /*vt result=1*/", "Finish"}));
 
     std::string csvFile = TempFile("out.csv");
-    TToolRun csv = RunTool({"--format", "csv", "--output", csvFile, "--trace", "fetch", "--", "ocirun.exe", "-e", Script});
+    TToolRun csv = RunTool({"--format", "csv", "--output", csvFile, "--trace", "fetch", "--", FixtureDir() + "\\ocirun.exe", "-e", Script});
     EXPECT_EQ(csv.ExitCode, 0u);
     EXPECT_EQ(csv.Out, "");
     EXPECT_EQ(RowsWithoutTimes(ReadFileBytes(csvFile), ','),
@@ -110,7 +111,7 @@ TEST(CaptureTool, WritesTheTraceInEachFormat)
                                         "Fetch (5),T,OCI_NO_DATA,SELECT a, b FROM t /*vt result=1*/", "Finish"}));
     DeleteFileA(csvFile.c_str());
 
-    TToolRun html = RunTool({"--format", "html", "--", "ocirun.exe", "-e", Script});
+    TToolRun html = RunTool({"--format", "html", "--", FixtureDir() + "\\ocirun.exe", "-e", Script});
     EXPECT_EQ(html.ExitCode, 0u);
     EXPECT_EQ(html.Out.rfind(HtmlHead(), 0), 0u);
     EXPECT_NE(html.Out.find("<tr><td>Start</td></tr>\r\n<tr><td>Execute</td><td>"), std::string::npos) << html.Out;
@@ -126,7 +127,7 @@ TEST(CaptureTool, ExitStatusTellsErrorsAndUsage)
     EXPECT_EQ(missing.Out, "Finish\r\n");
     EXPECT_NE(missing.Err.find(EOSError(ERROR_FILE_NOT_FOUND).what()), std::string::npos) << missing.Err;
 
-    TToolRun failing = RunTool({"--", "ocirun.exe", "-e", "load noexport/OCI.DLL"});
+    TToolRun failing = RunTool({"--", FixtureDir() + "\\ocirun.exe", "-e", "load noexport/OCI.DLL"});
     EXPECT_EQ(failing.ExitCode, 1u) << "an error shown during the session";
     EXPECT_NE(failing.Err.find(EOSError(ERROR_PROC_NOT_FOUND).what()), std::string::npos) << failing.Err;
 
@@ -144,7 +145,7 @@ TEST(CaptureTool, AttachesToARunningClientAndTracesUntilItEnds)
 {
     std::string go = TempFile("tool-go");
     DeleteFileA(go.c_str());
-    std::string line = JoinCommandLine({BinDir() + "\\ocirun.exe", "-e",
+    std::string line = JoinCommandLine({FixtureDir() + "\\ocirun.exe", "-e",
                                         "load; alloc S; prepare S SELECT before FROM t; execute S; waitfile " + go +
                                             "; execute S; prepare S SELECT after FROM t; execute S"});
     STARTUPINFOA startup{};

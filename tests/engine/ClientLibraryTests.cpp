@@ -115,15 +115,18 @@ TEST(ClientLibraries, TheStatementCacheIsFollowedThroughReuseKeysAndFailures)
             EXPECT_TRUE(run.Session.Errors.empty()) << run.Session.Errors.front();
             EXPECT_EQ(run.Session.ExitCode, 0u);
             auto expected = ExpectedRecords(run.Truth, mask);
+            // Pointers the client passed raw show what reading them gave: a read error or,
+            // for no text and an unknown key, "<unavailable>".
+            for (size_t i = 0; i < std::min(expected.size(), run.Session.Records.size()); ++i)
+                if (expected[i].Statement == "(raw)") {
+                    std::string& shown = run.Session.Records[i].Statement;
+                    EXPECT_TRUE(shown.rfind("System Error.  Code: ", 0) == 0 || shown == "<unavailable>") << shown;
+                    shown = "(raw)";
+                }
             EXPECT_EQ(Rows(run.Session.Records), Rows(expected))
                 << int(mask) << (emulate ? "" : " (stepped)") << "\n" << FirstDifference(run.Session.Records, expected);
-            if (mask == AllActions) {
+            if (mask == AllActions)
                 EXPECT_GE(run.Session.Records.size(), 30u);
-                EXPECT_EQ(std::count_if(run.Session.Records.begin(), run.Session.Records.end(),
-                                        [](const TTraceRow& r) { return r.Statement == "<unavailable>"; }),
-                          1)
-                    << "only the prepare by a key never used";
-            }
         }
     }
 }

@@ -28,7 +28,7 @@ class TChildProcess {
 public:
     explicit TChildProcess(const std::vector<std::string>& args)
     {
-        std::vector<std::string> all{BinDir() + "\\" + args[0]};
+        std::vector<std::string> all{FixtureDir() + "\\" + args[0]};
         all.insert(all.end(), args.begin() + 1, args.end());
         std::string line = JoinCommandLine(all);
         STARTUPINFOA startup{};

@@ -291,7 +291,7 @@ TEST(Tracing, AnAttachPicksUpTheLoadedOCIDllAndTracesFromThenOn)
     std::string stop = TempFile("attach-stop");
     DeleteFileA(ready.c_str());
     DeleteFileA(stop.c_str());
-    std::vector<std::string> args{BinDir() + "\\attachee.exe", "-ready", ready, "-stop", stop, "-timeout", "60"};
+    std::vector<std::string> args{FixtureDir() + "\\attachee.exe", "-ready", ready, "-stop", stop, "-timeout", "60"};
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION child{};

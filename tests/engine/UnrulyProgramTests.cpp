@@ -7,6 +7,7 @@
 #include "SessionRunner.h"
 
 #include "Errors.h"
+#include "VelloranBuild.h"
 #include "Utils.h"
 
 #include <gtest/gtest.h>
@@ -115,11 +116,15 @@ TEST(UnrulyPrograms, TheProgramsOwnExceptionsReachItsHandlersAndAVersionReadIsNo
 // after them, at the same stack depth, show their own SQL with their own result.
 TEST(UnrulyPrograms, CallsLeftByAnExceptionOrALongJumpLeaveLaterRowsExact)
 {
+    // Wine 8 ends a 64-bit program whose C++ exception crosses from one module into
+    // another while any debugger is attached (a ten-line debugger that passes every
+    // exception on does the same): there only the long jump is tried.
+    const std::string thrown = VELLORAN_BITS == 64 && !UsingFixtures32() ? "" : "throwcb C\n";
     for (const TPath& path : Paths) {
         TScriptRun run = RunScript("load {DLL}\nalloc C\nalloc S\n"
                                    "prepare C BEGIN callback; END; /*vt callback=3*/\n"
-                                   "repeat 12\n"
-                                   "throwcb C\n"
+                                   "repeat 12\n" +
+                                   thrown +
                                    "prepare S SELECT {I} AS after_throw FROM dual /*vt result=1*/\nexecute S\n"
                                    "longjmpcb C\n"
                                    "prepare S SELECT {I} AS after_jump FROM dual /*vt result=0*/\nexecute S\n"

@@ -5,6 +5,7 @@
 #include "Errors.h"
 #include "OCITexts.h"
 #include "Utils.h"
+#include "VelloranBuild.h"
 
 #include <cstring>
 #include <fstream>
@@ -109,9 +110,29 @@ TSession TSessionRunner::Wait(DWORD timeoutMs)
     return FSession;
 }
 
+namespace {
+bool Fixtures32 = false;
+}
+
+bool UsingFixtures32() { return Fixtures32; }
+
+std::string FixtureDir() { return Fixtures32 ? std::string(VELLORAN_FIXTURES32_DIR) : BinDir(); }
+
+void ReadFixtureOption(int& argc, char** argv)
+{
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--fixtures=32")
+            Fixtures32 = true;
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+}
+
 std::string FixtureCommand(const std::string& program, const std::vector<std::string>& args)
 {
-    std::vector<std::string> all{BinDir() + "\\" + program};
+    std::vector<std::string> all{FixtureDir() + "\\" + program};
     all.insert(all.end(), args.begin(), args.end());
     return JoinCommandLine(all);
 }
@@ -211,10 +232,11 @@ std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYT
             if (mask & TraceMaskPrepare)
                 rows.push_back({"Prepare", 0, c.Result, c.HasText ? text : "(raw)"});
         } else if (c.Kind == "PREPARE2") {
-            // The text, or the one last prepared or released under the key.
-            std::string text = ShownText(c.Text, c.Utf16);
-            bool known = true;
-            if (c.Count == 0 && !c.Key.empty()) {
+            // The text, or the one last prepared or released under the key; a raw
+            // pointer's is whatever reading it gave ("(raw)" here).
+            std::string text = c.HasText ? ShownText(c.Text, c.Utf16) : "(raw)";
+            bool known = c.HasText;
+            if (c.HasText && c.Count == 0 && !c.Key.empty()) {
                 auto it = keyed.find(c.Key);
                 known = it != keyed.end();
                 text = known ? it->second : "<unavailable>";

@@ -67,7 +67,14 @@ private:
     TTraceSession FControl;
 };
 
-// The command line of a fixture of the bin folder, with arguments.
+// Where the fixture programs are: the bin folder, or in the 64-bit tree, when the tests
+// run with --fixtures=32, the 32-bit tree's (a 64-bit tracer traces 32-bit programs).
+std::string FixtureDir();
+bool UsingFixtures32();
+// Takes --fixtures=32 out of the arguments.
+void ReadFixtureOption(int& argc, char** argv);
+
+// The command line of a fixture program, with arguments.
 std::string FixtureCommand(const std::string& program, const std::vector<std::string>& args = {});
 
 // One line of a fixture's ground-truth log.

@@ -5,6 +5,7 @@
 #include "EventQueue.h"
 #include "FakeProcess.h"
 #include "Patches.h"
+#include "TargetCheck.h"
 #include "Threads.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,9 @@
 namespace {
 
 constexpr TAddress Code = 0x401000;
+
+// The context of a 32-bit thread: native in the 32-bit build, WOW64 in the 64-bit one.
+TThreadContext X86Context() { return TThreadContext(nullptr, Tracer64); }
 
 class PatchTableTest : public ::testing::Test {
 protected:
@@ -145,7 +149,7 @@ TEST(CallFrame, ArgumentsComeFromOneReadOrFailOneByOne)
     constexpr TAddress Esp = 0x12F000;
     for (uint32_t i = 0; i < TCallFrame::SlotCount; ++i)
         process.PokeDword(Esp + 4 * i, 0x100 + i);
-    TThreadContext context(nullptr, false);
+    TThreadContext context = X86Context();
     context.SetSp(Esp);
     {
         TCallFrame frame(process, context);
@@ -183,17 +187,82 @@ TEST(FirstInstruction, CarriedOutOnlyWhereItTouchesNoMoreThanTheStack)
         {"\x8B\x44", false, Entry, Esp},          // mov eax, [esp+4]: stepped
     };
     for (const auto& c : cases) {
-        TThreadContext context(nullptr, false);
+        TThreadContext context = X86Context();
         context.SetSp(Esp);
         context.SetReg(5, 0xBB);
         context.SetIp(Entry);
-        auto code = reinterpret_cast<const unsigned char*>(c.Code.data());
-        EXPECT_EQ(EmulateFirstInstruction(process, context, Entry, code, c.Code.size()), c.Emulated) << c.Code;
+        std::string bytes = c.Code + std::string(16 - c.Code.size(), '\xCC');
+        auto code = reinterpret_cast<const unsigned char*>(bytes.data());
+        EXPECT_EQ(EmulateFirstInstruction(process, context, Entry, code, bytes.size()), c.Emulated) << c.Code;
         EXPECT_EQ(context.Ip(), c.Ip);
         EXPECT_EQ(context.Sp(), c.Sp);
     }
     EXPECT_EQ(process.ReadDword(Esp - 4), 0xBBu) << "push ebp stored the register";
 }
+
+#ifdef _WIN64
+// x64: arguments in rcx, rdx, r8, r9 and from [rsp+0x28] on; the usual first instructions
+// carried out, flags and all; anything addressed by rip stepped.
+TEST(FirstInstruction, X64ArgumentsAndPrologues)
+{
+    TFakeProcess process;
+    constexpr TAddress Rsp = 0x14F010, Entry = 0x180001000;
+    for (uint32_t i = 0; i < TCallFrame::SlotCount; ++i)
+        process.PokeValue<uint64_t>(Rsp + 8 * i, 0x100 + i);
+    process.PokeValue<uint64_t>(Rsp - 8, 0);
+    TThreadContext context(nullptr, false);
+    context.SetSp(Rsp);
+    for (int reg : {1, 2, 8, 9})
+        context.SetReg(reg, 0xA0 + reg);
+    TCallFrame frame(process, context);
+    EXPECT_EQ(frame.ReturnAddress(), 0x100u);
+    EXPECT_EQ((std::vector<uint64_t>{frame.Arg(1), frame.Arg(2), frame.Arg(3), frame.Arg(4), frame.Arg(5), frame.Arg(9)}),
+              (std::vector<uint64_t>{0xA1, 0xA2, 0xA8, 0xA9, 0x105, 0x109}));
+    EXPECT_EQ(frame.SpAfterReturn(), Rsp + 8);
+
+    struct {
+        std::string Code;
+        bool Emulated;
+        TAddress Ip;
+        TAddress Sp;
+    } cases[] = {
+        {"\x55", true, Entry + 1, Rsp - 8},                  // push rbp
+        {"\x41\x54", true, Entry + 2, Rsp - 8},              // push r12
+        {"\x48\x89\xE5", true, Entry + 3, Rsp},              // mov rbp, rsp
+        {"\x48\x8B\xEC", true, Entry + 3, Rsp},              // mov rbp, rsp
+        {"\x48\x83\xEC\x28", true, Entry + 4, Rsp - 0x28},   // sub rsp, 0x28
+        {std::string("\x48\x81\xEC\x00\x01\x00\x00", 7), true, Entry + 7, Rsp - 0x100},  // sub rsp, 0x100
+        {"\x48\x89\x5C\x24\x08", true, Entry + 5, Rsp},      // mov [rsp+8], rbx
+        {"\x4C\x89\x44\x24\x18", true, Entry + 5, Rsp},      // mov [rsp+0x18], r8
+        {"\x54", false, Entry, Rsp},                        // push rsp
+        {std::string("\x48\x8B\x05\x10\x00\x00\x00", 7), false, Entry, Rsp}, // mov rax, [rip+0x10]
+    };
+    for (const auto& c : cases) {
+        TThreadContext ctx(nullptr, false);
+        ctx.SetSp(Rsp);
+        ctx.SetIp(Entry);
+        ctx.SetReg(3, 0xBBBB);
+        ctx.SetReg(5, 0x5555);
+        ctx.SetReg(8, 0x8888);
+        ctx.SetReg(12, 0xCCCC);
+        std::string bytes = c.Code + std::string(16 - c.Code.size(), '\xCC');
+        auto code = reinterpret_cast<const unsigned char*>(bytes.data());
+        EXPECT_EQ(EmulateFirstInstruction(process, ctx, Entry, code, bytes.size()), c.Emulated) << testing::PrintToString(c.Code);
+        EXPECT_EQ(ctx.Ip(), c.Ip) << testing::PrintToString(c.Code);
+        EXPECT_EQ(ctx.Sp(), c.Sp) << testing::PrintToString(c.Code);
+        if (c.Code == "\x48\x89\xE5")
+            EXPECT_EQ(ctx.Reg(5), Rsp);
+        if (c.Code == "\x41\x54")
+            EXPECT_EQ(process.ReadQword(Rsp - 8), 0xCCCCu);
+        if (c.Code == "\x48\x89\x5C\x24\x08")
+            EXPECT_EQ(process.ReadQword(Rsp + 8), 0xBBBBu);
+        if (c.Code == "\x4C\x89\x44\x24\x18")
+            EXPECT_EQ(process.ReadQword(Rsp + 0x18), 0x8888u);
+        if (c.Code == "\x48\x83\xEC\x28")
+            EXPECT_EQ(ctx.Flags() & 0x8D5, 0x14u) << "parity (0xE8 is even) and the borrow out of bit 3; no carry, zero, sign or overflow";
+    }
+}
+#endif
 
 namespace {
 

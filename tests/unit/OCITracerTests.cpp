@@ -3,6 +3,7 @@
 #include "FakeProcess.h"
 #include "OCIBreaks.h"
 #include "OCITexts.h"
+#include "TargetCheck.h"
 #include "TraceMask.h"
 
 #include <gtest/gtest.h>
@@ -120,7 +121,7 @@ protected:
         host.Process.PokeDword(Esp, 0x00401234);
         for (size_t i = 0; i < TCallFrame::SlotCount - 1; ++i)
             host.Process.PokeDword(Esp + 4 * (i + 1), i < args.size() ? args[i] : 0);
-        TThreadContext context(nullptr, false);
+        TThreadContext context(nullptr, Tracer64);
         context.SetSp(Esp);
         TCallFrame frame(host.Process, context);
         size_t before = events.Records.size();
@@ -349,7 +350,7 @@ TEST_F(OCITracerTest, HandleFreeAndReleaseDropTheEntryAndAReprepareAppendsANewOn
 
 TEST_F(OCITracerTest, DecodingFailuresKeepFieldsSetBeforeThemAndAnUnreadableFreeEndsTheSession)
 {
-    TThreadContext context(nullptr, false);
+    TThreadContext context(nullptr, Tracer64);
     context.SetSp(0x00700000);  // an unreadable stack
     TCallFrame frame(host.Process, context);
     int fetch = HookId("OCIStmtFetch");

@@ -1,6 +1,7 @@
 // The program's version resource, and the path helpers it and the settings rely on.
 #include "TestFiles.h"
 #include "Utils.h"
+#include "VelloranBuild.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +11,8 @@ TEST(Version, ProgramCarriesFileVersion1_0_0_100)
 {
     // This test program is built with the program's resource script: the window reads it.
     EXPECT_EQ(GetFileVersionText(), "1.0.0.100");
-    // And velloran.exe itself carries it in string table 040904E4.
-    std::string exe = BinDir() + "\\velloran.exe";
+    // And the window's program of this tree itself carries it in string table 040904E4.
+    std::string exe = BinDir() + "\\" VELLORAN_WINDOW_EXE;
     DWORD dummy = 0;
     DWORD size = GetFileVersionInfoSizeA(exe.c_str(), &dummy);
     ASSERT_GT(size, 0u);
