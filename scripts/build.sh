@@ -4,8 +4,7 @@
 # win32 builds velloran.exe and velloran-trace.exe into build/ (or $VELLORAN_BUILD_DIR);
 # win64 builds velloran64.exe and velloran-trace64.exe into build64/ (or
 # $VELLORAN_BUILD64_DIR), and its tests take the 32-bit fixtures from the win32 tree's
-# bin folder. VELLORAN_ENGINE64=ON|OFF sets that option of the 64-bit tree (kept in its
-# cache otherwise; OFF builds only what needs no engine).
+# bin folder.
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD32="${VELLORAN_BUILD_DIR:-$ROOT/build}"
@@ -23,8 +22,7 @@ for preset; do
         cmake -S "$ROOT" --preset win32 -B "$BUILD32" >/dev/null
         cmake --build "$BUILD32"
     else
-        cmake -S "$ROOT" --preset win64 -B "$BUILD64" -DVELLORAN_FIXTURES32_DIR="$BUILD32/bin" \
-            ${VELLORAN_ENGINE64:+-DVELLORAN_ENGINE64="$VELLORAN_ENGINE64"} >/dev/null
+        cmake -S "$ROOT" --preset win64 -B "$BUILD64" -DVELLORAN_FIXTURES32_DIR="$BUILD32/bin" >/dev/null
         cmake --build "$BUILD64"
     fi
 done
