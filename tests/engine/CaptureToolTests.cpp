@@ -20,7 +20,8 @@ struct TToolRun {
 
 // Runs velloran-trace with args; onOutput sees standard output as it grows (a chance to
 // act while the session runs).
-TToolRun RunTool(const std::vector<std::string>& args, const std::function<void(const std::string&)>& onOutput = {})
+TToolRun RunTool(const std::vector<std::string>& args, const std::function<void(const std::string&)>& onOutput = {},
+                 const std::string& tool = BinDir() + "\\" VELLORAN_TRACE_EXE)
 {
     // A name of its own per run: Wine may keep an inherited handle open a moment longer.
     static int serial = 0;
@@ -33,7 +34,7 @@ TToolRun RunTool(const std::vector<std::string>& args, const std::function<void(
                              CREATE_ALWAYS, 0, nullptr);
     HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
 
-    std::vector<std::string> all{BinDir() + "\\" VELLORAN_TRACE_EXE};
+    std::vector<std::string> all{tool};
     all.insert(all.end(), args.begin(), args.end());
     std::string line = JoinCommandLine(all);
     STARTUPINFOA startup{};
@@ -171,3 +172,74 @@ TEST(CaptureTool, AttachesToARunningClientAndTracesUntilItEnds)
               (std::vector<std::string>{"Start", "Execute\tT\tOCI_SUCCESS\t<unavailable>",
                                         "Execute\tT\tOCI_SUCCESS\tSELECT after FROM t", "Finish"}));
 }
+
+// Files the tracer must not start: each refused with its reason, and nothing started.
+TEST(CaptureTool, ProgramsThatCannotBeTracedAreRefusedBeforeTheyStart)
+{
+    TScratchDir dir;
+    WriteFileBytes(dir.File("notes.exe"), "SELECT * FROM dual\r\n");
+    WriteFileBytes(dir.File("dos.exe"), "MZ" + std::string(126, '\0'));
+    // A .NET program without native code: a real program's copy whose CLI header (data
+    // directory 14) says "IL only".
+    std::string image = ReadFileBytes(FixtureDir() + "\\nooci.exe");
+    auto at = [&](size_t offset) -> uint32_t& { return *reinterpret_cast<uint32_t*>(&image[offset]); };
+    size_t pe = at(0x3C), optional = pe + 24;
+    bool is64 = (at(optional) & 0xFFFF) == 0x20B;
+    size_t sections = optional + *reinterpret_cast<uint16_t*>(&image[pe + 20]);
+    size_t cli = optional + (is64 ? 112 : 96) + 14 * 8;
+    uint32_t rva = at(sections + 12) + 0x10, raw = at(sections + 20) + 0x10;
+    at(cli) = rva;
+    at(cli + 4) = 72;
+    at(raw + 16) = 1;
+    WriteFileBytes(dir.File("managed.exe"), image);
+
+    struct {
+        const char* File;
+        const char* Reason;
+    } cases[] = {{"notes.exe", "notes.exe is not a Windows program."},
+                 {"dos.exe", "dos.exe is a 16-bit or MS-DOS program, which cannot be traced."},
+                 {"managed.exe", "managed.exe is a .NET program without native code, which cannot be traced."}};
+    for (const auto& c : cases) {
+        TToolRun run = RunTool({"--", dir.File(c.File)});
+        EXPECT_EQ(run.ExitCode, 1u) << c.File;
+        EXPECT_EQ(run.Err, std::string(c.Reason) + "\r\n") << c.File;
+        EXPECT_EQ(run.Out, "Finish\r\n") << c.File << ": nothing started";
+    }
+}
+
+#if VELLORAN_BITS == 64
+// The 32-bit build never touches a 64-bit program: an attach is refused before the
+// program is debugged (which would bring it down), and it runs on to its own end; a
+// start is refused before the program runs. The error names the 64-bit programs.
+TEST(CaptureTool, The32BitBuildRefusesA64BitProgramAndLeavesItRunning)
+{
+    const std::string tool32 = VELLORAN_FIXTURES32_DIR "\\velloran-trace.exe";
+    std::string line = JoinCommandLine({BinDir() + "\\ocirun.exe", "-e", "load; alloc S; prepare S SELECT 1 FROM dual; "
+                                        "execute S; sleep 1500; execute S; exit 7"});
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    CloseHandle(info.hThread);
+    Sleep(300);
+    TToolRun attach = RunTool({"--attach", std::to_string(info.dwProcessId)}, {}, tool32);
+    EXPECT_EQ(attach.ExitCode, 1u);
+    EXPECT_NE(attach.Err.find("is a 64-bit program"), std::string::npos) << attach.Err;
+    EXPECT_NE(attach.Err.find("velloran64.exe"), std::string::npos) << attach.Err;
+    EXPECT_NE(attach.Err.find("velloran-trace64.exe"), std::string::npos) << attach.Err;
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 30000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(info.hProcess, &code);
+    EXPECT_EQ(code, 7u) << "the program must finish on its own";
+    CloseHandle(info.hProcess);
+
+    std::string log = TempFile("refused64.log");
+    DeleteFileA(log.c_str());
+    TToolRun run = RunTool({"--", BinDir() + "\\ocirun.exe", "-log", log, "-e", "load"}, {}, tool32);
+    EXPECT_EQ(run.ExitCode, 1u);
+    EXPECT_EQ(run.Err, "ocirun.exe is a 64-bit program. This 32-bit Velloran cannot trace it: use velloran64.exe, or "
+                       "velloran-trace64.exe at the command line.\r\n");
+    EXPECT_EQ(run.Out, "Finish\r\n");
+    EXPECT_EQ(GetFileAttributesA(log.c_str()), INVALID_FILE_ATTRIBUTES) << "the program must not have run";
+}
+#endif

@@ -170,3 +170,17 @@ TEST(Session, AttachToAProcessThatCannotBeDebuggedFailsBeforeStarting)
     ASSERT_EQ(s.Errors.size(), 1u);
     EXPECT_EQ(s.Errors[0].rfind("System Error.  Code: ", 0), 0u) << s.Errors[0];
 }
+
+TEST(Session, AttachToAProcessThatHasEndedMeanwhileFailsBeforeStarting)
+{
+    TChildProcess child({"nooci.exe"});
+    ProcessList().Refresh();
+    auto record = ProcessList().FindProcess(child.Pid());
+    ASSERT_TRUE(record) << "listed while it ran";
+    ASSERT_EQ(child.WaitExit(30000), 0u);
+    TSessionRunner runner;
+    TSession s = runner.Attach(record, TraceMaskExecute, 20000);
+    EXPECT_EQ(s.Events, (TEvents{"FINISHED"}));
+    ASSERT_EQ(s.Errors.size(), 1u);
+    EXPECT_EQ(s.Errors[0], "Process " + std::to_string(child.Pid()) + " has ended.");
+}
