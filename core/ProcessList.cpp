@@ -100,7 +100,19 @@ bool TProcessInfos::QuerySnapshot(std::vector<BYTE>& buffer)
 
 TProcessInfos::TRecord TProcessInfos::OpenProcessRecord(DWORD processId, const std::string& fileName)
 {
-    return std::make_shared<TProcessInfo>(processId, fileName);
+    auto record = std::make_shared<TProcessInfo>(processId, fileName);
+    record->Is64 = IsProcess64(record->Handle.get());
+    return record;
+}
+
+bool IsProcess64(HANDLE process)
+{
+    // On a 64-bit system every process that is not under WOW64 is 64-bit; this program
+    // itself runs under WOW64 there when it is the 32-bit build.
+    BOOL selfWow64 = FALSE, wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &selfWow64);
+    bool system64 = sizeof(void*) == 8 || selfWow64;
+    return system64 && IsWow64Process(process, &wow64) && !wow64;
 }
 
 void TProcessInfos::Refresh()

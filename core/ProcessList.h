@@ -59,3 +59,6 @@ private:
 
 // The one process list of the program.
 TProcessInfos& ProcessList();
+
+// Whether an open process is a 64-bit program.
+bool IsProcess64(HANDLE process);

@@ -40,6 +40,8 @@ public:
     DWORD ProcessId;
     TUniqueHandle Handle;
     bool Seen = false;
+    // A 64-bit program (on a 64-bit system, one that does not run under WOW64).
+    bool Is64 = false;
 
     // Assertion failure of unit SysProcs for a base already listed.
     void AddModule(TAddress base, HANDLE fileHandle, const std::string& fileName = {});
