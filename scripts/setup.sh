@@ -26,3 +26,10 @@ if [ -n "$missing" ]; then
     $SUDO apt-get update -q
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing
 fi
+
+# The real-driver test's npm packages (node.exe for Windows, oracledb), pinned by
+# tests/realdriver/package-lock.json; nothing to do once they are there. Without them
+# (no network) everything else still builds; that test then fails and says why.
+if ! "$(dirname "$0")/setup-node.sh"; then
+    echo "setup: the real-driver test's npm packages could not be installed (scripts/setup-node.sh)" >&2
+fi
