@@ -306,6 +306,7 @@ DWORD TDebugThread::OnUnloadDll(const DEBUG_EVENT& event)
         return DBG_EXCEPTION_NOT_HANDLED;
     std::unique_ptr<TModuleInfo> module = Process->Extract(index);
     FTracer->ModuleUnloaded(*this, *module);
+    FPatches->ForgetOriginals();
     return DBG_EXCEPTION_NOT_HANDLED;
 }
 

@@ -11,10 +11,15 @@ BYTE TPatchTable::Acquire(TAddress address)
 {
     auto it = FPatches.find(address);
     if (it == FPatches.end()) {
+        auto known = FOriginals.find(address);
         BYTE original = 0;
-        FProcess.ReadMemory(address, &original, 1);
+        if (known != FOriginals.end())
+            original = known->second;
+        else
+            FProcess.ReadMemory(address, &original, 1);
         FProcess.WriteMemory(address, &Int3, 1);
         FPatches.emplace(address, TPatch{original, 1, 0, true});
+        FOriginals[address] = original;
         return original;
     }
     TPatch& patch = it->second;
@@ -84,6 +89,8 @@ void TPatchTable::RestoreAll()
 
 void TPatchTable::Abandon(TAddress base, uint64_t size)
 {
+    for (auto it = FOriginals.begin(); it != FOriginals.end();)
+        it = it->first - base < size ? FOriginals.erase(it) : std::next(it);
     for (auto it = FPatches.begin(); it != FPatches.end();)
         it = it->first - base < size ? FPatches.erase(it) : std::next(it);
 }

@@ -30,6 +30,9 @@ public:
     // Forgets the patches in [base, base + size) without writing: their module has been
     // unmapped, and the bytes went with it.
     void Abandon(TAddress base, uint64_t size);
+    // Forgets the original bytes kept from earlier patches: the code they came from may
+    // have been unmapped (a module unloaded), and another put in its place.
+    void ForgetOriginals() { FOriginals.clear(); }
 
     bool IsPatched(TAddress address) const { return FPatches.count(address) != 0; }
     // True while 0xCC stands at address because of a patch.
@@ -47,4 +50,7 @@ private:
     };
     TProcessInfo& FProcess;
     std::unordered_map<TAddress, TPatch> FPatches;
+    // The original bytes of addresses patched before: a return site is patched and
+    // restored at every call, and its byte need not be read each time.
+    std::unordered_map<TAddress, BYTE> FOriginals;
 };

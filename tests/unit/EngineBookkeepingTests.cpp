@@ -44,6 +44,24 @@ TEST_F(PatchTableTest, HoldsShareOneWriteAndTheLastReleaseRestores)
     EXPECT_THROW(patches.Release(Code + 1), EAssertionFailed) << "a release without a hold is a bookkeeping fault";
 }
 
+TEST_F(PatchTableTest, AReturnSitePatchedAgainIsNotReadAgainUntilItsCodeMayHaveGone)
+{
+    patches.Acquire(Code + 2);
+    patches.Release(Code + 2);
+    int reads = process.Reads;
+    EXPECT_EQ(patches.Acquire(Code + 2), 0xEC);
+    EXPECT_EQ(process.Reads, reads) << "its original byte is known";
+    patches.Release(Code + 2);
+    // Another module where the old code was: read afresh.
+    process.Poke(Code + 2, "\x90");
+    patches.ForgetOriginals();
+    EXPECT_EQ(patches.Acquire(Code + 2), 0x90);
+    patches.Release(Code + 2);
+    process.Poke(Code + 2, "\x91");
+    patches.Abandon(Code, 8);
+    EXPECT_EQ(patches.Acquire(Code + 2), 0x91) << "an abandoned range is read afresh too";
+}
+
 TEST_F(PatchTableTest, FailedReadsAndWritesLeaveNoPatch)
 {
     process.ReadOnly.insert(Code);
