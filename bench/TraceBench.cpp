@@ -2,7 +2,11 @@
 // traced OCI call with each trace mask and 1 or 4 calling threads, their ratio, and the
 // calls lost (made by the client, not delivered by the tracer).
 //
-//   trace_bench [ITERATIONS]     (default 600: each iteration is a prepare, an execute and a fetch)
+//   trace_bench [--fixtures=32] [ITERATIONS]
+//
+// ITERATIONS (default 600) is the number of prepare, execute and fetch triples. The
+// tracer is this build's; the traced client is of the same bitness, or with
+// --fixtures=32 (in the 64-bit build) the 32-bit one.
 #include "CommandLine.h"
 #include "SessionRunner.h"
 #include "Utils.h"
@@ -49,7 +53,7 @@ double RunPlain(const std::string& commandLine)
 double BareEventCost(int events)
 {
     auto run = [](int n) {
-        std::string line = JoinCommandLine({BinDir() + "\\odsloop.exe", std::to_string(n)});
+        std::string line = JoinCommandLine({FixtureDir() + "\\odsloop.exe", std::to_string(n)});
         STARTUPINFOA startup{};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info{};
@@ -115,7 +119,10 @@ TMeasure RunTraced(const std::string& scriptFile, BYTE mask)
 
 int main(int argc, char** argv)
 {
+    ReadFixtureOption(argc, argv);
     int iterations = argc > 1 ? std::atoi(argv[1]) : 600;
+    std::printf("tracer %d-bit, client %d-bit\n", static_cast<int>(sizeof(void*) * 8),
+                UsingFixtures32() || sizeof(void*) == 4 ? 32 : 64);
     iterations -= iterations % 4;
     double bare = BareEventCost(3000);
     std::printf("bare debug event round trip: %.1f us (3000 output-string events)\n\n", bare * 1e6);
@@ -134,7 +141,7 @@ int main(int argc, char** argv)
         WriteFileBytes(scriptFile, Script(iterations, threads));
         double plain = 0;
         for (int i = 0; i < 3; ++i)
-            plain += RunPlain(JoinCommandLine({BinDir() + "\\ocirun.exe", scriptFile}));
+            plain += RunPlain(JoinCommandLine({FixtureDir() + "\\ocirun.exe", scriptFile}));
         plain /= 3;
         for (const auto& m : masks) {
             size_t calls = 0;
