@@ -46,12 +46,10 @@ std::string ProgramOfCommandLine(const std::string& commandLine)
 void CheckProgramFile(const std::string& file, bool& wow64)
 {
     wow64 = false;
-    TUniqueHandle handle(CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr));
-    if (handle.get() == INVALID_HANDLE_VALUE) {
-        handle.release();
+    TUniqueFile handle(CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!handle)
         RaiseLastOSError();
-    }
     std::string head(4096, '\0');
     DWORD read = 0;
     if (!ReadFile(handle.get(), head.data(), static_cast<DWORD>(head.size()), &read, nullptr))
