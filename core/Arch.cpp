@@ -117,8 +117,9 @@ void TThreadContext::SetFlags(uint32_t flags)
     FChanged = true;
 }
 
-#ifdef _WIN64
-static DWORD* Wow64Register(WOW64_CONTEXT& c, int index)
+// The 32-bit general registers by encoding index, of a native or a WOW64 context.
+template <class TContext>
+static DWORD* X86Register(TContext& c, int index)
 {
     switch (index) {
     case 0: return &c.Eax;
@@ -132,25 +133,16 @@ static DWORD* Wow64Register(WOW64_CONTEXT& c, int index)
     }
 }
 
+#ifdef _WIN64
+static DWORD* Wow64Register(WOW64_CONTEXT& c, int index) { return X86Register(c, index); }
+
 static DWORD64* NativeRegister(CONTEXT& c, int index)
 {
     // Rax .. R15 lie in encoding order in the x64 context.
     return &c.Rax + (index & 15);
 }
 #else
-static DWORD* NativeRegister(CONTEXT& c, int index)
-{
-    switch (index) {
-    case 0: return &c.Eax;
-    case 1: return &c.Ecx;
-    case 2: return &c.Edx;
-    case 3: return &c.Ebx;
-    case 4: return &c.Esp;
-    case 5: return &c.Ebp;
-    case 6: return &c.Esi;
-    default: return &c.Edi;
-    }
-}
+static DWORD* NativeRegister(CONTEXT& c, int index) { return X86Register(c, index); }
 #endif
 
 uint64_t TThreadContext::Reg(int index) const

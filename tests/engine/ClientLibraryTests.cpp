@@ -15,40 +15,19 @@ namespace {
 
 constexpr BYTE AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
 
-struct TClientRun {
-    TSession Session;
-    std::vector<TTruthCall> Truth;
-};
+using TClientRun = TFixtureRun;
 
 TClientRun RunClient(const std::string& program, std::vector<std::string> args, BYTE mask, bool emulate = true)
 {
-    static int serial = 0;
-    std::string logFile = TempFile("client" + std::to_string(++serial) + ".log");
-    args.insert(args.begin(), {"-log", logFile});
-    TSessionRunner runner;
-    runner.EmulatePrologues = emulate;
-    TClientRun run{runner.Run(FixtureCommand(program, args), mask), ReadTruth(logFile)};
-    DeleteFileA(logFile.c_str());
-    return run;
+    return RunLogged(program, std::move(args), mask, emulate);
 }
 
 TClientRun RunScript(const std::string& script, BYTE mask, bool emulate = true)
 {
-    static int serial = 0;
-    std::string scriptFile = TempFile("clientscript" + std::to_string(++serial) + ".txt");
-    WriteFileBytes(scriptFile, script);
-    TClientRun run = RunClient("ocirun.exe", {scriptFile}, mask, emulate);
-    DeleteFileA(scriptFile.c_str());
-    return run;
+    return RunScriptText(script, mask, emulate);
 }
 
-std::vector<std::tuple<std::string, int32_t, std::string>> Rows(const std::vector<TTraceRow>& rows)
-{
-    std::vector<std::tuple<std::string, int32_t, std::string>> out;
-    for (const TTraceRow& r : rows)
-        out.emplace_back(r.Action, r.Result, r.Statement);
-    return out;
-}
+std::vector<TRowKey> Rows(const std::vector<TTraceRow>& rows) { return RowKeys(rows); }
 
 // Where two row lists part, for failure messages.
 std::string FirstDifference(const std::vector<TTraceRow>& traced, const std::vector<TTraceRow>& expected)

@@ -17,34 +17,15 @@ namespace {
 
 constexpr BYTE AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
 
-// Runs an ocirun script under the tracer; the client's log is read back into Truth.
-struct TScriptRun {
-    TSession Session;
-    std::vector<TTruthCall> Truth;
-};
+using TScriptRun = TFixtureRun;
 
 TScriptRun RunScript(const std::string& script, BYTE mask, bool emulate = true, const std::string& program = "ocirun.exe")
 {
-    static int serial = 0;
-    std::string scriptFile = TempFile("script" + std::to_string(++serial) + ".txt");
-    std::string logFile = TempFile("truth" + std::to_string(serial) + ".log");
-    WriteFileBytes(scriptFile, script);
-    TSessionRunner runner;
-    runner.EmulatePrologues = emulate;
-    TScriptRun run{runner.Run(FixtureCommand(program, {"-log", logFile, scriptFile}), mask), ReadTruth(logFile)};
-    DeleteFileA(scriptFile.c_str());
-    DeleteFileA(logFile.c_str());
-    return run;
+    return RunScriptText(script, mask, emulate, program);
 }
 
 // The records without their times, for comparing with the expected ones.
-std::vector<std::tuple<std::string, int32_t, std::string>> Rows(const std::vector<TTraceRow>& rows)
-{
-    std::vector<std::tuple<std::string, int32_t, std::string>> out;
-    for (const TTraceRow& r : rows)
-        out.emplace_back(r.Action, r.Result, r.Statement);
-    return out;
-}
+std::vector<TRowKey> Rows(const std::vector<TTraceRow>& rows) { return RowKeys(rows); }
 
 double Millis(double days) { return days * MSecsPerDay; }
 

@@ -18,10 +18,7 @@ namespace {
 
 constexpr BYTE AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
 
-struct TScriptRun {
-    TSession Session;
-    std::vector<TTruthCall> Truth;
-};
+using TScriptRun = TFixtureRun;
 
 // The two paths: "load" of the usual library, or of the one that must be stepped.
 struct TPath {
@@ -32,27 +29,13 @@ const TPath Paths[] = {{"emulated", "OCI.DLL"}, {"stepped", "stepped/OCI.DLL"}};
 
 TScriptRun RunScript(std::string script, const TPath& path, BYTE mask = AllActions)
 {
-    static int serial = 0;
-    script = ReplaceAll(script, "{DLL}", path.Library);
-    std::string scriptFile = TempFile("unruly" + std::to_string(++serial) + ".txt");
-    std::string logFile = TempFile("unruly" + std::to_string(serial) + ".log");
-    WriteFileBytes(scriptFile, script);
-    TSessionRunner runner;
-    TScriptRun run{runner.Run(FixtureCommand("ocirun.exe", {"-log", logFile, scriptFile}), mask, 120000),
-                   ReadTruth(logFile)};
-    DeleteFileA(scriptFile.c_str());
-    DeleteFileA(logFile.c_str());
-    return run;
+    return RunScriptText(ReplaceAll(script, "{DLL}", path.Library), mask, true, "ocirun.exe", 120000);
 }
-
-using TRowKey = std::tuple<std::string, int32_t, std::string>;
 
 // The rows, sorted: threads interleave, but every row names its call.
 std::vector<TRowKey> Sorted(const std::vector<TTraceRow>& rows)
 {
-    std::vector<TRowKey> out;
-    for (const TTraceRow& r : rows)
-        out.emplace_back(r.Action, r.Result, r.Statement);
+    std::vector<TRowKey> out = RowKeys(rows);
     std::sort(out.begin(), out.end());
     return out;
 }

@@ -269,6 +269,38 @@ std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYT
     return rows;
 }
 
+TFixtureRun RunLogged(const std::string& program, std::vector<std::string> args, BYTE mask, bool emulate,
+                      DWORD timeoutMs)
+{
+    static int serial = 0;
+    std::string logFile = TempFile("truth" + std::to_string(++serial) + ".log");
+    args.insert(args.begin(), {"-log", logFile});
+    TSessionRunner runner;
+    runner.EmulatePrologues = emulate;
+    TFixtureRun run{runner.Run(FixtureCommand(program, args), mask, timeoutMs), ReadTruth(logFile)};
+    DeleteFileA(logFile.c_str());
+    return run;
+}
+
+TFixtureRun RunScriptText(const std::string& script, BYTE mask, bool emulate, const std::string& program,
+                          DWORD timeoutMs)
+{
+    static int serial = 0;
+    std::string scriptFile = TempFile("script" + std::to_string(++serial) + ".txt");
+    WriteFileBytes(scriptFile, script);
+    TFixtureRun run = RunLogged(program, {scriptFile}, mask, emulate, timeoutMs);
+    DeleteFileA(scriptFile.c_str());
+    return run;
+}
+
+std::vector<TRowKey> RowKeys(const std::vector<TTraceRow>& rows)
+{
+    std::vector<TRowKey> out;
+    for (const TTraceRow& r : rows)
+        out.emplace_back(r.Action, r.Result, r.Statement);
+    return out;
+}
+
 std::string Describe(const std::vector<TTraceRow>& rows)
 {
     std::string text;

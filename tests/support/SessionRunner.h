@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 struct TTraceRow {
@@ -99,6 +100,22 @@ std::string ShownText(const std::string& bytes, bool utf16);
 
 // The records a tracer with this mask must deliver for the calls of one thread, in order.
 std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYTE mask);
+
+// A fixture's session under the tracer with the fixture's own log of its calls.
+struct TFixtureRun {
+    TSession Session;
+    std::vector<TTruthCall> Truth;
+};
+// program runs with -log FILE before args; emulate: see TSessionRunner::EmulatePrologues.
+TFixtureRun RunLogged(const std::string& program, std::vector<std::string> args, BYTE mask, bool emulate = true,
+                      DWORD timeoutMs = 60000);
+// An ocirun script given as text (or another script client's).
+TFixtureRun RunScriptText(const std::string& script, BYTE mask, bool emulate = true,
+                          const std::string& program = "ocirun.exe", DWORD timeoutMs = 60000);
+
+// Rows without their times, for comparing with the expected ones.
+using TRowKey = std::tuple<std::string, int32_t, std::string>;
+std::vector<TRowKey> RowKeys(const std::vector<TTraceRow>& rows);
 
 // Readable dumps for failure messages.
 std::string Describe(const std::vector<TTraceRow>& rows);
