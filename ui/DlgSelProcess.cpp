@@ -7,6 +7,8 @@
 namespace {
 
 constexpr int PidColumnWidth = 50;
+// Wide enough for "64-bit" in the dialog font, with the cell's margins.
+constexpr int TypeColumnWidth = 56;
 
 // The PID column keeps its width. The header tells the list view, not the dialog, when
 // a divider is dragged (Wine's list view forwards none of it), so the list view's own
@@ -49,8 +51,10 @@ void TSelProcessDlg::FormCreate()
     SendMessageA(lvwProcesses, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
     SetWindowSubclass(lvwProcesses, FixedPidColumn, 0, 0);
     RECT bounds = ControlBounds(lvwProcesses);
-    int fileNameWidth = (bounds.right - bounds.left) - PidColumnWidth - GetSystemMetrics(SM_CXVSCROLL) - 4;
-    AddReportColumns(lvwProcesses, {{"PID", PidColumnWidth}, {"File name", fileNameWidth}});
+    int fileNameWidth =
+        (bounds.right - bounds.left) - PidColumnWidth - TypeColumnWidth - GetSystemMetrics(SM_CXVSCROLL) - 4;
+    AddReportColumns(lvwProcesses,
+                     {{"PID", PidColumnWidth}, {"File name", fileNameWidth}, {"Type", TypeColumnWidth}});
     // Without a process query there is nothing to list: say so and open empty.
     try {
         ProcessList().Refresh();
@@ -83,7 +87,11 @@ void TSelProcessDlg::lvwProcessesData(NMLVDISPINFOA& info)
     std::string text;
     if (item.iItem >= 0 && static_cast<size_t>(item.iItem) < FRows.size()) {
         const TProcessInfo& process = *FRows[static_cast<size_t>(item.iItem)];
-        text = item.iSubItem == 0 ? Format("%lu", static_cast<unsigned long>(process.ProcessId)) : process.FileName;
+        switch (item.iSubItem) {
+        case 0: text = Format("%lu", static_cast<unsigned long>(process.ProcessId)); break;
+        case 1: text = process.FileName; break;
+        case 2: text = process.Is64 ? "64-bit" : "32-bit"; break;
+        }
     }
     lstrcpynA(item.pszText, text.c_str(), item.cchTextMax);
 }

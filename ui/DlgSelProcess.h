@@ -1,5 +1,8 @@
 // TSelProcessDlg ("Attach to process"): the running processes the tracer can open, as
-// process id and image name; OK once a row is selected.
+// process id, image name and type (64-bit or 32-bit program); OK once a row is selected.
+// Both builds list both kinds: the 32-bit one shows the 64-bit programs it cannot trace
+// too, so that a user finds the program looked for, sees why, and on OK gets the error
+// that names the 64-bit build.
 #pragma once
 
 #include "DlgTemplate.h"

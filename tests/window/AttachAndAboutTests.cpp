@@ -1,10 +1,13 @@
-// The attach dialog against real fixture processes, and the about box.
+// The attach dialog against real fixture processes (of both bitnesses), attaching from
+// it through the main window, and the about box.
 #include "DlgAbout.h"
 #include "DlgSelProcess.h"
 #include "MainWindowFixture.h"
 
+#include "Application.h"
 #include "Errors.h"
 #include "Utils.h"
+#include "VelloranBuild.h"
 
 #include <commctrl.h>
 
@@ -18,6 +21,28 @@ namespace {
 int ColumnWidth(HWND list, int column)
 {
     return static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+}
+
+int TextWidth(HWND list, const char* text)
+{
+    return static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text)));
+}
+
+// The file name and type of a process's row, as the dialog shows them.
+struct TProcessRow {
+    int Row = -1;
+    std::string FileName, Type;
+};
+
+TProcessRow ProcessRow(HWND list, DWORD processId)
+{
+    TProcessRow seen;
+    seen.Row = RowOfProcess(list, processId);
+    if (seen.Row != -1) {
+        seen.FileName = ListText(list, seen.Row, 1);
+        seen.Type = ListText(list, seen.Row, 2);
+    }
+    return seen;
 }
 
 } // namespace
@@ -34,7 +59,7 @@ TEST(SelProcessDlg, RowsFollowTheProcessListAndOkTakesTheRecordTheUserSaw)
     bool okAtStart = true, okAfterSelect = false, orderKept = false;
     int selectedAtStart = 0, firstRow = -1, secondRow = -1, rowsAfterRefresh = 0;
     std::string caption, headers, firstName, secondTextAfterRefresh;
-    int pidWidth = 0, nameWidth = 0, pidWidthAfterDrag = 0, rows = 0;
+    int pidWidth = 0, nameWidth = 0, typeWidth = 0, typeTextWidth = 0, pidWidthAfterDrag = 0, rows = 0;
     RECT list{};
     TModalDriver driver("Attach to process", [&](HWND w) {
         caption = WindowText(w);
@@ -44,6 +69,8 @@ TEST(SelProcessDlg, RowsFollowTheProcessListAndOkTakesTheRecordTheUserSaw)
         selectedAtStart = ListSelectedRow(lvw);
         pidWidth = ColumnWidth(lvw, 0);
         nameWidth = ColumnWidth(lvw, 1);
+        typeWidth = ColumnWidth(lvw, 2);
+        typeTextWidth = std::max(TextWidth(lvw, "64-bit"), TextWidth(lvw, "32-bit"));
         HWND header = reinterpret_cast<HWND>(SendMessageA(lvw, LVM_GETHEADER, 0, 0));
         // A drag of the divider after PID.
         SendMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(pidWidth, 5));
@@ -83,9 +110,13 @@ TEST(SelProcessDlg, RowsFollowTheProcessListAndOkTakesTheRecordTheUserSaw)
     EXPECT_EQ(list.bottom - list.top, 177);
     EXPECT_FALSE(okAtStart);
     EXPECT_EQ(selectedAtStart, -1);
-    EXPECT_EQ(headers, "PID;File name;");
+    EXPECT_EQ(headers, "PID;File name;Type;");
     EXPECT_EQ(pidWidth, 50);
-    EXPECT_EQ(nameWidth, 369 - 50 - GetSystemMetrics(SM_CXVSCROLL) - 4);
+    // The columns fill the list beside its scroll bar, and a type shows whole (a cell
+    // keeps a margin of about 6 pixels either side).
+    EXPECT_EQ(pidWidth + nameWidth + typeWidth, 369 - GetSystemMetrics(SM_CXVSCROLL) - 4);
+    EXPECT_GE(typeWidth, typeTextWidth + 12);
+    EXPECT_GT(nameWidth, 2 * typeWidth);
     EXPECT_EQ(pidWidthAfterDrag, 50);
     EXPECT_TRUE(orderKept);
     ASSERT_NE(firstRow, -1);
@@ -121,6 +152,117 @@ TEST(SelProcessDlg, CancelChoosesNothing)
         EXPECT_FALSE(dlg.SelectedProcess) << c.Name;
     }
 }
+
+// Each row says which kind of program the process is, whatever the build: the tree's own
+// attachee, the 32-bit one (in the 64-bit tree) and a 64-bit program of the system.
+TEST(SelProcessDlg, TypeColumnTellsA64BitProgramFromA32BitOne)
+{
+    TScratchDir dir;
+    struct TCase {
+        const char* What;
+        std::unique_ptr<TFixtureProcess> Process;
+        std::string FileName, Type;
+        TProcessRow Seen;
+    } cases[] = {
+        {"own attachee", StartAttachee(dir, "own"), "attachee.exe", VELLORAN_BITS == 64 ? "64-bit" : "32-bit", {}},
+#if VELLORAN_BITS == 64
+        {"32-bit attachee", StartAttachee(dir, "wow64", VELLORAN_FIXTURES32_DIR), "attachee.exe", "32-bit", {}},
+#endif
+        {"64-bit system program", StartSystemProgram64(), "cmd.exe", "64-bit", {}},
+    };
+    TSelProcessDlg dlg;
+    TModalDriver driver("Attach to process", [&](HWND w) {
+        for (TCase& c : cases)
+            c.Seen = ProcessRow(dlg.lvwProcesses, c.Process->ProcessId());
+        PressButton(w, IDCANCEL);
+    });
+    EXPECT_EQ(dlg.ShowModal(), mrCancel);
+    ASSERT_TRUE(driver.Wait());
+    for (const TCase& c : cases) {
+        ASSERT_NE(c.Seen.Row, -1) << c.What << " is not listed";
+        EXPECT_EQ(c.Seen.FileName, c.FileName) << c.What;
+        EXPECT_EQ(c.Seen.Type, c.Type) << c.What;
+    }
+}
+
+namespace {
+
+// Attaching through Debug > Attach...: the row of a process chosen in the dialog.
+class AttachFromDialogTest : public MainWindowTest {
+protected:
+    // Opens the dialog, selects the process's row and presses OK; the row's type as shown,
+    // "" when the process was not listed (the dialog is then cancelled).
+    std::string AttachTo(DWORD processId)
+    {
+        std::string type;
+        TModalDriver driver("Attach to process", [&](HWND dlg) {
+            auto* self = reinterpret_cast<TSelProcessDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA));
+            TProcessRow seen = ProcessRow(self->lvwProcesses, processId);
+            if (seen.Row == -1) {
+                PressButton(dlg, IDCANCEL);
+                return;
+            }
+            type = seen.Type;
+            SelectListRow(self->lvwProcesses, seen.Row);
+            PressButton(dlg, IDOK);
+        });
+        Command(cmDebugAttach);
+        EXPECT_TRUE(driver.Wait());
+        return type;
+    }
+};
+
+} // namespace
+
+#if VELLORAN_BITS == 64
+// The 64-bit window traces a 32-bit program chosen in its list, and leaves it running.
+TEST_F(AttachFromDialogTest, The64BitWindowTracesA32BitProgramChosenInTheList)
+{
+    TScratchDir dir;
+    auto attachee = StartAttachee(dir, "target32", VELLORAN_FIXTURES32_DIR);
+    ASSERT_EQ(AttachTo(attachee->ProcessId()), "32-bit");
+    ASSERT_TRUE(SessionActive());
+    ASSERT_TRUE(WaitForRow("Execute"));
+    BOOL debugged = FALSE;
+    ASSERT_TRUE(CheckRemoteDebuggerPresent(attachee->Handle(), &debugged));
+    EXPECT_TRUE(debugged);
+    EXPECT_EQ(Caption(), "Velloran 1.0.0.100 - attachee.exe");
+
+    Command(cmDebugStop);
+    ASSERT_TRUE(WaitForFinish());
+    std::vector<std::string> captions = Captions();
+    EXPECT_EQ(captions.front(), "Start");
+    EXPECT_EQ(captions.back(), "Finish");
+    WriteFileBytes(dir.File("target32.stop"), "");
+    EXPECT_EQ(attachee->WaitForExit(30000), 0u) << "the program must run on to its own end";
+}
+#else
+// The 32-bit window lists a 64-bit program as such; chosen anyway, it is refused with the
+// error that names the 64-bit build, nothing is started and the program runs on untouched.
+TEST_F(AttachFromDialogTest, The32BitWindowRefusesA64BitProgramChosenInTheListAndLeavesItRunning)
+{
+    auto program = StartSystemProgram64();
+    std::vector<std::string> errors;
+    Application().SetErrorSink([&](const std::string& text) { errors.push_back(text); });
+    std::string type = AttachTo(program->ProcessId());
+    bool finished = WaitForFinish();
+    Application().SetErrorSink(nullptr);
+    ASSERT_EQ(type, "64-bit");
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(errors, (std::vector<std::string>{
+                          Format("Process %lu is a 64-bit program. This 32-bit Velloran cannot trace it: use "
+                                 "velloran64.exe, or velloran-trace64.exe at the command line.",
+                                 static_cast<unsigned long>(program->ProcessId()))}));
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Finish"}));
+    EXPECT_EQ(Caption(), "Velloran 1.0.0.100");
+    BOOL debugged = TRUE;
+    ASSERT_TRUE(CheckRemoteDebuggerPresent(program->Handle(), &debugged));
+    EXPECT_FALSE(debugged);
+    EXPECT_EQ(program->WaitForExit(500), static_cast<DWORD>(STILL_ACTIVE)) << "the program must run on";
+    PumpFor(50);
+    EXPECT_TRUE(MenuEnabled(cmDebugAttach));
+}
+#endif
 
 TEST(AboutDlg, BorderlessBoxWithItsTextsFrameAndLinks)
 {

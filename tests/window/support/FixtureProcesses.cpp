@@ -8,13 +8,19 @@
 #include <gtest/gtest.h>
 
 TFixtureProcess::TFixtureProcess(const std::string& exeName, const std::string& arguments)
+    : TFixtureProcess(exeName, arguments, BinDir(), 0)
 {
-    std::string path = BinDir() + "\\" + exeName;
+}
+
+TFixtureProcess::TFixtureProcess(const std::string& exeName, const std::string& arguments, const std::string& dir,
+                                 DWORD creationFlags)
+{
+    std::string path = dir + "\\" + exeName;
     std::string commandLine = "\"" + path + "\" " + arguments;
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
-    if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &FInfo))
+    if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr,
+                        &startup, &FInfo))
         RaiseLastOSError();
     CloseHandle(FInfo.hThread);
     FInfo.hThread = nullptr;
@@ -53,13 +59,26 @@ bool WaitForFile(const std::string& path, DWORD timeoutMs)
     return true;
 }
 
-std::unique_ptr<TFixtureProcess> StartAttachee(const TScratchDir& dir, const std::string& name)
+std::unique_ptr<TFixtureProcess> StartAttachee(const TScratchDir& dir, const std::string& name,
+                                               const std::string& binDir)
 {
     std::string ready = dir.File(name + ".ready");
     auto process = std::make_unique<TFixtureProcess>(
-        "attachee.exe", "-stop \"" + dir.File(name + ".stop") + "\" -ready \"" + ready + "\" -timeout 120");
+        "attachee.exe", "-stop \"" + dir.File(name + ".stop") + "\" -ready \"" + ready + "\" -timeout 120",
+        binDir.empty() ? BinDir() : binDir, 0);
     EXPECT_TRUE(WaitForFile(ready, 60000)) << name << " did not get ready";
     return process;
+}
+
+std::unique_ptr<TFixtureProcess> StartSystemProgram64()
+{
+    // A 32-bit program reaches the 64-bit system folder as "sysnative": its "system32" is
+    // the 32-bit one.
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    std::string system = std::string(windows) + (sizeof(void*) == 8 ? "\\system32" : "\\sysnative");
+    // Without a window its console has no input ever: the prompt waits for good.
+    return std::make_unique<TFixtureProcess>("cmd.exe", "", system, CREATE_NO_WINDOW);
 }
 
 DWORD ChildProcessId(const std::string& exeName)
