@@ -1,12 +1,20 @@
 #!/bin/sh
 # Renders the main window after a demo session under a virtual display, and each of its
 # dialogs over it, and saves them as docs/screenshot-SCENE.png (main, rules, editor,
-# attach, about).
-#   scripts/screenshot.sh [BUILD_DIR]     (default: build)
+# attach, about). A 64-bit tree (velloran64.exe) takes the window and the attach dialog,
+# the two that differ from the 32-bit build's, as docs/screenshot-SCENE-64.png, beside the
+# 32-bit pictures rather than over them.
+#   scripts/screenshot.sh [BUILD_DIR]     (default: build; build64 for the 64-bit window)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:-$ROOT/build}" && pwd)
 DOCS="$ROOT/docs"
+SUFFIX=
+SCENES="main rules editor attach about"
+if grep -q '^#define VELLORAN_BITS 64' "$BUILD/generated/VelloranBuild.h" 2>/dev/null; then
+    SUFFIX=-64
+    SCENES="main attach"
+fi
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
@@ -40,12 +48,12 @@ shoot() {
     read left top width height <"$WORK/ready"
     # A margin of desktop around the window.
     import -window root -crop "\$((width + 24))x\$((height + 24))+\$((left - 12))+\$((top - 12))" +repage \
-        "$DOCS/screenshot-\$1.png"
+        "$DOCS/screenshot-\$1$SUFFIX.png"
     touch "$WORK/done"
     wait \$shot
-    echo "$DOCS/screenshot-\$1.png"
+    echo "$DOCS/screenshot-\$1$SUFFIX.png"
 }
-for scene in main rules editor attach about; do
+for scene in $SCENES; do
     shoot \$scene
 done
 GRAB
