@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,13 +28,15 @@ std::string DriverScript() { return SourceDir + "\\driver.js"; }
 struct TRun {
     DWORD ExitCode = STILL_ACTIVE;
     bool TimedOut = false;
+    DWORD Ms = 0; // from the start to the end
     std::string Out;
     std::string Err;
 };
 
 TRun RunProgram(const std::vector<std::string>& args, const TScratchDir& dir, const std::string& name)
 {
-    const DWORD boundMs = 120000;
+    // Two traced runs and their waits fit in the test's own 180 s.
+    const DWORD boundMs = 75000;
     std::string outFile = dir.File(name + "-stdout.txt"), errFile = dir.File(name + "-stderr.txt");
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE out = CreateFileA(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, &inherit,
@@ -49,6 +52,7 @@ TRun RunProgram(const std::vector<std::string>& args, const TScratchDir& dir, co
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION info{};
+    DWORD startTick = GetTickCount();
     BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
     DWORD startError = GetLastError();
     CloseHandle(out);
@@ -66,6 +70,7 @@ TRun RunProgram(const std::vector<std::string>& args, const TScratchDir& dir, co
         TerminateProcess(info.hProcess, 99);
         WaitForSingleObject(info.hProcess, 10000);
     }
+    run.Ms = GetTickCount() - startTick;
     GetExitCodeProcess(info.hProcess, &run.ExitCode);
     CloseHandle(info.hProcess);
     CloseHandle(info.hThread);
@@ -208,6 +213,7 @@ TEST(RealDriver, RunsAloneAgainstTheStandin)
     TScratchDir dir;
     std::string results = dir.File("results.txt");
     TRun node = RunProgram({NodeExe(), DriverScript(), LibDir(""), results}, dir, "node");
+    std::printf("untraced run: %lu ms\n", static_cast<unsigned long>(node.Ms));
     ASSERT_FALSE(node.TimedOut) << "node.exe did not finish within its bound";
     EXPECT_EQ(node.ExitCode, 0u) << node.Err;
     EXPECT_EQ(ReadFileBytes(results), DriverResults);
@@ -226,6 +232,7 @@ TEST(RealDriver, TracedEndToEnd)
         TRun tool = RunProgram({BinDir() + "\\" VELLORAN_TRACE_EXE, "--trace", "prepare,execute,fetch", "--format",
                                 "tsv", "--output", tsvFile, "--", NodeExe(), DriverScript(), LibDir(sub), results},
                                dir, "trace");
+        std::printf("traced run against %s: %lu ms\n", LibDir(sub).c_str(), static_cast<unsigned long>(tool.Ms));
         if (tool.TimedOut) {
             ADD_FAILURE() << "the capture tool did not finish within its bound";
             continue;
