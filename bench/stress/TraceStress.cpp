@@ -538,6 +538,9 @@ int main(int argc, char** argv)
     std::printf("tracer: %s; fixtures: %s; %d runs per scenario and path\n",
                 options.Tool.empty() ? "in-process session" : options.Tool.c_str(), options.Fixtures.c_str(),
                 options.Runs);
+    for (const TScenario& scenario : Scenarios)
+        if (options.Scenarios.empty() || options.Scenarios.count(scenario.Name))
+            std::printf("  %-8s %s\n", scenario.Name, scenario.What);
     std::fflush(stdout);
     double start = Seconds();
     std::vector<std::tuple<const TScenario*, const TPath*, TCount>> results;
