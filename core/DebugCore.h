@@ -132,6 +132,7 @@ private:
     void ReleaseProcess();
     void LiftPatches(std::exception_ptr& firstError);
     DWORD SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& stepping);
+    void ContinueSettled(const DEBUG_EVENT& event, std::vector<DWORD>& stepping, std::exception_ptr& firstError);
     void DrainSteps(std::vector<DWORD>& stepping, std::exception_ptr& firstError);
     void EndSteps();
 

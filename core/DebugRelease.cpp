@@ -21,14 +21,7 @@ void TDebugThread::ReleaseProcess()
     LiftPatches(firstError);
     if (FEventInHand) {
         FEventInHand = false;
-        DWORD status = DBG_CONTINUE;
-        try {
-            status = SettleEvent(FEvent, stepping);
-        } catch (...) {
-            if (!firstError)
-                firstError = std::current_exception();
-        }
-        ContinueDebugEvent(FEvent.dwProcessId, FEvent.dwThreadId, status);
+        ContinueSettled(FEvent, stepping, firstError);
     }
     DrainSteps(stepping, firstError);
     if (firstError)
@@ -110,6 +103,19 @@ DWORD TDebugThread::SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& st
     }
 }
 
+void TDebugThread::ContinueSettled(const DEBUG_EVENT& event, std::vector<DWORD>& stepping,
+                                   std::exception_ptr& firstError)
+{
+    DWORD status = DBG_CONTINUE;
+    try {
+        status = SettleEvent(event, stepping);
+    } catch (...) {
+        if (!firstError)
+            firstError = std::current_exception();
+    }
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+}
+
 // Threads still stepping report within an instruction; then the queue falls quiet.
 void TDebugThread::DrainSteps(std::vector<DWORD>& stepping, std::exception_ptr& firstError)
 {
@@ -121,14 +127,7 @@ void TDebugThread::DrainSteps(std::vector<DWORD>& stepping, std::exception_ptr& 
                 break;
             continue;
         }
-        DWORD status = DBG_CONTINUE;
-        try {
-            status = SettleEvent(event, stepping);
-        } catch (...) {
-            if (!firstError)
-                firstError = std::current_exception();
-        }
-        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+        ContinueSettled(event, stepping, firstError);
         if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
             break;
     }
