@@ -238,15 +238,7 @@ void ParseToolOutput(const std::string& tsv, TTraced& traced)
             finished = true;
             continue;
         }
-        std::vector<std::string> f;
-        size_t from = 0;
-        for (;;) {
-            size_t tab = line.find('\t', from);
-            f.push_back(line.substr(from, tab == std::string::npos ? std::string::npos : tab - from));
-            if (tab == std::string::npos)
-                break;
-            from = tab + 1;
-        }
+        std::vector<std::string> f = SplitTabs(line);
         int32_t result = 0;
         if (f.size() != 4 || !ParseResult(f[2], result)) {
             traced.Problems.push_back("unreadable row: " + line);

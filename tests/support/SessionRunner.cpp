@@ -145,6 +145,19 @@ static std::string FromHex(const std::string& hex)
     return bytes;
 }
 
+std::vector<std::string> SplitTabs(const std::string& line)
+{
+    std::vector<std::string> fields;
+    size_t from = 0;
+    for (;;) {
+        size_t tab = line.find('\t', from);
+        fields.push_back(line.substr(from, tab == std::string::npos ? std::string::npos : tab - from));
+        if (tab == std::string::npos)
+            return fields;
+        from = tab + 1;
+    }
+}
+
 std::vector<TTruthCall> ReadTruth(const std::string& path)
 {
     std::vector<TTruthCall> calls;
@@ -153,15 +166,7 @@ std::vector<TTruthCall> ReadTruth(const std::string& path)
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        std::vector<std::string> f;
-        size_t from = 0;
-        for (;;) {
-            size_t tab = line.find('\t', from);
-            f.push_back(line.substr(from, tab == std::string::npos ? std::string::npos : tab - from));
-            if (tab == std::string::npos)
-                break;
-            from = tab + 1;
-        }
+        std::vector<std::string> f = SplitTabs(line);
         TTruthCall call;
         call.Kind = f[0];
         if (call.Kind == "LOAD" || call.Kind == "UNLOAD") {

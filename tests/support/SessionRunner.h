@@ -93,6 +93,8 @@ struct TTruthCall {
     bool Utf16 = false;
 };
 std::vector<TTruthCall> ReadTruth(const std::string& path);
+// The fields of a TAB-separated line (of a log or of the capture tool's output).
+std::vector<std::string> SplitTabs(const std::string& line);
 
 // The statement text as UTF-8: UTF-16 text converted, narrow text taken as UTF-8 where it
 // is valid UTF-8 and as the system code page's text where not.
