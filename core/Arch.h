@@ -24,7 +24,6 @@ public:
     bool Changed() const { return FChanged; }
 
     bool Is64() const;
-    unsigned PointerSize() const { return Is64() ? 8 : 4; }
 
     TAddress Ip() const;
     void SetIp(TAddress ip);

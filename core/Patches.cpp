@@ -100,16 +100,3 @@ bool TPatchTable::IsWritten(TAddress address) const
     auto it = FPatches.find(address);
     return it != FPatches.end() && it->second.Written;
 }
-
-BYTE TPatchTable::OriginalByte(TAddress address) const
-{
-    auto it = FPatches.find(address);
-    VASSERT(it != FPatches.end(), Unit);
-    return it->second.Original;
-}
-
-int TPatchTable::Holds(TAddress address) const
-{
-    auto it = FPatches.find(address);
-    return it == FPatches.end() ? 0 : it->second.Holds;
-}

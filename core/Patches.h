@@ -37,8 +37,6 @@ public:
     bool IsPatched(TAddress address) const { return FPatches.count(address) != 0; }
     // True while 0xCC stands at address because of a patch.
     bool IsWritten(TAddress address) const;
-    BYTE OriginalByte(TAddress address) const;
-    int Holds(TAddress address) const;
     bool Empty() const { return FPatches.empty(); }
 
 private:
