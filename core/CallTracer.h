@@ -10,6 +10,9 @@
 #include <memory>
 #include <string>
 
+// How the engine hooks entry points: int3 patches, or jumps to stubs where possible.
+enum class THookKind { Breakpoint, Fast };
+
 // The engine's side, as a call tracer sees it.
 class IHookHost {
 public:

@@ -72,6 +72,11 @@ public:
     // being single-stepped (see EmulateFirstInstruction); tests turn it off to exercise
     // the stepping path that other entry points take.
     bool EmulatePrologues = true;
+    // How entry points are hooked: an int3 at each (every call stops the thread twice,
+    // with a context read and write each time), or, where the first instructions can be
+    // moved, a jump to a stub of ours that reports the call and its return by raising an
+    // exception that carries the arguments (no context or stack reads).
+    THookKind Hooks = THookKind::Breakpoint;
 
 protected:
     void SafeExecute() override;

@@ -37,6 +37,7 @@ void TTraceSession::Begin(std::unique_ptr<TDebugThread> thread)
 {
     VASSERT(!FThread, Unit);
     thread->EmulatePrologues = EmulatePrologues;
+    thread->Hooks = Hooks;
     FThread = std::move(thread);
     FThread->Start();
 }

@@ -53,6 +53,8 @@ public:
     // Simple first instructions of entry points are carried out by the tracer; tests
     // turn it off to exercise the stepping path.
     bool EmulatePrologues = true;
+    // How the session hooks entry points (see TDebugThread::Hooks).
+    THookKind Hooks = THookKind::Breakpoint;
 
 private:
     void Begin(std::unique_ptr<TDebugThread> thread);
