@@ -190,6 +190,17 @@ TCallFrame::TCallFrame(TProcessInfo& process, const TThreadContext& context)
     }
 }
 
+TCallFrame::TCallFrame(TProcessInfo& process, bool is64, TAddress sp, const uint64_t (&slots)[SlotCount])
+    : FProcess(process), FSp(sp), FIs64(is64), FValid(true)
+{
+    unsigned size = FIs64 ? 8 : 4;
+    for (int i = 0; i < SlotCount; ++i)
+        std::memcpy(FSlots + size * i, &slots[i], size);
+    if (FIs64)
+        for (int i = 0; i < 4; ++i)
+            FRegisterArgs[i] = slots[i + 1];
+}
+
 uint64_t TCallFrame::Slot(int index)
 {
     VASSERT(index >= 0 && index < SlotCount, Unit);

@@ -55,6 +55,9 @@ class TCallFrame {
 public:
     static constexpr int SlotCount = 11;
     TCallFrame(TProcessInfo& process, const TThreadContext& context);
+    // A frame whose slots are already known (the return address, then the arguments),
+    // as a stub reports them.
+    TCallFrame(TProcessInfo& process, bool is64, TAddress sp, const uint64_t (&slots)[SlotCount]);
 
     TAddress Sp() const { return FSp; }
     TAddress ReturnAddress() { return Slot(0); }

@@ -22,6 +22,8 @@ void TDebugThread::AddHook(TAddress address, int id, bool armed)
         // Unknown first instruction: calls are stepped over instead.
     }
     THook& stored = FHooks.emplace(address, hook).first->second;
+    if (Hooks == THookKind::Fast)
+        AddFastHook(address, stored);
     if (armed)
         SetArmed(address, stored, true);
 }
@@ -37,7 +39,9 @@ void TDebugThread::SetArmed(TAddress address, THook& hook, bool armed)
 {
     if (hook.Armed == armed)
         return;
-    if (armed) {
+    if (hook.Fast) {
+        SetFastArmed(address, hook, armed);
+    } else if (armed) {
         FPatches->Acquire(address);
         FEverPatched.insert(address);
     } else {
@@ -52,6 +56,7 @@ void TDebugThread::DropHooks(TAddress base, uint64_t size)
     for (auto it = FHooks.begin(); it != FHooks.end();)
         it = inside(it->first) ? FHooks.erase(it) : std::next(it);
     FPatches->Abandon(base, size);
+    DropStubs(base, size);
     // Calls into the module that went away never return through it; their return
     // patches in the callers' code go.
     std::vector<TAddress> returns;

@@ -223,6 +223,10 @@ DWORD TDebugThread::OnException(const DEBUG_EVENT& event)
     case Wx86SingleStep:
         return OnSingleStep(event.dwThreadId);
     default:
+        if (IsStubReport(record)) {
+            OnStubReport(event);
+            return DBG_CONTINUE;
+        }
         // The program's own exception: its handlers run as they would without us. Threads
         // frozen while a patch is lifted stay frozen: they would pass it unseen.
         return DBG_EXCEPTION_NOT_HANDLED;

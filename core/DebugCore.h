@@ -6,6 +6,7 @@
 #include "CallTracer.h"
 #include "Handles.h"
 #include "Patches.h"
+#include "Stubs.h"
 #include "SysProcs.h"
 #include "Threads.h"
 #include "TraceEvents.h"
@@ -100,6 +101,21 @@ private:
         // carries out some first instructions itself.
         bool PrologueKnown = false;
         unsigned char Prologue[16] = {};
+        // A fast hook: the entry's jump to its stub in slot Slot of page Page, and the
+        // trampoline that runs the Moved bytes the jump covers.
+        bool Fast = false;
+        TAddress Page = 0;
+        int Slot = -1;
+        size_t Moved = 0;
+        TAddress Trampoline = 0;
+        unsigned char Jump[5] = {};
+    };
+    // A page of stubs in the traced process, with the entry point of each slot.
+    struct TStubPage {
+        TAddress Base = 0;
+        int Used = 0;
+        std::vector<TAddress> Entries;
+        std::vector<TStubCode::TWindow> Windows;
     };
 
     // IHookHost
@@ -131,6 +147,16 @@ private:
     void ThawThreads();
     TThreadContext ContextOf(const TThreadInfo& thread) const;
 
+    // Fast hooks (DebugStubs.cpp).
+    bool AddFastHook(TAddress address, THook& hook);
+    void SetFastArmed(TAddress address, THook& hook, bool armed);
+    void OnStubReport(const DEBUG_EVENT& event);
+    bool IsStubReport(const EXCEPTION_RECORD& record) const;
+    void DropStubs(TAddress base, uint64_t size);
+    void LiftStubs(std::exception_ptr& firstError);
+    TStubPage* StubPageFor(TAddress entry);
+    TAddress RaiseExceptionAddress();
+
     // Leaving a live process (DebugRelease.cpp): every patch lifted, the event in hand
     // continued soundly, and the events of threads still stepping consumed, so that
     // neither an int3 nor a trap flag of ours is left behind.
@@ -145,6 +171,8 @@ private:
     std::unique_ptr<TThreadInfos> FThreads;
     std::unique_ptr<TPatchTable> FPatches;
     std::unordered_map<TAddress, THook> FHooks;
+    std::vector<TStubPage> FStubPages;
+    TAddress FRaiseException = 0;
     // Every address that was ever patched in this session: an int3 found there that is
     // no longer ours was ours when the thread ran into it.
     std::unordered_set<TAddress> FEverPatched;

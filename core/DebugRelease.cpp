@@ -30,6 +30,7 @@ void TDebugThread::ReleaseProcess()
 
 void TDebugThread::LiftPatches(std::exception_ptr& firstError)
 {
+    LiftStubs(firstError);
     FHooks.clear();
     for (const auto& thread : *FThreads)
         thread->Calls.clear();
@@ -67,6 +68,9 @@ DWORD TDebugThread::SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& st
             }
             return DBG_EXCEPTION_NOT_HANDLED;
         }
+        // A stub's report raised before its guard was cleared: the stub goes on by itself.
+        if (IsStubReport(record))
+            return DBG_CONTINUE;
         if (code == EXCEPTION_SINGLE_STEP || code == 0x4000001E) {
             auto at = std::find(stepping.begin(), stepping.end(), event.dwThreadId);
             if (at != stepping.end() && thread) {
@@ -116,13 +120,15 @@ void TDebugThread::ContinueSettled(const DEBUG_EVENT& event, std::vector<DWORD>&
     ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
 }
 
-// Threads still stepping report within an instruction; then the queue falls quiet.
+// Threads still stepping report within an instruction, and so do threads already on their
+// way into a stub's raise; then the queue falls quiet.
 void TDebugThread::DrainSteps(std::vector<DWORD>& stepping, std::exception_ptr& firstError)
 {
     DWORD deadline = GetTickCount() + 3000;
+    DWORD quiet = FStubPages.empty() ? 0 : 100;
     DEBUG_EVENT event;
     while (static_cast<LONG>(deadline - GetTickCount()) > 0) {
-        if (!WaitForDebugEvent(&event, stepping.empty() ? 0 : 50)) {
+        if (!WaitForDebugEvent(&event, stepping.empty() ? quiet : 50)) {
             if (stepping.empty())
                 break;
             continue;

@@ -35,6 +35,21 @@ bool TThreadInfo::PopReturn(TAddress address, TAddress sp, TCallInFlight& call, 
     return true;
 }
 
+bool TThreadInfo::PopCall(TAddress entrySp, TCallInFlight& call, std::vector<TAddress>& dropped)
+{
+    size_t found = Calls.size();
+    while (found-- > 0)
+        if (Calls[found].EntrySp == entrySp && Calls[found].ReturnAddress == 0)
+            break;
+    if (found == static_cast<size_t>(-1))
+        return false;
+    for (size_t j = Calls.size(); --j > found;)
+        dropped.push_back(Calls[j].ReturnAddress);
+    call = std::move(Calls[found]);
+    Calls.resize(found);
+    return true;
+}
+
 TThreadInfo* TThreadInfos::AddThread(DWORD threadId, HANDLE handle)
 {
     VASSERT(IndexOfThread(threadId) == -1, Unit);

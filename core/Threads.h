@@ -48,6 +48,9 @@ public:
     // thread deeper than it have been unwound and are dropped with it. False when no call
     // of this thread returns there.
     bool PopReturn(TAddress address, TAddress sp, TCallInFlight& call, std::vector<TAddress>& dropped);
+    // The call entered with a stack pointer of entrySp through a stub (no return
+    // address of its own); calls of this thread deeper than it are dropped with it.
+    bool PopCall(TAddress entrySp, TCallInFlight& call, std::vector<TAddress>& dropped);
 };
 
 class TThreadInfos : public TOwningList<TThreadInfo> {

@@ -1,0 +1,282 @@
+// Fast hooks: entry points patched with a jump to a stub page of ours, whose reports
+// arrive as exceptions carrying the call's arguments and result (see Stubs.h).
+#include "DebugCore.h"
+
+#include "Errors.h"
+#include "PEImage.h"
+#include "Utils.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint64_t AllocationGranularity = 0x10000;
+// A jump of five bytes reaches 2 GiB either way; pages are looked for well within that.
+constexpr uint64_t NearSpan = 0x70000000;
+
+// A page of stubs within reach of address for a 64-bit program: the free regions below
+// it, then above it, nearest first.
+TAddress AllocateNear(HANDLE process, TAddress address)
+{
+    auto tryAt = [process](TAddress at) -> TAddress {
+        void* p = VirtualAllocEx(process, AddressPointer(at), TStubPageLayout::Size, MEM_RESERVE | MEM_COMMIT,
+                                 PAGE_EXECUTE_READWRITE);
+        return PointerAddress(p);
+    };
+    TAddress low = address > NearSpan ? address - NearSpan : AllocationGranularity;
+    for (TAddress at = (address & ~(AllocationGranularity - 1)) - AllocationGranularity; at >= low;) {
+        MEMORY_BASIC_INFORMATION info{};
+        if (!VirtualQueryEx(process, AddressPointer(at), &info, sizeof(info)))
+            break;
+        if (info.State == MEM_FREE)
+            if (TAddress page = tryAt(at))
+                return page;
+        TAddress regionStart = PointerAddress(info.AllocationBase ? info.AllocationBase : info.BaseAddress);
+        at = (std::min(at, regionStart) & ~(AllocationGranularity - 1)) - AllocationGranularity;
+    }
+    for (TAddress at = (address + AllocationGranularity) & ~(AllocationGranularity - 1); at < address + NearSpan;) {
+        MEMORY_BASIC_INFORMATION info{};
+        if (!VirtualQueryEx(process, AddressPointer(at), &info, sizeof(info)))
+            break;
+        if (info.State == MEM_FREE)
+            if (TAddress page = tryAt(at))
+                return page;
+        TAddress next = PointerAddress(info.BaseAddress) + info.RegionSize;
+        at = (std::max(next, at + 1) + AllocationGranularity - 1) & ~(AllocationGranularity - 1);
+    }
+    return 0;
+}
+
+} // namespace
+
+// The address of RaiseException in the traced program's own kernel32 (its 32-bit one for
+// a 32-bit program), followed through a forwarder; 0 while it is not known.
+TAddress TDebugThread::RaiseExceptionAddress()
+{
+    if (FRaiseException)
+        return FRaiseException;
+    auto findModule = [this](const std::string& name) -> TModuleInfo* {
+        for (int i = 0; i < Process->Count(); ++i) {
+            TModuleInfo* module = Process->Items(i);
+            if (lstrcmpiA(ExtractFileName(module->FileName).c_str(), name.c_str()) == 0) {
+                try {
+                    if (TModuleImage(*Process, module->Base).Is64() == FTarget64)
+                        return module;
+                } catch (const std::exception&) {
+                }
+            }
+        }
+        return nullptr;
+    };
+    std::string moduleName = "KERNEL32.DLL", exportName = "RaiseException";
+    for (int hops = 0; hops < 4; ++hops) {
+        TModuleInfo* module = findModule(moduleName);
+        if (!module)
+            return 0;
+        TModuleImage image(*Process, module->Base);
+        const TExport* found = image.Find(exportName);
+        if (!found)
+            return 0;
+        if (found->Address) {
+            FRaiseException = found->Address;
+            return FRaiseException;
+        }
+        if (!SplitForwarder(found->Forward, moduleName, exportName))
+            return 0;
+    }
+    return 0;
+}
+
+// A page with a free slot within reach of entry, made when there is none.
+TDebugThread::TStubPage* TDebugThread::StubPageFor(TAddress entry)
+{
+    unsigned char jump[5];
+    for (TStubPage& page : FStubPages)
+        if (page.Used < TStubPageLayout::SlotCount &&
+            BuildEntryJump(entry, TStubPageLayout::Slot(page.Base, page.Used), jump))
+            return &page;
+    TAddress raise = RaiseExceptionAddress();
+    if (!raise)
+        return nullptr;
+    HANDLE process = Process->Handle.get();
+    TAddress base = FTarget64 ? AllocateNear(process, entry)
+                              : PointerAddress(VirtualAllocEx(process, nullptr, TStubPageLayout::Size,
+                                                              MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+    if (!base)
+        return nullptr;
+    // The guard word set, then the address the stubs call.
+    unsigned char header[16] = {1};
+    std::memcpy(header + TStubPageLayout::RaiseOffset, &raise, FTarget64 ? 8 : 4);
+    try {
+        Process->WriteMemory(base, header, sizeof(header));
+    } catch (const EOSError&) {
+        VirtualFreeEx(process, AddressPointer(base), 0, MEM_RELEASE);
+        return nullptr;
+    }
+    TStubPage page;
+    page.Base = base;
+    FStubPages.push_back(page);
+    return &FStubPages.back();
+}
+
+bool TDebugThread::AddFastHook(TAddress address, THook& hook)
+{
+    if (!hook.PrologueKnown)
+        return false;
+    size_t moved = MovableLength(hook.Prologue, sizeof(hook.Prologue), FTarget64);
+    if (moved == 0)
+        return false;
+    TStubPage* page = StubPageFor(address);
+    if (!page)
+        return false;
+    int slot = page->Used;
+    TStubCode code = BuildStubCode(page->Base, slot, address, hook.Prologue, moved, FTarget64);
+    unsigned char jump[5];
+    if (!BuildEntryJump(address, code.Stub, jump))
+        return false;
+    try {
+        Process->WriteMemory(TStubPageLayout::Slot(page->Base, slot), code.Bytes.data(), code.Bytes.size());
+    } catch (const EOSError&) {
+        return false;
+    }
+    ++page->Used;
+    page->Entries.push_back(address);
+    page->Windows.insert(page->Windows.end(), code.Windows.begin(), code.Windows.end());
+    hook.Fast = true;
+    hook.Page = page->Base;
+    hook.Slot = slot;
+    hook.Moved = moved;
+    hook.Trampoline = code.Trampoline;
+    std::memcpy(hook.Jump, jump, sizeof(jump));
+    return true;
+}
+
+void TDebugThread::SetFastArmed(TAddress address, THook& hook, bool armed)
+{
+    Process->WriteMemory(address, armed ? hook.Jump : hook.Prologue, sizeof(hook.Jump));
+    if (!armed)
+        return;
+    // A thread stopped inside the bytes the jump now covers goes on at the same
+    // instruction in the trampoline.
+    for (const auto& thread : *FThreads) {
+        TThreadContext context = ContextOf(*thread);
+        try {
+            context.Read();
+        } catch (const EOSError&) {
+            continue;
+        }
+        TAddress ip = context.Ip();
+        if (ip > address && ip < address + hook.Moved) {
+            context.SetIp(hook.Trampoline + (ip - address));
+            context.Flush();
+        }
+    }
+}
+
+void TDebugThread::DropStubs(TAddress base, uint64_t size)
+{
+    for (auto it = FStubPages.begin(); it != FStubPages.end();) {
+        bool inside = std::all_of(it->Entries.begin(), it->Entries.end(),
+                                  [&](TAddress entry) { return entry - base < size; });
+        if (inside && !it->Entries.empty()) {
+            // The entries it served have gone with their module: nothing can come back here.
+            VirtualFreeEx(Process->Handle.get(), AddressPointer(it->Base), 0, MEM_RELEASE);
+            it = FStubPages.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// True for a report of one of our stubs; anything else with our codes is the program's
+// own exception.
+bool TDebugThread::IsStubReport(const EXCEPTION_RECORD& record) const
+{
+    bool entry = record.ExceptionCode == StubEntryCode;
+    if (!entry && record.ExceptionCode != StubReturnCode)
+        return false;
+    if (record.NumberParameters != static_cast<DWORD>(entry ? StubEntryParams : StubReturnParams))
+        return false;
+    TAddress base = record.ExceptionInformation[StubParamPage];
+    uint64_t slot = record.ExceptionInformation[StubParamSlot];
+    return std::any_of(FStubPages.begin(), FStubPages.end(),
+                       [&](const TStubPage& p) { return p.Base == base && slot < p.Entries.size(); });
+}
+
+// A report from a stub: a call entered or returned.
+void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
+{
+    const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+    bool entry = record.ExceptionCode == StubEntryCode;
+    auto param = [&](int index) -> uint64_t {
+        uint64_t value = record.ExceptionInformation[index];
+        return FTarget64 ? value : static_cast<uint32_t>(value);
+    };
+    auto page = std::find_if(FStubPages.begin(), FStubPages.end(),
+                             [&](const TStubPage& p) { return p.Base == param(StubParamPage); });
+    uint64_t slot = param(StubParamSlot);
+    TThreadInfo* thread = FThreads->FindThread(event.dwThreadId);
+    TAddress entrySp = param(StubParamEntrySp);
+    if (!entry) {
+        TCallInFlight call;
+        std::vector<TAddress> unwound;
+        if (thread && thread->PopCall(entrySp, call, unwound)) {
+            ReleaseReturns(unwound);
+            FTracer->CallReturned(*this, call.HookId, *call.Data, static_cast<uint32_t>(param(StubParamReturn)));
+        }
+        return;
+    }
+    TAddress address = page->Entries[slot];
+    auto hook = FHooks.find(address);
+    if (hook == FHooks.end() || !thread)
+        return;  // a call that came in before its hook was dropped: not traced
+    std::vector<TAddress> unwound;
+    thread->DropCallsAtOrBelow(entrySp, unwound);
+    ReleaseReturns(unwound);
+    uint64_t slots[TCallFrame::SlotCount];
+    for (int i = 0; i < TCallFrame::SlotCount; ++i)
+        slots[i] = param(StubParamReturn + i);
+    TCallFrame frame(*Process, FTarget64, entrySp, slots);
+    std::unique_ptr<TCallData> data = FTracer->CallEntered(*this, hook->second.Id, frame);
+    if (data)
+        thread->Calls.push_back(TCallInFlight{0, entrySp, address, hook->second.Id, std::move(data)});
+}
+
+// Leaving the process with the stubs in place: every entry gets its bytes back, the guard
+// words are cleared, and a thread that has passed a guard but not yet raised is moved
+// past the raise. The pages stay: calls in flight return through them.
+void TDebugThread::LiftStubs(std::exception_ptr& firstError)
+{
+    auto attempt = [&firstError](auto&& body) {
+        try {
+            body();
+        } catch (...) {
+            if (!firstError)
+                firstError = std::current_exception();
+        }
+    };
+    for (auto& [address, hook] : FHooks)
+        if (hook.Fast && hook.Armed) {
+            attempt([&, address = address] { Process->WriteMemory(address, hook.Prologue, sizeof(hook.Jump)); });
+            hook.Armed = false;
+        }
+    if (FStubPages.empty())
+        return;
+    for (const TStubPage& page : FStubPages) {
+        const unsigned char cleared = 0;
+        attempt([&] { Process->WriteMemory(page.Base + TStubPageLayout::GuardOffset, &cleared, 1); });
+    }
+    for (const auto& thread : *FThreads) {
+        attempt([&] {
+            TThreadContext context = ContextOf(*thread);
+            context.Read();
+            TAddress ip = context.Ip();
+            for (const TStubPage& page : FStubPages)
+                for (const auto& window : page.Windows)
+                    if (ip >= window.From && ip <= window.To)
+                        context.SetIp(window.Skip);
+            context.Flush();
+        });
+    }
+}

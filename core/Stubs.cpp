@@ -1,0 +1,361 @@
+#include "Stubs.h"
+
+#include "Errors.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr const char* Unit = "DebugCore";
+
+// The length of the ModRM operand at code (the ModRM byte, a SIB byte, a displacement),
+// or 0 when it addresses relative to the instruction pointer (x64) or runs past size.
+size_t ModRMLength(const unsigned char* code, size_t size, bool x64)
+{
+    if (size < 1)
+        return 0;
+    unsigned mod = code[0] >> 6, rm = code[0] & 7;
+    size_t length = 1;
+    if (mod == 3)
+        return length;
+    if (rm == 4) {
+        if (size < 2)
+            return 0;
+        ++length;
+        if (mod == 0 && (code[1] & 7) == 5)
+            length += 4;  // SIB without base: an absolute disp32
+    } else if (mod == 0 && rm == 5) {
+        if (x64)
+            return 0;  // [rip+disp32]
+        length += 4;   // [disp32]
+    }
+    if (mod == 1)
+        length += 1;
+    else if (mod == 2)
+        length += 4;
+    return length <= size ? length : 0;
+}
+
+// The length of one movable instruction at code, or 0.
+size_t InstructionLength(const unsigned char* code, size_t size, bool x64)
+{
+    if (size < 1)
+        return 0;
+    size_t at = 0;
+    bool rexW = false;
+    if (x64 && (code[0] & 0xF0) == 0x40) {
+        rexW = code[0] & 8;
+        at = 1;
+    }
+    if (at >= size)
+        return 0;
+    unsigned char op = code[at];
+    const unsigned char* rest = code + at + 1;
+    size_t left = size - at - 1;
+    auto withModRM = [&](size_t immediate) -> size_t {
+        size_t m = ModRMLength(rest, left, x64);
+        if (m == 0 || m + immediate > left)
+            return 0;
+        return at + 1 + m + immediate;
+    };
+    if (op >= 0x50 && op <= 0x5F)  // push / pop reg
+        return at + 1;
+    if (op == 0x90)  // nop
+        return at + 1;
+    switch (op) {
+    case 0x01: case 0x03: case 0x09: case 0x0B: case 0x21: case 0x23: case 0x29: case 0x2B:
+    case 0x31: case 0x33: case 0x39: case 0x3B: case 0x85: case 0x89: case 0x8B: case 0x8D:
+        return withModRM(0);
+    case 0x83:  // arithmetic with imm8
+        return withModRM(1);
+    case 0x81:  // arithmetic with imm32
+        return withModRM(4);
+    case 0xC7:  // mov r/m, imm32
+        return (left >= 1 && ((rest[0] >> 3) & 7) == 0) ? withModRM(4) : 0;
+    case 0x6A:  // push imm8
+        return at == 0 && left >= 1 ? 2 : 0;
+    case 0x68:  // push imm32
+        return at == 0 && left >= 4 ? 5 : 0;
+    default:
+        break;
+    }
+    if (op >= 0xB8 && op <= 0xBF) {  // mov reg, imm32 / imm64
+        size_t immediate = rexW ? 8 : 4;
+        return left >= immediate ? at + 1 + immediate : 0;
+    }
+    return 0;
+}
+
+// Machine code of a stub, written at a known address: labels and the jumps to them are
+// settled when the code is done.
+class TEmitter {
+public:
+    explicit TEmitter(TAddress base) : FBase(base) {}
+
+    TAddress Here() const { return FBase + FBytes.size(); }
+    const std::vector<unsigned char>& Bytes() const { return FBytes; }
+
+    void Byte(unsigned char b) { FBytes.push_back(b); }
+    void Bytes(std::initializer_list<unsigned char> bytes) { FBytes.insert(FBytes.end(), bytes); }
+    void Dword(uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            Byte(static_cast<unsigned char>(v >> (8 * i)));
+    }
+    void Qword(uint64_t v)
+    {
+        Dword(static_cast<uint32_t>(v));
+        Dword(static_cast<uint32_t>(v >> 32));
+    }
+    // A 32-bit displacement to target from the end of the instruction whose last field
+    // this is (tail: bytes of the instruction that follow the displacement).
+    void Rel32(TAddress target, size_t tail = 0)
+    {
+        TAddress next = Here() + 4 + tail;
+        int64_t distance = static_cast<int64_t>(target - next);
+        VASSERT(distance == static_cast<int32_t>(distance), Unit);
+        Dword(static_cast<uint32_t>(distance));
+    }
+
+    // Labels: a jump to a label not yet placed is patched when it is.
+    int NewLabel()
+    {
+        FLabels.push_back(0);
+        return static_cast<int>(FLabels.size()) - 1;
+    }
+    void Place(int label) { FLabels[label] = Here(); }
+    TAddress At(int label) const { return FLabels[label]; }
+    // je label (near form).
+    void JumpIfEqual(int label)
+    {
+        Bytes({0x0F, 0x84});
+        FFixups.push_back({FBytes.size(), label});
+        Dword(0);
+    }
+    void Jump(int label)
+    {
+        Byte(0xE9);
+        FFixups.push_back({FBytes.size(), label});
+        Dword(0);
+    }
+    void Finish()
+    {
+        for (const auto& [offset, label] : FFixups) {
+            int64_t distance = static_cast<int64_t>(FLabels[label] - (FBase + offset + 4));
+            VASSERT(distance == static_cast<int32_t>(distance), Unit);
+            std::memcpy(&FBytes[offset], &distance, 4);
+        }
+    }
+
+private:
+    TAddress FBase;
+    std::vector<unsigned char> FBytes;
+    std::vector<TAddress> FLabels;
+    std::vector<std::pair<size_t, int>> FFixups;
+};
+
+// The guard before a raise: skip it unless the page's guard word is set and the process
+// is being debugged (the PEB's BeingDebugged). Returns where the window of a thread that
+// has passed the first test begins.
+TAddress EmitGuard(TEmitter& e, TAddress page, bool x64, int skip)
+{
+    TAddress guard = page + TStubPageLayout::GuardOffset;
+    if (x64) {
+        e.Bytes({0x80, 0x3D});  // cmp byte [rip+guard], 0
+        e.Rel32(guard, 1);
+        e.Byte(0x00);
+    } else {
+        e.Bytes({0x80, 0x3D});  // cmp byte [guard], 0
+        e.Dword(static_cast<uint32_t>(guard));
+        e.Byte(0x00);
+    }
+    TAddress passed = e.Here();
+    e.JumpIfEqual(skip);
+    if (x64)
+        e.Bytes({0x65, 0x48, 0x8B, 0x04, 0x25, 0x60, 0x00, 0x00, 0x00});  // mov rax, gs:[0x60]
+    else
+        e.Bytes({0x64, 0xA1, 0x30, 0x00, 0x00, 0x00});  // mov eax, fs:[0x30]
+    e.Bytes({0x80, 0x78, 0x02, 0x00});  // cmp byte [eax+2], 0
+    e.JumpIfEqual(skip);
+    return passed;
+}
+
+// The 32-bit stub. Arguments are on the stack; the original may be cdecl or stdcall: what
+// it popped of the copied arguments is popped from the caller's on the way back.
+void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress trampoline)
+{
+    auto pushArgs = [&] {
+        for (int i = StubArgs; i >= 1; --i)
+            e.Bytes({0xFF, 0x75, static_cast<unsigned char>(4 + 4 * i)});  // push [ebp+4+4i]
+    };
+    auto raise = [&](uint32_t exceptionCode, int count) {
+        // RaiseException(code, 0, count, esp) with the parameters just pushed.
+        e.Bytes({0x68});
+        e.Dword(static_cast<uint32_t>(slot));
+        e.Byte(0x68);
+        e.Dword(static_cast<uint32_t>(page));
+        e.Bytes({0x89, 0xE0, 0x50});  // mov eax, esp; push eax
+        e.Bytes({0x6A, static_cast<unsigned char>(count)});
+        e.Bytes({0x6A, 0x00});
+        e.Byte(0x68);
+        e.Dword(exceptionCode);
+        int skip = e.NewLabel(), done = e.NewLabel();
+        TAddress from = EmitGuard(e, page, false, skip);
+        TAddress call = e.Here();
+        e.Bytes({0xFF, 0x15});  // call [page+RaiseOffset]
+        e.Dword(static_cast<uint32_t>(page + TStubPageLayout::RaiseOffset));
+        e.Jump(done);
+        e.Place(skip);
+        e.Bytes({0x83, 0xC4, 0x10});  // add esp, 16: what RaiseException would have popped
+        e.Place(done);
+        e.Bytes({0x83, 0xC4, static_cast<unsigned char>(4 * count)});  // the parameters
+        code.Windows.push_back({from, call, e.At(skip)});
+    };
+
+    e.Bytes({0x55, 0x89, 0xE5, 0x53});  // push ebp; mov ebp, esp; push ebx
+    // Entry: arguments, return address, entry stack pointer, then slot and page.
+    pushArgs();
+    e.Bytes({0xFF, 0x75, 0x04});        // push [ebp+4]
+    e.Bytes({0x8D, 0x45, 0x04, 0x50});  // lea eax, [ebp+4]; push eax
+    raise(StubEntryCode, StubEntryParams);
+    // The call itself, with the arguments copied.
+    e.Bytes({0x89, 0xE3});  // mov ebx, esp
+    pushArgs();
+    e.Byte(0xE8);
+    e.Rel32(trampoline);
+    // ecx = bytes the original popped; result kept in eax:edx.
+    e.Bytes({0x89, 0xE1, 0x29, 0xD9, 0x83, 0xC1, static_cast<unsigned char>(4 * StubArgs)});
+    e.Bytes({0x89, 0xDC, 0x52, 0x50, 0x51});  // mov esp, ebx; push edx; push eax; push ecx
+    // Return: the result, entry stack pointer, then slot and page.
+    e.Bytes({0x50, 0x8D, 0x4D, 0x04, 0x51});  // push eax; lea ecx, [ebp+4]; push ecx
+    raise(StubReturnCode, StubReturnParams);
+    e.Bytes({0x59, 0x58, 0x5A, 0x5B, 0x5D});  // pop ecx; pop eax; pop edx; pop ebx; pop ebp
+    // Pop as many of the caller's argument bytes as the original popped of the copies.
+    int plain = e.NewLabel();
+    e.Bytes({0x85, 0xC9});  // test ecx, ecx
+    e.JumpIfEqual(plain);
+    e.Bytes({0x50, 0x8B, 0x44, 0x24, 0x04});  // push eax; mov eax, [esp+4]
+    e.Bytes({0x89, 0x44, 0x0C, 0x04});        // mov [esp+ecx+4], eax
+    e.Bytes({0x58, 0x01, 0xCC});              // pop eax; add esp, ecx
+    e.Place(plain);
+    e.Byte(0xC3);
+}
+
+// The 64-bit stub. The four register arguments go to the caller's home space, so that
+// all arguments lie in a row above the return address; the call gets them back in
+// registers and the fifth onwards at [rsp+0x20].
+void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress trampoline)
+{
+    constexpr unsigned char Params = 0x80, Result = 0x70;
+    auto storeParam = [&](int index) {  // mov [rsp+Params+8*index], rax
+        e.Bytes({0x48, 0x89, 0x84, 0x24});
+        e.Dword(Params + 8u * index);
+    };
+    auto header = [&] {
+        e.Bytes({0x48, 0xB8});  // mov rax, page
+        e.Qword(page);
+        storeParam(StubParamPage);
+        e.Bytes({0x48, 0xC7, 0x84, 0x24});  // mov qword [rsp+..], slot
+        e.Dword(Params + 8u * StubParamSlot);
+        e.Dword(static_cast<uint32_t>(slot));
+        e.Bytes({0x48, 0x8D, 0x45, 0x08});  // lea rax, [rbp+8]
+        storeParam(StubParamEntrySp);
+    };
+    auto raise = [&](uint32_t exceptionCode, int count) {
+        e.Byte(0xB9);  // mov ecx, code
+        e.Dword(exceptionCode);
+        e.Bytes({0x31, 0xD2});  // xor edx, edx
+        e.Bytes({0x41, 0xB8});  // mov r8d, count
+        e.Dword(static_cast<uint32_t>(count));
+        e.Bytes({0x4C, 0x8D, 0x8C, 0x24});  // lea r9, [rsp+Params]
+        e.Dword(Params);
+        int skip = e.NewLabel();
+        TAddress from = EmitGuard(e, page, true, skip);
+        TAddress call = e.Here();
+        e.Bytes({0xFF, 0x15});  // call [rip+raise]
+        e.Rel32(page + TStubPageLayout::RaiseOffset);
+        e.Place(skip);
+        code.Windows.push_back({from, call, e.At(skip)});
+    };
+
+    e.Bytes({0x48, 0x89, 0x4C, 0x24, 0x08});  // mov [rsp+8], rcx
+    e.Bytes({0x48, 0x89, 0x54, 0x24, 0x10});  // mov [rsp+16], rdx
+    e.Bytes({0x4C, 0x89, 0x44, 0x24, 0x18});  // mov [rsp+24], r8
+    e.Bytes({0x4C, 0x89, 0x4C, 0x24, 0x20});  // mov [rsp+32], r9
+    e.Bytes({0x55, 0x48, 0x89, 0xE5});        // push rbp; mov rbp, rsp
+    e.Bytes({0x48, 0x81, 0xEC, 0x00, 0x01, 0x00, 0x00});  // sub rsp, 0x100
+    // Entry: page, slot, entry stack pointer, return address, arguments.
+    header();
+    for (int i = 0; i <= StubArgs; ++i) {
+        e.Bytes({0x48, 0x8B, 0x45, static_cast<unsigned char>(8 + 8 * i)});  // mov rax, [rbp+8+8i]
+        storeParam(StubParamReturn + i);
+    }
+    raise(StubEntryCode, StubEntryParams);
+    // The call: arguments five onwards to the outgoing area, the first four to registers.
+    for (int i = 5; i <= StubArgs; ++i) {
+        e.Bytes({0x48, 0x8B, 0x45, static_cast<unsigned char>(8 + 8 * i)});
+        e.Bytes({0x48, 0x89, 0x44, 0x24, static_cast<unsigned char>(0x20 + 8 * (i - 5))});
+    }
+    e.Bytes({0x48, 0x8B, 0x4D, 0x10, 0x48, 0x8B, 0x55, 0x18});  // rcx, rdx
+    e.Bytes({0x4C, 0x8B, 0x45, 0x20, 0x4C, 0x8B, 0x4D, 0x28});  // r8, r9
+    e.Byte(0xE8);
+    e.Rel32(trampoline);
+    e.Bytes({0x48, 0x89, 0x44, 0x24, Result});  // mov [rsp+Result], rax
+    header();
+    e.Bytes({0x48, 0x8B, 0x44, 0x24, Result});  // mov rax, [rsp+Result]
+    storeParam(StubParamReturn);
+    raise(StubReturnCode, StubReturnParams);
+    e.Bytes({0x48, 0x8B, 0x44, 0x24, Result});  // mov rax, [rsp+Result]
+    e.Bytes({0xC9, 0xC3});                      // leave; ret
+}
+
+} // namespace
+
+size_t MovableLength(const unsigned char* code, size_t size, bool x64, size_t jumpSize)
+{
+    size_t length = 0;
+    while (length < jumpSize) {
+        size_t n = InstructionLength(code + length, size - length, x64);
+        if (n == 0)
+            return 0;
+        length += n;
+    }
+    return length;
+}
+
+TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned char* moved, size_t movedSize,
+                        bool x64)
+{
+    VASSERT(slot >= 0 && slot < TStubPageLayout::SlotCount, Unit);
+    TStubCode code;
+    TAddress base = TStubPageLayout::Slot(page, slot);
+    TEmitter e(base);
+    // The trampoline: the moved instructions, then on behind them in the entry point.
+    code.Trampoline = e.Here();
+    for (size_t i = 0; i < movedSize; ++i)
+        e.Byte(moved[i]);
+    e.Byte(0xE9);
+    e.Rel32(entry + movedSize);
+    while ((e.Here() - base) % 16)
+        e.Byte(0xCC);
+    code.Stub = e.Here();
+    if (x64)
+        EmitStub64(e, code, page, slot, code.Trampoline);
+    else
+        EmitStub32(e, code, page, slot, code.Trampoline);
+    e.Finish();
+    VASSERT(e.Bytes().size() <= TStubPageLayout::SlotSize, Unit);
+    code.Bytes = e.Bytes();
+    return code;
+}
+
+bool BuildEntryJump(TAddress entry, TAddress stub, unsigned char (&jump)[5])
+{
+    int64_t distance = static_cast<int64_t>(stub - (entry + 5));
+    if (distance != static_cast<int32_t>(distance))
+        return false;
+    jump[0] = 0xE9;
+    int32_t rel = static_cast<int32_t>(distance);
+    std::memcpy(jump + 1, &rel, 4);
+    return true;
+}
