@@ -155,7 +155,7 @@ private:
     void DropStubs(TAddress base, uint64_t size);
     void LiftStubs(std::exception_ptr& firstError);
     TStubPage* StubPageFor(TAddress entry);
-    TAddress RaiseExceptionAddress();
+    TAddress TargetExport(std::string moduleName, std::string exportName);
 
     // Leaving a live process (DebugRelease.cpp): every patch lifted, the event in hand
     // continued soundly, and the events of threads still stepping consumed, so that
@@ -173,6 +173,7 @@ private:
     std::unordered_map<TAddress, THook> FHooks;
     std::vector<TStubPage> FStubPages;
     TAddress FRaiseException = 0;
+    TAddress FAddFunctionTable = 0;
     // Every address that was ever patched in this session: an int3 found there that is
     // no longer ours was ours when the thread ran into it.
     std::unordered_set<TAddress> FEverPatched;

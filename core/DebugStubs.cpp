@@ -50,12 +50,11 @@ TAddress AllocateNear(HANDLE process, TAddress address)
 
 } // namespace
 
-// The address of RaiseException in the traced program's own kernel32 (its 32-bit one for
-// a 32-bit program), followed through a forwarder; 0 while it is not known.
-TAddress TDebugThread::RaiseExceptionAddress()
+// The address of an export of one of the traced program's modules of its own bitness
+// (its 32-bit kernel32 for a 32-bit program), followed through forwarders; 0 when it is
+// not there.
+TAddress TDebugThread::TargetExport(std::string moduleName, std::string exportName)
 {
-    if (FRaiseException)
-        return FRaiseException;
     auto findModule = [this](const std::string& name) -> TModuleInfo* {
         for (int i = 0; i < Process->Count(); ++i) {
             TModuleInfo* module = Process->Items(i);
@@ -69,7 +68,6 @@ TAddress TDebugThread::RaiseExceptionAddress()
         }
         return nullptr;
     };
-    std::string moduleName = "KERNEL32.DLL", exportName = "RaiseException";
     for (int hops = 0; hops < 4; ++hops) {
         TModuleInfo* module = findModule(moduleName);
         if (!module)
@@ -78,10 +76,8 @@ TAddress TDebugThread::RaiseExceptionAddress()
         const TExport* found = image.Find(exportName);
         if (!found)
             return 0;
-        if (found->Address) {
-            FRaiseException = found->Address;
-            return FRaiseException;
-        }
+        if (found->Address)
+            return found->Address;
         if (!SplitForwarder(found->Forward, moduleName, exportName))
             return 0;
     }
@@ -96,8 +92,11 @@ TDebugThread::TStubPage* TDebugThread::StubPageFor(TAddress entry)
         if (page.Used < TStubPageLayout::SlotCount &&
             BuildEntryJump(entry, TStubPageLayout::Slot(page.Base, page.Used), jump))
             return &page;
-    TAddress raise = RaiseExceptionAddress();
-    if (!raise)
+    if (!FRaiseException)
+        FRaiseException = TargetExport("KERNEL32.DLL", "RaiseException");
+    if (FTarget64 && !FAddFunctionTable)
+        FAddFunctionTable = TargetExport("NTDLL.DLL", "RtlAddFunctionTable");
+    if (!FRaiseException || (FTarget64 && !FAddFunctionTable))
         return nullptr;
     HANDLE process = Process->Handle.get();
     TAddress base = FTarget64 ? AllocateNear(process, entry)
@@ -105,14 +104,24 @@ TDebugThread::TStubPage* TDebugThread::StubPageFor(TAddress entry)
                                                               MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
     if (!base)
         return nullptr;
-    // The guard word set, then the address the stubs call.
-    unsigned char header[16] = {1};
-    std::memcpy(header + TStubPageLayout::RaiseOffset, &raise, FTarget64 ? 8 : 4);
+    std::vector<unsigned char> header = BuildPageHeader(base, FRaiseException, FAddFunctionTable, FTarget64);
     try {
-        Process->WriteMemory(base, header, sizeof(header));
+        Process->WriteMemory(base, header.data(), header.size());
     } catch (const EOSError&) {
         VirtualFreeEx(process, AddressPointer(base), 0, MEM_RELEASE);
         return nullptr;
+    }
+    // A 64-bit program registers the stubs' unwind data on a thread of its own, which runs
+    // when the program goes on; until then nothing can unwind through a stub.
+    if (FTarget64) {
+        TUniqueHandle thread(CreateRemoteThread(process, nullptr, 0,
+                                                reinterpret_cast<LPTHREAD_START_ROUTINE>(
+                                                    AddressPointer(base + TStubPageLayout::RegisterOffset)),
+                                                nullptr, 0, nullptr));
+        if (!thread) {
+            VirtualFreeEx(process, AddressPointer(base), 0, MEM_RELEASE);
+            return nullptr;
+        }
     }
     TStubPage page;
     page.Base = base;
@@ -180,8 +189,10 @@ void TDebugThread::DropStubs(TAddress base, uint64_t size)
         bool inside = std::all_of(it->Entries.begin(), it->Entries.end(),
                                   [&](TAddress entry) { return entry - base < size; });
         if (inside && !it->Entries.empty()) {
-            // The entries it served have gone with their module: nothing can come back here.
-            VirtualFreeEx(Process->Handle.get(), AddressPointer(it->Base), 0, MEM_RELEASE);
+            // The entries it served have gone with their module: nothing can come back
+            // here. A 64-bit program's page stays, as its unwind data is registered.
+            if (!FTarget64)
+                VirtualFreeEx(Process->Handle.get(), AddressPointer(it->Base), 0, MEM_RELEASE);
             it = FStubPages.erase(it);
         } else {
             ++it;

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -336,7 +337,8 @@ TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned 
         e.Byte(moved[i]);
     e.Byte(0xE9);
     e.Rel32(entry + movedSize);
-    while ((e.Here() - base) % 16)
+    VASSERT(e.Here() - base <= TStubPageLayout::StubOffset, Unit);
+    while (e.Here() - base < TStubPageLayout::StubOffset)
         e.Byte(0xCC);
     code.Stub = e.Here();
     if (x64)
@@ -347,6 +349,52 @@ TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned 
     VASSERT(e.Bytes().size() <= TStubPageLayout::SlotSize, Unit);
     code.Bytes = e.Bytes();
     return code;
+}
+
+std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddress addFunctionTable, bool x64)
+{
+    using L = TStubPageLayout;
+    std::vector<unsigned char> header(L::HeaderSize, 0xCC);
+    auto put = [&header](size_t offset, uint64_t value, size_t size) {
+        std::memcpy(&header[offset], &value, size);
+    };
+    std::fill(header.begin(), header.begin() + L::UnwindOffset, 0);
+    header[L::GuardOffset] = 1;
+    put(L::RaiseOffset, raise, x64 ? 8 : 4);
+    if (!x64)
+        return header;
+    put(L::AddTableOffset, addFunctionTable, 8);
+    // The stub's prologue: four stores into the home space (20 bytes), push rbp (ends at
+    // 21), mov rbp, rsp (24), sub rsp, 0x100 (31). Codes in reverse order of the prologue.
+    const unsigned char unwind[] = {
+        0x01, 31, 4, 0x05,  // version 1, prologue size, 4 code slots, frame register rbp
+        31, 0x01, 0x20, 0x00,  // at 31: UWOP_ALLOC_LARGE, 0x100 / 8 in the next slot
+        24, 0x03,              // at 24: UWOP_SET_FPREG
+        21, 0x50,              // at 21: UWOP_PUSH_NONVOL rbp
+    };
+    std::memcpy(&header[L::UnwindOffset], unwind, sizeof(unwind));
+    for (int slot = 0; slot < L::SlotCount; ++slot) {
+        size_t entry = L::TableOffset + 12u * slot;
+        uint64_t begin = L::Slot(0, slot) + L::StubOffset;
+        put(entry, begin, 4);
+        put(entry + 4, L::Slot(0, slot) + L::SlotSize, 4);
+        put(entry + 8, L::UnwindOffset, 4);
+    }
+    // RtlAddFunctionTable(page + TableOffset, SlotCount, page) as a thread routine.
+    TEmitter e(page + L::RegisterOffset);
+    e.Bytes({0x48, 0x83, 0xEC, 0x28});  // sub rsp, 0x28
+    e.Bytes({0x48, 0x8D, 0x0D});        // lea rcx, [rip+table]
+    e.Rel32(page + L::TableOffset);
+    e.Byte(0xBA);  // mov edx, count
+    e.Dword(static_cast<uint32_t>(L::SlotCount));
+    e.Bytes({0x49, 0xB8});  // mov r8, page
+    e.Qword(page);
+    e.Bytes({0xFF, 0x15});  // call [rip+addFunctionTable]
+    e.Rel32(page + L::AddTableOffset);
+    e.Bytes({0x48, 0x83, 0xC4, 0x28, 0x31, 0xC0, 0xC3});  // add rsp, 0x28; xor eax, eax; ret
+    e.Finish();
+    std::copy(e.Bytes().begin(), e.Bytes().end(), header.begin() + L::RegisterOffset);
+    return header;
 }
 
 bool BuildEntryJump(TAddress entry, TAddress stub, unsigned char (&jump)[5])

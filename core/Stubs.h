@@ -39,16 +39,29 @@ constexpr int StubReturnParams = StubParamReturn + 1;
 // REX one. 0 when that cannot be said.
 size_t MovableLength(const unsigned char* code, size_t size, bool x64, size_t jumpSize = 5);
 
-// The page of stubs: a guard word, the address of RaiseException, then the slots.
+// The page of stubs: a header (the guard word, the addresses the stubs call, and for a
+// 64-bit program the unwind data of the stubs with the code that registers it), then
+// the slots, each a trampoline and, at a fixed place, a stub.
 struct TStubPageLayout {
     static constexpr size_t Size = 0x2000;
     static constexpr size_t GuardOffset = 0;
     static constexpr size_t RaiseOffset = 8;
-    static constexpr size_t FirstSlot = 0x40;
+    static constexpr size_t AddTableOffset = 0x10;
+    static constexpr size_t UnwindOffset = 0x20;
+    static constexpr size_t TableOffset = 0x40;
+    static constexpr size_t RegisterOffset = 0x100;
+    static constexpr size_t HeaderSize = 0x200;
     static constexpr size_t SlotSize = 0x200;
-    static constexpr int SlotCount = static_cast<int>((Size - FirstSlot) / SlotSize);
-    static TAddress Slot(TAddress page, int slot) { return page + FirstSlot + SlotSize * slot; }
+    static constexpr size_t StubOffset = 0x20;
+    static constexpr int SlotCount = static_cast<int>((Size - HeaderSize) / SlotSize);
+    static TAddress Slot(TAddress page, int slot) { return page + HeaderSize + SlotSize * slot; }
 };
+
+// The page's header. raise: RaiseException in the traced program. For a 64-bit program,
+// addFunctionTable is RtlAddFunctionTable there, and the code at RegisterOffset (a thread
+// routine) registers the unwind data of every slot's stub, so that an exception passing
+// through a call in flight unwinds through the stub's frame like any other.
+std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddress addFunctionTable, bool x64);
 
 // The code of one slot: the moved instructions and a jump back behind them (the
 // trampoline), then the stub. entry: the hooked entry point; moved: its first movedSize

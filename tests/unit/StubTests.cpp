@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -89,6 +90,7 @@ namespace {
 struct TReport {
     DWORD Code;
     std::vector<uint64_t> Params;
+    std::vector<uint64_t> Frames;
 };
 std::vector<TReport> Reports;
 
@@ -97,9 +99,27 @@ LONG CALLBACK CatchReport(EXCEPTION_POINTERS* pointers)
     const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
     if (record->ExceptionCode != StubEntryCode && record->ExceptionCode != StubReturnCode)
         return EXCEPTION_CONTINUE_SEARCH;
-    TReport report{record->ExceptionCode, {}};
+    TReport report{record->ExceptionCode, {}, {}};
     for (DWORD i = 0; i < record->NumberParameters; ++i)
         report.Params.push_back(record->ExceptionInformation[i]);
+#ifdef _WIN64
+    // The first frames as an unwinder sees them from the raise, through the stub.
+    CONTEXT context = *pointers->ContextRecord;
+    for (int i = 0; i < 4 && context.Rip; ++i) {
+        DWORD64 base = 0;
+        PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(context.Rip, &base, nullptr);
+        if (function) {
+            void* handlerData = nullptr;
+            DWORD64 establisher = 0;
+            RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, context.Rip, function, &context, &handlerData, &establisher,
+                             nullptr);
+        } else {
+            context.Rip = *reinterpret_cast<DWORD64*>(context.Rsp);
+            context.Rsp += 8;
+        }
+        report.Frames.push_back(context.Rip);
+    }
+#endif
     Reports.push_back(report);
     return EXCEPTION_CONTINUE_EXECUTION;
 }
@@ -114,14 +134,25 @@ protected:
             VirtualAlloc(nullptr, TStubPageLayout::Size + 0x1000, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
         ASSERT_NE(FMemory, nullptr);
         FPage = reinterpret_cast<uintptr_t>(FMemory);
-        FMemory[TStubPageLayout::GuardOffset] = 1;
-        void* raise = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "RaiseException"));
-        std::memcpy(FMemory + TStubPageLayout::RaiseOffset, &raise, sizeof(raise));
+        auto address = [](const char* module, const char* name) {
+            return reinterpret_cast<uintptr_t>(GetProcAddress(GetModuleHandleA(module), name));
+        };
+        std::vector<unsigned char> header = BuildPageHeader(FPage, address("kernel32.dll", "RaiseException"),
+                                                            address("ntdll.dll", "RtlAddFunctionTable"), X64);
+        std::memcpy(FMemory, header.data(), header.size());
+        if (X64) {
+            // What the tracer has a thread of the program do.
+            FlushInstructionCache(GetCurrentProcess(), FMemory, header.size());
+            reinterpret_cast<DWORD(WINAPI*)(void*)>(FMemory + TStubPageLayout::RegisterOffset)(nullptr);
+        }
         FHandler = AddVectoredExceptionHandler(1, CatchReport);
         Reports.clear();
     }
     void TearDown() override
     {
+#ifdef _WIN64
+        RtlDeleteFunctionTable(reinterpret_cast<PRUNTIME_FUNCTION>(FMemory + TStubPageLayout::TableOffset));
+#endif
         RemoveVectoredExceptionHandler(FHandler);
         VirtualFree(FMemory, 0, MEM_RELEASE);
     }
@@ -214,6 +245,13 @@ TEST_F(StubRun, ACallIsReportedWithItsArgumentsAndResult)
     ASSERT_EQ(out.Params.size(), static_cast<size_t>(StubReturnParams));
     EXPECT_EQ(out.Params[StubParamEntrySp], in.Params[StubParamEntrySp]) << "one call, one stack position";
     EXPECT_EQ(static_cast<TArg>(out.Params[StubParamReturn]), Expected(args));
+
+    // An exception raised inside the call unwinds through the stub to its caller.
+    if (X64) {
+        const auto& frames = in.Frames;
+        EXPECT_NE(std::find(frames.begin(), frames.end(), in.Params[StubParamReturn]), frames.end())
+            << "the caller's return address is not on the unwound stack (" << frames.size() << " frames)";
+    }
 }
 
 TEST_F(StubRun, WithoutADebuggerOrWithTheGuardClearedTheCallRunsUnreported)
