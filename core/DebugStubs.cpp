@@ -279,9 +279,13 @@ void TDebugThread::LiftStubs(std::exception_ptr& firstError)
         attempt([&] { Process->WriteMemory(page.Base + TStubPageLayout::GuardOffset, &cleared, 1); });
     }
     for (const auto& thread : *FThreads) {
-        attempt([&] {
-            TThreadContext context = ContextOf(*thread);
+        TThreadContext context = ContextOf(*thread);
+        try {
             context.Read();
+        } catch (const EOSError&) {
+            continue;  // a thread on its way out (the system reads no context of it)
+        }
+        attempt([&] {
             TAddress ip = context.Ip();
             for (const TStubPage& page : FStubPages)
                 for (const auto& window : page.Windows)
