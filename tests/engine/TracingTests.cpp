@@ -241,12 +241,6 @@ TEST(Tracing, AProgramLinkedAgainstOCIIsTracedFromItsFirstCall)
 TEST(Tracing, ThreadsTracedConcurrentlyKeepTheirOwnCalls)
 {
     for (bool emulate : {true, false}) {
-        // Open fault: the 64-bit tracer single-stepping the first instruction of a 64-bit
-        // client's entry point for four threads at one call site leaves the client hung in
-        // about one run in twenty. Until it is found this case runs in the 32-bit tree and
-        // on 32-bit clients only; the emulated case runs everywhere.
-        if (!emulate && VELLORAN_BITS == 64 && !UsingFixtures32())
-            continue;
         std::string logFile = TempFile(emulate ? "callsite1.log" : "callsite2.log");
         TSessionRunner runner;
         runner.EmulatePrologues = emulate;
