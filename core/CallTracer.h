@@ -40,4 +40,7 @@ public:
     // handed back then; nothing means the return is of no interest.
     virtual std::unique_ptr<TCallData> CallEntered(IHookHost& host, int hookId, TCallFrame& frame) = 0;
     virtual void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result) = 0;
+    // False when CallEntered never keeps anything of hookId's calls for the session: their
+    // returns need not be reported at all.
+    virtual bool ReturnWanted(int /*hookId*/) const { return true; }
 };

@@ -146,6 +146,10 @@ bool TDebugThread::AddFastHook(TAddress address, THook& hook)
         return false;
     try {
         Process->WriteMemory(TStubPageLayout::Slot(page->Base, slot), code.Bytes.data(), code.Bytes.size());
+        if (!FTracer->ReturnWanted(hook.Id)) {
+            const unsigned char no = 0;
+            Process->WriteMemory(TStubPageLayout::ReturnWanted(page->Base, slot), &no, 1);
+        }
     } catch (const EOSError&) {
         return false;
     }

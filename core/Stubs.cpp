@@ -155,23 +155,26 @@ private:
     std::vector<std::pair<size_t, int>> FFixups;
 };
 
-// The guard before a raise: skip it unless the page's guard word is set and the process
-// is being debugged (the PEB's BeingDebugged). Returns where the window of a thread that
-// has passed the first test begins.
-TAddress EmitGuard(TEmitter& e, TAddress page, bool x64, int skip)
+// The guard before a raise: skip it unless the page's guard word is set, the process is
+// being debugged (the PEB's BeingDebugged) and, where wanted is given, the byte there is
+// set. Returns where the window of a thread that has passed the first test begins.
+TAddress EmitGuard(TEmitter& e, TAddress page, bool x64, int skip, TAddress wanted = 0)
 {
-    TAddress guard = page + TStubPageLayout::GuardOffset;
-    if (x64) {
-        e.Bytes({0x80, 0x3D});  // cmp byte [rip+guard], 0
-        e.Rel32(guard, 1);
+    auto testByte = [&](TAddress address) {
+        e.Bytes({0x80, 0x3D});  // cmp byte [address], 0 (rip-relative in 64-bit code)
+        if (x64)
+            e.Rel32(address, 1);
+        else
+            e.Dword(static_cast<uint32_t>(address));
         e.Byte(0x00);
-    } else {
-        e.Bytes({0x80, 0x3D});  // cmp byte [guard], 0
-        e.Dword(static_cast<uint32_t>(guard));
-        e.Byte(0x00);
-    }
+    };
+    testByte(wanted ? wanted : page + TStubPageLayout::GuardOffset);
     TAddress passed = e.Here();
     e.JumpIfEqual(skip);
+    if (wanted) {
+        testByte(page + TStubPageLayout::GuardOffset);
+        e.JumpIfEqual(skip);
+    }
     if (x64)
         e.Bytes({0x65, 0x48, 0x8B, 0x04, 0x25, 0x60, 0x00, 0x00, 0x00});  // mov rax, gs:[0x60]
     else
@@ -189,7 +192,7 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
         for (int i = StubArgs; i >= 1; --i)
             e.Bytes({0xFF, 0x75, static_cast<unsigned char>(4 + 4 * i)});  // push [ebp+4+4i]
     };
-    auto raise = [&](uint32_t exceptionCode, int count) {
+    auto raise = [&](uint32_t exceptionCode, int count, TAddress wanted) {
         // RaiseException(code, 0, count, esp) with the parameters just pushed.
         e.Bytes({0x68});
         e.Dword(static_cast<uint32_t>(slot));
@@ -201,7 +204,7 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
         e.Byte(0x68);
         e.Dword(exceptionCode);
         int skip = e.NewLabel(), done = e.NewLabel();
-        TAddress from = EmitGuard(e, page, false, skip);
+        TAddress from = EmitGuard(e, page, false, skip, wanted);
         TAddress call = e.Here();
         e.Bytes({0xFF, 0x15});  // call [page+RaiseOffset]
         e.Dword(static_cast<uint32_t>(page + TStubPageLayout::RaiseOffset));
@@ -218,7 +221,7 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
     pushArgs();
     e.Bytes({0xFF, 0x75, 0x04});        // push [ebp+4]
     e.Bytes({0x8D, 0x45, 0x04, 0x50});  // lea eax, [ebp+4]; push eax
-    raise(StubEntryCode, StubEntryParams);
+    raise(StubEntryCode, StubEntryParams, 0);
     // The call itself, with the arguments copied.
     e.Bytes({0x89, 0xE3});  // mov ebx, esp
     pushArgs();
@@ -229,7 +232,7 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
     e.Bytes({0x89, 0xDC, 0x52, 0x50, 0x51});  // mov esp, ebx; push edx; push eax; push ecx
     // Return: the result, entry stack pointer, then slot and page.
     e.Bytes({0x50, 0x8D, 0x4D, 0x04, 0x51});  // push eax; lea ecx, [ebp+4]; push ecx
-    raise(StubReturnCode, StubReturnParams);
+    raise(StubReturnCode, StubReturnParams, TStubPageLayout::ReturnWanted(page, slot));
     e.Bytes({0x59, 0x58, 0x5A, 0x5B, 0x5D});  // pop ecx; pop eax; pop edx; pop ebx; pop ebp
     // Pop as many of the caller's argument bytes as the original popped of the copies.
     int plain = e.NewLabel();
@@ -262,7 +265,7 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
         e.Bytes({0x48, 0x8D, 0x45, 0x08});  // lea rax, [rbp+8]
         storeParam(StubParamEntrySp);
     };
-    auto raise = [&](uint32_t exceptionCode, int count) {
+    auto raise = [&](uint32_t exceptionCode, int count, TAddress wanted) {
         e.Byte(0xB9);  // mov ecx, code
         e.Dword(exceptionCode);
         e.Bytes({0x31, 0xD2});  // xor edx, edx
@@ -271,7 +274,7 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
         e.Bytes({0x4C, 0x8D, 0x8C, 0x24});  // lea r9, [rsp+Params]
         e.Dword(Params);
         int skip = e.NewLabel();
-        TAddress from = EmitGuard(e, page, true, skip);
+        TAddress from = EmitGuard(e, page, true, skip, wanted);
         TAddress call = e.Here();
         e.Bytes({0xFF, 0x15});  // call [rip+raise]
         e.Rel32(page + TStubPageLayout::RaiseOffset);
@@ -291,7 +294,7 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
         e.Bytes({0x48, 0x8B, 0x45, static_cast<unsigned char>(8 + 8 * i)});  // mov rax, [rbp+8+8i]
         storeParam(StubParamReturn + i);
     }
-    raise(StubEntryCode, StubEntryParams);
+    raise(StubEntryCode, StubEntryParams, 0);
     // The call: arguments five onwards to the outgoing area, the first four to registers.
     for (int i = 5; i <= StubArgs; ++i) {
         e.Bytes({0x48, 0x8B, 0x45, static_cast<unsigned char>(8 + 8 * i)});
@@ -305,7 +308,7 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
     header();
     e.Bytes({0x48, 0x8B, 0x44, 0x24, Result});  // mov rax, [rsp+Result]
     storeParam(StubParamReturn);
-    raise(StubReturnCode, StubReturnParams);
+    raise(StubReturnCode, StubReturnParams, TStubPageLayout::ReturnWanted(page, slot));
     e.Bytes({0x48, 0x8B, 0x44, 0x24, Result});  // mov rax, [rsp+Result]
     e.Bytes({0xC9, 0xC3});                      // leave; ret
 }
@@ -360,6 +363,7 @@ std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddre
     };
     std::fill(header.begin(), header.begin() + L::UnwindOffset, 0);
     header[L::GuardOffset] = 1;
+    std::fill_n(header.begin() + L::ReturnWantedOffset, L::SlotCount, 1);
     put(L::RaiseOffset, raise, x64 ? 8 : 4);
     if (!x64)
         return header;

@@ -50,14 +50,18 @@ struct TStubPageLayout {
     static constexpr size_t UnwindOffset = 0x20;
     static constexpr size_t TableOffset = 0x40;
     static constexpr size_t RegisterOffset = 0x100;
+    // A byte per slot: its calls' returns are reported.
+    static constexpr size_t ReturnWantedOffset = 0x1F0;
     static constexpr size_t HeaderSize = 0x200;
     static constexpr size_t SlotSize = 0x200;
     static constexpr size_t StubOffset = 0x20;
     static constexpr int SlotCount = static_cast<int>((Size - HeaderSize) / SlotSize);
     static TAddress Slot(TAddress page, int slot) { return page + HeaderSize + SlotSize * slot; }
+    static TAddress ReturnWanted(TAddress page, int slot) { return page + ReturnWantedOffset + slot; }
 };
+static_assert(TStubPageLayout::ReturnWantedOffset + TStubPageLayout::SlotCount <= TStubPageLayout::HeaderSize);
 
-// The page's header. raise: RaiseException in the traced program. For a 64-bit program,
+// The page's header, every slot's returns wanted. raise: RaiseException in the traced program. For a 64-bit program,
 // addFunctionTable is RtlAddFunctionTable there, and the code at RegisterOffset (a thread
 // routine) registers the unwind data of every slot's stub, so that an exception passing
 // through a call in flight unwinds through the stub's frame like any other.

@@ -151,6 +151,17 @@ bool TOCITracer::Armed(int hookId) const
     }
 }
 
+bool TOCITracer::ReturnWanted(int hookId) const
+{
+    switch (OCIEntries[hookId].Call) {
+    // A prepare not traced only feeds the registry, at its entry.
+    case TOCICall::Prepare: return Traced(TTraceAction::Prepare);
+    case TOCICall::HandleFree:
+    case TOCICall::Release: return false;
+    default: return true;
+    }
+}
+
 void TOCITracer::ModuleLoaded(IHookHost& host, const TModuleInfo& module)
 {
     if (IsOCIModuleName(module.FileName))

@@ -56,6 +56,7 @@ public:
     void ModuleUnloaded(IHookHost& host, const TModuleInfo& module) override;
     std::unique_ptr<TCallData> CallEntered(IHookHost& host, int hookId, TCallFrame& frame) override;
     void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result) override;
+    bool ReturnWanted(int hookId) const override;
 
     TOCIStatements Statements;
     // Whether the entry of hookId stops calls with this mask.

@@ -348,6 +348,34 @@ TEST_F(OCITracerTest, HandleFreeAndReleaseDropTheEntryAndAReprepareAppendsANewOn
     EXPECT_EQ(tracer.Statements.Items(1)->Handle, 0xAAu) << "the new entry goes to the end";
 }
 
+// Fast hooks skip the return of every call whose hook the tracer says needs none: that
+// must hold for every call of such a hook, whatever the mask.
+TEST(OCIModule, ReturnsSaidToBeUnneededAreNeverKeptFor)
+{
+    for (BYTE mask : {BYTE(0), BYTE(TraceMaskPrepare), BYTE(TraceMaskExecute), BYTE(TraceMaskFetch),
+                      BYTE(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch)}) {
+        TFakeHost host;
+        TRecords events;
+        TOCITracer tracer(mask, events);
+        host.Process.Poke(Text, "SELECT 1 FROM dual");
+        int unneeded = 0;
+        for (int id = 0; id < OCIEntryCount; ++id) {
+            if (tracer.ReturnWanted(id))
+                continue;
+            ++unneeded;
+            host.Process.PokeDword(Esp, 0x00401234);
+            const uint32_t args[] = {0xAA, 0xE, static_cast<uint32_t>(Text), 18, 1, 0, 0, 0, 0, 0};
+            for (size_t i = 0; i < TCallFrame::SlotCount - 1; ++i)
+                host.Process.PokeDword(Esp + 4 * (i + 1), args[i]);
+            TThreadContext context(nullptr, Tracer64);
+            context.SetSp(Esp);
+            TCallFrame frame(host.Process, context);
+            EXPECT_EQ(tracer.CallEntered(host, id, frame), nullptr) << OCIEntries[id].Name << ", mask " << int(mask);
+        }
+        EXPECT_GE(unneeded, (mask & TraceMaskPrepare) ? 2 : 3) << "mask " << int(mask);
+    }
+}
+
 TEST_F(OCITracerTest, DecodingFailuresKeepFieldsSetBeforeThemAndAnUnreadableFreeEndsTheSession)
 {
     TThreadContext context(nullptr, Tracer64);
