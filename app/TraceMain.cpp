@@ -8,6 +8,7 @@
 #include "Application.h"
 #include "CommandLine.h"
 #include "Errors.h"
+#include "HookKinds.h"
 #include "ProcessList.h"
 #include "TraceMask.h"
 #include "TraceRows.h"
@@ -38,11 +39,13 @@ const char* const Usage =
     "usage: " VT_NAME " [options] -- PROGRAM [ARGUMENTS...]\r\n"
     "       " VT_NAME " [options] --attach PID\r\n"
     "  --trace LIST    comma-separated subset of prepare,execute,fetch (default: execute)\r\n"
+    "  --hooks KIND    int3 (default, breakpoints) or fast (jumps to a stub)\r\n"
     "  --format FMT    tsv (default), csv or html\r\n"
     "  --output FILE   write there instead of standard output\r\n";
 
 struct TOptions {
     BYTE TraceMask = DefaultTraceMask;
+    THookKind Hooks = DefaultHookKind;
     std::string Format = "tsv";
     std::string Output;
     DWORD AttachPid = 0;
@@ -77,6 +80,12 @@ TOptions ParseOptions(int argc, char** argv)
             } catch (const EUnknownTraceWord& e) {
                 throw TUsageError(e.what());
             }
+        } else if (arg == "--hooks") {
+            std::string word = value("--hooks");
+            auto kind = HookKindOfWord(word);
+            if (!kind)
+                throw TUsageError("unknown hook kind in --hooks: " + word + " (" + HookKindWords() + ")");
+            options.Hooks = *kind;
         } else if (arg == "--format") {
             options.Format = value("--format");
             if (options.Format != "tsv" && options.Format != "csv" && options.Format != "html")
@@ -114,6 +123,7 @@ public:
             std::fflush(stderr);
         });
         FSession = std::make_unique<TTraceSession>(static_cast<ISessionClient&>(*this));
+        FSession->Hooks = FOptions.Hooks;
         FMainThreadId = GetCurrentThreadId();
         CaptureInstance = this;
         SetConsoleCtrlHandler(CtrlHandler, TRUE);

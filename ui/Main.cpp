@@ -167,11 +167,13 @@ int TfrmMain::AddTraceRow(const TListRow& row)
 
 void TfrmMain::lvwTraceChange(int item)
 {
-    if (item < 0 || item >= TraceRows.RowCount() || TraceRows.SubItemCount(item) < 3) {
-        SetWindowTextUtf8(memSQL, "");
-        return;
-    }
-    SetWindowTextUtf8(memSQL, MemoText(TraceRows.CellText(item, 3)));
+    bool statement = item >= 0 && item < TraceRows.RowCount() && TraceRows.SubItemCount(item) >= 3;
+    std::string text = statement ? MemoText(TraceRows.CellText(item, 3)) : std::string();
+    // A click raises up to three changes (the old row unselected and unfocused, the new one
+    // selected), and an edit control lays out all its lines anew whenever its text is set,
+    // milliseconds under Wine: the memo's text is set only when it changes.
+    if (WindowTextUtf8(memSQL) != text)
+        SetWindowTextUtf8(memSQL, text);
 }
 
 // ---------------------------------------------------------------------------
@@ -181,12 +183,17 @@ void TfrmMain::RunProgram(const std::string& path)
 {
     AddRecent(path, true);
     odg.InitialDir = ExtractFileDir(path);
+    Session.Hooks = Settings.Hooks;
     // A path with blanks must be quoted, or the system would take its first word for
     // the program.
     Session.Run(QuoteArgument(path), TraceMask);
 }
 
-void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process) { Session.Attach(std::move(process), TraceMask); }
+void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process)
+{
+    Session.Hooks = Settings.Hooks;
+    Session.Attach(std::move(process), TraceMask);
+}
 
 void TfrmMain::StopSession() { Session.Stop(); }
 

@@ -224,9 +224,11 @@ void TfrmMain::actViewClearExecute()
 
 void TfrmMain::actTraceOptExecute()
 {
-    TTraceMaskDlg dlg(TraceMask);
-    if (dlg.ShowModal() == mrOk)
+    TTraceMaskDlg dlg(TraceMask, Settings.Hooks);
+    if (dlg.ShowModal() == mrOk) {
         TraceMask = dlg.TraceMask;
+        Settings.Hooks = dlg.Hooks;
+    }
 }
 
 void TfrmMain::actAboutExecute()

@@ -25,6 +25,16 @@ std::string Trimmed(const std::string& text)
 
 const char* const RecentSection = "RECENT";
 
+// The kind a settings value names: a word of HookKindNames in any case, blanks around it
+// ignored.
+THookKind HookKindOfSetting(const std::string& value)
+{
+    for (const THookKindName& name : HookKindNames)
+        if (SameTextIgnoringCase(Trimmed(value), name.Word))
+            return name.Kind;
+    return DefaultHookKind;
+}
+
 } // namespace
 
 std::string SettingsFileName()
@@ -57,6 +67,7 @@ void TSettings::Load()
     for (const TTraceMaskBit& bit : TraceMaskBits)
         if (ini.ReadBool(TraceMaskSection, bit.SettingsKey, bit.Default))
             TraceMask |= bit.Bit;
+    Hooks = HookKindOfSetting(ini.ReadString(TraceMaskSection, HookKindSettingsKey, ""));
     ColorRules.LoadFromIni(ini);
 }
 
@@ -67,6 +78,7 @@ void TSettings::Save() const
         ini.WriteString(RecentSection, Format("FILE%d", static_cast<int>(i + 1)), Recents[i]);
     for (const TTraceMaskBit& bit : TraceMaskBits)
         ini.WriteBool(TraceMaskSection, bit.SettingsKey, (TraceMask & bit.Bit) != 0);
+    ini.WriteString(TraceMaskSection, HookKindSettingsKey, HookKindWord(Hooks));
     ColorRules.SaveToIni(ini);
 }
 

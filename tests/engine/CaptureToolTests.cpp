@@ -243,3 +243,32 @@ TEST(CaptureTool, The32BitBuildRefusesA64BitProgramAndLeavesItRunning)
     EXPECT_EQ(GetFileAttributesA(log.c_str()), INVALID_FILE_ATTRIBUTES) << "the program must not have run";
 }
 #endif
+
+TEST(CaptureTool, FastHooksGiveTheSameRowsAndAnUnknownHookKindIsAUsageError)
+{
+    // The rows of WritesTheTraceInEachFormat's first run.
+    const std::vector<std::string> expected = {
+        "Start", "Prepare\tT\tOCI_SUCCESS\tSELECT a, b FROM t /*vt result=1*/",
+        "Execute\tT\tOCI_SUCCESS_WITH_INFO\tSELECT a, b FROM t /*vt result=1*/",
+        "Fetch (5)\tT\tOCI_SUCCESS\tSELECT a, b FROM t /*vt result=1*/",
+        "Fetch (5)\tT\tOCI_NO_DATA\tSELECT a, b FROM t /*vt result=1*/", "Finish"};
+    for (const char* kind : {"fast", "int3"}) {
+        TToolRun run = RunTool(
+            {"--hooks", kind, "--trace", "prepare,execute,fetch", "--", FixtureDir() + "\\ocirun.exe", "-e", Script});
+        EXPECT_EQ(run.ExitCode, 0u) << kind << ": " << run.Err;
+        EXPECT_EQ(RowsWithoutTimes(run.Out, '\t'), expected) << kind;
+    }
+
+    for (const char* kind : {"Fast", "jump", ""}) {
+        TToolRun usage = RunTool({"--hooks", kind, "--", FixtureDir() + "\\ocirun.exe", "-e", Script});
+        EXPECT_EQ(usage.ExitCode, 2u) << kind;
+        EXPECT_NE(usage.Err.find(std::string("unknown hook kind in --hooks: ") + kind + " (int3 or fast)\r\nusage: "),
+                  std::string::npos)
+            << usage.Err;
+        EXPECT_NE(usage.Err.find("--hooks KIND"), std::string::npos) << usage.Err;
+        EXPECT_EQ(usage.Out, "");
+    }
+    TToolRun missing = RunTool({"--hooks"});
+    EXPECT_EQ(missing.ExitCode, 2u);
+    EXPECT_NE(missing.Err.find("--hooks needs a value"), std::string::npos) << missing.Err;
+}

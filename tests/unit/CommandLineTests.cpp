@@ -1,5 +1,7 @@
-// The capture tool's command line: quoting for Windows, and the words of --trace.
+// The capture tool's command line: quoting for Windows, and the words of --trace and
+// --hooks.
 #include "CommandLine.h"
+#include "HookKinds.h"
 #include "TraceMask.h"
 
 #include <gtest/gtest.h>
@@ -62,4 +64,20 @@ TEST(CommandLine, TraceListWordsComeFromTheTraceMaskTable)
     }
     EXPECT_EQ(defaults, TraceMaskExecute);
     EXPECT_EQ(DefaultTraceMask, TraceMaskExecute);
+}
+
+TEST(CommandLine, HookWordsComeFromTheHookKindTable)
+{
+    EXPECT_EQ(HookKindOfWord("int3"), THookKind::Breakpoint);
+    EXPECT_EQ(HookKindOfWord("fast"), THookKind::Fast);
+    // Only the words as written: no other case, no blanks, no lists, no numbers.
+    for (const char* word : {"", "Fast", "INT3", " fast", "fast ", "int3,fast", "breakpoint", "jump", "0", "1"})
+        EXPECT_EQ(HookKindOfWord(word), std::nullopt) << "'" << word << "'";
+    EXPECT_EQ(HookKindWords(), "int3 or fast");
+    // Each kind has its own word, which gives the kind back; without --hooks, int3.
+    for (const THookKindName& name : HookKindNames) {
+        EXPECT_EQ(HookKindOfWord(name.Word), name.Kind) << name.Word;
+        EXPECT_STREQ(HookKindWord(name.Kind), name.Word);
+    }
+    EXPECT_EQ(DefaultHookKind, THookKind::Breakpoint);
 }

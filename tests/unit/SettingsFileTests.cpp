@@ -39,24 +39,80 @@ TEST(SettingsFile, WhatTheWindowKeepsComesBackFromTheFile)
     missing.Load();
     EXPECT_TRUE(missing.Recents.empty());
     EXPECT_EQ(missing.TraceMask, TraceMaskExecute);
+    EXPECT_EQ(missing.Hooks, THookKind::Breakpoint);
     EXPECT_EQ(missing.ColorRules.Count(), 0);
 
     TSettings saved(path);
     for (const char* recent : {"C:\\a.exe", "C:\\b.exe", "C:\\A.EXE"})
         saved.AddRecent(recent, true);
     saved.TraceMask = TraceMaskPrepare | TraceMaskFetch;
+    saved.Hooks = THookKind::Fast;
     saved.ColorRules.Assign({{0x80000005, 0x000000FF, "SELECT"}, {0x0000FFFF, 0, "東京"}});
     saved.Save();
     const std::string text = ReadFileBytes(path);
-    EXPECT_NE(text.find("[TRACEOPT]\r\nTRACE_PREPARE=1\r\nTRACE_EXECUTE=0\r\nTRACE_FETCH=1\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[TRACEOPT]\r\nTRACE_PREPARE=1\r\nTRACE_EXECUTE=0\r\nTRACE_FETCH=1\r\nHOOKS=fast\r\n"),
+              std::string::npos)
+        << text;
 
     TSettings loaded(path);
     loaded.Load();
     EXPECT_EQ(loaded.Recents, (std::vector<std::string>{"C:\\A.EXE", "C:\\b.exe"}));
     EXPECT_EQ(loaded.TraceMask, TraceMaskPrepare | TraceMaskFetch);
+    EXPECT_EQ(loaded.Hooks, THookKind::Fast);
     ASSERT_EQ(loaded.ColorRules.Count(), 2);
     EXPECT_EQ(loaded.ColorRules.Items(0)->SearchString, "SELECT");
     EXPECT_EQ(loaded.ColorRules.Items(0)->BackColor, 0x80000005u);
     EXPECT_EQ(loaded.ColorRules.Items(0)->ForeColor, 0x000000FFu);
     EXPECT_EQ(loaded.ColorRules.Items(1)->SearchString, "東京");
+}
+
+TEST(SettingsFile, HookKindIsAWordOfItsOwnAndAnythingElseIsBreakpoints)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("velloran.ini");
+    // A file of an earlier version: no key; everything else reads as it always did.
+    WriteFileBytes(path, "[RECENT]\r\nFILE1=C:\\a.exe\r\n[TRACEOPT]\r\nTRACE_PREPARE=1\r\nTRACE_EXECUTE=1\r\n"
+                         "TRACE_FETCH=0\r\n[SRCH_CLR]\r\nSRCHSTR1=SELECT\r\nBKCOLOR1=255\r\nFRCOLOR1=0\r\n");
+    TSettings old(path);
+    old.Hooks = THookKind::Fast;
+    old.Load();
+    EXPECT_EQ(old.Hooks, THookKind::Breakpoint);
+    EXPECT_EQ(old.Recents, (std::vector<std::string>{"C:\\a.exe"}));
+    EXPECT_EQ(old.TraceMask, TraceMaskPrepare | TraceMaskExecute);
+    ASSERT_EQ(old.ColorRules.Count(), 1);
+    EXPECT_EQ(old.ColorRules.Items(0)->SearchString, "SELECT");
+
+    const struct {
+        const char* Value;
+        THookKind Kind;
+    } cases[] = {
+        {"fast", THookKind::Fast},       {"int3", THookKind::Breakpoint}, {"FAST", THookKind::Fast},
+        {" Fast ", THookKind::Fast},     {"Int3", THookKind::Breakpoint}, {"", THookKind::Breakpoint},
+        {"jump", THookKind::Breakpoint}, {"1", THookKind::Breakpoint},    {"fast,int3", THookKind::Breakpoint},
+        {"fastest", THookKind::Breakpoint},
+    };
+    for (const auto& c : cases) {
+        WriteFileBytes(path, std::string("[traceopt]\r\nhooks=") + c.Value + "\r\n");
+        TSettings loaded(path);
+        loaded.Hooks = c.Kind == THookKind::Fast ? THookKind::Breakpoint : THookKind::Fast;
+        loaded.Load();
+        EXPECT_EQ(loaded.Hooks, c.Kind) << "'" << c.Value << "'";
+        EXPECT_EQ(loaded.TraceMask, TraceMaskExecute) << c.Value;
+    }
+
+    // Saved and loaded back, each kind as its word, the other trace options untouched.
+    for (THookKind kind : {THookKind::Fast, THookKind::Breakpoint}) {
+        DeleteFileA(path.c_str());
+        TSettings saved(path);
+        saved.Hooks = kind;
+        saved.Save();
+        const std::string text = ReadFileBytes(path);
+        EXPECT_NE(text.find(std::string("\r\nHOOKS=") + (kind == THookKind::Fast ? "fast" : "int3") + "\r\n"),
+                  std::string::npos)
+            << text;
+        TSettings loaded(path);
+        loaded.Load();
+        EXPECT_EQ(loaded.Hooks, kind) << text;
+        EXPECT_EQ(loaded.TraceMask, TraceMaskExecute) << text;
+    }
 }

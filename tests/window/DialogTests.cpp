@@ -1,10 +1,13 @@
 // The dialog frame and the trace options dialog, shown for real.
 #include "DlgTraceMask.h"
+#include "IniFile.h"
 #include "MainWindowFixture.h"
 
 #include "TraceMask.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace {
 
@@ -95,6 +98,8 @@ TEST(TemplateDlg, EachWayOfClosingGivesItsResult)
 namespace {
 
 const int CheckBoxIds[3] = {100, 101, 102};  // cbxPrepare, cbxExecute, cbxFetch in creation order
+const int GroupHooksId = 103;                 // grpHooks
+const int HookRadioIds[2] = {104, 105};       // rbnBreakpoint, rbnFast
 
 BYTE MaskShown(HWND dialog)
 {
@@ -104,6 +109,45 @@ BYTE MaskShown(HWND dialog)
         if (SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_GETCHECK, 0, 0) == BST_CHECKED)
             mask |= bits[i];
     return mask;
+}
+
+// The kind whose radio button is checked; nothing unless exactly one is.
+std::optional<THookKind> HooksShown(HWND dialog)
+{
+    const THookKind kinds[2] = {THookKind::Breakpoint, THookKind::Fast};
+    std::optional<THookKind> shown;
+    for (int i = 0; i < 2; ++i)
+        if (SendMessageA(GetDlgItem(dialog, HookRadioIds[i]), BM_GETCHECK, 0, 0) == BST_CHECKED) {
+            if (shown)
+                return std::nullopt;
+            shown = kinds[i];
+        }
+    return shown;
+}
+
+// Clicks the radio button of a kind as the mouse does.
+void ClickHooks(HWND dialog, THookKind kind)
+{
+    SendMessageA(GetDlgItem(dialog, HookRadioIds[kind == THookKind::Fast ? 1 : 0]), BM_CLICK, 0, 0);
+}
+
+// The control that has the focus in the dialog's thread.
+HWND FocusOf(HWND dialog)
+{
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+// Presses Tab `tabs` times, then the arrow key, each once the key before has moved the focus.
+void MoveFocus(HWND dialog, int tabs, WORD arrow)
+{
+    for (int i = 0; i <= tabs; ++i) {
+        HWND before = FocusOf(dialog);
+        PressKey(dialog, i < tabs ? VK_TAB : arrow);
+        for (int wait = 0; wait < 200 && FocusOf(dialog) == before; ++wait)
+            Sleep(10);
+    }
 }
 
 void ShowMask(HWND dialog, BYTE mask)
@@ -121,19 +165,26 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
         int Id;
         const char* Text;
         RECT Place;
+        DWORD Type;  // BS_TYPEMASK of the style
     };
     const TControl expected[] = {
-        {IDOK, "&OK", Rect(48, 112, 75, 25)},
-        {IDCANCEL, "&Cancel", Rect(126, 112, 75, 25)},
-        {100, "Prepare (OCIStmtPrepare)", Rect(24, 24, 169, 17)},
-        {101, "Execute (OCIStmtExecute)", Rect(24, 48, 169, 17)},
-        {102, "Fetch (OCIStmtFetch)", Rect(24, 72, 169, 17)},
+        {IDOK, "&OK", Rect(48, 184, 75, 25), BS_DEFPUSHBUTTON},
+        {IDCANCEL, "&Cancel", Rect(126, 184, 75, 25), BS_PUSHBUTTON},
+        {100, "Prepare (OCIStmtPrepare)", Rect(24, 24, 169, 17), BS_AUTOCHECKBOX},
+        {101, "Execute (OCIStmtExecute)", Rect(24, 48, 169, 17), BS_AUTOCHECKBOX},
+        {102, "Fetch (OCIStmtFetch)", Rect(24, 72, 169, 17), BS_AUTOCHECKBOX},
+        {GroupHooksId, "Hooks", Rect(8, 112, 193, 65), BS_GROUPBOX},
+        {HookRadioIds[0], "Breakpoints (int3)", Rect(24, 130, 169, 17), BS_AUTORADIOBUTTON},
+        {HookRadioIds[1], "Fast (jump to stub)", Rect(24, 152, 169, 17), BS_AUTORADIOBUTTON},
     };
     std::vector<std::pair<std::string, RECT>> seen;
+    std::vector<LONG> styles;
     std::vector<int> tabOrder;
     TModalDriver driver("Choose actions to trace", [&](HWND w) {
-        for (const TControl& c : expected)
+        for (const TControl& c : expected) {
             seen.emplace_back(WindowText(GetDlgItem(w, c.Id)), ControlBounds(GetDlgItem(w, c.Id)));
+            styles.push_back(GetWindowLongA(GetDlgItem(w, c.Id), GWL_STYLE));
+        }
         for (HWND child = GetWindow(w, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
             tabOrder.push_back(GetDlgCtrlID(child));
         PressButton(w, IDCANCEL);
@@ -141,13 +192,19 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
     Command(cmTraceOpt);
     ASSERT_TRUE(driver.Wait());
     EXPECT_EQ(driver.Seen().Client.right, 208);
-    EXPECT_EQ(driver.Seen().Client.bottom, 144);
+    EXPECT_EQ(driver.Seen().Client.bottom, 216);
     ASSERT_EQ(seen.size(), std::size(expected));
     for (size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].first, expected[i].Text);
         EXPECT_TRUE(SameRect(seen[i].second, expected[i].Place)) << expected[i].Text << ": " << RectText(seen[i].second);
+        EXPECT_EQ(static_cast<DWORD>(styles[i]) & BS_TYPEMASK, expected[i].Type) << expected[i].Text;
     }
-    EXPECT_EQ(tabOrder, (std::vector<int>{IDOK, IDCANCEL, 100, 101, 102}));
+    EXPECT_EQ(tabOrder,
+              (std::vector<int>{IDOK, IDCANCEL, 100, 101, 102, GroupHooksId, HookRadioIds[0], HookRadioIds[1]}));
+    // The radio buttons are a group of their own, reached by one tab stop; the box is none.
+    EXPECT_EQ(styles[5] & (WS_GROUP | WS_TABSTOP), 0);
+    EXPECT_EQ(styles[6] & (WS_GROUP | WS_TABSTOP), WS_GROUP | WS_TABSTOP);
+    EXPECT_EQ(styles[7] & (WS_GROUP | WS_TABSTOP), 0);
 }
 
 TEST_F(MainWindowTest, TraceOptionsPresetFromTheMaskAndOnlyOkApplies)
@@ -181,6 +238,72 @@ TEST_F(MainWindowTest, TraceOptionsPresetFromTheMaskAndOnlyOkApplies)
         EXPECT_EQ(shown, c.Before) << c.Name;
         EXPECT_EQ(Form->TraceMask, c.After) << c.Name;
     }
+}
+
+TEST_F(MainWindowTest, TraceOptionsShowTheHookKindAndKeepTheOneChosen)
+{
+    const struct {
+        const char* Name;
+        THookKind Before;
+        std::function<void(HWND)> Choose;
+        std::function<void(HWND)> Close;
+        THookKind After;
+    } cases[] = {
+        {"Fast clicked, OK", THookKind::Breakpoint, [](HWND w) { ClickHooks(w, THookKind::Fast); },
+         [](HWND w) { PressButton(w, IDOK); }, THookKind::Fast},
+        {"Breakpoints clicked, Enter", THookKind::Fast, [](HWND w) { ClickHooks(w, THookKind::Breakpoint); },
+         [](HWND w) { PressKey(w, VK_RETURN); }, THookKind::Breakpoint},
+        {"Fast clicked, Cancel", THookKind::Breakpoint, [](HWND w) { ClickHooks(w, THookKind::Fast); },
+         [](HWND w) { PressButton(w, IDCANCEL); }, THookKind::Breakpoint},
+        {"Breakpoints clicked, Escape", THookKind::Fast, [](HWND w) { ClickHooks(w, THookKind::Breakpoint); },
+         [](HWND w) { PressKey(w, VK_ESCAPE); }, THookKind::Fast},
+        {"nothing clicked, OK", THookKind::Fast, [](HWND) {}, [](HWND w) { PressButton(w, IDOK); }, THookKind::Fast},
+        // Five tabs from OK reach the group at its checked button; an arrow moves on.
+        {"Tab to the group, Down", THookKind::Breakpoint, [](HWND w) { MoveFocus(w, 5, VK_DOWN); },
+         [](HWND w) { PressButton(w, IDOK); }, THookKind::Fast},
+        {"Tab to the group, Up", THookKind::Fast, [](HWND w) { MoveFocus(w, 5, VK_UP); },
+         [](HWND w) { PressButton(w, IDOK); }, THookKind::Breakpoint},
+    };
+    for (const auto& c : cases) {
+        Form->Settings.Hooks = c.Before;
+        Form->TraceMask = TraceMaskPrepare;
+        std::optional<THookKind> shown, chosen;
+        TModalDriver driver("Choose actions to trace", [&](HWND w) {
+            shown = HooksShown(w);
+            c.Choose(w);
+            chosen = HooksShown(w);
+            c.Close(w);
+        });
+        Command(cmTraceOpt);
+        ASSERT_TRUE(driver.Wait()) << c.Name;
+        EXPECT_EQ(shown, c.Before) << c.Name;
+        // A click checks its button and unchecks the other.
+        EXPECT_TRUE(chosen.has_value()) << c.Name;
+        EXPECT_EQ(Form->Settings.Hooks, c.After) << c.Name;
+        EXPECT_EQ(Form->TraceMask, TraceMaskPrepare) << c.Name;
+    }
+
+    // Chosen in the dialog, kept in the settings file when the program ends, and shown
+    // again after a restart.
+    TModalDriver choose("Choose actions to trace", [](HWND w) {
+        ClickHooks(w, THookKind::Fast);
+        PressButton(w, IDOK);
+    });
+    Form->Settings.Hooks = THookKind::Breakpoint;
+    Command(cmTraceOpt);
+    ASSERT_TRUE(choose.Wait());
+    DestroyForm();
+    EXPECT_EQ(TIniFile(SettingsPath()).ReadString("TRACEOPT", "HOOKS", "<none>"), "fast");
+    CreateForm();
+    EXPECT_EQ(Form->Settings.Hooks, THookKind::Fast);
+    std::optional<THookKind> shown;
+    TModalDriver reopen("Choose actions to trace", [&](HWND w) {
+        shown = HooksShown(w);
+        PressButton(w, IDCANCEL);
+    });
+    Command(cmTraceOpt);
+    ASSERT_TRUE(reopen.Wait());
+    EXPECT_EQ(shown, THookKind::Fast);
 }
 
 TEST_F(MainWindowTest, TraceOptionsCannotOpenDuringASession)

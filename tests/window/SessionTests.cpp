@@ -295,6 +295,34 @@ TEST_F(MainWindowTest, SessionRunsWithTheMaskItStartedWith)
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Prepare", "Prepare", "Finish"}));
 }
 
+TEST_F(MainWindowTest, EachSessionHooksAsTheSettingsSayWhenItStarts)
+{
+    SetClientScript({"load", "alloc S", "prepare S SELECT 1 FROM dual", "execute S", "free S"});
+    for (THookKind kind : {THookKind::Fast, THookKind::Breakpoint}) {
+        Form->Settings.Hooks = kind;
+        Form->Session.Hooks = kind == THookKind::Fast ? THookKind::Breakpoint : THookKind::Fast;
+        RunToFinish(Client());
+        EXPECT_EQ(Form->Session.Hooks, kind);
+        EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Finish"}));
+        Command(cmViewClear);
+    }
+
+    // An attach session too.
+    auto attachee = StartAttachee(Scratch, "hooks");
+    ProcessList().Refresh();
+    auto record = ProcessList().FindProcess(attachee->ProcessId());
+    ASSERT_TRUE(record);
+    Form->Settings.Hooks = THookKind::Fast;
+    Form->AttachProcess(record);
+    EXPECT_EQ(Form->Session.Hooks, THookKind::Fast);
+    ASSERT_TRUE(WaitForRow("Execute"));
+    Command(cmDebugStop);
+    ASSERT_TRUE(WaitForFinish());
+    // Detached, it finds its code bytes as they were and ends well.
+    WriteFileBytes(Scratch.File("hooks.stop"), "");
+    EXPECT_EQ(attachee->WaitForExit(20000), 0u);
+}
+
 TEST_F(MainWindowTest, CloseDuringARunSessionAsksAndNoKeepsBoth)
 {
     std::string gate = Scratch.File("gate");

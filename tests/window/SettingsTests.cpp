@@ -134,6 +134,8 @@ TEST_F(MainWindowTest, TraceOptionsAreWrittenWhenTheProgramEnds)
     EXPECT_EQ(IniValue(SettingsPath(), "TRACEOPT", "TRACE_PREPARE"), "1");
     EXPECT_EQ(IniValue(SettingsPath(), "TRACEOPT", "TRACE_EXECUTE"), "0");
     EXPECT_EQ(IniValue(SettingsPath(), "TRACEOPT", "TRACE_FETCH"), "1");
+    // The hook kind is written too, the default as well.
+    EXPECT_EQ(IniValue(SettingsPath(), "TRACEOPT", "HOOKS"), "int3");
     // No recent list, no RECENT keys.
     EXPECT_EQ(IniValue(SettingsPath(), "RECENT", "FILE1"), "<none>");
     CreateForm();
