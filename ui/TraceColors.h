@@ -5,6 +5,7 @@
 #include "ColorInfos.h"
 #include "Forms.h"
 #include "RowExport.h"
+#include "TraceList.h"
 
 #include <string_view>
 
@@ -24,19 +25,23 @@ constexpr TColor clEvenRow = 0x00E8FFF8;
 // sub-item, or black on the alternating background. Rows and search strings are UTF-8, so
 // a byte-wise search finds whole characters only.
 TRowColors GetRowColors(const TColorInfos& rules, const TListRow& row, int rowIndex, bool selected);
+// The same for a stored row, read in place.
+TRowColors GetRowColors(const TColorInfos& rules, const TTraceRows& rows, int rowIndex, bool selected);
 
 // Fills rect with the background and draws text on one line (line breaks are not
 // honoured), vertically centred, aligned by align (DT_LEFT, DT_CENTER or DT_RIGHT),
-// inside rect narrowed by inset pixels on the left and on the right.
-// The text is UTF-8.
+// inside rect narrowed by inset pixels on the left and on the right, cut with an ellipsis
+// where it is too long. The text is UTF-8.
 void PaintCell(HDC dc, RECT rect, const TRowColors& colors, std::string_view text, UINT align, int inset);
 
-// Paints one cell of the report list in the row's colours: column 0 over the whole item
-// (the other columns are painted over it afterwards), column k over sub-item k, the
-// text aligned as the column is.
-void DrawTraceCell(HWND list, HDC dc, const TListRow& row, const TRowColors& colors, int rowIndex, int column);
+// Paints row rowIndex over rowRect (its bounds in the list) in its colours: column 0 over
+// the whole row, each other column over its own cell, the text aligned as the column is.
+void PaintTraceRow(HDC dc, const RECT& rowRect, const TraceListView::TColumns& columns, const TTraceRows& rows,
+                   int rowIndex, const TRowColors& colors);
 
 // The answer to lvwTrace's NM_CUSTOMDRAW: every cell of every item is painted by
-// DrawTraceCell in the colours of GetRowColors; the list view's own drawing of the items
-// is suppressed.
-LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules, const TRowSource& rows);
+// PaintTraceRow in the colours of GetRowColors; the list view's own drawing of the items
+// is suppressed. The list's columns and font are read once at the start of each paint
+// (into the list's TraceListView::TPaintState), not for every cell: under Wine every
+// message to the list costs tens of microseconds, and a paint has some eighty cells.
+LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules, const TTraceRows& rows);

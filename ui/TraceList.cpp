@@ -6,7 +6,6 @@
 #include "Utils.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -94,6 +93,22 @@ const std::string& TTraceRows::CellText(int index, int column) const
     return FPool.Text(stored.Cells[column]);
 }
 
+std::wstring WidePrefix(std::string_view text, size_t units)
+{
+    text = text.substr(0, text.find('\0'));
+    // No character takes more than four bytes.
+    if (text.size() / 4 > units)
+        text = text.substr(0, units * 4);
+    std::wstring wide = Utf8ToWide(text);
+    if (wide.size() > units) {
+        size_t n = units;
+        if (n > 0 && IS_HIGH_SURROGATE(wide[n - 1]))
+            --n;
+        wide.resize(n);
+    }
+    return wide;
+}
+
 std::string MemoText(const std::string& statement)
 {
     std::string text;
@@ -118,17 +133,21 @@ namespace TraceListView {
 
 namespace {
 
+// What the list keeps beside the list view: its selected row, and what the paint under
+// way has read of it.
+//
 // Wine's owner-data list view unselects the old row by visiting every row of the list
 // (half a second at a million rows) whenever a row is selected while another one is,
 // but skips that when no row is selected. So the list drops its one selected row itself
 // (one row, at once) before a click or a navigation key moves the selection, and puts
 // it back when a key moved nothing. The parent's notifications keep the row's index.
-struct TSelection {
-    int Row = -1;
+struct TListState {
+    int SelectedRow = -1;
+    TPaintState Paint;
 };
 
 const UINT_PTR SubclassId = 1;
-const char* const SelectionProperty = "VelloranSelection";
+const char* const StateProperty = "VelloranTraceList";
 
 void SetRowSelected(HWND list, int row, bool selected)
 {
@@ -154,27 +173,27 @@ bool MovesSelection(UINT msg, WPARAM wParam)
 
 LRESULT CALLBACK ListProc(HWND list, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data)
 {
-    auto* selection = reinterpret_cast<TSelection*>(data);
+    auto* state = reinterpret_cast<TListState*>(data);
     switch (msg) {
     case LVM_DELETEALLITEMS:
-        selection->Row = -1;
+        state->SelectedRow = -1;
         break;
     case LVM_SETITEMCOUNT:
-        if (selection->Row >= static_cast<int>(wParam))
-            selection->Row = -1;
+        if (state->SelectedRow >= static_cast<int>(wParam))
+            state->SelectedRow = -1;
         break;
     case WM_NCDESTROY:
         RemoveWindowSubclass(list, ListProc, SubclassId);
-        RemovePropA(list, SelectionProperty);
-        delete selection;
+        RemovePropA(list, StateProperty);
+        delete state;
         return DefSubclassProc(list, msg, wParam, lParam);
     }
-    if (!MovesSelection(msg, wParam) || selection->Row < 0)
+    if (!MovesSelection(msg, wParam) || state->SelectedRow < 0)
         return DefSubclassProc(list, msg, wParam, lParam);
-    int before = selection->Row;
+    int before = state->SelectedRow;
     SetRowSelected(list, before, false);
     LRESULT result = DefSubclassProc(list, msg, wParam, lParam);
-    if (msg == WM_KEYDOWN && selection->Row < 0 && IsWindow(list))
+    if (msg == WM_KEYDOWN && state->SelectedRow < 0 && IsWindow(list))
         SetRowSelected(list, before, true);
     return result;
 }
@@ -195,10 +214,21 @@ void InvalidateRow(HWND list, int row)
     InvalidateRect(list, &rect, FALSE);
 }
 
-TSelection* SelectionOf(HWND list)
+TListState* StateOf(HWND list)
 {
     // A property rather than GetWindowSubclass, which the 64-bit import library lacks.
-    return static_cast<TSelection*>(GetPropA(list, SelectionProperty));
+    return static_cast<TListState*>(GetPropA(list, StateProperty));
+}
+
+UINT TextAlignment(int format)
+{
+    switch (format & LVCFMT_JUSTIFYMASK) {
+    case LVCFMT_RIGHT:
+        return DT_RIGHT;
+    case LVCFMT_CENTER:
+        return DT_CENTER;
+    }
+    return DT_LEFT;
 }
 
 } // namespace
@@ -212,33 +242,61 @@ HWND Create(HWND parent, int id, HFONT font)
     const DWORD ex = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
     AddReportColumns(list, {{"Action", 60}, {"Time", 70, LVCFMT_RIGHT}, {"Result", 100}, {"Statement", 400}});
-    auto* selection = new TSelection;
-    if (SetWindowSubclass(list, ListProc, SubclassId, reinterpret_cast<DWORD_PTR>(selection)))
-        SetPropA(list, SelectionProperty, selection);
+    auto* state = new TListState;
+    if (SetWindowSubclass(list, ListProc, SubclassId, reinterpret_cast<DWORD_PTR>(state)))
+        SetPropA(list, StateProperty, state);
     else
-        delete selection;
+        delete state;
     return list;
+}
+
+void TPaintState::Read(HWND list)
+{
+    Columns = {};
+    auto header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    int count = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    Columns.Count = std::clamp(count, 0, TColumns::MaxCount);
+    for (int column = 0; column < Columns.Count; ++column) {
+        // Where the header shows the column is where the list paints its cells.
+        RECT rect{};
+        SendMessageW(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&rect));
+        Columns.Left[column] = rect.left;
+        Columns.Right[column] = rect.right;
+        LVCOLUMNW info{};
+        info.mask = LVCF_FMT;
+        Columns.Align[column] = SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(column),
+                                             reinterpret_cast<LPARAM>(&info))
+                                    ? TextAlignment(info.fmt)
+                                    : DT_LEFT;
+    }
+    Font = reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0));
+}
+
+TPaintState* PaintStateOf(HWND list)
+{
+    TListState* state = StateOf(list);
+    return state ? &state->Paint : nullptr;
 }
 
 void ItemChanged(HWND list, const NMLISTVIEW& change)
 {
-    TSelection* selection = SelectionOf(list);
-    if (!selection || !(change.uChanged & LVIF_STATE))
+    TListState* state = StateOf(list);
+    if (!state || !(change.uChanged & LVIF_STATE))
         return;
     bool wasSelected = change.uOldState & LVIS_SELECTED;
     bool isSelected = change.uNewState & LVIS_SELECTED;
     if (isSelected && change.iItem >= 0) {
-        if (selection->Row >= 0 && selection->Row != change.iItem)
-            InvalidateRow(list, selection->Row);
+        if (state->SelectedRow >= 0 && state->SelectedRow != change.iItem)
+            InvalidateRow(list, state->SelectedRow);
         InvalidateRow(list, change.iItem);
-        selection->Row = change.iItem;
+        state->SelectedRow = change.iItem;
     } else if (wasSelected && !isSelected) {
         // An owner-data list reports the rows it unselected all at once as item -1.
-        int row = change.iItem >= 0 ? change.iItem : selection->Row;
+        int row = change.iItem >= 0 ? change.iItem : state->SelectedRow;
         if (row >= 0)
             InvalidateRow(list, row);
-        if (change.iItem < 0 || change.iItem == selection->Row)
-            selection->Row = -1;
+        if (change.iItem < 0 || change.iItem == state->SelectedRow)
+            state->SelectedRow = -1;
     }
 }
 
@@ -261,20 +319,10 @@ void GetDispInfo(const TTraceRows& rows, NMLVDISPINFOW& info)
         item.pszText[0] = L'\0';
         return;
     }
-    // Up to the first zero byte, as a C string would end; the list shows one line of it.
-    const std::string& text = rows.CellText(item.iItem, item.iSubItem);
-    std::string_view shown(text.c_str(), std::strlen(text.c_str()));
     // Only what fits is converted: a statement of a megabyte is asked for a cell at a time.
-    size_t room = static_cast<size_t>(item.cchTextMax - 1);
-    if (shown.size() > room * 4)
-        shown = shown.substr(0, room * 4);
-    std::wstring wide = Utf8ToWide(shown);
-    size_t n = std::min(wide.size(), room);
-    // A character that would not fit whole is left out, not cut in half.
-    if (n > 0 && n < wide.size() && IS_HIGH_SURROGATE(wide[n - 1]))
-        --n;
-    std::wmemcpy(item.pszText, wide.data(), n);
-    item.pszText[n] = L'\0';
+    std::wstring wide = WidePrefix(rows.CellText(item.iItem, item.iSubItem), static_cast<size_t>(item.cchTextMax - 1));
+    std::wmemcpy(item.pszText, wide.data(), wide.size());
+    item.pszText[wide.size()] = L'\0';
 }
 
 } // namespace TraceListView

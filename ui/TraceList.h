@@ -62,8 +62,31 @@ private:
 // a lone CR or a lone LF) made the CR LF that starts a new line of an edit control.
 std::string MemoText(const std::string& statement);
 
+// At most units UTF-16 units of a UTF-8 text, up to its first zero byte as a C string
+// would end; a character that would not fit whole is left out, not cut in half. Only that
+// much of the text is converted.
+std::wstring WidePrefix(std::string_view text, size_t units);
+
 // The list view side of lvwTrace.
 namespace TraceListView {
+
+// The columns as a paint needs them, by index: where the header shows each in a row whose
+// left edge is 0, and its text alignment (DT_LEFT, DT_RIGHT or DT_CENTER).
+struct TColumns {
+    static constexpr int MaxCount = 8;
+    int Count = 0;
+    int Left[MaxCount] = {};
+    int Right[MaxCount] = {};
+    UINT Align[MaxCount] = {};
+};
+
+// What a paint of the list reads of it once, at its start, for all the rows it paints.
+struct TPaintState {
+    TColumns Columns;
+    HFONT Font = nullptr;
+    // Reads the columns and the font from the list.
+    void Read(HWND list);
+};
 
 // The report list with its columns, a Unicode window: owner data, grid lines, whole-row selection,
 // one selected row, read-only, headers that do not sort.
@@ -78,6 +101,8 @@ void RowsAppended(HWND list, int oldCount, int newCount);
 // Answers LVN_GETDISPINFOW from the rows (their UTF-8 texts in UTF-16). The list asks in
 // UTF-16 when its parent answers its WM_NOTIFYFORMAT with NFR_UNICODE (see NotifyFormat).
 void GetDispInfo(const TTraceRows& rows, NMLVDISPINFOW& info);
+// The paint state of a list made by Create (nullptr for any other window).
+TPaintState* PaintStateOf(HWND list);
 // The answer to WM_NOTIFYFORMAT for the list's parent: how the control with the id of the
 // list (it asks while it is being created) is to notify.
 constexpr LRESULT NotifyFormat = NFR_UNICODE;

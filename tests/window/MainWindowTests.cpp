@@ -218,6 +218,76 @@ TEST_F(MainWindowTest, ARowWhoseSelectionChangesIsRepaintedFromItsLeftEdge)
     }
 }
 
+TEST_F(MainWindowTest, CellsArePaintedWhereTheHeaderPutsTheirColumnsAsTheyAreResizedAndScrolled)
+{
+    HWND list = Form->lvwTrace;
+    for (int i = 0; i < 3; ++i)
+        Form->AddTraceRow(TListRow{"Execute", {"250", "OCI_SUCCESS", "SELECT " + std::to_string(i) + " FROM dual"}});
+    // After each step the whole list is painted anew.
+    const struct {
+        const char* Step;
+        std::function<void()> Do;
+    } steps[] = {
+        {"as made", [] {}},
+        {"Time widened", [&] { SendMessageA(list, LVM_SETCOLUMNWIDTH, 1, MAKELPARAM(160, 0)); }},
+        {"scrolled sideways", [&] { SendMessageA(list, LVM_SCROLL, 30, 0); }},
+        {"Result narrowed", [&] { SendMessageA(list, LVM_SETCOLUMNWIDTH, 2, MAKELPARAM(90, 0)); }},
+    };
+    for (const auto& step : steps) {
+        step.Do();
+        InvalidateRect(list, nullptr, TRUE);
+        UpdateWindow(list);
+        PumpFor(50);
+        for (int row = 0; row < 3; ++row)
+            for (int column = 0; column < 4; ++column) {
+                RECT cell = ListCellRect(list, row, column);
+                // Column 0's rectangle is the whole row.
+                if (column == 0)
+                    cell.right = ListCellRect(list, row, 1).left;
+                if (cell.left < 0)
+                    continue;
+                auto text = ColorSpan(list, cell, RGB(0, 0, 0));
+                SCOPED_TRACE(Format("%s: row %d, column %d from x = %d to %d, text from %d to %d", step.Step, row,
+                                    column, static_cast<int>(cell.left), static_cast<int>(cell.right), text.first,
+                                    text.second));
+                ASSERT_NE(text.first, -1);
+                EXPECT_GE(text.first, cell.left + 3);
+                // Time is right-aligned, the others left-aligned.
+                if (column == 1) {
+                    EXPECT_LE(text.second, cell.right - 4);
+                    EXPECT_GT(text.first, (cell.left + cell.right) / 2);
+                } else {
+                    EXPECT_LT(text.first, cell.left + 8);
+                    EXPECT_LT(text.second, cell.right);
+                }
+            }
+    }
+}
+
+TEST_F(MainWindowTest, AStatementTooLongForItsCellEndsInAnEllipsisAtTheCellsEdgeHoweverLong)
+{
+    const struct {
+        const char* Name;
+        size_t Length;
+    } statements[] = {{"short", 20}, {"too long", 300}, {"a megabyte", 1 << 20}};
+    for (const auto& statement : statements)
+        Form->AddTraceRow(TListRow{"Execute", {"07", "OCI_SUCCESS", "SELECT " + std::string(statement.Length, 'x')}});
+    UpdateWindow(Form->lvwTrace);
+    PumpFor(100);
+    std::vector<std::pair<int, int>> spans;
+    for (int row = 0; row < 3; ++row)
+        spans.push_back(ColorSpan(Form->lvwTrace, ListCellRect(Form->lvwTrace, row, 3), RGB(0, 0, 0)));
+    RECT cell = ListCellRect(Form->lvwTrace, 0, 3);
+    EXPECT_LT(spans[0].second, cell.right - 50) << statements[0].Name;
+    for (int row = 1; row < 3; ++row) {
+        // The ellipsis ends less than a character short of the cell's inner edge.
+        EXPECT_LE(spans[static_cast<size_t>(row)].second, cell.right - 3) << statements[row].Name;
+        EXPECT_GT(spans[static_cast<size_t>(row)].second, cell.right - 16) << statements[row].Name;
+    }
+    // However long the statement, the cell shows the same beginning and ellipsis.
+    EXPECT_EQ(spans[2], spans[1]);
+}
+
 TEST_F(MainWindowTest, ImageListHoldsTenDistinctImages)
 {
     ASSERT_EQ(ImageList_GetImageCount(Form->IML.get()), ImageCount);
