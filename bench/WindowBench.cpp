@@ -9,9 +9,13 @@
 //    first post to the "Finish" row, with the application's idle step running as in the
 //    program (the list view is shown and kept up to date meanwhile). For scale, the bare
 //    cost of the platform's message queue is measured the same way.
-// 3. With all the rows in the list: the time to paint it, to scroll (to the middle, a
-//    page down, to an end) and to select a row with a click or the Down key (its SQL
-//    then shown in the memo), each the median of several runs, painting included.
+// 3. With all the rows in the list, coloured by three rules: the time to paint it, to
+//    scroll (to the middle, a page down, a line down, to an end) and to select a row with
+//    a click or the Down key (its SQL then shown in the memo), each the median of several
+//    runs, painting included; and where the time went (mean per run): the list's own
+//    painting and erasing, within them the window's answers to the list's custom drawing
+//    and text requests, and for a selection the list's handling of the click or key, the
+//    window's answer to the change (the memo set) and the memo's painting.
 // Figures only; nothing is asserted.
 #include "Application.h"
 #include "MessagePump.h"
@@ -152,16 +156,114 @@ double Median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+// Time and calls of one kind of message, summed over the runs of an operation.
+struct TCost {
+    double Ms = 0;
+    int Calls = 0;
+};
+
+struct TListCosts {
+    TCost Paint;
+    TCost Erase;
+    TCost CustomDraw;
+    TCost DispInfo;
+    // The list's handling of the click or key, and the window's answer to the selection
+    // change that it causes (the memo's text set); the memo's painting after it.
+    TCost Input;
+    TCost ItemChanged;
+    TCost Memo;
+};
+
+TListCosts Costs;
+HWND CostList = nullptr;
+
 template <class F>
-double TimeMs(F action, int runs = 7)
+LRESULT Timed(TCost& cost, F call)
 {
+    auto start = TClock::now();
+    LRESULT result = call();
+    cost.Ms += MsSince(start);
+    ++cost.Calls;
+    return result;
+}
+
+LRESULT CALLBACK CostListProc(HWND list, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    auto next = [&] { return DefSubclassProc(list, msg, wParam, lParam); };
+    if (msg == WM_PAINT)
+        return Timed(Costs.Paint, next);
+    if (msg == WM_ERASEBKGND)
+        return Timed(Costs.Erase, next);
+    if (msg == WM_LBUTTONDOWN || msg == WM_LBUTTONUP || msg == WM_KEYDOWN || msg == WM_KEYUP)
+        return Timed(Costs.Input, next);
+    return next();
+}
+
+LRESULT CALLBACK CostMemoProc(HWND memo, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    auto next = [&] { return DefSubclassProc(memo, msg, wParam, lParam); };
+    if (msg == WM_PAINT || msg == WM_ERASEBKGND)
+        return Timed(Costs.Memo, next);
+    return next();
+}
+
+LRESULT CALLBACK CostFormProc(HWND form, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    auto next = [&] { return DefSubclassProc(form, msg, wParam, lParam); };
+    if (msg == WM_NOTIFY) {
+        const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
+        if (header.hwndFrom == CostList && header.code == NM_CUSTOMDRAW)
+            return Timed(Costs.CustomDraw, next);
+        if (header.hwndFrom == CostList && header.code == LVN_GETDISPINFOW)
+            return Timed(Costs.DispInfo, next);
+        if (header.hwndFrom == CostList && header.code == LVN_ITEMCHANGED)
+            return Timed(Costs.ItemChanged, next);
+    }
+    return next();
+}
+
+void WatchCosts(HWND form, HWND list, HWND memo)
+{
+    CostList = list;
+    SetWindowSubclass(list, CostListProc, 1, 0);
+    SetWindowSubclass(form, CostFormProc, 1, 0);
+    SetWindowSubclass(memo, CostMemoProc, 1, 0);
+}
+
+void UnwatchCosts(HWND form, HWND list, HWND memo)
+{
+    RemoveWindowSubclass(list, CostListProc, 1);
+    RemoveWindowSubclass(form, CostFormProc, 1);
+    RemoveWindowSubclass(memo, CostMemoProc, 1);
+}
+
+const int Runs = 7;
+
+template <class F>
+double TimeMs(F action)
+{
+    Costs = {};
     std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
+    for (int i = 0; i < Runs; ++i) {
         auto start = TClock::now();
         action(i);
         times.push_back(MsSince(start));
     }
     return Median(times);
+}
+
+void PrintTimed(const char* what, double ms)
+{
+    auto part = [](const TCost& cost) { return cost.Ms / Runs; };
+    auto calls = [](const TCost& cost) { return static_cast<double>(cost.Calls) / Runs; };
+    std::printf("  %-24s %5.1f ms   (list paint %.1f ms, erase %.1f ms; custom draw %.1f ms in %.0f calls, "
+                "texts %.1f ms in %.0f calls)\n",
+                what, ms, part(Costs.Paint), part(Costs.Erase), part(Costs.CustomDraw), calls(Costs.CustomDraw),
+                part(Costs.DispInfo), calls(Costs.DispInfo));
+    if (Costs.Input.Calls > 0)
+        std::printf("  %-24s          (the list's handling of the input %.1f ms, selection change %.1f ms in %.0f "
+                    "calls, memo paint %.1f ms)\n",
+                    "", part(Costs.Input), part(Costs.ItemChanged), calls(Costs.ItemChanged), part(Costs.Memo));
 }
 
 } // namespace
@@ -179,6 +281,18 @@ int main(int argc, char** argv)
     const std::vector<std::string> texts = SqlTexts();
     {
         TfrmMain form(settings);
+        // Colour rules as a user keeps them (those of the screenshots): every row painted is
+        // matched against them.
+        std::vector<TColorInfo> rules(3);
+        rules[0].SearchString = "OCI_ERROR";
+        rules[0].ForeColor = clWhite;
+        rules[0].BackColor = 0x000000FF;
+        rules[1].SearchString = "INSERT";
+        rules[1].ForeColor = 0x00008000;
+        rules[1].BackColor = 0x0000FFFF;
+        rules[2].SearchString = "Fetch";
+        rules[2].ForeColor = 0x00808080;
+        form.Settings.ColorRules.Assign(rules);
         ShowWindow(form.Handle, SW_SHOWNORMAL);
         UpdateWindow(form.Handle);
         PumpFor(200);
@@ -221,46 +335,46 @@ int main(int argc, char** argv)
         std::printf("  the bare message queue, for scale: %.0f messages/s\n", BareQueueRate(std::min(rows, 200000)));
 
         // 3. Showing, scrolling, selecting.
-        double paint = TimeMs([&](int) {
-            InvalidateRect(list, nullptr, TRUE);
-            UpdateWindow(list);
-        });
-        double middle = TimeMs([&](int i) {
-            SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count / 2 + i * 1000), FALSE);
-            UpdateWindow(list);
-        });
-        double pageDown = TimeMs([&](int) {
-            SendMessageA(list, WM_VSCROLL, SB_PAGEDOWN, 0);
-            UpdateWindow(list);
-        });
-        double toEnd = TimeMs([&](int i) {
-            SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(i % 2 ? 0 : count - 1), FALSE);
-            UpdateWindow(list);
-        });
+        WatchCosts(form.Handle, list, form.memSQL);
+        std::printf("with %d rows, median of %d, painting included:\n", count, Runs);
+        PrintTimed("paint the list:", TimeMs([&](int) {
+                       InvalidateRect(list, nullptr, TRUE);
+                       UpdateWindow(list);
+                   }));
+        PrintTimed("scroll to the middle:", TimeMs([&](int i) {
+                       SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count / 2 + i * 1000), FALSE);
+                       UpdateWindow(list);
+                   }));
+        PrintTimed("scroll a page down:", TimeMs([&](int) {
+                       SendMessageA(list, WM_VSCROLL, SB_PAGEDOWN, 0);
+                       UpdateWindow(list);
+                   }));
+        PrintTimed("scroll a line down:", TimeMs([&](int) {
+                       SendMessageA(list, WM_VSCROLL, SB_LINEDOWN, 0);
+                       UpdateWindow(list);
+                   }));
+        PrintTimed("scroll to an end:", TimeMs([&](int i) {
+                       SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(i % 2 ? 0 : count - 1), FALSE);
+                       UpdateWindow(list);
+                   }));
         SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count / 2), FALSE);
         int top = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
         SetFocus(list);
-        double click = TimeMs([&](int i) {
-            LPARAM at = RowPoint(list, top + 2 + i % 5);
-            SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
-            SendMessageA(list, WM_LBUTTONUP, 0, at);
-            UpdateWindow(list);
-            UpdateWindow(form.memSQL);
-        });
-        double down = TimeMs([&](int) {
-            SendMessageA(list, WM_KEYDOWN, VK_DOWN, 0);
-            SendMessageA(list, WM_KEYUP, VK_DOWN, 0);
-            UpdateWindow(list);
-            UpdateWindow(form.memSQL);
-        });
+        PrintTimed("select a row, click:", TimeMs([&](int i) {
+                       LPARAM at = RowPoint(list, top + 2 + i % 5);
+                       SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+                       SendMessageA(list, WM_LBUTTONUP, 0, at);
+                       UpdateWindow(list);
+                       UpdateWindow(form.memSQL);
+                   }));
+        PrintTimed("select a row, Down key:", TimeMs([&](int) {
+                       SendMessageA(list, WM_KEYDOWN, VK_DOWN, 0);
+                       SendMessageA(list, WM_KEYUP, VK_DOWN, 0);
+                       UpdateWindow(list);
+                       UpdateWindow(form.memSQL);
+                   }));
+        UnwatchCosts(form.Handle, list, form.memSQL);
         int selected = static_cast<int>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0));
-        std::printf("with %d rows, median of 7, painting included:\n", count);
-        std::printf("  paint the list:          %.1f ms\n", paint);
-        std::printf("  scroll to the middle:    %.1f ms\n", middle);
-        std::printf("  scroll a page down:      %.1f ms\n", pageDown);
-        std::printf("  scroll to an end:        %.1f ms\n", toEnd);
-        std::printf("  select a row, click:     %.1f ms\n", click);
-        std::printf("  select a row, Down key:  %.1f ms\n", down);
         std::printf("  (%d row selected, its SQL in the memo: %d characters)\n", selected,
                     GetWindowTextLengthA(form.memSQL));
 
