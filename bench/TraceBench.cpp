@@ -1,6 +1,8 @@
-// What tracing costs: the bare debug event round trip of this platform, the cost of one
-// traced OCI call with each trace mask and 1 or 4 calling threads, their ratio, and the
-// calls lost (made by the client, not delivered by the tracer).
+// What tracing costs: the bare debug event round trip of this platform, then for each way
+// of hooking entry points (int3 breakpoints, and jumps to stubs that report entry and
+// return by an exception), each trace mask and 1 or 4 calling threads, the cost of one
+// traced OCI call, its ratio to the bare event, and the calls lost (made by the client,
+// not delivered by the tracer). One run measures both mechanisms.
 //
 //   trace_bench [--fixtures=32] [ITERATIONS]
 //
@@ -8,6 +10,7 @@
 // tracer is this build's; the traced client is of the same bitness, or with
 // --fixtures=32 (in the 64-bit build) the 32-bit one.
 #include "CommandLine.h"
+#include "HookKinds.h"
 #include "SessionRunner.h"
 #include "Utils.h"
 
@@ -103,9 +106,10 @@ struct TMeasure {
     size_t Records;
 };
 
-TMeasure RunTraced(const std::string& scriptFile, BYTE mask)
+TMeasure RunTraced(const std::string& scriptFile, BYTE mask, THookKind hooks)
 {
     TSessionRunner runner;
+    runner.Hooks = hooks;
     double start = Seconds();
     TSession s = runner.Run(FixtureCommand("ocirun.exe", {scriptFile}), mask, 600000);
     double elapsed = Seconds() - start;
@@ -125,9 +129,22 @@ int main(int argc, char** argv)
                 UsingFixtures32() || sizeof(void*) == 4 ? 32 : 64);
     iterations -= iterations % 4;
     double bare = BareEventCost(3000);
-    std::printf("bare debug event round trip: %.1f us (3000 output-string events)\n\n", bare * 1e6);
-    std::printf("%-8s %-22s %8s %9s %10s %12s %7s %6s\n", "threads", "mask", "calls", "records", "traced s",
-                "per call us", "ratio", "lost");
+    std::printf("bare debug event round trip: %.1f us (3000 output-string events)\n", bare * 1e6);
+
+    // The client's scripts and their untraced runs, once for both mechanisms.
+    const int threadCounts[] = {1, 4};
+    std::string scriptFiles[2];
+    double plain[2] = {};
+    for (int t = 0; t < 2; ++t) {
+        scriptFiles[t] = TempFile("bench" + std::to_string(threadCounts[t]) + ".txt");
+        WriteFileBytes(scriptFiles[t], Script(iterations, threadCounts[t]));
+        for (int i = 0; i < 3; ++i)
+            plain[t] += RunPlain(JoinCommandLine({FixtureDir() + "\\ocirun.exe", scriptFiles[t]}));
+        plain[t] /= 3;
+    }
+    std::printf("untraced run: %.2f s (1 thread), %.2f s (4 threads)\n\n", plain[0], plain[1]);
+    std::printf("%-6s %-8s %-22s %8s %9s %10s %12s %7s %6s %8s\n", "hooks", "threads", "mask", "calls", "records",
+                "traced s", "per call us", "ratio", "lost", "vs int3");
 
     struct {
         BYTE Mask;
@@ -136,33 +153,49 @@ int main(int argc, char** argv)
                  {TraceMaskExecute, "execute"},
                  {TraceMaskFetch, "fetch"},
                  {TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch, "prepare,execute,fetch"}};
-    for (int threads : {1, 4}) {
-        std::string scriptFile = TempFile("bench" + std::to_string(threads) + ".txt");
-        WriteFileBytes(scriptFile, Script(iterations, threads));
-        double plain = 0;
-        for (int i = 0; i < 3; ++i)
-            plain += RunPlain(JoinCommandLine({FixtureDir() + "\\ocirun.exe", scriptFile}));
-        plain /= 3;
+    const THookKind mechanisms[] = {THookKind::Breakpoint, THookKind::Fast};
+    // A first traced run, not counted: the first session of a process may pay for more
+    // than tracing (loading, Wine's first use of the debug calls).
+    RunTraced(scriptFiles[0], TraceMaskExecute, THookKind::Breakpoint);
+    for (int t = 0; t < 2; ++t) {
         for (const auto& m : masks) {
             size_t calls = 0;
             for (BYTE bit : {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch})
                 if (m.Mask & bit)
                     calls += static_cast<size_t>(iterations);
-            // The median of three runs: Wine's scheduling makes single runs vary.
-            TMeasure runs[3] = {RunTraced(scriptFile, m.Mask), RunTraced(scriptFile, m.Mask), RunTraced(scriptFile, m.Mask)};
-            std::sort(std::begin(runs), std::end(runs), [](const TMeasure& a, const TMeasure& b) { return a.Seconds < b.Seconds; });
-            TMeasure traced = runs[1];
-            for (const TMeasure& run : runs)
-                traced.Records = std::min(traced.Records, run.Records);
-            double perCall = (traced.Seconds - plain) / static_cast<double>(calls);
-            std::printf("%-8d %-22s %8zu %9zu %10.2f %12.1f %7.1f %6lld\n", threads, m.Name, calls, traced.Records,
-                        traced.Seconds, perCall * 1e6, perCall / bare,
-                        static_cast<long long>(calls) - static_cast<long long>(traced.Records));
+            // The median of three runs: Wine's scheduling makes single runs vary. The two
+            // mechanisms take turns, so that a change of the machine's load meanwhile
+            // weighs on both alike.
+            TMeasure runs[2][3];
+            for (int i = 0; i < 3; ++i)
+                for (int h = 0; h < 2; ++h)
+                    runs[h][i] = RunTraced(scriptFiles[t], m.Mask, mechanisms[h]);
+            double int3PerCall = 0;
+            for (int h = 0; h < 2; ++h) {
+                std::sort(std::begin(runs[h]), std::end(runs[h]),
+                          [](const TMeasure& a, const TMeasure& b) { return a.Seconds < b.Seconds; });
+                TMeasure traced = runs[h][1];
+                for (const TMeasure& run : runs[h])
+                    traced.Records = std::min(traced.Records, run.Records);
+                double perCall = (traced.Seconds - plain[t]) / static_cast<double>(calls);
+                std::string versus = "-";
+                if (mechanisms[h] == THookKind::Breakpoint)
+                    int3PerCall = perCall;
+                else if (int3PerCall > 0)
+                    versus = Format("%.2f", perCall / int3PerCall);
+                std::printf("%-6s %-8d %-22s %8zu %9zu %10.2f %12.1f %7.1f %6lld %8s\n",
+                            HookKindWord(mechanisms[h]), threadCounts[t], m.Name, calls, traced.Records,
+                            traced.Seconds, perCall * 1e6, perCall / bare,
+                            static_cast<long long>(calls) - static_cast<long long>(traced.Records), versus.c_str());
+                std::fflush(stdout);
+            }
         }
-        std::printf("%-8d %-22s untraced run: %.2f s\n", threads, "", plain);
-        DeleteFileA(scriptFile.c_str());
     }
-    std::printf("\nper call: (median traced run - untraced run) / traced calls; ratio: per call / bare event;\n"
-                "lost: calls made - records delivered (worst of the three runs)\n");
+    for (const std::string& scriptFile : scriptFiles)
+        DeleteFileA(scriptFile.c_str());
+    std::printf("\nhooks: int3 = breakpoints, fast = jumps to stubs\n"
+                "per call: (median traced run - untraced run) / traced calls; ratio: per call / bare event;\n"
+                "lost: calls made - records delivered (worst of the three runs);\n"
+                "vs int3: fast per call / int3 per call, same threads and mask\n");
     return 0;
 }

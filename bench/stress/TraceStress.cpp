@@ -12,7 +12,8 @@
 // release's) can be measured the same way.
 //
 //   trace_stress [--runs N] [--tool PATH] [--scenario NAME,...] [--path emulated|stepped]
-//                [--fixtures DIR] [--timeout SEC] [--keep DIR] [--examples N] [--quiet]
+//                [--fixtures DIR] [--timeout SEC] [--keep DIR] [--examples N] [--hooks int3|fast]
+//                [--quiet]
 //
 // Every statement text is unique per call, so each row names its call. Lost rows: rows
 // the calls in the log should have given that were not delivered. Wrong rows: rows
@@ -23,6 +24,7 @@
 #include "CommandLine.h"
 #include "Errors.h"
 #include "OCITexts.h"
+#include "HookKinds.h"
 #include "SessionRunner.h"
 #include "Utils.h"
 
@@ -174,6 +176,7 @@ struct TOptions {
     std::string Keep;
     int Examples = 5;
     bool Quiet = false;
+    THookKind Hooks = DefaultHookKind;
 };
 
 using TRowKey = std::tuple<std::string, int32_t, std::string>;
@@ -255,7 +258,11 @@ TTraced RunTool(const TOptions& options, const std::vector<std::string>& program
                 const std::string& outFile, std::string& programOutput)
 {
     TTraced traced;
-    std::vector<std::string> args{options.Tool, "--trace", "prepare,execute,fetch", "--output", traceFile, "--"};
+    std::vector<std::string> args{options.Tool, "--trace", "prepare,execute,fetch", "--output", traceFile};
+    // Only a choice other than the default is passed on: a tool of before the choice runs too.
+    if (options.Hooks != DefaultHookKind)
+        args.insert(args.end(), {"--hooks", HookKindWord(options.Hooks)});
+    args.push_back("--");
     args.insert(args.end(), program.begin(), program.end());
     std::string line = JoinCommandLine(args);
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
@@ -305,6 +312,7 @@ TTraced RunInProcess(const TOptions& options, const std::vector<std::string>& pr
     SetStdHandle(STD_OUTPUT_HANDLE, out);
     SetStdHandle(STD_ERROR_HANDLE, out);
     TSessionRunner runner;
+    runner.Hooks = options.Hooks;
     TSession session = runner.Run(JoinCommandLine(program), AllActions, options.TimeoutMs);
     SetStdHandle(STD_OUTPUT_HANDLE, oldOut);
     SetStdHandle(STD_ERROR_HANDLE, oldErr);
@@ -465,7 +473,8 @@ void RunOnce(const TOptions& options, const TScenario& scenario, const TPath& pa
 
 const char* const Usage =
     "usage: trace_stress [--runs N] [--tool PATH] [--scenario NAME,...] [--path emulated|stepped]\n"
-    "                    [--fixtures DIR] [--timeout SEC] [--keep DIR] [--examples N] [--quiet]\n"
+    "                    [--fixtures DIR] [--timeout SEC] [--keep DIR] [--examples N] [--hooks int3|fast]\n"
+    "                    [--quiet]\n"
     "scenarios: endings, nested, fetch4, patches (default: all); paths: emulated, stepped (default: both)\n";
 
 bool ParseOptions(int argc, char** argv, TOptions& options)
@@ -494,6 +503,8 @@ bool ParseOptions(int argc, char** argv, TOptions& options)
             options.Keep = value;
         else if (arg == "--examples" && number)
             options.Examples = static_cast<int>(n);
+        else if (arg == "--hooks" && HookKindOfWord(value))
+            options.Hooks = *HookKindOfWord(value);
         else if (arg == "--scenario" || arg == "--path") {
             for (const std::string& item : SplitList(value)) {
                 bool known = false;
@@ -527,9 +538,9 @@ int main(int argc, char** argv)
     if (!options.Keep.empty())
         CreateDirectoryA(options.Keep.c_str(), nullptr);
 
-    std::printf("tracer: %s; fixtures: %s; %d runs per scenario and path\n",
-                options.Tool.empty() ? "in-process session" : options.Tool.c_str(), options.Fixtures.c_str(),
-                options.Runs);
+    std::printf("tracer: %s, hooks %s; fixtures: %s; %d runs per scenario and path\n",
+                options.Tool.empty() ? "in-process session" : options.Tool.c_str(), HookKindWord(options.Hooks),
+                options.Fixtures.c_str(), options.Runs);
     for (const TScenario& scenario : Scenarios)
         if (options.Scenarios.empty() || options.Scenarios.count(scenario.Name))
             std::printf("  %-8s %s\n", scenario.Name, scenario.What);

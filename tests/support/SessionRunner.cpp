@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "CommandLine.h"
 #include "Errors.h"
+#include "HookKinds.h"
 #include "OCITexts.h"
 #include "Utils.h"
 #include "VelloranBuild.h"
@@ -70,6 +71,7 @@ TSession TSessionRunner::Run(const std::string& commandLine, BYTE mask, DWORD ti
 {
     FSession = TSession();
     FControl.EmulatePrologues = EmulatePrologues;
+    FControl.Hooks = Hooks;
     FControl.Run(commandLine, mask);
     return Wait(timeoutMs);
 }
@@ -78,6 +80,7 @@ TSession TSessionRunner::Attach(std::shared_ptr<TProcessInfo> process, BYTE mask
 {
     FSession = TSession();
     FControl.EmulatePrologues = EmulatePrologues;
+    FControl.Hooks = Hooks;
     FControl.Attach(std::move(process), mask);
     return Wait(timeoutMs);
 }
@@ -112,6 +115,34 @@ TSession TSessionRunner::Wait(DWORD timeoutMs)
 
 namespace {
 bool Fixtures32 = false;
+THookKind Hooks = DefaultHookKind;
+}
+
+THookKind DefaultHooks() { return Hooks; }
+
+bool ReadHooksOption(int& argc, char** argv)
+{
+    const std::string option = "--hooks=";
+    THookKind chosen = Hooks;
+    bool valid = true;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg.rfind(option, 0) != 0) {
+            argv[kept++] = argv[i];
+            continue;
+        }
+        std::optional<THookKind> kind = HookKindOfWord(arg.substr(option.size()));
+        if (kind)
+            chosen = *kind;
+        else
+            valid = false;
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    if (valid)
+        Hooks = chosen;
+    return valid;
 }
 
 bool UsingFixtures32() { return Fixtures32; }

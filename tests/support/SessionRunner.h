@@ -15,6 +15,14 @@
 #include <tuple>
 #include <vector>
 
+// How sessions hook entry points unless a runner is told otherwise: int3 breakpoints,
+// or with --hooks=fast the jumps to stubs (see TDebugThread::Hooks). The engine tests run
+// once in each mode.
+THookKind DefaultHooks();
+// Takes --hooks=int3 and --hooks=fast (the words of HookKinds.h) out of the arguments and
+// makes the last one the default; false, and the default unchanged, when a value is neither.
+bool ReadHooksOption(int& argc, char** argv);
+
 struct TTraceRow {
     std::string Action;
     double Elapsed;
@@ -53,6 +61,9 @@ public:
     void Stop() { FControl.Stop(); }
     // Whether the tracer carries out simple first instructions (else it steps them).
     bool EmulatePrologues = true;
+    // How entry points are hooked; the process-wide default (see DefaultHooks) unless a
+    // test or a bench chooses.
+    THookKind Hooks = DefaultHooks();
     // Handles messages for ms milliseconds.
     void Pump(DWORD ms);
 
