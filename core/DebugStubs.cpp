@@ -140,8 +140,12 @@ bool TDebugThread::AddFastHook(TAddress address, THook& hook)
     if (!page)
         return false;
     int slot = page->Used;
-    TStubCode code = BuildStubCode(page->Base, slot, address, hook.Prologue, moved, FTarget64);
+    // Both ways between the entry and the slot must be within a jump's reach.
     unsigned char jump[5];
+    if (!BuildEntryJump(address, TStubPageLayout::Slot(page->Base, slot), jump) ||
+        !BuildEntryJump(address, TStubPageLayout::Slot(page->Base, slot + 1), jump))
+        return false;
+    TStubCode code = BuildStubCode(page->Base, slot, address, hook.Prologue, moved, FTarget64);
     if (!BuildEntryJump(address, code.Stub, jump))
         return false;
     try {
