@@ -104,8 +104,9 @@ TEST(ClientLibraries, TheStatementCacheIsFollowedThroughReuseKeysAndFailures)
                 }
             EXPECT_EQ(Rows(run.Session.Records), Rows(expected))
                 << int(mask) << (emulate ? "" : " (stepped)") << "\n" << FirstDifference(run.Session.Records, expected);
-            if (mask == AllActions)
+            if (mask == AllActions) {
                 EXPECT_GE(run.Session.Records.size(), 30u);
+            }
         }
     }
 }

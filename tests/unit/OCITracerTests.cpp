@@ -477,8 +477,9 @@ TEST(StatementText, NarrowTextIsUtf8WhereValidElseTheCodePage)
         EXPECT_EQ(IsValidUtf8(c.Bytes), c.Valid) << c.Bytes;
         std::string text = NarrowTextToUtf8(c.Bytes);
         EXPECT_TRUE(IsValidUtf8(text)) << c.Bytes;
-        if (c.Valid)
+        if (c.Valid) {
             EXPECT_EQ(text, c.Bytes);
+        }
     }
     // The code page's reading of an invalid text, whatever the code page is.
     wchar_t e = 0;

@@ -212,7 +212,7 @@ TEST_F(MainWindowTest, ARowWhoseSelectionChangesIsRepaintedFromItsLeftEdge)
             for (int x = edge.left; x < edge.right; ++x)
                 seen += Format(" %06X", static_cast<unsigned>(PixelAt(Form->lvwTrace, x, (edge.top + edge.bottom) / 2)));
             EXPECT_EQ(PixelsOtherThan(Form->lvwTrace, edge, color), 0)
-                << "row " << row << " after selecting " << step.Select << ": want " << Format("%06X", color)
+                << "row " << row << " after selecting " << step.Select << ": want " << Format("%06X", static_cast<unsigned>(color))
                 << ", the middle line from x = " << edge.left << " shows" << seen;
         }
     }
