@@ -139,14 +139,24 @@ HWND FocusOf(HWND dialog)
     return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) ? info.hwndFocus : nullptr;
 }
 
-// Presses Tab `tabs` times, then the arrow key, each once the key before has moved the focus.
+// Presses Tab `tabs` times, then the arrow key, each once the key before has moved the
+// focus; the arrow's check of the button it reaches may come after its focus, so that
+// is waited for too (at most 2 s).
 void MoveFocus(HWND dialog, int tabs, WORD arrow)
 {
+    std::optional<THookKind> checked;
     for (int i = 0; i <= tabs; ++i) {
         HWND before = FocusOf(dialog);
+        checked = HooksShown(dialog);
         PressKey(dialog, i < tabs ? VK_TAB : arrow);
         for (int wait = 0; wait < 200 && FocusOf(dialog) == before; ++wait)
             Sleep(10);
+    }
+    for (int wait = 0; wait < 200; ++wait) {
+        std::optional<THookKind> now = HooksShown(dialog);
+        if (now && now != checked)
+            break;
+        Sleep(10);
     }
 }
 
