@@ -19,31 +19,32 @@ constexpr uint64_t NearSpan = 0x70000000;
 // it, then above it, nearest first.
 TAddress AllocateNear(HANDLE process, TAddress address)
 {
-    auto tryAt = [process](TAddress at) -> TAddress {
-        void* p = VirtualAllocEx(process, AddressPointer(at), TStubPageLayout::Size, MEM_RESERVE | MEM_COMMIT,
-                                 PAGE_EXECUTE_READWRITE);
-        return PointerAddress(p);
+    // Looks at the region at `at` and makes the page there if it is free; false when the
+    // region cannot be asked about.
+    auto visit = [process](TAddress at, MEMORY_BASIC_INFORMATION& info, TAddress& page) {
+        if (!VirtualQueryEx(process, AddressPointer(at), &info, sizeof(info)))
+            return false;
+        page = info.State == MEM_FREE ? PointerAddress(VirtualAllocEx(process, AddressPointer(at),
+                                                                      TStubPageLayout::Size, MEM_RESERVE | MEM_COMMIT,
+                                                                      PAGE_EXECUTE_READWRITE))
+                                      : 0;
+        return true;
     };
+    constexpr TAddress Granule = AllocationGranularity - 1;
+    MEMORY_BASIC_INFORMATION info{};
+    TAddress page = 0;
     TAddress low = address > NearSpan ? address - NearSpan : AllocationGranularity;
-    for (TAddress at = (address & ~(AllocationGranularity - 1)) - AllocationGranularity; at >= low;) {
-        MEMORY_BASIC_INFORMATION info{};
-        if (!VirtualQueryEx(process, AddressPointer(at), &info, sizeof(info)))
-            break;
-        if (info.State == MEM_FREE)
-            if (TAddress page = tryAt(at))
-                return page;
+    for (TAddress at = (address & ~Granule) - AllocationGranularity; at >= low && visit(at, info, page);) {
+        if (page)
+            return page;
         TAddress regionStart = PointerAddress(info.AllocationBase ? info.AllocationBase : info.BaseAddress);
-        at = (std::min(at, regionStart) & ~(AllocationGranularity - 1)) - AllocationGranularity;
+        at = (std::min(at, regionStart) & ~Granule) - AllocationGranularity;
     }
-    for (TAddress at = (address + AllocationGranularity) & ~(AllocationGranularity - 1); at < address + NearSpan;) {
-        MEMORY_BASIC_INFORMATION info{};
-        if (!VirtualQueryEx(process, AddressPointer(at), &info, sizeof(info)))
-            break;
-        if (info.State == MEM_FREE)
-            if (TAddress page = tryAt(at))
-                return page;
+    for (TAddress at = (address + AllocationGranularity) & ~Granule; at < address + NearSpan && visit(at, info, page);) {
+        if (page)
+            return page;
         TAddress next = PointerAddress(info.BaseAddress) + info.RegionSize;
-        at = (std::max(next, at + 1) + AllocationGranularity - 1) & ~(AllocationGranularity - 1);
+        at = (std::max(next, at + 1) + Granule) & ~Granule;
     }
     return 0;
 }

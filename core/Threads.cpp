@@ -28,10 +28,7 @@ bool TThreadInfo::PopReturn(TAddress address, TAddress sp, TCallInFlight& call, 
         }
     if (found == Calls.size())
         return false;
-    for (size_t j = Calls.size(); --j > found;)
-        dropped.push_back(Calls[j].ReturnAddress);
-    call = std::move(Calls[found]);
-    Calls.resize(found);
+    TakeCall(found, call, dropped);
     return true;
 }
 
@@ -43,11 +40,16 @@ bool TThreadInfo::PopCall(TAddress entrySp, TCallInFlight& call, std::vector<TAd
             break;
     if (found == static_cast<size_t>(-1))
         return false;
-    for (size_t j = Calls.size(); --j > found;)
-        dropped.push_back(Calls[j].ReturnAddress);
-    call = std::move(Calls[found]);
-    Calls.resize(found);
+    TakeCall(found, call, dropped);
     return true;
+}
+
+void TThreadInfo::TakeCall(size_t index, TCallInFlight& call, std::vector<TAddress>& dropped)
+{
+    for (size_t j = Calls.size(); --j > index;)
+        dropped.push_back(Calls[j].ReturnAddress);
+    call = std::move(Calls[index]);
+    Calls.resize(index);
 }
 
 TThreadInfo* TThreadInfos::AddThread(DWORD threadId, HANDLE handle)

@@ -51,6 +51,10 @@ public:
     // The call entered with a stack pointer of entrySp through a stub (no return
     // address of its own); calls of this thread deeper than it are dropped with it.
     bool PopCall(TAddress entrySp, TCallInFlight& call, std::vector<TAddress>& dropped);
+
+private:
+    // Hands over the call at index; the deeper ones go, their return addresses to dropped.
+    void TakeCall(size_t index, TCallInFlight& call, std::vector<TAddress>& dropped);
 };
 
 class TThreadInfos : public TOwningList<TThreadInfo> {

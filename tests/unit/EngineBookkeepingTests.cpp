@@ -268,16 +268,21 @@ TEST(FirstInstruction, X64ArgumentsAndPrologues)
         EXPECT_EQ(EmulateFirstInstruction(process, ctx, Entry, code, bytes.size()), c.Emulated) << testing::PrintToString(c.Code);
         EXPECT_EQ(ctx.Ip(), c.Ip) << testing::PrintToString(c.Code);
         EXPECT_EQ(ctx.Sp(), c.Sp) << testing::PrintToString(c.Code);
-        if (c.Code == "\x48\x89\xE5")
+        if (c.Code == "\x48\x89\xE5") {
             EXPECT_EQ(ctx.Reg(5), Rsp);
-        if (c.Code == "\x41\x54")
+        }
+        if (c.Code == "\x41\x54") {
             EXPECT_EQ(process.ReadQword(Rsp - 8), 0xCCCCu);
-        if (c.Code == "\x48\x89\x5C\x24\x08")
+        }
+        if (c.Code == "\x48\x89\x5C\x24\x08") {
             EXPECT_EQ(process.ReadQword(Rsp + 8), 0xBBBBu);
-        if (c.Code == "\x4C\x89\x44\x24\x18")
+        }
+        if (c.Code == "\x4C\x89\x44\x24\x18") {
             EXPECT_EQ(process.ReadQword(Rsp + 0x18), 0x8888u);
-        if (c.Code == "\x48\x83\xEC\x28")
+        }
+        if (c.Code == "\x48\x83\xEC\x28") {
             EXPECT_EQ(ctx.Flags() & 0x8D5, 0x14u) << "parity (0xE8 is even) and the borrow out of bit 3; no carry, zero, sign or overflow";
+        }
     }
 }
 #endif
