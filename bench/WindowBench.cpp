@@ -97,6 +97,8 @@ DWORD WINAPI PostRecords(void* param)
     }
     if (poster->Finish)
         poster->Events->SessionFinished(0);
+    else
+        poster->Events->Flush();  // as the engine does when the program falls quiet
     return 0;
 }
 

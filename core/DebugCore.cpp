@@ -9,7 +9,8 @@
 namespace {
 
 constexpr const char* Unit = "DebugCore";
-constexpr DWORD PollInterval = 100;
+// Also how long records may wait in the event queue once the program falls quiet.
+constexpr DWORD PollInterval = 10;
 
 // What 32-bit programs report to a 64-bit debugger for their breakpoints and steps.
 constexpr DWORD Wx86Breakpoint = 0x4000001F;
@@ -163,8 +164,10 @@ void TDebugThread::SafeExecute()
         VASSERT(Process, Unit);
         DEBUG_EVENT& event = FEvent;
         while (!Terminated()) {
-            if (!WaitForDebugEvent(&event, PollInterval))
+            if (!WaitForDebugEvent(&event, PollInterval)) {
+                Events.Flush();
                 continue;
+            }
             FEventInHand = true;
             DWORD status = DBG_EXCEPTION_NOT_HANDLED;
             switch (event.dwDebugEventCode) {
@@ -179,6 +182,7 @@ void TDebugThread::SafeExecute()
             }
             ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
             FEventInHand = false;
+            Events.Flush(false);
         }
     } catch (...) {
         ReportFailure(std::current_exception());

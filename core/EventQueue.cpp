@@ -2,12 +2,27 @@
 
 void TEventQueue::Push(TEvent event)
 {
-    bool post;
+    bool record = event.Kind == TKind::Record;
     {
         std::lock_guard<std::mutex> lock(FLock);
         FQueue.push_back(std::move(event));
-        post = !FPosted;
-        FPosted = true;
+    }
+    Post(record);
+}
+
+void TEventQueue::Flush(bool quiet) { Post(!quiet); }
+
+void TEventQueue::Post(bool hold)
+{
+    bool post;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        DWORD now = GetTickCount();
+        post = !FPosted && !FQueue.empty() && !(hold && now - FLastPost < FHoldMs);
+        if (post) {
+            FPosted = true;
+            FLastPost = now;
+        }
     }
     // A post that fails (the queue of the window's thread is full) is retried by the
     // next event; the final one must arrive.

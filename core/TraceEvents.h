@@ -20,4 +20,7 @@ public:
     // The session's last word, also of a session that failed to start. exitCode is the
     // traced process's, or STILL_ACTIVE when it did not end with the session.
     virtual void SessionFinished(DWORD exitCode) = 0;
+    // Records a client holds back to spare its thread a wake-up per record: quiet, the
+    // program has fallen quiet and they all go out now; else those held long enough do.
+    virtual void Flush(bool /*quiet*/ = true) {}
 };

@@ -330,7 +330,10 @@ struct TQueueWindow {
         }
         return DefWindowProcA(window, msg, wParam, lParam);
     }
-    TQueueWindow() : Window(CreateMessageWindow("VelloranQueueTest", Proc, this)), Queue(new TEventQueue(Window, WM_APP)) {}
+    explicit TQueueWindow(DWORD holdMs = TEventQueue::DefaultHoldMs)
+        : Window(CreateMessageWindow("VelloranQueueTest", Proc, this)), Queue(new TEventQueue(Window, WM_APP, holdMs))
+    {
+    }
     ~TQueueWindow()
     {
         DestroyWindow(Window);
@@ -364,6 +367,36 @@ TEST(EventQueue, ABurstCostsOneMessageAndArrivesInOrder)
     EXPECT_EQ(w.Target.Log.front(), "started 7 client.exe");
     EXPECT_EQ(w.Target.Log[500], "record 499");
     EXPECT_EQ(w.Target.Log.back(), "finished 3");
+}
+
+// Records soon after a message wait for the next one; other events, a flush of a quiet
+// program and the end of the hold time send them.
+TEST(EventQueue, RecordsSoonAfterAMessageAreHeldUntilTheHoldEndsOrTheProgramFallsQuiet)
+{
+    TQueueWindow w(60000);
+    w.Queue->TraceRecord(Record("first"));
+    TRecorder::Pump();
+    EXPECT_EQ(w.Target.Log, (std::vector<std::string>{"record first"})) << "the first record goes at once";
+    w.Queue->TraceRecord(Record("held"));
+    w.Queue->Flush(false);
+    TRecorder::Pump();
+    EXPECT_EQ(w.Target.Log.size(), 1u) << "within the hold time, and the program still busy";
+    w.Queue->Flush(true);
+    TRecorder::Pump();
+    EXPECT_EQ(w.Target.Log.back(), "record held");
+    w.Queue->TraceRecord(Record("second"));
+    w.Queue->SessionError("failed");
+    TRecorder::Pump();
+    EXPECT_EQ(w.Target.Log.back(), "error failed") << "an error goes at once, the record before it first";
+    EXPECT_EQ(w.Messages, 3);
+
+    TQueueWindow soon(1);
+    soon.Queue->TraceRecord(Record("a"));
+    TRecorder::Pump();
+    Sleep(20);
+    soon.Queue->TraceRecord(Record("b"));
+    TRecorder::Pump();
+    EXPECT_EQ(soon.Target.Log.size(), 2u) << "a record after the hold time goes at once";
 }
 
 TEST(EventQueue, EventsArrivingWhileAnErrorIsShownKeepTheirPlace)
