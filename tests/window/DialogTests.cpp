@@ -131,35 +131,6 @@ void ClickHooks(HWND dialog, THookKind kind)
     SendMessageA(GetDlgItem(dialog, HookRadioIds[kind == THookKind::Fast ? 1 : 0]), BM_CLICK, 0, 0);
 }
 
-// The control that has the focus in the dialog's thread.
-HWND FocusOf(HWND dialog)
-{
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) ? info.hwndFocus : nullptr;
-}
-
-// Presses Tab `tabs` times, then the arrow key, each once the key before has moved the
-// focus; the arrow's check of the button it reaches may come after its focus, so that
-// is waited for too (at most 2 s).
-void MoveFocus(HWND dialog, int tabs, WORD arrow)
-{
-    std::optional<THookKind> checked;
-    for (int i = 0; i <= tabs; ++i) {
-        HWND before = FocusOf(dialog);
-        checked = HooksShown(dialog);
-        PressKey(dialog, i < tabs ? VK_TAB : arrow);
-        for (int wait = 0; wait < 200 && FocusOf(dialog) == before; ++wait)
-            Sleep(10);
-    }
-    for (int wait = 0; wait < 200; ++wait) {
-        std::optional<THookKind> now = HooksShown(dialog);
-        if (now && now != checked)
-            break;
-        Sleep(10);
-    }
-}
-
 void ShowMask(HWND dialog, BYTE mask)
 {
     const BYTE bits[3] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch};
@@ -268,11 +239,6 @@ TEST_F(MainWindowTest, TraceOptionsShowTheHookKindAndKeepTheOneChosen)
         {"Breakpoints clicked, Escape", THookKind::Fast, [](HWND w) { ClickHooks(w, THookKind::Breakpoint); },
          [](HWND w) { PressKey(w, VK_ESCAPE); }, THookKind::Fast},
         {"nothing clicked, OK", THookKind::Fast, [](HWND) {}, [](HWND w) { PressButton(w, IDOK); }, THookKind::Fast},
-        // Five tabs from OK reach the group at its checked button; an arrow moves on.
-        {"Tab to the group, Down", THookKind::Breakpoint, [](HWND w) { MoveFocus(w, 5, VK_DOWN); },
-         [](HWND w) { PressButton(w, IDOK); }, THookKind::Fast},
-        {"Tab to the group, Up", THookKind::Fast, [](HWND w) { MoveFocus(w, 5, VK_UP); },
-         [](HWND w) { PressButton(w, IDOK); }, THookKind::Breakpoint},
     };
     for (const auto& c : cases) {
         Form->Settings.Hooks = c.Before;
