@@ -101,11 +101,9 @@ private:
         // carries out some first instructions itself.
         bool PrologueKnown = false;
         unsigned char Prologue[16] = {};
-        // A fast hook: the entry's jump to its stub in slot Slot of page Page, and the
-        // trampoline that runs the Moved bytes the jump covers.
+        // A fast hook: the entry's jump to its stub, and the trampoline that runs the
+        // Moved bytes the jump covers.
         bool Fast = false;
-        TAddress Page = 0;
-        int Slot = -1;
         size_t Moved = 0;
         TAddress Trampoline = 0;
         unsigned char Jump[5] = {};

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -56,25 +57,26 @@ TAddress AllocateNear(HANDLE process, TAddress address)
 // not there.
 TAddress TDebugThread::TargetExport(std::string moduleName, std::string exportName)
 {
-    auto findModule = [this](const std::string& name) -> TModuleInfo* {
+    // The module of that name and of the program's bitness, its exports read once.
+    auto findImage = [this](const std::string& name) -> std::unique_ptr<TModuleImage> {
         for (int i = 0; i < Process->Count(); ++i) {
             TModuleInfo* module = Process->Items(i);
-            if (lstrcmpiA(ExtractFileName(module->FileName).c_str(), name.c_str()) == 0) {
-                try {
-                    if (TModuleImage(*Process, module->Base).Is64() == FTarget64)
-                        return module;
-                } catch (const std::exception&) {
-                }
+            if (lstrcmpiA(ExtractFileName(module->FileName).c_str(), name.c_str()) != 0)
+                continue;
+            try {
+                auto image = std::make_unique<TModuleImage>(*Process, module->Base);
+                if (image->Is64() == FTarget64)
+                    return image;
+            } catch (const std::exception&) {
             }
         }
         return nullptr;
     };
     for (int hops = 0; hops < 4; ++hops) {
-        TModuleInfo* module = findModule(moduleName);
-        if (!module)
+        std::unique_ptr<TModuleImage> image = findImage(moduleName);
+        if (!image)
             return 0;
-        TModuleImage image(*Process, module->Base);
-        const TExport* found = image.Find(exportName);
+        const TExport* found = image->Find(exportName);
         if (!found)
             return 0;
         if (found->Address)
@@ -162,8 +164,6 @@ bool TDebugThread::AddFastHook(TAddress address, THook& hook)
     page->Entries.push_back(address);
     page->Windows.insert(page->Windows.end(), code.Windows.begin(), code.Windows.end());
     hook.Fast = true;
-    hook.Page = page->Base;
-    hook.Slot = slot;
     hook.Moved = moved;
     hook.Trampoline = code.Trampoline;
     std::memcpy(hook.Jump, jump, sizeof(jump));
