@@ -212,6 +212,20 @@ uint64_t TCallFrame::Slot(int index)
     return value;
 }
 
+std::string TCallFrame::Bytes(TAddress address, uint64_t size)
+{
+    if (FCaptured && address == FCapturedAt && size <= FCapturedBytes.size())
+        return FCapturedBytes.substr(0, static_cast<size_t>(size));
+    return FProcess.ReadString(address, size);
+}
+
+void TCallFrame::Capture(TAddress address, std::string bytes)
+{
+    FCaptured = true;
+    FCapturedAt = address;
+    FCapturedBytes = std::move(bytes);
+}
+
 uint64_t TCallFrame::Arg(int n)
 {
     if (FIs64 && n >= 1 && n <= 4)

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 constexpr uint32_t TrapFlag = 0x100;
 
@@ -72,6 +73,11 @@ public:
     // The stack pointer after the call has returned to its caller.
     TAddress SpAfterReturn() const { return FSp + (FIs64 ? 8 : 4); }
 
+    // size bytes at address in the traced process, or as they were copied at the time of
+    // the call (Capture) for a call that reaches the tracer late.
+    std::string Bytes(TAddress address, uint64_t size);
+    void Capture(TAddress address, std::string bytes);
+
 private:
     uint64_t Slot(int index);
     TProcessInfo& FProcess;
@@ -80,6 +86,9 @@ private:
     uint64_t FRegisterArgs[4] = {};
     unsigned char FSlots[SlotCount * 8] = {};
     bool FValid = false;
+    bool FCaptured = false;
+    TAddress FCapturedAt = 0;
+    std::string FCapturedBytes;
 };
 
 // The first instruction of an entry point, carried out by the tracer instead of being

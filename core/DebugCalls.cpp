@@ -53,6 +53,8 @@ void TDebugThread::SetArmed(TAddress address, THook& hook, bool armed)
 void TDebugThread::DropHooks(TAddress base, uint64_t size)
 {
     auto inside = [base, size](TAddress address) { return address - base < size; };
+    // What the stubs logged of calls into the module happened before it went.
+    ReadLog();
     for (auto it = FHooks.begin(); it != FHooks.end();)
         it = inside(it->first) ? FHooks.erase(it) : std::next(it);
     FPatches->Abandon(base, size);
@@ -109,6 +111,8 @@ DWORD TDebugThread::OnBreakpoint(TAddress address, DWORD threadId, bool wx86)
         // The program's own int3: its handlers see it as they would without a debugger.
         return DBG_EXCEPTION_NOT_HANDLED;
     }
+    // Calls logged by stubs came before this one (a session with both kinds of hooks).
+    ReadLog();
     TThreadContext context = ContextOf(*thread);
     context.Read();
     context.SetIp(address);

@@ -154,6 +154,12 @@ private:
     void LiftStubs(std::exception_ptr& firstError);
     TStubPage* StubPageFor(TAddress entry);
     TAddress TargetExport(std::string moduleName, std::string exportName);
+    // The log of late entries: the entries up to head (or up to the head read from the
+    // log) handed to the tracer, in order; before any report is handled.
+    void ReadLog(uint32_t head);
+    void ReadLog();
+    // One entry of the log, as read; false when it is still being written.
+    bool TakeLateEntry(const unsigned char* entry, uint32_t number);
 
     // Leaving a live process (DebugRelease.cpp): every patch lifted, the event in hand
     // continued soundly, and the events of threads still stepping consumed, so that
@@ -170,7 +176,15 @@ private:
     std::unique_ptr<TPatchTable> FPatches;
     std::unordered_map<TAddress, THook> FHooks;
     std::vector<TStubPage> FStubPages;
+    // The log of late entries in the process (made with the first stub page), the number
+    // of the next entry to read, entries found half written (read again next time), and
+    // the tail as last written to the log.
+    TAddress FLog = 0;
+    uint32_t FLogRead = 0;
+    std::vector<uint32_t> FLogUnfinished;
+    uint32_t FLogTail = 0;
     TAddress FRaiseException = 0;
+    TAddress FBadReadPtr = 0;
     TAddress FAddFunctionTable = 0;
     // Every address that was ever patched in this session: an int3 found there that is
     // no longer ours was ours when the thread ran into it.

@@ -97,17 +97,26 @@ TDebugThread::TStubPage* TDebugThread::StubPageFor(TAddress entry)
             return &page;
     if (!FRaiseException)
         FRaiseException = TargetExport("KERNEL32.DLL", "RaiseException");
+    if (!FBadReadPtr)
+        FBadReadPtr = TargetExport("KERNEL32.DLL", "IsBadReadPtr");
     if (FTarget64 && !FAddFunctionTable)
         FAddFunctionTable = TargetExport("NTDLL.DLL", "RtlAddFunctionTable");
-    if (!FRaiseException || (FTarget64 && !FAddFunctionTable))
+    if (!FRaiseException || !FBadReadPtr || (FTarget64 && !FAddFunctionTable))
         return nullptr;
     HANDLE process = Process->Handle.get();
+    if (!FLog) {
+        // Anywhere will do: the stubs address it absolutely. It stays for the session.
+        FLog = PointerAddress(
+            VirtualAllocEx(process, nullptr, TStubLogLayout::Size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        if (!FLog)
+            return nullptr;
+    }
     TAddress base = FTarget64 ? AllocateNear(process, entry)
                               : PointerAddress(VirtualAllocEx(process, nullptr, TStubPageLayout::Size,
                                                               MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
     if (!base)
         return nullptr;
-    std::vector<unsigned char> header = BuildPageHeader(base, FRaiseException, FAddFunctionTable, FTarget64);
+    std::vector<unsigned char> header = BuildPageHeader(base, FRaiseException, FBadReadPtr, FAddFunctionTable, FTarget64);
     try {
         Process->WriteMemory(base, header.data(), header.size());
     } catch (const EOSError&) {
@@ -148,7 +157,8 @@ bool TDebugThread::AddFastHook(TAddress address, THook& hook)
     if (!BuildEntryJump(address, TStubPageLayout::Slot(page->Base, slot), jump) ||
         !BuildEntryJump(address, TStubPageLayout::Slot(page->Base, slot + 1), jump))
         return false;
-    TStubCode code = BuildStubCode(page->Base, slot, address, hook.Prologue, moved, FTarget64);
+    TStubCode code =
+        BuildStubCode(page->Base, slot, address, hook.Prologue, moved, FTarget64, FLog, FTracer->LateEntry(hook.Id));
     if (!BuildEntryJump(address, code.Stub, jump))
         return false;
     try {
@@ -233,6 +243,8 @@ void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
         uint64_t value = record.ExceptionInformation[index];
         return FTarget64 ? value : static_cast<uint32_t>(value);
     };
+    // Calls logged before this one come first.
+    ReadLog(static_cast<uint32_t>(param(entry ? StubEntryLogHead : StubReturnLogHead)));
     auto page = std::find_if(FStubPages.begin(), FStubPages.end(),
                              [&](const TStubPage& p) { return p.Base == param(StubParamPage); });
     uint64_t slot = param(StubParamSlot);
@@ -261,6 +273,79 @@ void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
     std::unique_ptr<TCallData> data = FTracer->CallEntered(*this, hook->second.Id, frame);
     if (data)
         thread->Calls.push_back(TCallInFlight{0, entrySp, address, hook->second.Id, std::move(data)});
+}
+
+void TDebugThread::ReadLog()
+{
+    if (FLog)
+        ReadLog(Process->ReadDword(FLog + TStubLogLayout::HeadOffset));
+}
+
+void TDebugThread::ReadLog(uint32_t head)
+{
+    using L = TStubLogLayout;
+    // A report raised before others that came in first may bring a head already passed.
+    if (static_cast<int32_t>(head - FLogRead) < 0)
+        head = FLogRead;
+    if (!FLog || (head == FLogRead && FLogUnfinished.empty()))
+        return;
+    std::vector<unsigned char> entry(L::EntrySize);
+    // Entries left half written last time come first: they were begun before the rest.
+    std::vector<uint32_t> unfinished;
+    unfinished.swap(FLogUnfinished);
+    for (uint32_t number : unfinished) {
+        Process->ReadMemory(L::Entry(FLog, number), entry.data(), entry.size());
+        if (!TakeLateEntry(entry.data(), number))
+            FLogUnfinished.push_back(number);
+    }
+    // The new ones, in at most two reads (the log wraps round).
+    std::vector<unsigned char> entries;
+    while (FLogRead != head) {
+        uint32_t first = FLogRead & (L::EntryCount - 1);
+        uint32_t count = std::min(head - FLogRead, L::EntryCount - first);
+        entries.resize(count * L::EntrySize);
+        Process->ReadMemory(L::Entry(FLog, FLogRead), entries.data(), entries.size());
+        for (uint32_t i = 0; i < count; ++i, ++FLogRead)
+            if (!TakeLateEntry(entries.data() + i * L::EntrySize, FLogRead))
+                FLogUnfinished.push_back(FLogRead);
+    }
+    // The stubs learn now and then how far they may write; till then the log looks fuller.
+    uint32_t tail = FLogUnfinished.empty() ? FLogRead : FLogUnfinished.front();
+    if (tail - FLogTail >= L::EntryCount / 2) {
+        Process->WriteMemory(FLog + L::TailOffset, &tail, sizeof(tail));
+        FLogTail = tail;
+    }
+}
+
+bool TDebugThread::TakeLateEntry(const unsigned char* entry, uint32_t number)
+{
+    using L = TStubLogLayout;
+    auto field = [entry](size_t offset, size_t size) {
+        uint64_t value = 0;
+        std::memcpy(&value, entry + offset, size);
+        return value;
+    };
+    if (field(L::SeqOffset, 4) != static_cast<uint32_t>(number + 1))
+        return false;
+    TAddress base = field(L::PageOffset, 8);
+    uint64_t slot = field(L::SlotOffset, 4);
+    auto page = std::find_if(FStubPages.begin(), FStubPages.end(), [&](const TStubPage& p) { return p.Base == base; });
+    if (page == FStubPages.end() || slot >= page->Entries.size())
+        return true;
+    auto hook = FHooks.find(page->Entries[slot]);
+    if (hook == FHooks.end())
+        return true;  // its hook has gone since
+    uint64_t slots[TCallFrame::SlotCount];
+    for (int i = 0; i < TCallFrame::SlotCount; ++i)
+        slots[i] = field(L::FrameOffset + 8 * i, 8);
+    TCallFrame frame(*Process, FTarget64, field(L::SpOffset, 8), slots);
+    TLateEntry late = FTracer->LateEntry(hook->second.Id);
+    size_t length = static_cast<size_t>(std::min<uint64_t>(field(L::LengthOffset, 4), L::MaxBytes));
+    if (late.BytesArg)
+        frame.Capture(frame.Pointer(late.BytesArg),
+                      std::string(reinterpret_cast<const char*>(entry + L::BytesOffset), length));
+    FTracer->CallEntered(*this, hook->second.Id, frame);
+    return true;
 }
 
 // Leaving the process with the stubs in place: every entry gets its bytes back, the guard

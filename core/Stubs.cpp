@@ -126,13 +126,16 @@ public:
     }
     void Place(int label) { FLabels[label] = Here(); }
     TAddress At(int label) const { return FLabels[label]; }
-    // je label (near form).
-    void JumpIfEqual(int label)
+    // jcc label (near form), cc the condition's code: 2 below, 3 above or equal, 4 equal,
+    // 5 not equal, 7 above.
+    enum : unsigned char { Below = 2, AboveOrEqual = 3, Equal = 4, NotEqual = 5, Above = 7 };
+    void JumpIf(unsigned char cc, int label)
     {
-        Bytes({0x0F, 0x84});
+        Bytes({0x0F, static_cast<unsigned char>(0x80 | cc)});
         FFixups.push_back({FBytes.size(), label});
         Dword(0);
     }
+    void JumpIfEqual(int label) { JumpIf(Equal, label); }
     void Jump(int label)
     {
         Byte(0xE9);
@@ -184,9 +187,166 @@ TAddress EmitGuard(TEmitter& e, TAddress page, bool x64, int skip, TAddress want
     return passed;
 }
 
+// The late path of a stub: unless the guard says otherwise or the log is full, the call's
+// entry goes to the log and the stub goes on at done, leaving the entry's raise out; in
+// any other case it goes on at raise. On entry to it the stub's frame is set up (ebp/rbp)
+// and no argument has been touched. Field offsets are those of TStubLogLayout.
+void EmitLate32(TEmitter& e, TAddress page, int slot, TAddress log, const TLateEntry& late, int raise, int done)
+{
+    using L = TStubLogLayout;
+    auto arg = [](int n) { return static_cast<unsigned char>(4 + 4 * n); };  // [ebp+4+4n]: 0 the return address
+    EmitGuard(e, page, false, raise);
+    int reserve = e.NewLabel(), retry = e.NewLabel();
+    if (late.LengthArg) {
+        e.Bytes({0x8B, 0x4D, arg(late.LengthArg)});  // mov ecx, length
+        e.Bytes({0x81, 0xF9});                        // cmp ecx, MaxBytes
+        e.Dword(static_cast<uint32_t>(L::MaxBytes));
+        e.JumpIf(TEmitter::Above, raise);
+        e.Bytes({0x85, 0xC9});  // test ecx, ecx
+        e.JumpIfEqual(reserve);
+        e.Bytes({0x83, 0x7D, arg(late.BytesArg), 0x00});  // cmp dword [bytes], 0
+        e.JumpIfEqual(raise);
+        e.Bytes({0x51, 0xFF, 0x75, arg(late.BytesArg)});  // IsBadReadPtr(bytes, length)
+        e.Bytes({0xFF, 0x15});
+        e.Dword(static_cast<uint32_t>(page + TStubPageLayout::ReadableOffset));
+        e.Bytes({0x85, 0xC0});  // test eax, eax
+        e.JumpIf(TEmitter::NotEqual, raise);
+    }
+    e.Place(reserve);
+    e.Byte(0xA1);  // mov eax, [head]
+    e.Dword(static_cast<uint32_t>(log + L::HeadOffset));
+    e.Place(retry);
+    e.Bytes({0x89, 0xC2, 0x2B, 0x15});  // mov edx, eax; sub edx, [tail]
+    e.Dword(static_cast<uint32_t>(log + L::TailOffset));
+    e.Bytes({0x81, 0xFA});  // cmp edx, EntryCount
+    e.Dword(L::EntryCount);
+    e.JumpIf(TEmitter::AboveOrEqual, raise);
+    e.Bytes({0x8D, 0x50, 0x01});        // lea edx, [eax+1]
+    e.Bytes({0xF0, 0x0F, 0xB1, 0x15});  // lock cmpxchg [head], edx
+    e.Dword(static_cast<uint32_t>(log + L::HeadOffset));
+    e.JumpIf(TEmitter::NotEqual, retry);
+    // ebx: the entry; its sequence word waits on the stack.
+    e.Bytes({0x89, 0xC3, 0x81, 0xE3});  // mov ebx, eax; and ebx, EntryCount - 1
+    e.Dword(L::EntryCount - 1);
+    e.Bytes({0xC1, 0xE3, static_cast<unsigned char>(L::EntryShift)});  // shl ebx, EntryShift
+    e.Bytes({0x81, 0xC3});                                             // add ebx, entries
+    e.Dword(static_cast<uint32_t>(log + L::EntriesOffset));
+    e.Bytes({0x40, 0x50});  // inc eax; push eax
+    auto store = [&](size_t field, uint32_t value) {  // mov dword [ebx+field], value
+        e.Bytes({0xC7, 0x43, static_cast<unsigned char>(field)});
+        e.Dword(value);
+    };
+    auto storeEax = [&](size_t field) {  // the 64-bit field from eax, zero-extended
+        e.Bytes({0x89, 0x43, static_cast<unsigned char>(field)});
+        store(field + 4, 0);
+    };
+    store(L::SlotOffset, static_cast<uint32_t>(slot));
+    store(L::PageOffset, static_cast<uint32_t>(page));
+    store(L::PageOffset + 4, 0);
+    e.Bytes({0x8D, 0x45, 0x04});  // lea eax, [ebp+4]
+    storeEax(L::SpOffset);
+    for (int i = 0; i <= StubArgs; ++i) {
+        e.Bytes({0x8B, 0x45, arg(i)});  // mov eax, [ebp+4+4i]
+        storeEax(L::FrameOffset + 8 * i);
+    }
+    if (late.LengthArg) {
+        e.Bytes({0x8B, 0x4D, arg(late.LengthArg)});                 // mov ecx, length
+        e.Bytes({0x89, 0x4B, static_cast<unsigned char>(L::LengthOffset)});  // mov [ebx+Length], ecx
+        e.Bytes({0x56, 0x57});                                      // push esi; push edi
+        e.Bytes({0x8B, 0x75, arg(late.BytesArg)});                  // mov esi, bytes
+        e.Bytes({0x8D, 0xBB});                                      // lea edi, [ebx+BytesOffset]
+        e.Dword(static_cast<uint32_t>(L::BytesOffset));
+        e.Bytes({0xFC, 0xF3, 0xA4});  // cld; rep movsb
+        e.Bytes({0x5F, 0x5E});        // pop edi; pop esi
+    } else {
+        store(L::LengthOffset, 0);
+    }
+    e.Bytes({0x58, 0x89, 0x03});  // pop eax; mov [ebx], eax: the entry is complete
+    e.Jump(done);
+}
+
+// The same for a 64-bit program, with volatile registers only (the stub's unwind data
+// saves none): r10 the log, r11 the entry, r9d its sequence word.
+void EmitLate64(TEmitter& e, TAddress page, int slot, TAddress log, const TLateEntry& late, int raise, int done)
+{
+    using L = TStubLogLayout;
+    auto arg = [](int n) { return static_cast<unsigned char>(8 + 8 * n); };  // [rbp+8+8n]: 0 the return address
+    EmitGuard(e, page, true, raise);
+    int reserve = e.NewLabel(), retry = e.NewLabel();
+    if (late.LengthArg) {
+        e.Bytes({0x8B, 0x4D, arg(late.LengthArg)});  // mov ecx, length (32 bits)
+        e.Bytes({0x81, 0xF9});                        // cmp ecx, MaxBytes
+        e.Dword(static_cast<uint32_t>(L::MaxBytes));
+        e.JumpIf(TEmitter::Above, raise);
+        e.Bytes({0x85, 0xC9});  // test ecx, ecx
+        e.JumpIfEqual(reserve);
+        e.Bytes({0x48, 0x83, 0x7D, arg(late.BytesArg), 0x00});  // cmp qword [bytes], 0
+        e.JumpIfEqual(raise);
+        e.Bytes({0x48, 0x8B, 0x4D, arg(late.BytesArg)});  // IsBadReadPtr(bytes, length)
+        e.Bytes({0x8B, 0x55, arg(late.LengthArg)});
+        e.Bytes({0xFF, 0x15});
+        e.Rel32(page + TStubPageLayout::ReadableOffset);
+        e.Bytes({0x85, 0xC0});  // test eax, eax
+        e.JumpIf(TEmitter::NotEqual, raise);
+    }
+    e.Place(reserve);
+    e.Bytes({0x49, 0xBA});  // mov r10, log
+    e.Qword(log);
+    e.Bytes({0x41, 0x8B, 0x42, static_cast<unsigned char>(L::HeadOffset)});  // mov eax, [r10+Head]
+    e.Place(retry);
+    e.Bytes({0x89, 0xC2, 0x41, 0x2B, 0x52, static_cast<unsigned char>(L::TailOffset)});  // mov edx, eax; sub edx, [r10+Tail]
+    e.Bytes({0x81, 0xFA});  // cmp edx, EntryCount
+    e.Dword(L::EntryCount);
+    e.JumpIf(TEmitter::AboveOrEqual, raise);
+    e.Bytes({0x8D, 0x50, 0x01});                    // lea edx, [rax+1]
+    e.Bytes({0xF0, 0x41, 0x0F, 0xB1, 0x52, static_cast<unsigned char>(L::HeadOffset)});  // lock cmpxchg [r10+Head], edx
+    e.JumpIf(TEmitter::NotEqual, retry);
+    e.Bytes({0x44, 0x8D, 0x48, 0x01});  // lea r9d, [rax+1]
+    e.Bytes({0x41, 0x89, 0xC3, 0x41, 0x81, 0xE3});  // mov r11d, eax; and r11d, EntryCount - 1
+    e.Dword(L::EntryCount - 1);
+    e.Bytes({0x49, 0xC1, 0xE3, static_cast<unsigned char>(L::EntryShift)});  // shl r11, EntryShift
+    e.Bytes({0x4F, 0x8D, 0x9C, 0x1A});  // lea r11, [r10+r11+entries]
+    e.Dword(static_cast<uint32_t>(L::EntriesOffset));
+    auto storeRax = [&](size_t field) {  // mov [r11+field], rax
+        e.Bytes({0x49, 0x89, 0x43, static_cast<unsigned char>(field)});
+    };
+    e.Bytes({0x41, 0xC7, 0x43, static_cast<unsigned char>(L::SlotOffset)});  // mov dword [r11+Slot], slot
+    e.Dword(static_cast<uint32_t>(slot));
+    e.Bytes({0x48, 0xB8});  // mov rax, page
+    e.Qword(page);
+    storeRax(L::PageOffset);
+    e.Bytes({0x48, 0x8D, 0x45, 0x08});  // lea rax, [rbp+8]
+    storeRax(L::SpOffset);
+    for (int i = 0; i <= StubArgs; ++i) {
+        e.Bytes({0x48, 0x8B, 0x45, arg(i)});  // mov rax, [rbp+8+8i]
+        storeRax(L::FrameOffset + 8 * i);
+    }
+    if (late.LengthArg) {
+        int copied = e.NewLabel(), copy = e.NewLabel();
+        e.Bytes({0x8B, 0x4D, arg(late.LengthArg)});                              // mov ecx, length
+        e.Bytes({0x41, 0x89, 0x4B, static_cast<unsigned char>(L::LengthOffset)});  // mov [r11+Length], ecx
+        e.Bytes({0x4C, 0x8B, 0x45, arg(late.BytesArg)});                         // mov r8, bytes
+        e.Bytes({0x49, 0x8D, 0x93});                                             // lea rdx, [r11+BytesOffset]
+        e.Dword(static_cast<uint32_t>(L::BytesOffset));
+        e.Bytes({0x85, 0xC9});  // test ecx, ecx
+        e.JumpIfEqual(copied);
+        e.Place(copy);
+        e.Bytes({0x41, 0x8A, 0x00, 0x88, 0x02});  // mov al, [r8]; mov [rdx], al
+        e.Bytes({0x49, 0xFF, 0xC0, 0x48, 0xFF, 0xC2, 0xFF, 0xC9});  // inc r8; inc rdx; dec ecx
+        e.JumpIf(TEmitter::NotEqual, copy);
+        e.Place(copied);
+    } else {
+        e.Bytes({0x41, 0xC7, 0x43, static_cast<unsigned char>(L::LengthOffset)});  // mov dword [r11+Length], 0
+        e.Dword(0);
+    }
+    e.Bytes({0x45, 0x89, 0x0B});  // mov [r11], r9d: the entry is complete
+    e.Jump(done);
+}
+
 // The 32-bit stub. Arguments are on the stack; the original may be cdecl or stdcall: what
 // it popped of the copied arguments is popped from the caller's on the way back.
-void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress trampoline)
+void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress trampoline, TAddress log,
+                const TLateEntry& late)
 {
     auto pushArgs = [&] {
         for (int i = StubArgs; i >= 1; --i)
@@ -216,13 +376,28 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
         code.Windows.push_back({from, call, e.At(skip)});
     };
 
+    auto pushHead = [&] {
+        if (log) {
+            e.Bytes({0xFF, 0x35});  // push dword [head]
+            e.Dword(static_cast<uint32_t>(log + TStubLogLayout::HeadOffset));
+        } else {
+            e.Bytes({0x6A, 0x00});
+        }
+    };
+
     e.Bytes({0x55, 0x89, 0xE5, 0x53});  // push ebp; mov ebp, esp; push ebx
-    // Entry: arguments, return address, entry stack pointer, then slot and page.
+    int raiseEntry = e.NewLabel(), call = e.NewLabel();
+    if (log && late.Allowed)
+        EmitLate32(e, page, slot, log, late, raiseEntry, call);
+    e.Place(raiseEntry);
+    // Entry: the log's head, arguments, return address, entry stack pointer, then slot and page.
+    pushHead();
     pushArgs();
     e.Bytes({0xFF, 0x75, 0x04});        // push [ebp+4]
     e.Bytes({0x8D, 0x45, 0x04, 0x50});  // lea eax, [ebp+4]; push eax
     raise(StubEntryCode, StubEntryParams, 0);
     // The call itself, with the arguments copied.
+    e.Place(call);
     e.Bytes({0x89, 0xE3});  // mov ebx, esp
     pushArgs();
     e.Byte(0xE8);
@@ -230,7 +405,8 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
     // ecx = bytes the original popped; result kept in eax:edx.
     e.Bytes({0x89, 0xE1, 0x29, 0xD9, 0x83, 0xC1, static_cast<unsigned char>(4 * StubArgs)});
     e.Bytes({0x89, 0xDC, 0x52, 0x50, 0x51});  // mov esp, ebx; push edx; push eax; push ecx
-    // Return: the result, entry stack pointer, then slot and page.
+    // Return: the log's head, the result, entry stack pointer, then slot and page.
+    pushHead();
     e.Bytes({0x50, 0x8D, 0x4D, 0x04, 0x51});  // push eax; lea ecx, [ebp+4]; push ecx
     raise(StubReturnCode, StubReturnParams, TStubPageLayout::ReturnWanted(page, slot));
     e.Bytes({0x59, 0x58, 0x5A, 0x5B, 0x5D});  // pop ecx; pop eax; pop edx; pop ebx; pop ebp
@@ -248,7 +424,8 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
 // The 64-bit stub. The four register arguments go to the caller's home space, so that
 // all arguments lie in a row above the return address; the call gets them back in
 // registers and the fifth onwards at [rsp+0x20].
-void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress trampoline)
+void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress trampoline, TAddress log,
+                const TLateEntry& late)
 {
     constexpr unsigned char Params = 0x80, Result = 0x70;
     auto storeParam = [&](int index) {  // mov [rsp+Params+8*index], rax
@@ -264,6 +441,13 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
         e.Dword(static_cast<uint32_t>(slot));
         e.Bytes({0x48, 0x8D, 0x45, 0x08});  // lea rax, [rbp+8]
         storeParam(StubParamEntrySp);
+    };
+    auto storeHead = [&](int index) {
+        e.Bytes({0x48, 0xB8});  // mov rax, log
+        e.Qword(log);
+        if (log)
+            e.Bytes({0x8B, 0x00});  // mov eax, [rax]
+        storeParam(index);
     };
     auto raise = [&](uint32_t exceptionCode, int count, TAddress wanted) {
         e.Byte(0xB9);  // mov ecx, code
@@ -288,14 +472,20 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
     e.Bytes({0x4C, 0x89, 0x4C, 0x24, 0x20});  // mov [rsp+32], r9
     e.Bytes({0x55, 0x48, 0x89, 0xE5});        // push rbp; mov rbp, rsp
     e.Bytes({0x48, 0x81, 0xEC, 0x00, 0x01, 0x00, 0x00});  // sub rsp, 0x100
-    // Entry: page, slot, entry stack pointer, return address, arguments.
+    int raiseEntry = e.NewLabel(), call = e.NewLabel();
+    if (log && late.Allowed)
+        EmitLate64(e, page, slot, log, late, raiseEntry, call);
+    e.Place(raiseEntry);
+    // Entry: page, slot, entry stack pointer, return address, arguments, the log's head.
     header();
+    storeHead(StubEntryLogHead);
     for (int i = 0; i <= StubArgs; ++i) {
         e.Bytes({0x48, 0x8B, 0x45, static_cast<unsigned char>(8 + 8 * i)});  // mov rax, [rbp+8+8i]
         storeParam(StubParamReturn + i);
     }
     raise(StubEntryCode, StubEntryParams, 0);
     // The call: arguments five onwards to the outgoing area, the first four to registers.
+    e.Place(call);
     for (int i = 5; i <= StubArgs; ++i) {
         e.Bytes({0x48, 0x8B, 0x45, static_cast<unsigned char>(8 + 8 * i)});
         e.Bytes({0x48, 0x89, 0x44, 0x24, static_cast<unsigned char>(0x20 + 8 * (i - 5))});
@@ -308,6 +498,7 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
     header();
     e.Bytes({0x48, 0x8B, 0x44, 0x24, Result});  // mov rax, [rsp+Result]
     storeParam(StubParamReturn);
+    storeHead(StubReturnLogHead);
     raise(StubReturnCode, StubReturnParams, TStubPageLayout::ReturnWanted(page, slot));
     e.Bytes({0x48, 0x8B, 0x44, 0x24, Result});  // mov rax, [rsp+Result]
     e.Bytes({0xC9, 0xC3});                      // leave; ret
@@ -328,7 +519,7 @@ size_t MovableLength(const unsigned char* code, size_t size, bool x64, size_t ju
 }
 
 TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned char* moved, size_t movedSize,
-                        bool x64)
+                        bool x64, TAddress log, const TLateEntry& late)
 {
     VASSERT(slot >= 0 && slot < TStubPageLayout::SlotCount, Unit);
     TStubCode code;
@@ -345,16 +536,17 @@ TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned 
         e.Byte(0xCC);
     code.Stub = e.Here();
     if (x64)
-        EmitStub64(e, code, page, slot, code.Trampoline);
+        EmitStub64(e, code, page, slot, code.Trampoline, log, late);
     else
-        EmitStub32(e, code, page, slot, code.Trampoline);
+        EmitStub32(e, code, page, slot, code.Trampoline, log, late);
     e.Finish();
     VASSERT(e.Bytes().size() <= TStubPageLayout::SlotSize, Unit);
     code.Bytes = e.Bytes();
     return code;
 }
 
-std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddress addFunctionTable, bool x64)
+std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddress badReadPtr,
+                                           TAddress addFunctionTable, bool x64)
 {
     using L = TStubPageLayout;
     std::vector<unsigned char> header(L::HeaderSize, 0xCC);
@@ -365,6 +557,7 @@ std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddre
     header[L::GuardOffset] = 1;
     std::fill_n(header.begin() + L::ReturnWantedOffset, L::SlotCount, 1);
     put(L::RaiseOffset, raise, x64 ? 8 : 4);
+    put(L::ReadableOffset, badReadPtr, x64 ? 8 : 4);
     if (!x64)
         return header;
     put(L::AddTableOffset, addFunctionTable, 8);

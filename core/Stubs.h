@@ -8,6 +8,12 @@
 // Each raise is guarded: it happens only while the word at the page's start is set and
 // the process is being debugged, so a call still in flight when the tracer has gone runs
 // on unharmed.
+//
+// A call whose entry only feeds the tracer's bookkeeping, and whose return is of no
+// interest, need not stop the program at all: its stub writes the entry to a log in the
+// program (with the bytes one argument points to, which the program may reuse as soon as
+// the call returns), and the debugger reads the log at the next report, before the report
+// itself. Every report carries how far the log has been written.
 #pragma once
 
 #include "SysProcs.h"
@@ -30,8 +36,11 @@ enum TStubParam : int {
 };
 // Arguments copied to the original and reported at the entry: enough for every watched call.
 constexpr int StubArgs = 10;
-constexpr int StubEntryParams = StubParamFirstArg + StubArgs;
-constexpr int StubReturnParams = StubParamReturn + 1;
+// The log's head (see TStubLogLayout) as the stub saw it, last of each report's parameters.
+constexpr int StubEntryLogHead = StubParamFirstArg + StubArgs;
+constexpr int StubReturnLogHead = StubParamReturn + 1;
+constexpr int StubEntryParams = StubEntryLogHead + 1;
+constexpr int StubReturnParams = StubReturnLogHead + 1;
 
 // The length of the whole instructions at the start of code that a jump of jumpSize bytes
 // would cover, when each of them can run unchanged at another address: no relative
@@ -43,17 +52,18 @@ size_t MovableLength(const unsigned char* code, size_t size, bool x64, size_t ju
 // 64-bit program the unwind data of the stubs with the code that registers it), then
 // the slots, each a trampoline and, at a fixed place, a stub.
 struct TStubPageLayout {
-    static constexpr size_t Size = 0x2000;
+    static constexpr size_t Size = 0x4000;
     static constexpr size_t GuardOffset = 0;
     static constexpr size_t RaiseOffset = 8;
     static constexpr size_t AddTableOffset = 0x10;
+    static constexpr size_t ReadableOffset = 0x18;
     static constexpr size_t UnwindOffset = 0x20;
     static constexpr size_t TableOffset = 0x40;
     static constexpr size_t RegisterOffset = 0x100;
     // A byte per slot: its calls' returns are reported.
     static constexpr size_t ReturnWantedOffset = 0x1F0;
     static constexpr size_t HeaderSize = 0x200;
-    static constexpr size_t SlotSize = 0x200;
+    static constexpr size_t SlotSize = 0x400;
     static constexpr size_t StubOffset = 0x20;
     static constexpr int SlotCount = static_cast<int>((Size - HeaderSize) / SlotSize);
     static TAddress Slot(TAddress page, int slot) { return page + HeaderSize + SlotSize * slot; }
@@ -61,15 +71,62 @@ struct TStubPageLayout {
 };
 static_assert(TStubPageLayout::ReturnWantedOffset + TStubPageLayout::SlotCount <= TStubPageLayout::HeaderSize);
 
-// The page's header, every slot's returns wanted. raise: RaiseException in the traced program. For a 64-bit program,
+// The log of late entries, one per traced process, shared by all stub pages. Entries are
+// numbered from 0; entry n lives at Entry(log, n). A stub takes the next number by a locked
+// compare-exchange on the head, as long as fewer than EntryCount entries lie between the
+// tail and the head, else it reports the call by raising as usual. It writes the entry's
+// sequence word (its number + 1) last: an entry whose sequence word is not yet its own is
+// still being written. The debugger moves the tail now and then; a tail that lags behind
+// only makes the log look fuller than it is.
+struct TStubLogLayout {
+    static constexpr size_t HeadOffset = 0;  // 32-bit: numbers taken
+    static constexpr size_t TailOffset = 4;  // 32-bit: numbers the debugger has done with
+    static constexpr size_t EntriesOffset = 0x40;
+    static constexpr uint32_t EntryCount = 64;
+    static constexpr int EntryShift = 11;
+    static constexpr size_t EntrySize = size_t(1) << EntryShift;
+    static constexpr size_t Size = EntriesOffset + EntryCount * EntrySize;
+    // An entry's fields; values of a 32-bit program are stored zero-extended.
+    static constexpr size_t SeqOffset = 0;     // 32-bit: the entry's number + 1
+    static constexpr size_t SlotOffset = 4;    // 32-bit: the stub's slot
+    static constexpr size_t PageOffset = 8;    // the stub's page
+    static constexpr size_t LengthOffset = 0x10;  // 32-bit: bytes copied
+    static constexpr size_t SpOffset = 0x18;   // the stack pointer at the entry
+    static constexpr size_t FrameOffset = 0x20;   // the return address, then the arguments
+    static constexpr size_t BytesOffset = 0x80;
+    static constexpr size_t MaxBytes = EntrySize - BytesOffset;
+    static TAddress Entry(TAddress log, uint32_t number)
+    {
+        return log + EntriesOffset + EntrySize * (number & (EntryCount - 1));
+    }
+};
+static_assert((TStubLogLayout::EntryCount & (TStubLogLayout::EntryCount - 1)) == 0);
+static_assert(TStubLogLayout::FrameOffset + 8 * (StubArgs + 1) <= TStubLogLayout::BytesOffset);
+
+// Whether a hook's calls may be logged instead of raised at their entry, and which bytes
+// go with them: BytesArg points to them and LengthArg counts them (32 bits), both counted
+// from 1, 0 for none. A call whose bytes do not fit in an entry, or point nowhere, is
+// raised as usual.
+struct TLateEntry {
+    bool Allowed = false;
+    int BytesArg = 0;
+    int LengthArg = 0;
+};
+
+// The page's header, every slot's returns wanted. raise: RaiseException in the traced
+// program; badReadPtr: IsBadReadPtr there, which a late call's stub asks before it copies
+// bytes (bytes it cannot read make it raise instead, so that the tracer meets the failure,
+// not the program). For a 64-bit program,
 // addFunctionTable is RtlAddFunctionTable there, and the code at RegisterOffset (a thread
 // routine) registers the unwind data of every slot's stub, so that an exception passing
 // through a call in flight unwinds through the stub's frame like any other.
-std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddress addFunctionTable, bool x64);
+std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddress badReadPtr,
+                                           TAddress addFunctionTable, bool x64);
 
 // The code of one slot: the moved instructions and a jump back behind them (the
 // trampoline), then the stub. entry: the hooked entry point; moved: its first movedSize
-// bytes, which the trampoline runs.
+// bytes, which the trampoline runs. log: the process's log of late entries (its head goes
+// into every report), late: whether and how this slot's calls go there.
 struct TStubCode {
     std::vector<unsigned char> Bytes;
     // The stub's address, where the entry's jump goes.
@@ -84,7 +141,7 @@ struct TStubCode {
     std::vector<TWindow> Windows;
 };
 TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned char* moved, size_t movedSize,
-                        bool x64);
+                        bool x64, TAddress log, const TLateEntry& late = {});
 
 // The 5-byte jump from the entry point to its stub; false when the stub is out of reach.
 bool BuildEntryJump(TAddress entry, TAddress stub, unsigned char (&jump)[5]);

@@ -162,6 +162,21 @@ bool TOCITracer::ReturnWanted(int hookId) const
     }
 }
 
+TLateEntry TOCITracer::LateEntry(int hookId) const
+{
+    const TOCIEntry& entry = OCIEntries[hookId];
+    switch (entry.Call) {
+    // The registry needs only the text, and the order of these calls.
+    case TOCICall::Prepare:
+        if (Traced(TTraceAction::Prepare))
+            return {};
+        return {true, entry.Text, entry.Length};
+    case TOCICall::HandleFree: return {true, 0, 0};
+    case TOCICall::Release: return {true, entry.Key, entry.KeyLength};
+    default: return {};
+    }
+}
+
 void TOCITracer::ModuleLoaded(IHookHost& host, const TModuleInfo& module)
 {
     if (IsOCIModuleName(module.FileName))
@@ -254,13 +269,13 @@ TAddress TOCITracer::ReadPointer(IHookHost& host, TAddress address)
     return host.Target64() ? host.TargetProcess().ReadQword(address) : host.TargetProcess().ReadDword(address);
 }
 
-std::string TOCITracer::ReadText(IHookHost& host, TAddress text, uint64_t length, bool wide)
+std::string TOCITracer::ReadText(TCallFrame& frame, TAddress text, uint64_t length, bool wide)
 {
-    std::string bytes = host.TargetProcess().ReadString(text, length);
+    std::string bytes = frame.Bytes(text, length);
     return wide ? WideTextToUtf8(bytes) : NarrowTextToUtf8(bytes);
 }
 
-std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, TCallFrame& frame)
+std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& /*host*/, int hookId, TCallFrame& frame)
 {
     const TOCIEntry& entry = OCIEntries[hookId];
     auto data = std::make_unique<TOCICallData>();
@@ -278,7 +293,7 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, 
         Decoded(record, [&] {
             TAddress handle = frame.Pointer(entry.Handle);
             bool wide = FWide.count(handle) != 0;
-            record.Statement = ReadText(host, frame.Pointer(entry.Text), frame.Arg32(entry.Length), wide);
+            record.Statement = ReadText(frame, frame.Pointer(entry.Text), frame.Arg32(entry.Length), wide);
             Statements.SetText(handle, record.Statement);
         });
         break;
@@ -292,13 +307,13 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, 
             TAddress key = frame.Pointer(entry.Key);
             uint32_t keyLength = frame.Arg32(entry.KeyLength);
             if (key && keyLength)
-                data->Key = host.TargetProcess().ReadString(key, keyLength);
+                data->Key = frame.Bytes(key, keyLength);
             if ((!text || !length) && !data->Key.empty()) {
                 auto known = FKeyed.find(data->Key);
                 record.Statement = known != FKeyed.end() ? known->second : UnavailableStatement;
                 data->TextRead = known != FKeyed.end();
             } else {
-                record.Statement = text ? ReadText(host, text, length, data->Wide) : std::string();
+                record.Statement = text ? ReadText(frame, text, length, data->Wide) : std::string();
                 data->TextRead = true;
             }
         });
@@ -321,7 +336,7 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, 
         TOCIStmt* stmt = Statements.FindHandle(handle);
         if (stmt && key && keyLength) {
             try {
-                FKeyed[host.TargetProcess().ReadString(key, keyLength)] = stmt->Text;
+                FKeyed[frame.Bytes(key, keyLength)] = stmt->Text;
             } catch (const EOSError&) {
                 // An unreadable key only costs a later prepare by that key its text.
             }

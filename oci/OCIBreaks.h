@@ -57,6 +57,7 @@ public:
     std::unique_ptr<TCallData> CallEntered(IHookHost& host, int hookId, TCallFrame& frame) override;
     void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result) override;
     bool ReturnWanted(int hookId) const override;
+    TLateEntry LateEntry(int hookId) const override;
 
     TOCIStatements Statements;
     // Whether the entry of hookId stops calls with this mask.
@@ -74,7 +75,7 @@ private:
     };
 
     bool Traced(TTraceAction action) const;
-    std::string ReadText(IHookHost& host, TAddress text, uint64_t length, bool wide);
+    std::string ReadText(TCallFrame& frame, TAddress text, uint64_t length, bool wide);
     TAddress ReadPointer(IHookHost& host, TAddress address);
     void PlantEntries(IHookHost& host, const TModuleInfo& module);
     void ResolveForwards(IHookHost& host, const TModuleInfo& module);

@@ -136,6 +136,19 @@ TEST(Tracing, UnreadableTextsBecomeTheErrorTextAndTheSessionGoesOn)
     EXPECT_EQ(r[3].Statement, EOSError(ERROR_NOT_ENOUGH_MEMORY).what()) << "a garbage length is survived";
     EXPECT_EQ(r[4].Statement.rfind("System Error.  Code: ", 0), 0u);
     EXPECT_EQ(r[5].Statement, "SELECT old FROM t");
+
+    // The same prepares untraced, feeding only the registry: the program runs on as well.
+    TScriptRun executes = RunScript("load\nalloc S\nprepare S SELECT old FROM t\n"
+                                    "prepare_raw S unmapped 10\nexecute S\n"
+                                    "prepare_raw S valid 0xFFFFFFF0\nprepare_raw S null 5\nexecute S\n"
+                                    "prepare S SELECT new FROM t\nexecute S\n",
+                                    TraceMaskExecute);
+    EXPECT_TRUE(executes.Session.Errors.empty());
+    EXPECT_EQ(executes.Session.ExitCode, 0u);
+    ASSERT_EQ(executes.Session.Records.size(), 3u) << Describe(executes.Session.Records);
+    EXPECT_EQ(executes.Session.Records[0].Statement, "SELECT old FROM t");
+    EXPECT_EQ(executes.Session.Records[1].Statement, "SELECT old FROM t");
+    EXPECT_EQ(executes.Session.Records[2].Statement, "SELECT new FROM t");
 }
 
 TEST(Tracing, ReturnCodesAndElapsedTimes)

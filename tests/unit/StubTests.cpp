@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,7 @@ struct TReport {
     std::vector<uint64_t> Frames;
 };
 std::vector<TReport> Reports;
+std::mutex ReportsLock;
 
 LONG CALLBACK CatchReport(EXCEPTION_POINTERS* pointers)
 {
@@ -120,6 +122,7 @@ LONG CALLBACK CatchReport(EXCEPTION_POINTERS* pointers)
         report.Frames.push_back(context.Rip);
     }
 #endif
+    std::lock_guard<std::mutex> lock(ReportsLock);
     Reports.push_back(report);
     return EXCEPTION_CONTINUE_EXECUTION;
 }
@@ -130,14 +133,16 @@ class StubRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        FMemory = static_cast<unsigned char*>(
-            VirtualAlloc(nullptr, TStubPageLayout::Size + 0x1000, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+        FMemory = static_cast<unsigned char*>(VirtualAlloc(nullptr, FunctionsEnd + TStubLogLayout::Size,
+                                                           MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
         ASSERT_NE(FMemory, nullptr);
         FPage = reinterpret_cast<uintptr_t>(FMemory);
+        FLog = FPage + FunctionsEnd;
         auto address = [](const char* module, const char* name) {
             return reinterpret_cast<uintptr_t>(GetProcAddress(GetModuleHandleA(module), name));
         };
         std::vector<unsigned char> header = BuildPageHeader(FPage, address("kernel32.dll", "RaiseException"),
+                                                            address("kernel32.dll", "IsBadReadPtr"),
                                                             address("ntdll.dll", "RtlAddFunctionTable"), X64);
         std::memcpy(FMemory, header.data(), header.size());
         if (X64) {
@@ -158,19 +163,33 @@ protected:
     }
 
     // Writes code as function number n and hooks it through slot n; returns its address.
-    uintptr_t Hook(int n, const std::string& code)
+    // late: whether and how its calls go to the log instead.
+    uintptr_t Hook(int n, const std::string& code, const TLateEntry& late = {})
     {
         unsigned char* entry = FMemory + TStubPageLayout::Size + 0x100 * n;
         std::memcpy(entry, code.data(), code.size());
         size_t moved = MovableLength(entry, code.size(), X64);
         EXPECT_GE(moved, 5u);
-        TStubCode stub = BuildStubCode(FPage, n, reinterpret_cast<uintptr_t>(entry), entry, moved, X64);
+        TStubCode stub = BuildStubCode(FPage, n, reinterpret_cast<uintptr_t>(entry), entry, moved, X64, FLog, late);
         std::memcpy(FMemory + (TStubPageLayout::Slot(FPage, n) - FPage), stub.Bytes.data(), stub.Bytes.size());
         unsigned char jump[5];
         EXPECT_TRUE(BuildEntryJump(reinterpret_cast<uintptr_t>(entry), stub.Stub, jump));
         std::memcpy(entry, jump, 5);
-        FlushInstructionCache(GetCurrentProcess(), FMemory, TStubPageLayout::Size + 0x1000);
+        FlushInstructionCache(GetCurrentProcess(), FMemory, FunctionsEnd);
         return reinterpret_cast<uintptr_t>(entry);
+    }
+
+    // The log's words and entries.
+    uint32_t& LogWord(size_t offset) { return *reinterpret_cast<uint32_t*>(FLog + offset); }
+    const unsigned char* LogEntry(uint32_t number)
+    {
+        return reinterpret_cast<const unsigned char*>(TStubLogLayout::Entry(FLog, number));
+    }
+    static uint64_t Field(const unsigned char* entry, size_t offset, size_t size = 8)
+    {
+        uint64_t value = 0;
+        std::memcpy(&value, entry + offset, size);
+        return value;
     }
 
     // Runs body as if a debugger were attached (the stubs look at the PEB's flag).
@@ -184,8 +203,10 @@ protected:
         flag = before;
     }
 
+    static constexpr size_t FunctionsEnd = TStubPageLayout::Size + 0x1000;
     unsigned char* FMemory = nullptr;
     uintptr_t FPage = 0;
+    uintptr_t FLog = 0;
     void* FHandler = nullptr;
 };
 
@@ -245,6 +266,8 @@ TEST_F(StubRun, ACallIsReportedWithItsArgumentsAndResult)
     ASSERT_EQ(out.Params.size(), static_cast<size_t>(StubReturnParams));
     EXPECT_EQ(out.Params[StubParamEntrySp], in.Params[StubParamEntrySp]) << "one call, one stack position";
     EXPECT_EQ(static_cast<TArg>(out.Params[StubParamReturn]), Expected(args));
+    EXPECT_EQ(in.Params[StubEntryLogHead], 0u) << "nothing logged yet";
+    EXPECT_EQ(out.Params[StubReturnLogHead], 0u);
 
     // An exception raised inside the call unwinds through the stub to its caller.
     if (X64) {
@@ -289,3 +312,165 @@ TEST_F(StubRun, AStdcallOriginalHasItsArgumentsPoppedFromTheCallersStack)
     EXPECT_EQ(Reports.size(), 200u);
 }
 #endif
+
+// ---------------------------------------------------------------------------
+// Late entries: calls logged instead of raised
+
+namespace {
+
+// Arguments of a call whose third argument points to text and whose fourth counts it.
+struct TTextCall {
+    TArg Args[10] = {};
+    TTextCall(const std::string& text, int seed)
+    {
+        for (int i = 0; i < 10; ++i)
+            Args[i] = seed * 100 + i;
+        Args[2] = static_cast<TArg>(reinterpret_cast<uintptr_t>(text.data()));
+        Args[3] = static_cast<TArg>(text.size());
+    }
+};
+
+// A thread making calls with texts First .. First + Calls.
+struct TextWorker {
+    static constexpr int Calls = 100;
+    uintptr_t Entry;
+    const std::vector<std::string>* Texts;
+    int First;
+    static DWORD WINAPI Run(void* self)
+    {
+        auto* w = static_cast<TextWorker*>(self);
+        for (int i = w->First; i < w->First + Calls; ++i) {
+            TTextCall call((*w->Texts)[i], i);
+            CallSum(w->Entry, call.Args);
+        }
+        return 0;
+    }
+};
+
+} // namespace
+
+TEST_F(StubRun, ALateCallIsLoggedWithItsArgumentsAndBytesAndTheNextReportSaysSo)
+{
+    using L = TStubLogLayout;
+    uintptr_t late = Hook(3, Sum, {true, 3, 4});
+    uintptr_t plain = Hook(4, Sum);
+    const std::string text = "select name from staff where id = :1";
+    TTextCall call(text, 7);
+    TArg result = 0;
+    Debugged([&] { result = CallSum(late, call.Args); });
+    EXPECT_EQ(result, Expected(call.Args)) << "the call itself runs as ever";
+    // The return is still reported (the page wants every slot's returns here); the entry is not.
+    ASSERT_EQ(Reports.size(), 1u);
+    EXPECT_EQ(Reports[0].Code, StubReturnCode);
+    EXPECT_EQ(Reports[0].Params[StubReturnLogHead], 1u);
+
+    ASSERT_EQ(LogWord(L::HeadOffset), 1u);
+    const unsigned char* entry = LogEntry(0);
+    EXPECT_EQ(Field(entry, L::SeqOffset, 4), 1u) << "complete";
+    EXPECT_EQ(Field(entry, L::SlotOffset, 4), 3u);
+    EXPECT_EQ(Field(entry, L::PageOffset), FPage);
+    EXPECT_EQ(Field(entry, L::SpOffset), Reports[0].Params[StubParamEntrySp]) << "the same stack position";
+    EXPECT_NE(Field(entry, L::FrameOffset), 0u) << "the return address";
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(static_cast<TArg>(Field(entry, L::FrameOffset + 8 * (i + 1))), call.Args[i]) << "argument " << i + 1;
+    ASSERT_EQ(Field(entry, L::LengthOffset, 4), text.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(entry + L::BytesOffset), text.size()), text);
+
+    // The next call raised says how far the log goes.
+    Reports.clear();
+    Debugged([&] { CallSum(plain, call.Args); });
+    ASSERT_EQ(Reports.size(), 2u);
+    EXPECT_EQ(Reports[0].Params[StubEntryLogHead], 1u);
+}
+
+TEST_F(StubRun, ALateCallIsRaisedWhenItsBytesDoNotFitOrPointNowhereOrTheLogIsFull)
+{
+    using L = TStubLogLayout;
+    uintptr_t late = Hook(5, Sum, {true, 3, 4});
+    FMemory[TStubPageLayout::ReturnWantedOffset + 5] = 0;
+    auto entriesRaised = [&](TTextCall& call) {
+        Reports.clear();
+        Debugged([&] { CallSum(late, call.Args); });
+        return std::count_if(Reports.begin(), Reports.end(), [](const TReport& r) { return r.Code == StubEntryCode; });
+    };
+    const std::string longest(L::MaxBytes, 'x'), tooLong(L::MaxBytes + 1, 'y');
+    TTextCall fits(longest, 1), over(tooLong, 2), nowhere("", 3), empty("", 4), unreadable("", 5);
+    nowhere.Args[2] = 0;
+    nowhere.Args[3] = 10;
+    empty.Args[2] = 0;
+    unreadable.Args[2] = 0x100;  // the first page is never mapped
+    unreadable.Args[3] = 10;
+    EXPECT_EQ(entriesRaised(fits), 0);
+    EXPECT_EQ(entriesRaised(over), 1);
+    EXPECT_EQ(entriesRaised(nowhere), 1);
+    EXPECT_EQ(entriesRaised(unreadable), 1) << "the tracer, not the program, meets the bad pointer";
+    EXPECT_EQ(entriesRaised(empty), 0) << "no bytes to copy: nothing to point to";
+    EXPECT_EQ(LogWord(L::HeadOffset), 2u);
+    EXPECT_EQ(Field(LogEntry(1), L::LengthOffset, 4), 0u);
+
+    // The log holds EntryCount entries beyond the tail the debugger last wrote.
+    for (uint32_t n = LogWord(L::HeadOffset); n < L::EntryCount; ++n)
+        ASSERT_EQ(entriesRaised(fits), 0) << "entry " << n;
+    EXPECT_EQ(entriesRaised(fits), 1) << "full";
+    LogWord(L::TailOffset) = 10;
+    EXPECT_EQ(entriesRaised(fits), 0) << "room again once the tail moves";
+    EXPECT_EQ(LogWord(L::HeadOffset), L::EntryCount + 1);
+    // Entry EntryCount went where entry 0 was.
+    EXPECT_EQ(Field(LogEntry(L::EntryCount), L::SeqOffset, 4), L::EntryCount + 1);
+    EXPECT_EQ(LogEntry(L::EntryCount), LogEntry(0));
+}
+
+TEST_F(StubRun, WithoutADebuggerOrWithTheGuardClearedALateCallLeavesNoTrace)
+{
+    uintptr_t late = Hook(6, Sum, {true, 3, 4});
+    TTextCall call("select 1 from dual", 5);
+    EXPECT_EQ(CallSum(late, call.Args), Expected(call.Args));
+    FMemory[TStubPageLayout::GuardOffset] = 0;
+    Debugged([&] { EXPECT_EQ(CallSum(late, call.Args), Expected(call.Args)); });
+    EXPECT_EQ(LogWord(TStubLogLayout::HeadOffset), 0u);
+    EXPECT_TRUE(Reports.empty());
+}
+
+// Threads logging at once each get entries of their own: every call is either in the log,
+// whole and with its own bytes, or raised; never both, never neither.
+TEST_F(StubRun, ThreadsLoggingAtOnceNeverShareAnEntry)
+{
+    using L = TStubLogLayout;
+    uintptr_t late = Hook(7, Sum, {true, 3, 4});
+    FMemory[TStubPageLayout::ReturnWantedOffset + 7] = 0;
+    constexpr int Threads = 4;
+    std::vector<std::string> texts;
+    for (int i = 0; i < Threads * TextWorker::Calls; ++i)
+        texts.push_back("call " + std::to_string(i) + std::string(static_cast<size_t>(i % 50), '.'));
+    std::vector<TextWorker> workers;
+    for (int t = 0; t < Threads; ++t)
+        workers.push_back({late, &texts, t * TextWorker::Calls});
+    Debugged([&] {
+        std::vector<HANDLE> handles;
+        for (auto& w : workers)
+            handles.push_back(CreateThread(nullptr, 0, TextWorker::Run, &w, 0, nullptr));
+        ASSERT_EQ(WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, 60000),
+                  WAIT_OBJECT_0);
+        for (HANDLE h : handles)
+            CloseHandle(h);
+    });
+    std::vector<int> seen(texts.size(), 0);
+    ASSERT_EQ(LogWord(L::HeadOffset), L::EntryCount) << "the log fills and stays full (the tail never moves)";
+    for (uint32_t n = 0; n < L::EntryCount; ++n) {
+        const unsigned char* entry = LogEntry(n);
+        ASSERT_EQ(Field(entry, L::SeqOffset, 4), n + 1);
+        auto index = static_cast<size_t>(Field(entry, L::FrameOffset + 8, X64 ? 8 : 4) / 100);
+        ASSERT_LT(index, texts.size());
+        ++seen[index];
+        std::string bytes(reinterpret_cast<const char*>(entry + L::BytesOffset), Field(entry, L::LengthOffset, 4));
+        EXPECT_EQ(bytes, texts[index]) << "entry " << n;
+    }
+    for (const TReport& report : Reports) {
+        ASSERT_EQ(report.Code, StubEntryCode);
+        auto index = static_cast<size_t>(static_cast<TArg>(report.Params[StubParamFirstArg]) / 100);
+        ASSERT_LT(index, texts.size());
+        ++seen[index];
+    }
+    for (size_t i = 0; i < seen.size(); ++i)
+        ASSERT_EQ(seen[i], 1) << "call " << i;
+}
