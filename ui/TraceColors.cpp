@@ -3,6 +3,7 @@
 #include "Utils.h"
 
 #include <algorithm>
+#include <cwchar>
 
 namespace {
 
@@ -30,6 +31,64 @@ TRowColors RowColors(const TColorInfos& rules, int count, TCell cell, int rowInd
     return {clBlack, rowIndex % 2 ? clWindow : clEvenRow};
 }
 
+const UINT CellTextFormat = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS;
+
+// How many UTF-16 units of a text a cell width pixels wide can show at most: every
+// character takes a pixel at least (twice that leaves room for marks that take no width
+// of their own).
+size_t ShownUnits(int width) { return 2 * static_cast<size_t>(std::max(0, width)) + 2; }
+
+// Fills rect with the background and draws the text in it as PaintCell says; where shown
+// is given, DrawText leaves in it what it drew (the text, or its beginning and an
+// ellipsis).
+void DrawCell(HDC dc, RECT rect, const TRowColors& colors, const std::wstring& text, UINT align, int inset,
+              std::wstring* shown = nullptr)
+{
+    SetBkColor(dc, ColorToRGB(colors.Back));
+    ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &rect, nullptr, 0, nullptr);
+    rect.left += inset;
+    rect.right -= inset;
+    int oldMode = SetBkMode(dc, TRANSPARENT);
+    COLORREF oldColor = SetTextColor(dc, ColorToRGB(colors.Text));
+    if (shown) {
+        // DT_MODIFYSTRING may add an ellipsis and a terminating zero: room for four more.
+        shown->assign(text);
+        shown->append(4, L'\0');
+        DrawTextW(dc, shown->data(), static_cast<int>(text.size()), &rect, align | CellTextFormat | DT_MODIFYSTRING);
+        shown->resize(std::wcslen(shown->c_str()));
+    } else {
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, align | CellTextFormat);
+    }
+    SetTextColor(dc, oldColor);
+    SetBkMode(dc, oldMode);
+}
+
+// The beginning of a UTF-8 text that a cell width pixels wide shows just as it shows the
+// whole text: DrawText's ellipsis depends on the text only up to where it passes the cell's
+// edge, so what lies well beyond that need not be converted, measured or kept as the key
+// of what was shown. The width of the part kept is summed from the ASCII characters'
+// advances alone, other characters and control characters counting as nothing, so it is
+// never more than the width DrawText finds; the part ends a quarter of the cell and some
+// pixels past the edge, which leaves room for rounding in the advances.
+std::string_view ShownPart(std::string_view text, int width, const int (&charWidths)[128])
+{
+    width = std::max(0, width);
+    long limit = width + width / 4 + 16;
+    long sum = 0;
+    // Beyond this PaintCell would not convert anything anyway.
+    text = text.substr(0, 4 * ShownUnits(width));
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c >= 0x7F)
+            continue;
+        sum += charWidths[c];
+        // After an ASCII byte: a whole character ends here.
+        if (sum > limit)
+            return text.substr(0, i + 1);
+    }
+    return text;
+}
+
 } // namespace
 
 TRowColors GetRowColors(const TColorInfos& rules, const TListRow& row, int rowIndex, bool selected)
@@ -46,33 +105,38 @@ TRowColors GetRowColors(const TColorInfos& rules, const TTraceRows& rows, int ro
 
 void PaintCell(HDC dc, RECT rect, const TRowColors& colors, std::string_view text, UINT align, int inset)
 {
-    SetBkColor(dc, ColorToRGB(colors.Back));
-    ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &rect, nullptr, 0, nullptr);
-    rect.left += inset;
-    rect.right -= inset;
-    int oldMode = SetBkMode(dc, TRANSPARENT);
-    COLORREF oldColor = SetTextColor(dc, ColorToRGB(colors.Text));
-    // Only what can show is converted and measured, not a statement of a megabyte whole:
-    // every character takes a pixel at least, so a cell shows fewer characters than it is
-    // pixels wide (twice that leaves room for marks that take no width of their own).
-    size_t shown = 2 * static_cast<size_t>(std::max<LONG>(0, rect.right - rect.left)) + 2;
-    std::wstring wide = WidePrefix(text, shown);
-    DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &rect,
-              align | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
-    SetTextColor(dc, oldColor);
-    SetBkMode(dc, oldMode);
+    // Only what can show is converted and measured, not a statement of a megabyte whole.
+    DrawCell(dc, rect, colors, WidePrefix(text, ShownUnits(rect.right - rect.left - 2 * inset)), align, inset);
 }
 
-void PaintTraceRow(HDC dc, const RECT& rowRect, const TraceListView::TColumns& columns, const TTraceRows& rows,
-                   int rowIndex, const TRowColors& colors)
+void PaintTraceRow(HDC dc, const RECT& rowRect, TraceListView::TPaintState& paint, const TTraceRows& rows, int rowIndex,
+                   const TRowColors& colors)
 {
+    const int inset = 3;
+    const TraceListView::TColumns& columns = paint.Columns;
     for (int column = 0; column < columns.Count; ++column) {
         RECT cell = rowRect;
         if (column > 0) {
             cell.left = rowRect.left + columns.Left[column];
             cell.right = rowRect.left + columns.Right[column];
         }
-        PaintCell(dc, cell, colors, rows.CellText(rowIndex, column), columns.Align[column], 3);
+        int width = cell.right - cell.left - 2 * inset;
+        std::string_view text = ShownPart(rows.CellText(rowIndex, column), width, paint.CharWidths);
+        UINT align = columns.Align[column];
+        if (const std::wstring* shown = paint.ShownTexts.Find(width, text)) {
+            DrawCell(dc, cell, colors, *shown, align, inset);
+            continue;
+        }
+        std::wstring wide = WidePrefix(text, ShownUnits(width));
+        std::wstring drawn;
+        DrawCell(dc, cell, colors, wide, align, inset, &drawn);
+        // Only a text cut short is kept: a text that fits costs no more to draw than its
+        // record would. And only where what was drawn fits the cell, so that drawing it again
+        // draws it unchanged (in a cell too narrow for an ellipsis it would not).
+        SIZE size{};
+        if (drawn != wide && GetTextExtentPoint32W(dc, drawn.c_str(), static_cast<int>(drawn.size()), &size) &&
+            size.cx <= width)
+            paint.ShownTexts.Add(width, text, std::move(drawn));
     }
 }
 
@@ -84,23 +148,24 @@ LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules
         return CDRF_DODEFAULT;
     switch (draw.nmcd.dwDrawStage) {
     case CDDS_PREPAINT:
-        paint->Read(list);
+        paint->Read(list, draw.nmcd.hdc);
         return CDRF_NOTIFYITEMDRAW;
     case CDDS_ITEMPREPAINT: {
         int rowIndex = static_cast<int>(draw.nmcd.dwItemSpec);
         if (rowIndex < 0 || rowIndex >= rows.RowCount())
             return CDRF_DODEFAULT;
-        RECT rowRect{};
-        rowRect.left = LVIR_BOUNDS;
-        if (!SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(rowIndex), reinterpret_cast<LPARAM>(&rowRect)))
+        // The row's bounds and whether it is selected come from what the paint read at its
+        // start: asking the list for each row costs more than painting it under Wine.
+        RECT rowRect = paint->RowRect(rowIndex);
+        if (IsRectEmpty(&rowRect))
             return CDRF_DODEFAULT;
         // The colours belong to the whole row: worked out once for all its cells, anew at
         // every paint, from the rules in force.
-        bool selected = SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(rowIndex), LVIS_SELECTED) != 0;
+        bool selected = rowIndex == paint->SelectedRow;
         TRowColors colors = GetRowColors(rules, rows, rowIndex, selected);
         // The list view selects its font only for its own drawing, which is skipped.
         HGDIOBJ oldFont = paint->Font ? SelectObject(draw.nmcd.hdc, paint->Font) : nullptr;
-        PaintTraceRow(draw.nmcd.hdc, rowRect, paint->Columns, rows, rowIndex, colors);
+        PaintTraceRow(draw.nmcd.hdc, rowRect, *paint, rows, rowIndex, colors);
         if (oldFont)
             SelectObject(draw.nmcd.hdc, oldFont);
         return CDRF_SKIPDEFAULT;

@@ -35,13 +35,16 @@ TRowColors GetRowColors(const TColorInfos& rules, const TTraceRows& rows, int ro
 void PaintCell(HDC dc, RECT rect, const TRowColors& colors, std::string_view text, UINT align, int inset);
 
 // Paints row rowIndex over rowRect (its bounds in the list) in its colours: column 0 over
-// the whole row, each other column over its own cell, the text aligned as the column is.
-void PaintTraceRow(HDC dc, const RECT& rowRect, const TraceListView::TColumns& columns, const TTraceRows& rows,
-                   int rowIndex, const TRowColors& colors);
+// the whole row, each other column over its own cell, the text aligned as the column is,
+// in the columns and font that paint read at the start of the paint.
+void PaintTraceRow(HDC dc, const RECT& rowRect, TraceListView::TPaintState& paint, const TTraceRows& rows, int rowIndex,
+                   const TRowColors& colors);
 
 // The answer to lvwTrace's NM_CUSTOMDRAW: every cell of every item is painted by
 // PaintTraceRow in the colours of GetRowColors; the list view's own drawing of the items
-// is suppressed. The list's columns and font are read once at the start of each paint
-// (into the list's TraceListView::TPaintState), not for every cell: under Wine every
-// message to the list costs tens of microseconds, and a paint has some eighty cells.
+// is suppressed. The list's columns, font, row geometry and selected row are read once at
+// the start of each paint (into the list's TraceListView::TPaintState), not for every row
+// or cell: under Wine every message to the list costs tens of microseconds, and a paint
+// has some eighty cells. The list double buffers (LVS_EX_DOUBLEBUFFER): the DC it hands
+// over is already a memory DC, so a buffer of our own would only add a copy.
 LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules, const TTraceRows& rows);

@@ -6,7 +6,9 @@
 #include "Utils.h"
 
 #include <algorithm>
+#include <climits>
 #include <cwchar>
+#include <iterator>
 
 namespace {
 const char* const Unit = "TraceList";
@@ -235,9 +237,11 @@ UINT TextAlignment(int format)
 
 HWND Create(HWND parent, int id, HFONT font)
 {
+    // WS_CLIPCHILDREN: the list paints around its header, so a repaint of the whole list
+    // does not repaint the header too (a third of the time of such a repaint under Wine).
     HWND list = CreateUnicodeChildControl(parent, WC_LISTVIEWW, "",
                                    LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_NOSORTHEADER | WS_TABSTOP |
-                                       WS_CLIPSIBLINGS,
+                                       WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
                                    0, 0, 0, 0, id, WS_EX_CLIENTEDGE, font);
     const DWORD ex = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
@@ -250,7 +254,27 @@ HWND Create(HWND parent, int id, HFONT font)
     return list;
 }
 
-void TPaintState::Read(HWND list)
+const std::string& TShownTexts::Key(int width, std::string_view text)
+{
+    FKey.assign(reinterpret_cast<const char*>(&width), sizeof(width));
+    FKey.append(text);
+    return FKey;
+}
+
+const std::wstring* TShownTexts::Find(int width, std::string_view text)
+{
+    auto found = FShown.find(Key(width, text));
+    return found != FShown.end() ? &found->second : nullptr;
+}
+
+void TShownTexts::Add(int width, std::string_view text, std::wstring shown)
+{
+    if (FShown.size() >= MaxCount)
+        FShown.clear();
+    FShown.insert_or_assign(Key(width, text), std::move(shown));
+}
+
+void TPaintState::Read(HWND list, HDC dc)
 {
     Columns = {};
     auto header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
@@ -269,7 +293,31 @@ void TPaintState::Read(HWND list)
                                     ? TextAlignment(info.fmt)
                                     : DT_LEFT;
     }
+    HFONT oldFont = Font;
+    int oldWidths[std::size(CharWidths)];
+    std::copy(std::begin(CharWidths), std::end(CharWidths), oldWidths);
     Font = reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0));
+    HGDIOBJ selected = Font ? SelectObject(dc, Font) : nullptr;
+    if (!GetCharWidth32W(dc, 0, 127, CharWidths))
+        std::fill(std::begin(CharWidths), std::end(CharWidths), 0);
+    if (selected)
+        SelectObject(dc, selected);
+    if (Font != oldFont || !std::equal(std::begin(CharWidths), std::end(CharWidths), oldWidths))
+        ShownTexts.Clear();
+    FirstRow = {};
+    FirstRow.left = LVIR_BOUNDS;
+    if (!SendMessageW(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&FirstRow)))
+        FirstRow = {};
+    TListState* state = StateOf(list);
+    SelectedRow = state ? state->SelectedRow : -1;
+}
+
+RECT TPaintState::RowRect(int row) const
+{
+    RECT rect = FirstRow;
+    long long offset = static_cast<long long>(row) * (FirstRow.bottom - FirstRow.top);
+    OffsetRect(&rect, 0, static_cast<int>(std::clamp<long long>(offset, INT_MIN / 2, INT_MAX / 2)));
+    return rect;
 }
 
 TPaintState* PaintStateOf(HWND list)

@@ -80,12 +80,44 @@ struct TColumns {
     UINT Align[MaxCount] = {};
 };
 
+// What DrawText showed of texts in cells, by the cell's width and the text: the text
+// itself, or its beginning and an ellipsis; no more than a few thousand of them.
+class TShownTexts {
+public:
+    // What was shown of text in a cell width pixels wide, nullptr if that is not known.
+    const std::wstring* Find(int width, std::string_view text);
+    void Add(int width, std::string_view text, std::wstring shown);
+    void Clear() { FShown.clear(); }
+
+private:
+    static constexpr size_t MaxCount = 4096;
+    const std::string& Key(int width, std::string_view text);
+    std::unordered_map<std::string, std::wstring> FShown;
+    std::string FKey;
+};
+
 // What a paint of the list reads of it once, at its start, for all the rows it paints.
 struct TPaintState {
     TColumns Columns;
     HFONT Font = nullptr;
-    // Reads the columns and the font from the list.
-    void Read(HWND list);
+    // The bounds of row 0 (LVIR_BOUNDS), however far it is scrolled out of view; empty
+    // while the list has no rows. The rows of a report list are of one height, one below
+    // the other, so every row's bounds follow from them.
+    RECT FirstRow{};
+    // The row the list has selected, -1 for none.
+    int SelectedRow = -1;
+    // The advance widths of the font's characters 0 to 127 (all 0 where the font did not
+    // say), for cutting a long text down to the part a cell can show.
+    int CharWidths[128] = {};
+    // Kept from paint to paint while the font and its widths stay the same, so that a long
+    // text is cut to its cell with an ellipsis once, not at every paint: DrawText finds
+    // where by measuring the text over and over.
+    TShownTexts ShownTexts;
+    // Reads the columns, the font, the rows' geometry and the selection from the list, and
+    // the character widths from dc with the list's font selected.
+    void Read(HWND list, HDC dc);
+    // The bounds of a row (LVIR_BOUNDS) as the list itself gives them.
+    RECT RowRect(int row) const;
 };
 
 // The report list with its columns, a Unicode window: owner data, grid lines, whole-row selection,
