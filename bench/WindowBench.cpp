@@ -14,7 +14,7 @@
 //    a click or the Down key (its SQL then shown in the memo), each the median of several
 //    runs, painting included; and where the time went (mean per run): the list's own
 //    painting and erasing, within them the window's answers to the list's custom drawing
-//    and text requests, and for a selection the list's handling of the click or key, the
+//    and text requests and the header's painting, and for a selection the list's handling of the click or key, the
 //    window's answer to the change (the memo set) and the memo's painting.
 // Figures only; nothing is asserted.
 #include "Application.h"
@@ -167,6 +167,9 @@ struct TCost {
 struct TListCosts {
     TCost Paint;
     TCost Erase;
+    // The list's header, which repaints within the list's painting when the list is
+    // invalidated whole.
+    TCost Header;
     TCost CustomDraw;
     TCost DispInfo;
     // The list's handling of the click or key, and the window's answer to the selection
@@ -201,6 +204,14 @@ LRESULT CALLBACK CostListProc(HWND list, UINT msg, WPARAM wParam, LPARAM lParam,
     return next();
 }
 
+LRESULT CALLBACK CostHeaderProc(HWND header, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    auto next = [&] { return DefSubclassProc(header, msg, wParam, lParam); };
+    if (msg == WM_PAINT)
+        return Timed(Costs.Header, next);
+    return next();
+}
+
 LRESULT CALLBACK CostMemoProc(HWND memo, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
 {
     auto next = [&] { return DefSubclassProc(memo, msg, wParam, lParam); };
@@ -228,6 +239,7 @@ void WatchCosts(HWND form, HWND list, HWND memo)
 {
     CostList = list;
     SetWindowSubclass(list, CostListProc, 1, 0);
+    SetWindowSubclass(ListView_GetHeader(list), CostHeaderProc, 1, 0);
     SetWindowSubclass(form, CostFormProc, 1, 0);
     SetWindowSubclass(memo, CostMemoProc, 1, 0);
 }
@@ -235,6 +247,7 @@ void WatchCosts(HWND form, HWND list, HWND memo)
 void UnwatchCosts(HWND form, HWND list, HWND memo)
 {
     RemoveWindowSubclass(list, CostListProc, 1);
+    RemoveWindowSubclass(ListView_GetHeader(list), CostHeaderProc, 1);
     RemoveWindowSubclass(form, CostFormProc, 1);
     RemoveWindowSubclass(memo, CostMemoProc, 1);
 }
@@ -259,9 +272,9 @@ void PrintTimed(const char* what, double ms)
     auto part = [](const TCost& cost) { return cost.Ms / Runs; };
     auto calls = [](const TCost& cost) { return static_cast<double>(cost.Calls) / Runs; };
     std::printf("  %-24s %5.1f ms   (list paint %.1f ms, erase %.1f ms; custom draw %.1f ms in %.0f calls, "
-                "texts %.1f ms in %.0f calls)\n",
+                "texts %.1f ms in %.0f calls, header paint %.1f ms)\n",
                 what, ms, part(Costs.Paint), part(Costs.Erase), part(Costs.CustomDraw), calls(Costs.CustomDraw),
-                part(Costs.DispInfo), calls(Costs.DispInfo));
+                part(Costs.DispInfo), calls(Costs.DispInfo), part(Costs.Header));
     if (Costs.Input.Calls > 0)
         std::printf("  %-24s          (the list's handling of the input %.1f ms, selection change %.1f ms in %.0f "
                     "calls, memo paint %.1f ms)\n",
