@@ -120,7 +120,7 @@ DWORD TDebugThread::OnBreakpoint(TAddress address, DWORD threadId, bool wx86)
     if (ReturnFromCall(address, *thread, context)) {
     } else if (hook != FHooks.end() && hook->second.Armed) {
         EnterCall(address, hook->second, *thread, context);
-    } else {
+    } else if (!RunOutOfLine(address, context)) {
         // The return site of another call, of this thread or another: not this one's.
         StepOver(address, *thread, context);
     }
@@ -144,8 +144,9 @@ void TDebugThread::EnterCall(TAddress address, THook& hook, TThreadInfo& thread,
         FEverPatched.insert(returnAddress);
         thread.Calls.push_back(TCallInFlight{returnAddress, context.Sp(), address, hook.Id, std::move(data)});
     }
-    if (!EmulatePrologues || !hook.PrologueKnown ||
-        !EmulateFirstInstruction(*Process, context, address, hook.Prologue, sizeof(hook.Prologue)))
+    bool emulated = EmulatePrologues && hook.PrologueKnown &&
+                    EmulateFirstInstruction(*Process, context, address, hook.Prologue, sizeof(hook.Prologue));
+    if (!emulated && !RunOutOfLine(address, context))
         StepOver(address, thread, context);
 }
 
@@ -159,10 +160,57 @@ bool TDebugThread::ReturnFromCall(TAddress address, TThreadInfo& thread, TThread
     ReleaseReturns(unwound);
     FPatches->Release(address);
     FTracer->CallReturned(*this, call.HookId, *call.Data, context.Result());
-    // Other calls still return here: step this thread over the patch.
-    if (FPatches->IsWritten(address))
+    // Other calls still return here: this thread passes the patch without lifting it.
+    if (FPatches->IsWritten(address) && !RunOutOfLine(address, context))
         StepOver(address, thread, context);
     return true;
+}
+
+// A thread stopped at a patch that must stay (other threads are to stop there) runs the
+// instruction under it in a cell of ours that jumps back behind it: no step, and no other
+// thread held up meanwhile. False when the instruction cannot run elsewhere (it is relative
+// to where it stands) or when first instructions are to be stepped.
+bool TDebugThread::RunOutOfLine(TAddress address, TThreadContext& context)
+{
+    if (!EmulatePrologues)
+        return false;
+    auto known = FOutOfLine.find(address);
+    if (known == FOutOfLine.end()) {
+        TAddress cell = 0;
+        try {
+            cell = MakeOutOfLine(address);
+        } catch (const EOSError&) {
+            // Code that cannot be read or a cell that cannot be written: stepped instead.
+        }
+        known = FOutOfLine.emplace(address, cell).first;
+    }
+    if (!known->second)
+        return false;
+    context.SetIp(known->second);
+    return true;
+}
+
+TAddress TDebugThread::MakeOutOfLine(TAddress address)
+{
+    unsigned char code[16];
+    FPatches->ReadCode(address, code, sizeof(code));
+    size_t length = MovableLength(code, sizeof(code), FTarget64, 1);
+    if (!length)
+        return 0;
+    constexpr size_t Span = 0x10000;
+    if (!FCells || FCellsUsed + OutOfLineCellSize > Span) {
+        // Cells are never reused: a thread may still stand in one.
+        FCells = PointerAddress(
+            VirtualAllocEx(Process->Handle.get(), nullptr, Span, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+        FCellsUsed = 0;
+        if (!FCells)
+            return 0;
+    }
+    TAddress cell = FCells + FCellsUsed;
+    std::vector<unsigned char> bytes = BuildOutOfLine(cell, address, code, length, FTarget64);
+    Process->WriteMemory(cell, bytes.data(), bytes.size());
+    FCellsUsed += OutOfLineCellSize;
+    return cell;
 }
 
 // Runs the original instruction at address on this thread with the patch lifted: the

@@ -315,6 +315,8 @@ DWORD TDebugThread::OnUnloadDll(const DEBUG_EVENT& event)
     std::unique_ptr<TModuleInfo> module = Process->Extract(index);
     FTracer->ModuleUnloaded(*this, *module);
     FPatches->ForgetOriginals();
+    // The same goes for the instructions copied out of line.
+    FOutOfLine.clear();
     return DBG_EXCEPTION_NOT_HANDLED;
 }
 

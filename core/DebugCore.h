@@ -137,6 +137,8 @@ private:
     void EnterCall(TAddress address, THook& hook, TThreadInfo& thread, TThreadContext& context);
     bool ReturnFromCall(TAddress address, TThreadInfo& thread, TThreadContext& context);
     void StepOver(TAddress address, TThreadInfo& thread, TThreadContext& context);
+    bool RunOutOfLine(TAddress address, TThreadContext& context);
+    TAddress MakeOutOfLine(TAddress address);
     void ReleaseReturns(const std::vector<TAddress>& returnAddresses);
     void SetArmed(TAddress address, THook& hook, bool armed);
     void FreezeOtherThreads(DWORD threadId);
@@ -186,6 +188,11 @@ private:
     TAddress FRaiseException = 0;
     TAddress FBadReadPtr = 0;
     TAddress FAddFunctionTable = 0;
+    // Patched addresses whose instruction runs out of line, with its cell (0: it cannot),
+    // and the memory the cells are taken from.
+    std::unordered_map<TAddress, TAddress> FOutOfLine;
+    TAddress FCells = 0;
+    size_t FCellsUsed = 0;
     // Every address that was ever patched in this session: an int3 found there that is
     // no longer ours was ours when the thread ran into it.
     std::unordered_set<TAddress> FEverPatched;

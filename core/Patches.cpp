@@ -95,6 +95,16 @@ void TPatchTable::Abandon(TAddress base, uint64_t size)
         it = it->first - base < size ? FPatches.erase(it) : std::next(it);
 }
 
+void TPatchTable::ReadCode(TAddress address, unsigned char* buffer, size_t size)
+{
+    FProcess.ReadMemory(address, buffer, size);
+    for (size_t i = 0; i < size; ++i) {
+        auto it = FPatches.find(address + i);
+        if (it != FPatches.end() && it->second.Written)
+            buffer[i] = it->second.Original;
+    }
+}
+
 bool TPatchTable::IsWritten(TAddress address) const
 {
     auto it = FPatches.find(address);

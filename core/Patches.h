@@ -34,6 +34,9 @@ public:
     // have been unmapped (a module unloaded), and another put in its place.
     void ForgetOriginals() { FOriginals.clear(); }
 
+    // size bytes of code at address as they are without our patches.
+    void ReadCode(TAddress address, unsigned char* buffer, size_t size);
+
     bool IsPatched(TAddress address) const { return FPatches.count(address) != 0; }
     // True while 0xCC stands at address because of a patch.
     bool IsWritten(TAddress address) const;

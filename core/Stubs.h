@@ -145,3 +145,11 @@ TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned 
 
 // The 5-byte jump from the entry point to its stub; false when the stub is out of reach.
 bool BuildEntryJump(TAddress entry, TAddress stub, unsigned char (&jump)[5]);
+
+// Code that runs the instruction at address out of line, at cell: the instruction's
+// length bytes (which MovableLength must allow), then a jump back behind it. A thread
+// sent to cell goes on as if it had run the instruction in place, while the int3 there
+// stays for other threads.
+constexpr size_t OutOfLineCellSize = 32;
+std::vector<unsigned char> BuildOutOfLine(TAddress cell, TAddress address, const unsigned char* instruction,
+                                          size_t length, bool x64);

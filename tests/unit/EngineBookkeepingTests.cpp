@@ -44,6 +44,18 @@ TEST_F(PatchTableTest, HoldsShareOneWriteAndTheLastReleaseRestores)
     EXPECT_THROW(patches.Release(Code + 1), EAssertionFailed) << "a release without a hold is a bookkeeping fault";
 }
 
+// Code read for running elsewhere shows the original bytes under written patches only.
+TEST_F(PatchTableTest, CodeIsReadWithoutThePatchesInIt)
+{
+    patches.Acquire(Code + 1);
+    patches.Acquire(Code + 3);
+    patches.Suspend(Code + 3);  // lifted for a step: the byte in memory is the original
+    unsigned char code[6];
+    patches.ReadCode(Code, code, sizeof(code));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(code), 6), std::string("\x55\x8B\xEC\x83\xEC\x10", 6));
+    EXPECT_EQ(process.Peek(Code + 1), 0xCC) << "the patch itself stays";
+}
+
 TEST_F(PatchTableTest, AReturnSitePatchedAgainIsNotReadAgainUntilItsCodeMayHaveGone)
 {
     patches.Acquire(Code + 2);

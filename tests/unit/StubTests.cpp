@@ -48,6 +48,47 @@ TEST(StubCode, UsualProloguesAreMovedByWholeInstructions)
     EXPECT_EQ(Movable(std::string("\x40\x53\x41\x54\x48\x83\xEC\x20", 8), true), 8u);
 }
 
+// Single instructions as they stand behind calls (where a thread runs one out of line):
+// the length of the first instruction, or 0.
+TEST(StubCode, InstructionsBehindCallsHaveTheirLengths)
+{
+    struct TCase {
+        const char* Bytes;
+        size_t Size;
+        bool X64;
+        size_t Length;
+    };
+    const TCase cases[] = {
+        {"\xC6\x46\x1C\x01", 4, false, 4},                  // mov byte [esi+0x1C], 1
+        {"\x83\xF8\xFF", 3, false, 3},                      // cmp eax, -1
+        {"\x8B\x95\xD8\xFE\xFF\xFF", 6, false, 6},          // mov edx, [ebp-0x128]
+        {"\xA3\x00\x33\x53\x00", 5, false, 5},              // mov [0x533300], eax
+        {"\xA1\x00\x33\x53\x00\x00\x00\x00\x00", 9, true, 9},  // 64-bit: mov eax, [abs64]
+        {"\x85\xC0", 2, false, 2},                          // test eax, eax
+        {"\x84\xC0", 2, false, 2},                          // test al, al
+        {"\x3D\x64\x00\x00\x00", 5, false, 5},              // cmp eax, 100
+        {"\x3C\x01", 2, false, 2},                          // cmp al, 1
+        {"\xA9\x00\x01\x00\x00", 5, false, 5},              // test eax, 0x100
+        {"\x0F\xB6\xC0", 3, false, 3},                      // movzx eax, al
+        {"\x0F\xBF\x44\x24\x08", 5, false, 5},              // movsx eax, word [esp+8]
+        {"\x0F\x84\x00\x01\x00\x00", 6, false, 0},          // je rel32: relative
+        {"\x6B\xC0\x0C", 3, false, 3},                      // imul eax, eax, 12
+        {"\xC1\xE0\x04", 3, false, 3},                      // shl eax, 4
+        {"\xD1\xF8", 2, false, 2},                          // sar eax, 1
+        {"\xC9", 1, false, 1},                               // leave
+        {"\x99", 1, false, 1},                               // cdq
+        {"\x48\x98", 2, true, 2},                           // cdqe
+        {"\x80\x7D\xF0\x00", 4, false, 4},                  // cmp byte [ebp-0x10], 0
+        {"\x48\x63\xC8", 3, true, 0},                       // movsxd: not among the known
+        {"\x88\x05\x10\x00\x00\x00", 6, true, 0},          // 64-bit mov [rip+X], al
+        {"\xC6\x46\x1C", 3, false, 0},                      // cut off
+        {"\xC6\x4E\x1C\x01", 4, false, 0},                  // C6 /1: no such instruction
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(MovableLength(reinterpret_cast<const unsigned char*>(c.Bytes), c.Size, c.X64, 1), c.Length)
+            << "bytes of case " << (&c - cases);
+}
+
 TEST(StubCode, InstructionsThatDependOnWhereTheyRunAreNotMoved)
 {
     // Relative call and jumps within the first five bytes.
@@ -473,4 +514,35 @@ TEST_F(StubRun, ThreadsLoggingAtOnceNeverShareAnEntry)
     }
     for (size_t i = 0; i < seen.size(); ++i)
         ASSERT_EQ(seen[i], 1) << "call " << i;
+}
+
+// An instruction run out of line: the code goes on behind the original as if it had run
+// there. Here the first instruction of a function runs in a cell and the rest in place.
+TEST_F(StubRun, AnInstructionRunOutOfLineGoesOnBehindItsPlace)
+{
+    unsigned char* function = FMemory + TStubPageLayout::Size + 0x800;
+    unsigned char* cell = FMemory + TStubPageLayout::Size + 0xC00;
+#ifdef _WIN64
+    // mov rax, imm64; add rax, rcx; ret
+    const std::string code("\x48\xB8\x00\x00\x00\x00\x01\x00\x00\x00\x48\x01\xC8\xC3", 14);
+    using TFunction = int64_t (*)(int64_t);
+    const int64_t expected = 0x100000000LL + 5;
+#else
+    // mov eax, 7; add eax, [esp+4]; ret
+    const std::string code("\xB8\x07\x00\x00\x00\x03\x44\x24\x04\xC3", 10);
+    using TFunction = int32_t (*)(int32_t);
+    const int32_t expected = 7 + 5;
+#endif
+    std::memcpy(function, code.data(), code.size());
+    auto address = reinterpret_cast<uintptr_t>(function);
+    size_t length = MovableLength(function, code.size(), X64, 1);
+    ASSERT_EQ(length, X64 ? 10u : 5u) << "the first instruction's length";
+    std::vector<unsigned char> bytes =
+        BuildOutOfLine(reinterpret_cast<uintptr_t>(cell), address, function, length, X64);
+    ASSERT_LE(bytes.size(), OutOfLineCellSize);
+    std::memcpy(cell, bytes.data(), bytes.size());
+    // The original instruction spoiled: only the cell's copy can give the right result.
+    std::memset(function, 0xCC, length);
+    FlushInstructionCache(GetCurrentProcess(), FMemory, FunctionsEnd);
+    EXPECT_EQ(reinterpret_cast<TFunction>(cell)(5), expected);
 }
