@@ -197,14 +197,14 @@ TAddress TDebugThread::MakeOutOfLine(TAddress address)
     size_t length = MovableLength(code, sizeof(code), FTarget64, 1);
     if (!length)
         return 0;
-    constexpr size_t Span = 0x10000;
-    if (!FCells || FCellsUsed + OutOfLineCellSize > Span) {
+    if (!FCells || FCellsUsed + OutOfLineCellSize > CellSpan) {
         // Cells are never reused: a thread may still stand in one.
-        FCells = PointerAddress(
-            VirtualAllocEx(Process->Handle.get(), nullptr, Span, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+        FCells = PointerAddress(VirtualAllocEx(Process->Handle.get(), nullptr, CellSpan, MEM_RESERVE | MEM_COMMIT,
+                                               PAGE_EXECUTE_READWRITE));
         FCellsUsed = 0;
         if (!FCells)
             return 0;
+        FCellPages.push_back(FCells);
     }
     TAddress cell = FCells + FCellsUsed;
     std::vector<unsigned char> bytes = BuildOutOfLine(cell, address, code, length, FTarget64);

@@ -171,6 +171,7 @@ private:
     DWORD SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& stepping);
     void ContinueSettled(const DEBUG_EVENT& event, std::vector<DWORD>& stepping, std::exception_ptr& firstError);
     void DrainSteps(std::vector<DWORD>& stepping, std::exception_ptr& firstError);
+    void FreeCells();
     void EndSteps();
 
     std::unique_ptr<ICallTracer> FTracer;
@@ -191,6 +192,8 @@ private:
     // Patched addresses whose instruction runs out of line, with its cell (0: it cannot),
     // and the memory the cells are taken from.
     std::unordered_map<TAddress, TAddress> FOutOfLine;
+    static constexpr size_t CellSpan = 0x10000;
+    std::vector<TAddress> FCellPages;
     TAddress FCells = 0;
     size_t FCellsUsed = 0;
     // Every address that was ever patched in this session: an int3 found there that is

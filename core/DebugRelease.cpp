@@ -18,7 +18,13 @@ void TDebugThread::ReleaseProcess()
         if (thread->PendingAddress)
             stepping.push_back(thread->ThreadId);
     std::exception_ptr firstError;
+    // Nothing of the program runs while its code is put back: a thread could meet half
+    // of a restored jump, or pass a guard that is being cleared.
+    for (const auto& thread : *FThreads)
+        Freeze(*thread);
     LiftPatches(firstError);
+    FreeCells();
+    ThawThreads();
     if (FEventInHand) {
         FEventInHand = false;
         ContinueSettled(FEvent, stepping, firstError);
@@ -40,6 +46,30 @@ void TDebugThread::LiftPatches(std::exception_ptr& firstError)
         if (!firstError)
             firstError = std::current_exception();
     }
+}
+
+// The cells of instructions run out of line go when no thread stands in one (a thread
+// whose context cannot be read is on its way out of the system).
+void TDebugThread::FreeCells()
+{
+    if (FCellPages.empty())
+        return;
+    for (const auto& thread : *FThreads) {
+        TThreadContext context = ContextOf(*thread);
+        try {
+            context.Read();
+        } catch (const EOSError&) {
+            continue;
+        }
+        TAddress ip = context.Ip();
+        if (std::any_of(FCellPages.begin(), FCellPages.end(), [ip](TAddress page) { return ip - page < CellSpan; }))
+            return;
+    }
+    for (TAddress page : FCellPages)
+        VirtualFreeEx(Process->Handle.get(), AddressPointer(page), 0, MEM_RELEASE);
+    FCellPages.clear();
+    FOutOfLine.clear();
+    FCells = 0;
 }
 
 // Continues one event so that the thread runs on as if the tracer had never been there.
