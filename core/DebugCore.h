@@ -4,6 +4,7 @@
 #pragma once
 
 #include "CallTracer.h"
+#include "Errors.h"
 #include "Handles.h"
 #include "Patches.h"
 #include "Stubs.h"
@@ -146,6 +147,21 @@ private:
     void Thaw(TThreadInfo& thread);
     void ThawThreads();
     TThreadContext ContextOf(const TThreadInfo& thread) const;
+    // Calls visit(context) with the registers of each thread that has them to read (the
+    // system reads none of a thread on its way out).
+    template <class TVisit>
+    void ForEachContext(TVisit&& visit)
+    {
+        for (const auto& thread : *FThreads) {
+            TThreadContext context = ContextOf(*thread);
+            try {
+                context.Read();
+            } catch (const EOSError&) {
+                continue;
+            }
+            visit(context);
+        }
+    }
 
     // Fast hooks (DebugStubs.cpp).
     bool AddFastHook(TAddress address, THook& hook);

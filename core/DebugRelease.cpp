@@ -48,23 +48,18 @@ void TDebugThread::LiftPatches(std::exception_ptr& firstError)
     }
 }
 
-// The cells of instructions run out of line go when no thread stands in one (a thread
-// whose context cannot be read is on its way out of the system).
+// The cells of instructions run out of line go when no thread stands in one.
 void TDebugThread::FreeCells()
 {
     if (FCellPages.empty())
         return;
-    for (const auto& thread : *FThreads) {
-        TThreadContext context = ContextOf(*thread);
-        try {
-            context.Read();
-        } catch (const EOSError&) {
-            continue;
-        }
+    bool used = false;
+    ForEachContext([&](TThreadContext& context) {
         TAddress ip = context.Ip();
-        if (std::any_of(FCellPages.begin(), FCellPages.end(), [ip](TAddress page) { return ip - page < CellSpan; }))
-            return;
-    }
+        used |= std::any_of(FCellPages.begin(), FCellPages.end(), [ip](TAddress page) { return ip - page < CellSpan; });
+    });
+    if (used)
+        return;
     for (TAddress page : FCellPages)
         VirtualFreeEx(Process->Handle.get(), AddressPointer(page), 0, MEM_RELEASE);
     FCellPages.clear();

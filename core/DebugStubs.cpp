@@ -187,19 +187,13 @@ void TDebugThread::SetFastArmed(TAddress address, THook& hook, bool armed)
         return;
     // A thread stopped inside the bytes the jump now covers goes on at the same
     // instruction in the trampoline.
-    for (const auto& thread : *FThreads) {
-        TThreadContext context = ContextOf(*thread);
-        try {
-            context.Read();
-        } catch (const EOSError&) {
-            continue;
-        }
+    ForEachContext([&](TThreadContext& context) {
         TAddress ip = context.Ip();
         if (ip > address && ip < address + hook.Moved) {
             context.SetIp(hook.Trampoline + (ip - address));
             context.Flush();
         }
-    }
+    });
 }
 
 void TDebugThread::DropStubs(TAddress base, uint64_t size)
@@ -372,13 +366,7 @@ void TDebugThread::LiftStubs(std::exception_ptr& firstError)
         const unsigned char cleared = 0;
         attempt([&] { Process->WriteMemory(page.Base + TStubPageLayout::GuardOffset, &cleared, 1); });
     }
-    for (const auto& thread : *FThreads) {
-        TThreadContext context = ContextOf(*thread);
-        try {
-            context.Read();
-        } catch (const EOSError&) {
-            continue;  // a thread on its way out (the system reads no context of it)
-        }
+    ForEachContext([&](TThreadContext& context) {
         attempt([&] {
             TAddress ip = context.Ip();
             for (const TStubPage& page : FStubPages)
@@ -387,5 +375,5 @@ void TDebugThread::LiftStubs(std::exception_ptr& firstError)
                         context.SetIp(window.Skip);
             context.Flush();
         });
-    }
+    });
 }
