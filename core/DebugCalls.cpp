@@ -144,9 +144,12 @@ void TDebugThread::EnterCall(TAddress address, THook& hook, TThreadInfo& thread,
         FEverPatched.insert(returnAddress);
         thread.Calls.push_back(TCallInFlight{returnAddress, context.Sp(), address, hook.Id, std::move(data)});
     }
-    bool emulated = EmulatePrologues && hook.PrologueKnown &&
-                    EmulateFirstInstruction(*Process, context, address, hook.Prologue, sizeof(hook.Prologue));
-    if (!emulated && !RunOutOfLine(address, context))
+    // Out of line the first instruction costs a context write alone; carried out here, a
+    // push costs a write to the stack as well.
+    if (RunOutOfLine(address, context))
+        return;
+    if (!EmulatePrologues || !hook.PrologueKnown ||
+        !EmulateFirstInstruction(*Process, context, address, hook.Prologue, sizeof(hook.Prologue)))
         StepOver(address, thread, context);
 }
 
@@ -210,6 +213,7 @@ TAddress TDebugThread::MakeOutOfLine(TAddress address)
     std::vector<unsigned char> bytes = BuildOutOfLine(cell, address, code, length, FTarget64);
     Process->WriteMemory(cell, bytes.data(), bytes.size());
     FCellsUsed += OutOfLineCellSize;
+    FCellOrigins[cell] = TCell{address, length};
     return cell;
 }
 

@@ -208,6 +208,12 @@ private:
     // Patched addresses whose instruction runs out of line, with its cell (0: it cannot),
     // and the memory the cells are taken from.
     std::unordered_map<TAddress, TAddress> FOutOfLine;
+    // Each cell's instruction: where it stands in the program, and its length.
+    struct TCell {
+        TAddress Address;
+        size_t Length;
+    };
+    std::unordered_map<TAddress, TCell> FCellOrigins;
     static constexpr size_t CellSpan = 0x10000;
     std::vector<TAddress> FCellPages;
     TAddress FCells = 0;

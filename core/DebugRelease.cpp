@@ -23,7 +23,12 @@ void TDebugThread::ReleaseProcess()
     for (const auto& thread : *FThreads)
         Freeze(*thread);
     LiftPatches(firstError);
-    FreeCells();
+    try {
+        FreeCells();
+    } catch (...) {
+        if (!firstError)
+            firstError = std::current_exception();
+    }
     ThawThreads();
     if (FEventInHand) {
         FEventInHand = false;
@@ -48,21 +53,27 @@ void TDebugThread::LiftPatches(std::exception_ptr& firstError)
     }
 }
 
-// The cells of instructions run out of line go when no thread stands in one.
+// The cells of instructions run out of line go. A thread that stands in one (it is held
+// with the others) goes back to the instruction's own place, whose bytes are the
+// program's again, or on behind it once it has run the copy.
 void TDebugThread::FreeCells()
 {
     if (FCellPages.empty())
         return;
-    bool used = false;
     ForEachContext([&](TThreadContext& context) {
         TAddress ip = context.Ip();
-        used |= std::any_of(FCellPages.begin(), FCellPages.end(), [ip](TAddress page) { return ip - page < CellSpan; });
+        for (const auto& [cell, origin] : FCellOrigins) {
+            if (ip - cell >= OutOfLineCellSize)
+                continue;
+            context.SetIp(ip == cell ? origin.Address : origin.Address + origin.Length);
+            context.Flush();
+            break;
+        }
     });
-    if (used)
-        return;
     for (TAddress page : FCellPages)
         VirtualFreeEx(Process->Handle.get(), AddressPointer(page), 0, MEM_RELEASE);
     FCellPages.clear();
+    FCellOrigins.clear();
     FOutOfLine.clear();
     FCells = 0;
 }
