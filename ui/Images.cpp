@@ -27,14 +27,8 @@ public:
 
     TIconPainter()
     {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = Size;
-        info.bmiHeader.biHeight = -Size;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
         FDC = CreateCompatibleDC(nullptr);
-        FBitmap = CreateDIBSection(FDC, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&FBits), nullptr, 0);
+        FBitmap = CreateTopDownDib(FDC, Size, Size, reinterpret_cast<void**>(&FBits));
         if (!FDC || !FBitmap)
             RaiseLastOSError();
         FOld = SelectObject(FDC, FBitmap);
@@ -252,6 +246,17 @@ void DrawEdit(TIconPainter& p)
 }
 
 } // namespace
+
+HBITMAP CreateTopDownDib(HDC dc, int width, int height, void** bits)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    return CreateDIBSection(dc, &info, DIB_RGB_COLORS, bits, nullptr, 0);
+}
 
 TUniqueImageList CreateActionImages()
 {

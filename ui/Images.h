@@ -28,3 +28,6 @@ using TUniqueImageList = TUniqueAny<HIMAGELIST, TDestroyImageList, nullptr>;
 
 // A new 32-bit image list with alpha holding the ten images.
 TUniqueImageList CreateActionImages();
+
+// A 32-bit top-down DIB section of width x height pixels for dc, its pixels at *bits.
+HBITMAP CreateTopDownDib(HDC dc, int width, int height, void** bits);

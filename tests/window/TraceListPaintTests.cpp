@@ -3,6 +3,7 @@
 // got there (a long text cut short before it is measured, an ellipsis kept from an earlier
 // paint, a row's place and selection worked out once per paint), and the header above the
 // rows shows as it paints itself.
+#include "Images.h"
 #include "MainWindowFixture.h"
 
 #include "TraceColors.h"
@@ -28,15 +29,9 @@ struct TPicture {
 TPicture Draw(int width, int height, const std::function<void(HDC)>& draw)
 {
     TPicture picture{width, height, {}};
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
     HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bitmap = CreateTopDownDib(dc, width, height, &bits);
     if (!bitmap) {
         DeleteDC(dc);
         ADD_FAILURE() << "no DIB section of " << width << " x " << height;
