@@ -214,14 +214,13 @@ uint64_t TCallFrame::Slot(int index)
 
 std::string TCallFrame::Bytes(TAddress address, uint64_t size)
 {
-    if (FCaptured && address == FCapturedAt && size <= FCapturedBytes.size())
+    if (address == FCapturedAt && size <= FCapturedBytes.size())
         return FCapturedBytes.substr(0, static_cast<size_t>(size));
     return FProcess.ReadString(address, size);
 }
 
 void TCallFrame::Capture(TAddress address, std::string bytes)
 {
-    FCaptured = true;
     FCapturedAt = address;
     FCapturedBytes = std::move(bytes);
 }

@@ -86,7 +86,7 @@ private:
     uint64_t FRegisterArgs[4] = {};
     unsigned char FSlots[SlotCount * 8] = {};
     bool FValid = false;
-    bool FCaptured = false;
+    // Nothing captured reads as an empty capture at 0: what reading no bytes gives anyway.
     TAddress FCapturedAt = 0;
     std::string FCapturedBytes;
 };

@@ -200,16 +200,16 @@ TAddress TDebugThread::MakeOutOfLine(TAddress address)
     size_t length = MovableLength(code, sizeof(code), FTarget64, 1);
     if (!length)
         return 0;
-    if (!FCells || FCellsUsed + OutOfLineCellSize > CellSpan) {
+    if (FCellPages.empty() || FCellsUsed + OutOfLineCellSize > CellSpan) {
         // Cells are never reused: a thread may still stand in one.
-        FCells = PointerAddress(VirtualAllocEx(Process->Handle.get(), nullptr, CellSpan, MEM_RESERVE | MEM_COMMIT,
-                                               PAGE_EXECUTE_READWRITE));
-        FCellsUsed = 0;
-        if (!FCells)
+        TAddress page = PointerAddress(VirtualAllocEx(Process->Handle.get(), nullptr, CellSpan,
+                                                      MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+        if (!page)
             return 0;
-        FCellPages.push_back(FCells);
+        FCellPages.push_back(page);
+        FCellsUsed = 0;
     }
-    TAddress cell = FCells + FCellsUsed;
+    TAddress cell = FCellPages.back() + FCellsUsed;
     std::vector<unsigned char> bytes = BuildOutOfLine(cell, address, code, length, FTarget64);
     Process->WriteMemory(cell, bytes.data(), bytes.size());
     FCellsUsed += OutOfLineCellSize;

@@ -216,7 +216,7 @@ private:
     std::unordered_map<TAddress, TCell> FCellOrigins;
     static constexpr size_t CellSpan = 0x10000;
     std::vector<TAddress> FCellPages;
-    TAddress FCells = 0;
+    // Bytes taken of the last of them.
     size_t FCellsUsed = 0;
     // Every address that was ever patched in this session: an int3 found there that is
     // no longer ours was ours when the thread ran into it.

@@ -75,7 +75,6 @@ void TDebugThread::FreeCells()
     FCellPages.clear();
     FCellOrigins.clear();
     FOutOfLine.clear();
-    FCells = 0;
 }
 
 // Continues one event so that the thread runs on as if the tracer had never been there.

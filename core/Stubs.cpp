@@ -147,9 +147,9 @@ public:
     }
     void Place(int label) { FLabels[label] = Here(); }
     TAddress At(int label) const { return FLabels[label]; }
-    // jcc label (near form), cc the condition's code: 2 below, 3 above or equal, 4 equal,
-    // 5 not equal, 7 above.
-    enum : unsigned char { Below = 2, AboveOrEqual = 3, Equal = 4, NotEqual = 5, Above = 7 };
+    // jcc label (near form), cc the condition's code: 3 above or equal, 4 equal, 5 not
+    // equal, 7 above.
+    enum : unsigned char { AboveOrEqual = 3, Equal = 4, NotEqual = 5, Above = 7 };
     void JumpIf(unsigned char cc, int label)
     {
         Bytes({0x0F, static_cast<unsigned char>(0x80 | cc)});

@@ -151,22 +151,15 @@ bool TOCITracer::Armed(int hookId) const
     }
 }
 
-bool TOCITracer::ReturnWanted(int hookId) const
-{
-    switch (OCIEntries[hookId].Call) {
-    // A prepare not traced only feeds the registry, at its entry.
-    case TOCICall::Prepare: return Traced(TTraceAction::Prepare);
-    case TOCICall::HandleFree:
-    case TOCICall::Release: return false;
-    default: return true;
-    }
-}
+// The calls that only feed the registry, at their entry: their returns are of no
+// interest, and their entries may come late.
+bool TOCITracer::ReturnWanted(int hookId) const { return !LateEntry(hookId).Allowed; }
 
 TLateEntry TOCITracer::LateEntry(int hookId) const
 {
     const TOCIEntry& entry = OCIEntries[hookId];
     switch (entry.Call) {
-    // The registry needs only the text, and the order of these calls.
+    // The registry needs only the text (a prepare not traced), and the order of these calls.
     case TOCICall::Prepare:
         if (Traced(TTraceAction::Prepare))
             return {};
