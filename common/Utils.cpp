@@ -98,17 +98,24 @@ std::string GetFileVersionText()
     return text;
 }
 
-double TimeStampDays()
+int64_t PerformanceTicks()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+double TicksToDays(int64_t ticks)
 {
     static const double ticksPerDay = [] {
         LARGE_INTEGER f;
         QueryPerformanceFrequency(&f);
         return static_cast<double>(f.QuadPart) * 86400.0;
     }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / ticksPerDay;
+    return static_cast<double>(ticks) / ticksPerDay;
 }
+
+double TimeStampDays() { return TicksToDays(PerformanceTicks()); }
 
 std::string ExecutableFileName()
 {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,9 @@ std::string GetFileVersionText();
 // midnight does not falsify.
 constexpr double MSecsPerDay = 86400000.0;
 double TimeStampDays();
+// The performance counter itself, and a count of its ticks in days.
+int64_t PerformanceTicks();
+double TicksToDays(int64_t ticks);
 
 // Full path of the running executable, and the directory part of a path.
 std::string ExecutableFileName();

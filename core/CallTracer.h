@@ -40,7 +40,9 @@ public:
     // A hooked call at its entry. What it returns is kept until the call returns and
     // handed back then; nothing means the return is of no interest.
     virtual std::unique_ptr<TCallData> CallEntered(IHookHost& host, int hookId, TCallFrame& frame) = 0;
-    virtual void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result) = 0;
+    // elapsedTicks: performance-counter ticks from the entry to the return, as near to the
+    // call itself as the hook could measure them.
+    virtual void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result, int64_t elapsedTicks) = 0;
     // False when CallEntered never keeps anything of hookId's calls for the session: their
     // returns need not be reported at all.
     virtual bool ReturnWanted(int /*hookId*/) const { return true; }

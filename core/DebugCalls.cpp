@@ -3,6 +3,7 @@
 #include "DebugCore.h"
 
 #include "Errors.h"
+#include "Utils.h"
 
 #include <algorithm>
 
@@ -142,7 +143,8 @@ void TDebugThread::EnterCall(TAddress address, THook& hook, TThreadInfo& thread,
         TAddress returnAddress = frame.ReturnAddress();
         FPatches->Acquire(returnAddress);
         FEverPatched.insert(returnAddress);
-        thread.Calls.push_back(TCallInFlight{returnAddress, context.Sp(), address, hook.Id, std::move(data)});
+        thread.Calls.push_back(
+            TCallInFlight{returnAddress, context.Sp(), address, hook.Id, std::move(data), PerformanceTicks()});
     }
     // Out of line the first instruction costs a context write alone; carried out here, a
     // push costs a write to the stack as well.
@@ -162,7 +164,7 @@ bool TDebugThread::ReturnFromCall(TAddress address, TThreadInfo& thread, TThread
     // Calls of this thread deeper in the stack have been unwound and never return.
     ReleaseReturns(unwound);
     FPatches->Release(address);
-    FTracer->CallReturned(*this, call.HookId, *call.Data, context.Result());
+    FTracer->CallReturned(*this, call.HookId, *call.Data, context.Result(), PerformanceTicks() - call.StartTicks);
     // Other calls still return here: this thread passes the patch without lifting it.
     if (FPatches->IsWritten(address) && !RunOutOfLine(address, context))
         StepOver(address, thread, context);

@@ -249,7 +249,8 @@ void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
         std::vector<TAddress> unwound;
         if (thread && thread->PopCall(entrySp, call, unwound)) {
             ReleaseReturns(unwound);
-            FTracer->CallReturned(*this, call.HookId, *call.Data, static_cast<uint32_t>(param(StubParamReturn)));
+            FTracer->CallReturned(*this, call.HookId, *call.Data, static_cast<uint32_t>(param(StubParamReturn)),
+                                 PerformanceTicks() - call.StartTicks);
         }
         return;
     }
@@ -266,7 +267,7 @@ void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
     TCallFrame frame(*Process, FTarget64, entrySp, slots);
     std::unique_ptr<TCallData> data = FTracer->CallEntered(*this, hook->second.Id, frame);
     if (data)
-        thread->Calls.push_back(TCallInFlight{0, entrySp, address, hook->second.Id, std::move(data)});
+        thread->Calls.push_back(TCallInFlight{0, entrySp, address, hook->second.Id, std::move(data), PerformanceTicks()});
 }
 
 void TDebugThread::ReadLog()

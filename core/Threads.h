@@ -24,6 +24,8 @@ struct TCallInFlight {
     TAddress Entry = 0;
     int HookId = 0;
     std::unique_ptr<TCallData> Data;
+    // Performance-counter ticks when the entry was seen, for hooks that time the call here.
+    int64_t StartTicks = 0;
 };
 
 class TThreadInfo {

@@ -91,13 +91,6 @@ public:
     std::string Key;
 };
 
-int64_t Ticks()
-{
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
 bool Succeeded(int32_t result) { return result == OCI_SUCCESS || result == OCI_SUCCESS_WITH_INFO; }
 
 int HookIdOf(TOCICall call)
@@ -124,10 +117,7 @@ void Decoded(TTraceRecord& record, Decode decode)
 
 } // namespace
 
-TOCITracer::TOCITracer(BYTE mask, ITraceEvents& events) : FMask(mask), FEvents(events)
-{
-    QueryPerformanceFrequency(&FFrequency);
-}
+TOCITracer::TOCITracer(BYTE mask, ITraceEvents& events) : FMask(mask), FEvents(events) {}
 
 bool TOCITracer::Traced(TTraceAction action) const
 {
@@ -273,7 +263,7 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& /*host*/, int hook
     const TOCIEntry& entry = OCIEntries[hookId];
     auto data = std::make_unique<TOCICallData>();
     TTraceRecord& record = data->Record;
-    record.StartTicks = Ticks();
+    record.StartTicks = PerformanceTicks();
     bool makesRow = OCICallMakesRow(entry.Call, record.Action);
     data->Traced = makesRow && Traced(record.Action);
     auto statementOf = [&](TAddress handle) {
@@ -360,12 +350,11 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& /*host*/, int hook
     return data->Traced ? std::move(data) : nullptr;
 }
 
-void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, uint32_t result)
+void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, uint32_t result, int64_t elapsedTicks)
 {
     auto& data = static_cast<TOCICallData&>(callData);
     TTraceRecord& record = data.Record;
-    record.ElapsedDays = static_cast<double>(Ticks() - record.StartTicks) / static_cast<double>(FFrequency.QuadPart) /
-                         86400.0;
+    record.ElapsedDays = TicksToDays(elapsedTicks);
     record.Result = static_cast<int32_t>(result);
     switch (OCIEntries[hookId].Call) {
     case TOCICall::Prepare2:

@@ -55,7 +55,7 @@ public:
     void ModuleLoaded(IHookHost& host, const TModuleInfo& module) override;
     void ModuleUnloaded(IHookHost& host, const TModuleInfo& module) override;
     std::unique_ptr<TCallData> CallEntered(IHookHost& host, int hookId, TCallFrame& frame) override;
-    void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result) override;
+    void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result, int64_t elapsedTicks) override;
     bool ReturnWanted(int hookId) const override;
     TLateEntry LateEntry(int hookId) const override;
 
@@ -90,5 +90,4 @@ private:
     std::vector<TForward> FForwards;
     // Modules that hold hooks.
     std::vector<TRange> FHooked;
-    LARGE_INTEGER FFrequency{};
 };

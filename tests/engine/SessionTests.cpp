@@ -177,8 +177,9 @@ TEST(Session, StopInAnAttachSessionLeavesTheProgramRunningUnharmed)
         ASSERT_GE(s.Records.size(), 400u);
         EXPECT_EQ(s.Events.front(), "STARTED");
         EXPECT_EQ(s.Events.back(), "FINISHED");
-        if (runner.Hooks == THookKind::Breakpoint)
+        if (runner.Hooks == THookKind::Breakpoint) {
             EXPECT_EQ(PrivateCodeBytes(child.Pid()), codeBefore) << "memory of ours left behind";
+        }
 
         WriteFileBytes(stop, "stop");
         EXPECT_EQ(child.WaitExit(20000), 0u) << "the attachee found its code or its results changed (emulate "

@@ -128,7 +128,7 @@ protected:
         int id = HookId(entry);
         std::unique_ptr<TCallData> data = tracer.CallEntered(host, id, frame);
         if (data)
-            tracer.CallReturned(host, id, *data, static_cast<uint32_t>(result));
+            tracer.CallReturned(host, id, *data, static_cast<uint32_t>(result), 0);
         if (events.Records.size() == before)
             return std::nullopt;
         return events.Records.back();
@@ -384,7 +384,7 @@ TEST_F(OCITracerTest, DecodingFailuresKeepFieldsSetBeforeThemAndAnUnreadableFree
     int fetch = HookId("OCIStmtFetch");
     auto data = tracer.CallEntered(host, fetch, frame);
     ASSERT_TRUE(data);
-    tracer.CallReturned(host, fetch, *data, 0);
+    tracer.CallReturned(host, fetch, *data, 0, 0);
     ASSERT_EQ(events.Records.size(), 1u);
     EXPECT_EQ(ActionText(events.Records[0]), "Fetch (0)");
     EXPECT_EQ(events.Records[0].Statement, EOSError(ERROR_PARTIAL_COPY).what());
