@@ -46,9 +46,9 @@ public:
     // False when CallEntered never keeps anything of hookId's calls for the session: their
     // returns need not be reported at all.
     virtual bool ReturnWanted(int /*hookId*/) const { return true; }
-    // Whether hookId's calls may reach CallEntered late: at the next call reported, in
-    // the order they were made, with the bytes named copied at the time of the call
-    // (TCallFrame::Bytes gives them). Only for calls whose return is not wanted and whose
-    // entry changes nothing the program can see.
+    // Whether hookId's calls may reach CallEntered late: at the next call reported (at the
+    // latest at their own return), in the order they were made, with the bytes named copied
+    // at the time of the call (TCallFrame::Bytes gives them). Only for calls whose entry
+    // reads nothing else of the program's memory and changes nothing the program can see.
     virtual TLateEntry LateEntry(int /*hookId*/) const { return {}; }
 };

@@ -139,8 +139,14 @@ private:
     bool ReturnFromCall(TAddress address, TThreadInfo& thread, TThreadContext& context);
     void StepOver(TAddress address, TThreadInfo& thread, TThreadContext& context);
     bool RunOutOfLine(TAddress address, TThreadContext& context);
+    // The cell that runs the instruction at address out of line, made at the first
+    // asking; 0 when it cannot run elsewhere.
+    TAddress OutOfLineCell(TAddress address);
     TAddress MakeOutOfLine(TAddress address);
     void ReleaseReturns(const std::vector<TAddress>& returnAddresses);
+    bool KeepsReturnIdle(TAddress address);
+    // The idle return patches in an unloaded module's code go without a write.
+    void ForgetReturnSites(TAddress imageBase);
     void SetArmed(TAddress address, THook& hook, bool armed);
     void FreezeOtherThreads(DWORD threadId);
     void Freeze(TThreadInfo& thread);
@@ -167,6 +173,8 @@ private:
     bool AddFastHook(TAddress address, THook& hook);
     void SetFastArmed(TAddress address, THook& hook, bool armed);
     void OnStubReport(const DEBUG_EVENT& event);
+    std::unordered_map<TAddress, THook>::iterator StubHook(TAddress pageBase, uint64_t slot);
+    void EnterStubCall(std::pair<const TAddress, THook>& hook, TThreadInfo* thread, TCallFrame& frame);
     bool IsStubReport(const EXCEPTION_RECORD& record) const;
     void DropStubs(TAddress base, uint64_t size);
     void LiftStubs(std::exception_ptr& firstError);
@@ -204,6 +212,7 @@ private:
     uint32_t FLogTail = 0;
     TAddress FRaiseException = 0;
     TAddress FBadReadPtr = 0;
+    TAddress FCounter = 0;
     TAddress FAddFunctionTable = 0;
     // Patched addresses whose instruction runs out of line, with its cell (0: it cannot),
     // and the memory the cells are taken from.
@@ -214,6 +223,9 @@ private:
         size_t Length;
     };
     std::unordered_map<TAddress, TCell> FCellOrigins;
+    // Return sites asked about keeping their patch idle, with the image they lie in (0:
+    // none, never kept).
+    std::unordered_map<TAddress, TAddress> FReturnImages;
     static constexpr size_t CellSpan = 0x10000;
     std::vector<TAddress> FCellPages;
     // Bytes taken of the last of them.

@@ -99,9 +99,11 @@ TDebugThread::TStubPage* TDebugThread::StubPageFor(TAddress entry)
         FRaiseException = TargetExport("KERNEL32.DLL", "RaiseException");
     if (!FBadReadPtr)
         FBadReadPtr = TargetExport("KERNEL32.DLL", "IsBadReadPtr");
+    if (!FCounter)
+        FCounter = TargetExport("KERNEL32.DLL", "QueryPerformanceCounter");
     if (FTarget64 && !FAddFunctionTable)
         FAddFunctionTable = TargetExport("NTDLL.DLL", "RtlAddFunctionTable");
-    if (!FRaiseException || !FBadReadPtr || (FTarget64 && !FAddFunctionTable))
+    if (!FRaiseException || !FBadReadPtr || !FCounter || (FTarget64 && !FAddFunctionTable))
         return nullptr;
     HANDLE process = Process->Handle.get();
     if (!FLog) {
@@ -116,7 +118,7 @@ TDebugThread::TStubPage* TDebugThread::StubPageFor(TAddress entry)
                                                               MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
     if (!base)
         return nullptr;
-    std::vector<unsigned char> header = BuildPageHeader(base, FRaiseException, FBadReadPtr, FAddFunctionTable, FTarget64);
+    std::vector<unsigned char> header = BuildPageHeader(base, FRaiseException, FBadReadPtr, FCounter, FAddFunctionTable, FTarget64);
     try {
         Process->WriteMemory(base, header.data(), header.size());
     } catch (const EOSError&) {
@@ -239,9 +241,6 @@ void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
     };
     // Calls logged before this one come first.
     ReadLog(static_cast<uint32_t>(param(entry ? StubEntryLogHead : StubReturnLogHead)));
-    auto page = std::find_if(FStubPages.begin(), FStubPages.end(),
-                             [&](const TStubPage& p) { return p.Base == param(StubParamPage); });
-    uint64_t slot = param(StubParamSlot);
     TThreadInfo* thread = FThreads->FindThread(event.dwThreadId);
     TAddress entrySp = param(StubParamEntrySp);
     if (!entry) {
@@ -249,25 +248,45 @@ void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
         std::vector<TAddress> unwound;
         if (thread && thread->PopCall(entrySp, call, unwound)) {
             ReleaseReturns(unwound);
+            int64_t elapsed = static_cast<int64_t>((param(StubReturnElapsedHigh) << 32) |
+                                                   static_cast<uint32_t>(param(StubReturnElapsedLow)));
             FTracer->CallReturned(*this, call.HookId, *call.Data, static_cast<uint32_t>(param(StubParamReturn)),
-                                 PerformanceTicks() - call.StartTicks);
+                                  elapsed);
         }
         return;
     }
-    TAddress address = page->Entries[slot];
-    auto hook = FHooks.find(address);
-    if (hook == FHooks.end() || !thread)
-        return;  // a call that came in before its hook was dropped: not traced
-    std::vector<TAddress> unwound;
-    thread->DropCallsAtOrBelow(entrySp, unwound);
-    ReleaseReturns(unwound);
     uint64_t slots[TCallFrame::SlotCount];
     for (int i = 0; i < TCallFrame::SlotCount; ++i)
         slots[i] = param(StubParamReturn + i);
     TCallFrame frame(*Process, FTarget64, entrySp, slots);
-    std::unique_ptr<TCallData> data = FTracer->CallEntered(*this, hook->second.Id, frame);
-    if (data)
-        thread->Calls.push_back(TCallInFlight{0, entrySp, address, hook->second.Id, std::move(data), PerformanceTicks()});
+    auto hook = StubHook(param(StubParamPage), param(StubParamSlot));
+    if (hook != FHooks.end())
+        EnterStubCall(*hook, thread, frame);
+}
+
+// The hook of the stub in slot of page; none when it has gone (a call that came in before
+// its hook was dropped is not traced).
+std::unordered_map<TAddress, TDebugThread::THook>::iterator TDebugThread::StubHook(TAddress pageBase, uint64_t slot)
+{
+    auto page = std::find_if(FStubPages.begin(), FStubPages.end(),
+                             [&](const TStubPage& p) { return p.Base == pageBase; });
+    if (page == FStubPages.end() || slot >= page->Entries.size())
+        return FHooks.end();
+    return FHooks.find(page->Entries[slot]);
+}
+
+// A call at its entry, from thread (none when the thread has ended before its logged entry
+// was read: the tracer still learns of the call).
+void TDebugThread::EnterStubCall(std::pair<const TAddress, THook>& hook, TThreadInfo* thread, TCallFrame& frame)
+{
+    if (thread) {
+        std::vector<TAddress> unwound;
+        thread->DropCallsAtOrBelow(frame.Sp(), unwound);
+        ReleaseReturns(unwound);
+    }
+    std::unique_ptr<TCallData> data = FTracer->CallEntered(*this, hook.second.Id, frame);
+    if (data && thread)
+        thread->Calls.push_back(TCallInFlight{0, frame.Sp(), hook.first, hook.second.Id, std::move(data)});
 }
 
 void TDebugThread::ReadLog()
@@ -322,14 +341,9 @@ bool TDebugThread::TakeLateEntry(const unsigned char* entry, uint32_t number)
     };
     if (field(L::SeqOffset, 4) != static_cast<uint32_t>(number + 1))
         return false;
-    TAddress base = field(L::PageOffset, 8);
-    uint64_t slot = field(L::SlotOffset, 4);
-    auto page = std::find_if(FStubPages.begin(), FStubPages.end(), [&](const TStubPage& p) { return p.Base == base; });
-    if (page == FStubPages.end() || slot >= page->Entries.size())
-        return true;
-    auto hook = FHooks.find(page->Entries[slot]);
+    auto hook = StubHook(field(L::PageOffset, 8), field(L::SlotOffset, 4));
     if (hook == FHooks.end())
-        return true;  // its hook has gone since
+        return true;
     uint64_t slots[TCallFrame::SlotCount];
     for (int i = 0; i < TCallFrame::SlotCount; ++i)
         slots[i] = field(L::FrameOffset + 8 * i, 8);
@@ -339,7 +353,7 @@ bool TDebugThread::TakeLateEntry(const unsigned char* entry, uint32_t number)
     if (late.BytesArg)
         frame.Capture(frame.Pointer(late.BytesArg),
                       std::string(reinterpret_cast<const char*>(entry + L::BytesOffset), length));
-    FTracer->CallEntered(*this, hook->second.Id, frame);
+    EnterStubCall(*hook, FThreads->FindThread(static_cast<DWORD>(field(L::ThreadOffset, 4))), frame);
     return true;
 }
 

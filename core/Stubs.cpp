@@ -264,6 +264,8 @@ void EmitLate32(TEmitter& e, TAddress page, int slot, TAddress log, const TLateE
     store(L::SlotOffset, static_cast<uint32_t>(slot));
     store(L::PageOffset, static_cast<uint32_t>(page));
     store(L::PageOffset + 4, 0);
+    e.Bytes({0x64, 0xA1, 0x24, 0x00, 0x00, 0x00});  // mov eax, fs:[0x24]: the thread's id
+    e.Bytes({0x89, 0x43, static_cast<unsigned char>(L::ThreadOffset)});
     e.Bytes({0x8D, 0x45, 0x04});  // lea eax, [ebp+4]
     storeEax(L::SpOffset);
     for (int i = 0; i <= StubArgs; ++i) {
@@ -336,6 +338,8 @@ void EmitLate64(TEmitter& e, TAddress page, int slot, TAddress log, const TLateE
     e.Bytes({0x48, 0xB8});  // mov rax, page
     e.Qword(page);
     storeRax(L::PageOffset);
+    e.Bytes({0x65, 0x8B, 0x04, 0x25, 0x48, 0x00, 0x00, 0x00});  // mov eax, gs:[0x48]: the thread's id
+    e.Bytes({0x41, 0x89, 0x43, static_cast<unsigned char>(L::ThreadOffset)});
     e.Bytes({0x48, 0x8D, 0x45, 0x08});  // lea rax, [rbp+8]
     storeRax(L::SpOffset);
     for (int i = 0; i <= StubArgs; ++i) {
@@ -406,7 +410,13 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
         }
     };
 
+    // The frame: the saved ebx at [ebp-4], the counter at the call's start at [ebp-12].
     e.Bytes({0x55, 0x89, 0xE5, 0x53});  // push ebp; mov ebp, esp; push ebx
+    e.Bytes({0x83, 0xEC, 0x08});        // sub esp, 8
+    auto readCounter = [&] {  // QueryPerformanceCounter(pushed address)
+        e.Bytes({0xFF, 0x15});
+        e.Dword(static_cast<uint32_t>(page + TStubPageLayout::CounterOffset));
+    };
     int raiseEntry = e.NewLabel(), call = e.NewLabel();
     if (log && late.Allowed)
         EmitLate32(e, page, slot, log, late, raiseEntry, call);
@@ -417,8 +427,10 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
     e.Bytes({0xFF, 0x75, 0x04});        // push [ebp+4]
     e.Bytes({0x8D, 0x45, 0x04, 0x50});  // lea eax, [ebp+4]; push eax
     raise(StubEntryCode, StubEntryParams, 0);
-    // The call itself, with the arguments copied.
+    // The call itself, with the arguments copied, timed.
     e.Place(call);
+    e.Bytes({0x8D, 0x45, 0xF4, 0x50});  // lea eax, [ebp-12]; push eax
+    readCounter();
     e.Bytes({0x89, 0xE3});  // mov ebx, esp
     pushArgs();
     e.Byte(0xE8);
@@ -426,11 +438,18 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
     // ecx = bytes the original popped; result kept in eax:edx.
     e.Bytes({0x89, 0xE1, 0x29, 0xD9, 0x83, 0xC1, static_cast<unsigned char>(4 * StubArgs)});
     e.Bytes({0x89, 0xDC, 0x52, 0x50, 0x51});  // mov esp, ebx; push edx; push eax; push ecx
-    // Return: the log's head, the result, entry stack pointer, then slot and page.
+    // The ticks since the start, in edx:eax.
+    e.Bytes({0x83, 0xEC, 0x08, 0x54});  // sub esp, 8; push esp
+    readCounter();
+    e.Bytes({0x58, 0x5A, 0x2B, 0x45, 0xF4, 0x1B, 0x55, 0xF8});  // pop eax; pop edx; sub eax, [ebp-12]; sbb edx, [ebp-8]
+    // Return: the ticks, the log's head, the result, entry stack pointer, then slot and page.
+    e.Bytes({0x52, 0x50});  // push edx; push eax
     pushHead();
-    e.Bytes({0x50, 0x8D, 0x4D, 0x04, 0x51});  // push eax; lea ecx, [ebp+4]; push ecx
+    e.Bytes({0xFF, 0x74, 0x24, 0x10});  // push dword [esp+16]: the result
+    e.Bytes({0x8D, 0x4D, 0x04, 0x51});  // lea ecx, [ebp+4]; push ecx
     raise(StubReturnCode, StubReturnParams, TStubPageLayout::ReturnWanted(page, slot));
-    e.Bytes({0x59, 0x58, 0x5A, 0x5B, 0x5D});  // pop ecx; pop eax; pop edx; pop ebx; pop ebp
+    e.Bytes({0x59, 0x58, 0x5A, 0x83, 0xC4, 0x08});  // pop ecx; pop eax; pop edx; add esp, 8
+    e.Bytes({0x5B, 0x5D});                          // pop ebx; pop ebp
     // Pop as many of the caller's argument bytes as the original popped of the copies.
     int plain = e.NewLabel();
     e.Bytes({0x85, 0xC9});  // test ecx, ecx
@@ -448,7 +467,14 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
 void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress trampoline, TAddress log,
                 const TLateEntry& late)
 {
-    constexpr unsigned char Params = 0x80, Result = 0x70;
+    // The frame below rbp: the reports' parameters, the result, the counter at the call's
+    // start and at its end, the outgoing arguments.
+    constexpr unsigned char Params = 0x80, Result = 0x70, Now = 0x68, Start = 0x60;
+    auto readCounter = [&](unsigned char at) {  // QueryPerformanceCounter(rsp+at)
+        e.Bytes({0x48, 0x8D, 0x4C, 0x24, at});  // lea rcx, [rsp+at]
+        e.Bytes({0xFF, 0x15});                  // call [rip+counter]
+        e.Rel32(page + TStubPageLayout::CounterOffset);
+    };
     auto storeParam = [&](int index) {  // mov [rsp+Params+8*index], rax
         e.Bytes({0x48, 0x89, 0x84, 0x24});
         e.Dword(Params + 8u * index);
@@ -505,8 +531,9 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
         storeParam(StubParamReturn + i);
     }
     raise(StubEntryCode, StubEntryParams, 0);
-    // The call: arguments five onwards to the outgoing area, the first four to registers.
+    // The call, timed: arguments five onwards to the outgoing area, the first four to registers.
     e.Place(call);
+    readCounter(Start);
     for (int i = 5; i <= StubArgs; ++i) {
         e.Bytes({0x48, 0x8B, 0x45, static_cast<unsigned char>(8 + 8 * i)});
         e.Bytes({0x48, 0x89, 0x44, 0x24, static_cast<unsigned char>(0x20 + 8 * (i - 5))});
@@ -516,6 +543,12 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
     e.Byte(0xE8);
     e.Rel32(trampoline);
     e.Bytes({0x48, 0x89, 0x44, 0x24, Result});  // mov [rsp+Result], rax
+    readCounter(Now);
+    e.Bytes({0x48, 0x8B, 0x44, 0x24, Now, 0x48, 0x2B, 0x44, 0x24, Start});  // mov rax, [rsp+Now]; sub rax, [rsp+Start]
+    e.Bytes({0x48, 0x89, 0xC2, 0x48, 0xC1, 0xEA, 0x20, 0x89, 0xC0});      // mov rdx, rax; shr rdx, 32; mov eax, eax
+    storeParam(StubReturnElapsedLow);
+    e.Bytes({0x48, 0x89, 0xD0});  // mov rax, rdx
+    storeParam(StubReturnElapsedHigh);
     header();
     e.Bytes({0x48, 0x8B, 0x44, 0x24, Result});  // mov rax, [rsp+Result]
     storeParam(StubParamReturn);
@@ -566,7 +599,7 @@ TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned 
     return code;
 }
 
-std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddress badReadPtr,
+std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddress badReadPtr, TAddress counter,
                                            TAddress addFunctionTable, bool x64)
 {
     using L = TStubPageLayout;
@@ -574,11 +607,12 @@ std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddre
     auto put = [&header](size_t offset, uint64_t value, size_t size) {
         std::memcpy(&header[offset], &value, size);
     };
-    std::fill(header.begin(), header.begin() + L::UnwindOffset, 0);
+    std::fill(header.begin(), header.begin() + L::TableOffset, 0);
     header[L::GuardOffset] = 1;
     std::fill_n(header.begin() + L::ReturnWantedOffset, L::SlotCount, 1);
     put(L::RaiseOffset, raise, x64 ? 8 : 4);
     put(L::ReadableOffset, badReadPtr, x64 ? 8 : 4);
+    put(L::CounterOffset, counter, x64 ? 8 : 4);
     if (!x64)
         return header;
     put(L::AddTableOffset, addFunctionTable, 8);

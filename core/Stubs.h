@@ -9,11 +9,15 @@
 // the process is being debugged, so a call still in flight when the tracer has gone runs
 // on unharmed.
 //
-// A call whose entry only feeds the tracer's bookkeeping, and whose return is of no
-// interest, need not stop the program at all: its stub writes the entry to a log in the
-// program (with the bytes one argument points to, which the program may reuse as soon as
-// the call returns), and the debugger reads the log at the next report, before the report
-// itself. Every report carries how far the log has been written.
+// A call's entry need not stop the program at all when the tracer can take it late: its
+// stub writes the entry to a log in the program (with the bytes one argument points to,
+// which the program may reuse as soon as the call returns), and the debugger reads the
+// log at the next report, before the report itself. Every report carries how far the log
+// has been written. A call traced that way stops the program once, at its return; one
+// that only feeds the tracer's bookkeeping does not stop it at all.
+//
+// The stub times the call itself, with the program's performance counter just before and
+// just after the original: the return report carries the ticks in between.
 #pragma once
 
 #include "SysProcs.h"
@@ -39,8 +43,12 @@ constexpr int StubArgs = 10;
 // The log's head (see TStubLogLayout) as the stub saw it, last of each report's parameters.
 constexpr int StubEntryLogHead = StubParamFirstArg + StubArgs;
 constexpr int StubReturnLogHead = StubParamReturn + 1;
+// The return's performance-counter ticks since the entry, in two 32-bit halves.
+constexpr int StubReturnElapsedLow = StubReturnLogHead + 1;
+constexpr int StubReturnElapsedHigh = StubReturnElapsedLow + 1;
 constexpr int StubEntryParams = StubEntryLogHead + 1;
-constexpr int StubReturnParams = StubReturnLogHead + 1;
+constexpr int StubReturnParams = StubReturnElapsedHigh + 1;
+static_assert(StubEntryParams <= EXCEPTION_MAXIMUM_PARAMETERS);
 
 // The length of the whole instructions at the start of code that a jump of jumpSize bytes
 // would cover, when each of them can run unchanged at another address: no relative
@@ -58,6 +66,7 @@ struct TStubPageLayout {
     static constexpr size_t AddTableOffset = 0x10;
     static constexpr size_t ReadableOffset = 0x18;
     static constexpr size_t UnwindOffset = 0x20;
+    static constexpr size_t CounterOffset = 0x30;
     static constexpr size_t TableOffset = 0x40;
     static constexpr size_t RegisterOffset = 0x100;
     // A byte per slot: its calls' returns are reported.
@@ -91,6 +100,7 @@ struct TStubLogLayout {
     static constexpr size_t SlotOffset = 4;    // 32-bit: the stub's slot
     static constexpr size_t PageOffset = 8;    // the stub's page
     static constexpr size_t LengthOffset = 0x10;  // 32-bit: bytes copied
+    static constexpr size_t ThreadOffset = 0x14;  // 32-bit: the calling thread's id
     static constexpr size_t SpOffset = 0x18;   // the stack pointer at the entry
     static constexpr size_t FrameOffset = 0x20;   // the return address, then the arguments
     static constexpr size_t BytesOffset = 0x80;
@@ -106,7 +116,7 @@ static_assert(TStubLogLayout::FrameOffset + 8 * (StubArgs + 1) <= TStubLogLayout
 // Whether a hook's calls may be logged instead of raised at their entry, and which bytes
 // go with them: BytesArg points to them and LengthArg counts them (32 bits), both counted
 // from 1, 0 for none. A call whose bytes do not fit in an entry, or point nowhere, is
-// raised as usual.
+// raised as usual. Whether its return is reported is a matter of its own.
 struct TLateEntry {
     bool Allowed = false;
     int BytesArg = 0;
@@ -116,11 +126,11 @@ struct TLateEntry {
 // The page's header, every slot's returns wanted. raise: RaiseException in the traced
 // program; badReadPtr: IsBadReadPtr there, which a late call's stub asks before it copies
 // bytes (bytes it cannot read make it raise instead, so that the tracer meets the failure,
-// not the program). For a 64-bit program,
+// not the program); counter: QueryPerformanceCounter there. For a 64-bit program,
 // addFunctionTable is RtlAddFunctionTable there, and the code at RegisterOffset (a thread
 // routine) registers the unwind data of every slot's stub, so that an exception passing
 // through a call in flight unwinds through the stub's frame like any other.
-std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddress badReadPtr,
+std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddress badReadPtr, TAddress counter,
                                            TAddress addFunctionTable, bool x64);
 
 // The code of one slot: the moved instructions and a jump back behind them (the

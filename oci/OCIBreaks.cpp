@@ -141,19 +141,27 @@ bool TOCITracer::Armed(int hookId) const
     }
 }
 
-// The calls that only feed the registry, at their entry: their returns are of no
-// interest, and their entries may come late.
-bool TOCITracer::ReturnWanted(int hookId) const { return !LateEntry(hookId).Allowed; }
+// The calls that only feed the registry need nothing at their return.
+bool TOCITracer::ReturnWanted(int hookId) const
+{
+    switch (OCIEntries[hookId].Call) {
+    case TOCICall::Prepare: return Traced(TTraceAction::Prepare);
+    case TOCICall::HandleFree:
+    case TOCICall::Release: return false;
+    default: return true;
+    }
+}
 
+// What these calls' entries read lies in their arguments, in the bytes named (copied when
+// the call is made) and in the registry, which late entries reach in the order the calls
+// were made. The others read memory the call itself fills or hands out.
 TLateEntry TOCITracer::LateEntry(int hookId) const
 {
     const TOCIEntry& entry = OCIEntries[hookId];
     switch (entry.Call) {
-    // The registry needs only the text (a prepare not traced), and the order of these calls.
-    case TOCICall::Prepare:
-        if (Traced(TTraceAction::Prepare))
-            return {};
-        return {true, entry.Text, entry.Length};
+    case TOCICall::Prepare: return {true, entry.Text, entry.Length};
+    case TOCICall::Execute:
+    case TOCICall::Fetch:
     case TOCICall::HandleFree: return {true, 0, 0};
     case TOCICall::Release: return {true, entry.Key, entry.KeyLength};
     default: return {};

@@ -182,9 +182,9 @@ protected:
         auto address = [](const char* module, const char* name) {
             return reinterpret_cast<uintptr_t>(GetProcAddress(GetModuleHandleA(module), name));
         };
-        std::vector<unsigned char> header = BuildPageHeader(FPage, address("kernel32.dll", "RaiseException"),
-                                                            address("kernel32.dll", "IsBadReadPtr"),
-                                                            address("ntdll.dll", "RtlAddFunctionTable"), X64);
+        std::vector<unsigned char> header = BuildPageHeader(
+            FPage, address("kernel32.dll", "RaiseException"), address("kernel32.dll", "IsBadReadPtr"),
+            address("kernel32.dll", "QueryPerformanceCounter"), address("ntdll.dll", "RtlAddFunctionTable"), X64);
         std::memcpy(FMemory, header.data(), header.size());
         if (X64) {
             // What the tracer has a thread of the program do.
@@ -309,6 +309,7 @@ TEST_F(StubRun, ACallIsReportedWithItsArgumentsAndResult)
     EXPECT_EQ(static_cast<TArg>(out.Params[StubParamReturn]), Expected(args));
     EXPECT_EQ(in.Params[StubEntryLogHead], 0u) << "nothing logged yet";
     EXPECT_EQ(out.Params[StubReturnLogHead], 0u);
+    EXPECT_EQ(out.Params[StubReturnElapsedHigh], 0u) << "a call of a few instructions";
 
     // An exception raised inside the call unwinds through the stub to its caller.
     if (X64) {
@@ -330,6 +331,44 @@ TEST_F(StubRun, WithoutADebuggerOrWithTheGuardClearedTheCallRunsUnreported)
     Debugged([&] { result = CallSum(entry, args); });
     EXPECT_EQ(result, Expected(args));
     EXPECT_TRUE(Reports.empty());
+}
+
+// The return carries the original's own time, taken by the stub around it: at least the
+// time the original sleeps, at most the time the caller saw the call take.
+TEST_F(StubRun, TheReturnCarriesTheTimeTheCallTook)
+{
+    const auto sleep = reinterpret_cast<uintptr_t>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "Sleep"));
+    std::string code;
+    auto bytes = [&code](const char* text, size_t size) { code.append(text, size); };
+    auto word = [&code](uint64_t value, size_t size) { code.append(reinterpret_cast<const char*>(&value), size); };
+#ifdef _WIN64
+    bytes("\x55\x48\x89\xE5\x48\x83\xEC\x20", 8);  // push rbp; mov rbp, rsp; sub rsp, 0x20
+    bytes("\x8B\xCA", 2);                            // mov ecx, edx: the second argument
+    bytes("\x48\xB8", 2);                            // mov rax, Sleep
+    word(sleep, 8);
+    bytes("\xFF\xD0\xC9\xC3", 4);                    // call rax; leave; ret
+#else
+    bytes("\x55\x89\xE5\x8B\x45\x0C\x50", 7);  // push ebp; mov ebp, esp; mov eax, [ebp+0xC]; push eax
+    bytes("\xB9", 1);                           // mov ecx, Sleep
+    word(sleep, 4);
+    bytes("\xFF\xD1\x5D\xC3", 4);               // call ecx; pop ebp; ret
+#endif
+    uintptr_t entry = Hook(8, code);
+    const TArg args[10] = {0, 60};
+    LARGE_INTEGER frequency, before, after;
+    QueryPerformanceFrequency(&frequency);
+    Debugged([&] {
+        QueryPerformanceCounter(&before);
+        CallSum(entry, args);
+        QueryPerformanceCounter(&after);
+    });
+    ASSERT_EQ(Reports.size(), 2u);
+    const TReport& out = Reports[1];
+    ASSERT_EQ(out.Code, StubReturnCode);
+    int64_t ticks = static_cast<int64_t>((out.Params[StubReturnElapsedHigh] << 32) |
+                                         static_cast<uint32_t>(out.Params[StubReturnElapsedLow]));
+    EXPECT_GE(ticks * 1000 / frequency.QuadPart, 55) << "ms: the original sleeps 60";
+    EXPECT_LE(ticks, after.QuadPart - before.QuadPart) << "the stub's time lies within the caller's";
 }
 
 #ifndef _WIN64
@@ -410,6 +449,7 @@ TEST_F(StubRun, ALateCallIsLoggedWithItsArgumentsAndBytesAndTheNextReportSaysSo)
     EXPECT_EQ(Field(entry, L::SeqOffset, 4), 1u) << "complete";
     EXPECT_EQ(Field(entry, L::SlotOffset, 4), 3u);
     EXPECT_EQ(Field(entry, L::PageOffset), FPage);
+    EXPECT_EQ(Field(entry, L::ThreadOffset, 4), GetCurrentThreadId());
     EXPECT_EQ(Field(entry, L::SpOffset), Reports[0].Params[StubParamEntrySp]) << "the same stack position";
     EXPECT_NE(Field(entry, L::FrameOffset), 0u) << "the return address";
     for (int i = 0; i < 10; ++i)
