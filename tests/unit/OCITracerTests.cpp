@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
+#include <tuple>
 
 namespace {
 
@@ -373,6 +375,60 @@ TEST(OCIModule, ReturnsSaidToBeUnneededAreNeverKeptFor)
             EXPECT_EQ(tracer.CallEntered(host, id, frame), nullptr) << OCIEntries[id].Name << ", mask " << int(mask);
         }
         EXPECT_GE(unneeded, (mask & TraceMaskPrepare) ? 2 : 3) << "mask " << int(mask);
+    }
+}
+
+// A call whose entry may come late is handled when the program has moved on: its entry
+// must read nothing of the program's memory but the bytes copied at the time of the call,
+// and its row must show those bytes, not what the buffer holds by then.
+TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
+{
+    const std::string said = "SELECT said FROM t", reused = "DELETE FROM reused";
+    for (BYTE mask : {BYTE(0), BYTE(TraceMaskPrepare), BYTE(TraceMaskExecute), BYTE(TraceMaskFetch),
+                      BYTE(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch)}) {
+        TFakeHost host;
+        TRecords events;
+        TOCITracer tracer(mask, events);
+        host.Process.Poke(Text, reused);
+        host.Process.Poke(Out, reused);
+        // The calls that drop the handle come last.
+        std::vector<int> ids;
+        for (int id = 0; id < OCIEntryCount; ++id)
+            ids.push_back(id);
+        std::stable_partition(ids.begin(), ids.end(), [](int id) {
+            return OCIEntries[id].Call != TOCICall::HandleFree && OCIEntries[id].Call != TOCICall::Release;
+        });
+        int late = 0;
+        for (int id : ids) {
+            TLateEntry entry = tracer.LateEntry(id);
+            if (!entry.Allowed)
+                continue;
+            ++late;
+            const TOCIEntry& oci = OCIEntries[id];
+            uint64_t slots[TCallFrame::SlotCount] = {0x00401234};
+            slots[oci.Handle] = 0xAA;
+            // Texts and keys in buffers of their own, which hold other bytes by now.
+            const std::tuple<int, int, TAddress> buffers[] = {{oci.Text, oci.Length, Text},
+                                                              {oci.Key, oci.KeyLength, Out}};
+            for (auto [bytes, length, at] : buffers)
+                if (bytes) {
+                    slots[bytes] = at;
+                    slots[length] = said.size();
+                }
+            TCallFrame frame(host.Process, false, Esp, slots);
+            if (entry.BytesArg)
+                frame.Capture(frame.Pointer(entry.BytesArg), said);
+            int readsBefore = host.Process.Reads;
+            std::unique_ptr<TCallData> data = tracer.CallEntered(host, id, frame);
+            if (data)
+                tracer.CallReturned(host, id, *data, 0, 0);
+            EXPECT_EQ(host.Process.Reads, readsBefore) << OCIEntries[id].Name << ", mask " << int(mask);
+            if (oci.Call == TOCICall::Prepare)
+                EXPECT_EQ(tracer.Statements.FindHandle(0xAA)->Text, said) << "mask " << int(mask);
+        }
+        EXPECT_GE(late, 5) << "prepare, execute, both fetches and free at least; mask " << int(mask);
+        for (const TTraceRecord& record : events.Records)
+            EXPECT_EQ(record.Statement, said) << ActionText(record) << ", mask " << int(mask);
     }
 }
 
