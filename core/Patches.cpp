@@ -31,14 +31,29 @@ BYTE TPatchTable::Acquire(TAddress address)
     return patch.Original;
 }
 
-void TPatchTable::Release(TAddress address)
+void TPatchTable::Release(TAddress address, bool keepIdle)
 {
     auto it = FPatches.find(address);
     VASSERT(it != FPatches.end(), Unit);
     TPatch& patch = it->second;
+    VASSERT(patch.Holds > 0, Unit);
     if (--patch.Holds > 0)
         return;
+    // Lifted for a step, the patch comes back when the step ends, and stays.
+    if (keepIdle && (patch.Written || patch.Suspends > 0) && !FLifted.count(address))
+        return;
     TPatch last = patch;
+    FPatches.erase(it);
+    if (last.Written)
+        FProcess.WriteMemory(address, &last.Original, 1);
+}
+
+void TPatchTable::LiftIdle(TAddress address)
+{
+    auto it = FPatches.find(address);
+    VASSERT(it != FPatches.end() && it->second.Holds == 0, Unit);
+    FLifted.insert(address);
+    TPatch last = it->second;
     FPatches.erase(it);
     if (last.Written)
         FProcess.WriteMemory(address, &last.Original, 1);
@@ -93,6 +108,8 @@ void TPatchTable::Abandon(TAddress base, uint64_t size)
         it = it->first - base < size ? FOriginals.erase(it) : std::next(it);
     for (auto it = FPatches.begin(); it != FPatches.end();)
         it = it->first - base < size ? FPatches.erase(it) : std::next(it);
+    for (auto it = FLifted.begin(); it != FLifted.end();)
+        it = *it - base < size ? FLifted.erase(it) : std::next(it);
 }
 
 void TPatchTable::ReadCode(TAddress address, unsigned char* buffer, size_t size)
@@ -103,6 +120,12 @@ void TPatchTable::ReadCode(TAddress address, unsigned char* buffer, size_t size)
         if (it != FPatches.end() && it->second.Written)
             buffer[i] = it->second.Original;
     }
+}
+
+bool TPatchTable::IsIdle(TAddress address) const
+{
+    auto it = FPatches.find(address);
+    return it != FPatches.end() && it->second.Holds == 0;
 }
 
 bool TPatchTable::IsWritten(TAddress address) const

@@ -136,6 +136,103 @@ TEST_F(PatchTableTest, AbandonedPatchesAreForgottenWithoutWriting)
     EXPECT_TRUE(patches.IsPatched(0x500000)) << "outside the range";
 }
 
+// A return site's patch stays written between calls: the next call takes it without a
+// write, and it is still ours to read around, restore and abandon.
+TEST_F(PatchTableTest, AnIdleReturnPatchStaysWrittenAndIsTakenAgainWithoutAWrite)
+{
+    const TAddress site = Code + 2;
+    patches.Acquire(site);
+    int writes = process.Writes;
+    patches.Release(site, true);
+    EXPECT_EQ(process.Writes, writes) << "the last release keeps the patch";
+    EXPECT_EQ(process.Peek(site), 0xCC);
+    EXPECT_TRUE(patches.IsPatched(site));
+    EXPECT_TRUE(patches.IsIdle(site));
+    EXPECT_TRUE(patches.IsWritten(site));
+    EXPECT_THROW(patches.Release(site), EAssertionFailed) << "an idle patch has no hold to let go of";
+
+    unsigned char code[4];
+    patches.ReadCode(Code, code, sizeof(code));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(code), 4), std::string("\x55\x8B\xEC\x83", 4));
+
+    int reads = process.Reads;
+    EXPECT_EQ(patches.Acquire(site), 0xEC);
+    EXPECT_EQ(process.Reads, reads);
+    EXPECT_EQ(process.Writes, writes);
+    EXPECT_FALSE(patches.IsIdle(site));
+
+    // An entry point's patch is lifted when its hook goes, even at an address a return
+    // patch was kept idle at before.
+    patches.Acquire(site);
+    patches.Release(site, true);
+    patches.Release(site);
+    EXPECT_EQ(process.Peek(site), 0xEC);
+    EXPECT_FALSE(patches.IsPatched(site));
+
+    // Released while a thread steps over it: the step's end puts it back, and it stays.
+    patches.Acquire(site);
+    patches.Suspend(site);
+    patches.Release(site, true);
+    EXPECT_EQ(process.Peek(site), 0xEC);
+    EXPECT_TRUE(patches.IsIdle(site));
+    patches.Resume(site);
+    EXPECT_EQ(process.Peek(site), 0xCC);
+
+    // The end of a session writes idle patches back; an unmapped module's are forgotten.
+    patches.Acquire(Code + 4);
+    patches.Release(Code + 4, true);
+    process.Poke(0x500000, "\x90");
+    patches.Acquire(0x500000);
+    patches.Release(0x500000, true);
+    writes = process.Writes;
+    patches.Abandon(0x500000, 1);
+    EXPECT_EQ(process.Writes, writes);
+    EXPECT_FALSE(patches.IsPatched(0x500000));
+    EXPECT_EQ(process.Peek(0x500000), 0xCC) << "the fake keeps the byte that a real unload takes away";
+    patches.RestoreAll();
+    EXPECT_EQ(process.Peek(site), 0xEC);
+    EXPECT_EQ(process.Peek(Code + 4), 0xEC);
+    EXPECT_TRUE(patches.Empty());
+}
+
+// Something other than our calls ran into an idle patch: it goes for good, and the
+// address is released eagerly for the rest of the session (or until its code goes).
+TEST_F(PatchTableTest, AnIdlePatchLiftedForGoodIsNeverKeptIdleAgain)
+{
+    const TAddress site = Code + 2;
+    patches.Acquire(site);
+    EXPECT_THROW(patches.LiftIdle(site), EAssertionFailed) << "a call still waits there";
+    patches.Release(site, true);
+    patches.LiftIdle(site);
+    EXPECT_EQ(process.Peek(site), 0xEC);
+    EXPECT_FALSE(patches.IsPatched(site));
+
+    for (int call = 0; call < 2; ++call) {
+        patches.Acquire(site);
+        EXPECT_EQ(process.Peek(site), 0xCC);
+        patches.Release(site, true);
+        EXPECT_EQ(process.Peek(site), 0xEC) << "call " << call;
+        EXPECT_FALSE(patches.IsPatched(site));
+    }
+
+    // Lifted while a thread steps over it (the byte is already the original): no write,
+    // and the step's end puts nothing back.
+    patches.Acquire(Code + 4);
+    patches.Suspend(Code + 4);
+    patches.Release(Code + 4, true);
+    int writes = process.Writes;
+    patches.LiftIdle(Code + 4);
+    EXPECT_EQ(process.Writes, writes);
+    patches.Resume(Code + 4);
+    EXPECT_EQ(process.Peek(Code + 4), 0xEC);
+
+    // Other code mapped where it was may keep its patches idle again.
+    patches.Abandon(Code, 8);
+    patches.Acquire(site);
+    patches.Release(site, true);
+    EXPECT_TRUE(patches.IsIdle(site));
+}
+
 TEST(CallsInFlight, ReturnsMatchTheInnermostCallAndDropWhatWasUnwound)
 {
     TThreadInfo thread(1, nullptr);
