@@ -78,7 +78,39 @@ void TDebugThread::ReleaseReturns(const std::vector<TAddress>& returnAddresses)
 {
     for (TAddress address : returnAddresses)
         if (FPatches->IsPatched(address))
-            FPatches->Release(address);
+            FPatches->Release(address, KeepsReturnIdle(address));
+}
+
+// A return site's patch stays written between calls where a thread returning there runs
+// the instruction under it out of line (a step would cost more than the writes saved),
+// and where the code is a module's image, whose unload the session hears of: the patch
+// goes with it, unwritten. Code allocated at run time may be freed and reused unseen.
+bool TDebugThread::KeepsReturnIdle(TAddress address)
+{
+    if (!OutOfLineCell(address))
+        return false;
+    auto known = FReturnImages.find(address);
+    if (known == FReturnImages.end()) {
+        MEMORY_BASIC_INFORMATION info{};
+        TAddress image = 0;
+        if (VirtualQueryEx(Process->Handle.get(), AddressPointer(address), &info, sizeof(info)) &&
+            info.Type == MEM_IMAGE)
+            image = PointerAddress(info.AllocationBase);
+        known = FReturnImages.emplace(address, image).first;
+    }
+    return known->second != 0;
+}
+
+void TDebugThread::ForgetReturnSites(TAddress imageBase)
+{
+    for (auto it = FReturnImages.begin(); it != FReturnImages.end();) {
+        if (it->second != imageBase) {
+            ++it;
+            continue;
+        }
+        FPatches->Abandon(it->first, 1);
+        it = FReturnImages.erase(it);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -121,6 +153,11 @@ DWORD TDebugThread::OnBreakpoint(TAddress address, DWORD threadId, bool wx86)
     if (ReturnFromCall(address, *thread, context)) {
     } else if (hook != FHooks.end() && hook->second.Armed) {
         EnterCall(address, hook->second, *thread, context);
+    } else if (FPatches->IsIdle(address)) {
+        // A return site no call waits at, run into by a jump or by the return of a call
+        // we do not trace made at the same call instruction: it would cost a stop each
+        // time, so it is given up for good and the thread runs the restored instruction.
+        FPatches->LiftIdle(address);
     } else if (!RunOutOfLine(address, context)) {
         // The return site of another call, of this thread or another: not this one's.
         StepOver(address, *thread, context);
@@ -163,9 +200,10 @@ bool TDebugThread::ReturnFromCall(TAddress address, TThreadInfo& thread, TThread
         return false;
     // Calls of this thread deeper in the stack have been unwound and never return.
     ReleaseReturns(unwound);
-    FPatches->Release(address);
+    FPatches->Release(address, KeepsReturnIdle(address));
     FTracer->CallReturned(*this, call.HookId, *call.Data, context.Result(), PerformanceTicks() - call.StartTicks);
-    // Other calls still return here: this thread passes the patch without lifting it.
+    // Other calls still return here, or the patch stays for the next: this thread passes
+    // it without lifting it.
     if (FPatches->IsWritten(address) && !RunOutOfLine(address, context))
         StepOver(address, thread, context);
     return true;
@@ -177,8 +215,17 @@ bool TDebugThread::ReturnFromCall(TAddress address, TThreadInfo& thread, TThread
 // to where it stands) or when first instructions are to be stepped.
 bool TDebugThread::RunOutOfLine(TAddress address, TThreadContext& context)
 {
-    if (!EmulatePrologues)
+    TAddress cell = OutOfLineCell(address);
+    if (!cell)
         return false;
+    context.SetIp(cell);
+    return true;
+}
+
+TAddress TDebugThread::OutOfLineCell(TAddress address)
+{
+    if (!EmulatePrologues)
+        return 0;
     auto known = FOutOfLine.find(address);
     if (known == FOutOfLine.end()) {
         TAddress cell = 0;
@@ -189,10 +236,7 @@ bool TDebugThread::RunOutOfLine(TAddress address, TThreadContext& context)
         }
         known = FOutOfLine.emplace(address, cell).first;
     }
-    if (!known->second)
-        return false;
-    context.SetIp(known->second);
-    return true;
+    return known->second;
 }
 
 TAddress TDebugThread::MakeOutOfLine(TAddress address)

@@ -314,6 +314,9 @@ DWORD TDebugThread::OnUnloadDll(const DEBUG_EVENT& event)
         return DBG_EXCEPTION_NOT_HANDLED;
     std::unique_ptr<TModuleInfo> module = Process->Extract(index);
     FTracer->ModuleUnloaded(*this, *module);
+    // Return patches left written in its code went with it: written back at the end,
+    // they would land in whatever is mapped there by then.
+    ForgetReturnSites(base);
     FPatches->ForgetOriginals();
     // The same goes for the instructions copied out of line.
     FOutOfLine.clear();
