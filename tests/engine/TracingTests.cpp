@@ -250,16 +250,27 @@ TEST(Tracing, AProgramLinkedAgainstOCIIsTracedFromItsFirstCall)
 }
 
 // Four threads through one call site, with their own statements, results and sleeps:
-// every call is delivered once, with its own thread's statement, result and time.
+// every call is delivered once, with its own thread's statement, result and time. Mixed,
+// the same call instruction also reaches a function of the program's own, whose returns
+// run into the patch kept at the return site between OCI calls.
 TEST(Tracing, ThreadsTracedConcurrentlyKeepTheirOwnCalls)
 {
-    for (bool emulate : {true, false}) {
-        std::string logFile = TempFile(emulate ? "callsite1.log" : "callsite2.log");
+    struct {
+        bool Emulate;
+        bool Mixed;
+    } cases[] = {{true, false}, {false, false}, {true, true}, {false, true}};
+    for (const auto& c : cases) {
+        const bool emulate = c.Emulate;
+        std::string logFile = TempFile(std::string("callsite") + (emulate ? "1" : "2") + (c.Mixed ? "m" : "") + ".log");
         TSessionRunner runner;
         runner.EmulatePrologues = emulate;
-        TSession s = runner.Run(FixtureCommand("callsite.exe", {"-log", logFile, "-n", "60"}), TraceMaskExecute);
+        std::vector<std::string> args{"-log", logFile, "-n", "60"};
+        if (c.Mixed)
+            args.push_back("-mixed");
+        TSession s = runner.Run(FixtureCommand("callsite.exe", args), TraceMaskExecute);
         auto truth = ReadTruth(logFile);
         DeleteFileA(logFile.c_str());
+        SCOPED_TRACE(std::string(emulate ? "" : "stepping ") + (c.Mixed ? "mixed" : "OCI only"));
         EXPECT_TRUE(s.Errors.empty()) << s.Errors.front();
         EXPECT_EQ(s.ExitCode, 0u) << "the program's own results must stay right";
 
@@ -276,7 +287,8 @@ TEST(Tracing, ThreadsTracedConcurrentlyKeepTheirOwnCalls)
         for (const auto& r : s.Records)
             traced[r.Statement].insert(r.Result);
         EXPECT_EQ(made.size(), 4u);
-        EXPECT_EQ(traced, made) << (emulate ? "" : "(stepping) ") << "calls lost or mixed up between threads";
+        EXPECT_EQ(s.Records.size(), c.Mixed ? 4u * 40 : 4u * 60) << "one row for each OCI call, none for the others";
+        EXPECT_EQ(traced, made) << "calls lost or mixed up between threads";
     }
 }
 
