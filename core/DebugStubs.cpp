@@ -118,7 +118,8 @@ TDebugThread::TStubPage* TDebugThread::StubPageFor(TAddress entry)
                                                               MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
     if (!base)
         return nullptr;
-    std::vector<unsigned char> header = BuildPageHeader(base, FRaiseException, FBadReadPtr, FCounter, FAddFunctionTable, FTarget64);
+    std::vector<unsigned char> header =
+        BuildPageHeader(base, FRaiseException, FBadReadPtr, FCounter, FAddFunctionTable, FTarget64);
     try {
         Process->WriteMemory(base, header.data(), header.size());
     } catch (const EOSError&) {
