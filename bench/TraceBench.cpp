@@ -96,9 +96,8 @@ double BareEventCost(int events, TLoopEvent kind = TLoopEvent::OutputString, boo
                     GetThreadContext(info.hThread, &context);
                 }
             }
-            DWORD status =
-                code == EXCEPTION_DEBUG_EVENT && !breakpoint && exception != LoopExceptionCode ? DBG_EXCEPTION_NOT_HANDLED
-                                                                                              : DBG_CONTINUE;
+            bool foreign = code == EXCEPTION_DEBUG_EVENT && !breakpoint && exception != LoopExceptionCode;
+            DWORD status = foreign ? DBG_EXCEPTION_NOT_HANDLED : DBG_CONTINUE;
             ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
             if (code == EXIT_PROCESS_DEBUG_EVENT)
                 break;
