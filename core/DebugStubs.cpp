@@ -304,17 +304,17 @@ void TDebugThread::ReadLog(uint32_t head)
         head = FLogRead;
     if (!FLog || (head == FLogRead && FLogUnfinished.empty()))
         return;
-    std::vector<unsigned char> entry(L::EntrySize);
+    std::vector<unsigned char> entries;
     // Entries left half written last time come first: they were begun before the rest.
     std::vector<uint32_t> unfinished;
     unfinished.swap(FLogUnfinished);
     for (uint32_t number : unfinished) {
-        Process->ReadMemory(L::Entry(FLog, number), entry.data(), entry.size());
-        if (!TakeLateEntry(entry.data(), number))
+        entries.resize(L::EntrySize);
+        Process->ReadMemory(L::Entry(FLog, number), entries.data(), entries.size());
+        if (!TakeLateEntry(entries.data(), number))
             FLogUnfinished.push_back(number);
     }
     // The new ones, in at most two reads (the log wraps round).
-    std::vector<unsigned char> entries;
     while (FLogRead != head) {
         uint32_t first = FLogRead & (L::EntryCount - 1);
         uint32_t count = std::min(head - FLogRead, L::EntryCount - first);

@@ -42,10 +42,7 @@ void TPatchTable::Release(TAddress address, bool keepIdle)
     // Lifted for a step, the patch comes back when the step ends, and stays.
     if (keepIdle && (patch.Written || patch.Suspends > 0) && !FLifted.count(address))
         return;
-    TPatch last = patch;
-    FPatches.erase(it);
-    if (last.Written)
-        FProcess.WriteMemory(address, &last.Original, 1);
+    Remove(it);
 }
 
 void TPatchTable::LiftIdle(TAddress address)
@@ -53,6 +50,12 @@ void TPatchTable::LiftIdle(TAddress address)
     auto it = FPatches.find(address);
     VASSERT(it != FPatches.end() && it->second.Holds == 0, Unit);
     FLifted.insert(address);
+    Remove(it);
+}
+
+void TPatchTable::Remove(std::unordered_map<TAddress, TPatch>::iterator it)
+{
+    TAddress address = it->first;
     TPatch last = it->second;
     FPatches.erase(it);
     if (last.Written)

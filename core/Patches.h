@@ -59,6 +59,8 @@ private:
         int Suspends;
         bool Written;
     };
+    // Forgets the patch, then writes its original byte back if 0xCC stands there.
+    void Remove(std::unordered_map<TAddress, TPatch>::iterator it);
     TProcessInfo& FProcess;
     std::unordered_map<TAddress, TPatch> FPatches;
     // The original bytes of addresses patched before: a return site is patched and

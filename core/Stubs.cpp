@@ -208,6 +208,19 @@ TAddress EmitGuard(TEmitter& e, TAddress page, bool x64, int skip, TAddress want
     return passed;
 }
 
+// The length check of a late call's bytes, the same machine code for both bitnesses: a
+// length over what an entry holds goes to raise, none at all to empty. lengthAt: the
+// length argument's displacement from the frame pointer.
+void EmitLengthCheck(TEmitter& e, unsigned char lengthAt, int raise, int empty)
+{
+    e.Bytes({0x8B, 0x4D, lengthAt});  // mov ecx, [ebp/rbp+lengthAt] (32 bits)
+    e.Bytes({0x81, 0xF9});            // cmp ecx, MaxBytes
+    e.Dword(static_cast<uint32_t>(TStubLogLayout::MaxBytes));
+    e.JumpIf(TEmitter::Above, raise);
+    e.Bytes({0x85, 0xC9});  // test ecx, ecx
+    e.JumpIfEqual(empty);
+}
+
 // The late path of a stub: unless the guard says otherwise or the log is full, the call's
 // entry goes to the log and the stub goes on at done, leaving the entry's raise out; in
 // any other case it goes on at raise. On entry to it the stub's frame is set up (ebp/rbp)
@@ -219,12 +232,7 @@ void EmitLate32(TEmitter& e, TAddress page, int slot, TAddress log, const TLateE
     EmitGuard(e, page, false, raise);
     int reserve = e.NewLabel(), retry = e.NewLabel();
     if (late.LengthArg) {
-        e.Bytes({0x8B, 0x4D, arg(late.LengthArg)});  // mov ecx, length
-        e.Bytes({0x81, 0xF9});                        // cmp ecx, MaxBytes
-        e.Dword(static_cast<uint32_t>(L::MaxBytes));
-        e.JumpIf(TEmitter::Above, raise);
-        e.Bytes({0x85, 0xC9});  // test ecx, ecx
-        e.JumpIfEqual(reserve);
+        EmitLengthCheck(e, arg(late.LengthArg), raise, reserve);
         e.Bytes({0x83, 0x7D, arg(late.BytesArg), 0x00});  // cmp dword [bytes], 0
         e.JumpIfEqual(raise);
         e.Bytes({0x51, 0xFF, 0x75, arg(late.BytesArg)});  // IsBadReadPtr(bytes, length)
@@ -297,12 +305,7 @@ void EmitLate64(TEmitter& e, TAddress page, int slot, TAddress log, const TLateE
     EmitGuard(e, page, true, raise);
     int reserve = e.NewLabel(), retry = e.NewLabel();
     if (late.LengthArg) {
-        e.Bytes({0x8B, 0x4D, arg(late.LengthArg)});  // mov ecx, length (32 bits)
-        e.Bytes({0x81, 0xF9});                        // cmp ecx, MaxBytes
-        e.Dword(static_cast<uint32_t>(L::MaxBytes));
-        e.JumpIf(TEmitter::Above, raise);
-        e.Bytes({0x85, 0xC9});  // test ecx, ecx
-        e.JumpIfEqual(reserve);
+        EmitLengthCheck(e, arg(late.LengthArg), raise, reserve);
         e.Bytes({0x48, 0x83, 0x7D, arg(late.BytesArg), 0x00});  // cmp qword [bytes], 0
         e.JumpIfEqual(raise);
         e.Bytes({0x48, 0x8B, 0x4D, arg(late.BytesArg)});  // IsBadReadPtr(bytes, length)
