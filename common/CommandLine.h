@@ -1,5 +1,5 @@
-// The capture tool's command line: joining arguments into one Windows command line, and
-// the words of its --trace list.
+// Command lines: joining arguments into one Windows command line (the capture tool's
+// program and the window's Run), and the words of a --trace list.
 #pragma once
 
 #include <windows.h>
