@@ -20,6 +20,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -197,22 +198,57 @@ private:
         std::fflush(FOut);
     }
 
-    void AddRow(const TListRow& row)
+    // Rows go out in order, each once it is complete: a row that may still be completed
+    // holds back itself and every row after it.
+    void AddRow(const TListRow& row, uint64_t pendingSerial = 0)
     {
-        if (FOptions.Format == "html")
-            FHtml += HtmlRowLine(row);
-        else
-            Write(TextRowLine(row, FOptions.Format == "csv" ? ',' : '\t'));
+        FHeld.push_back(THeldRow{row, pendingSerial});
+        WriteCompleteRows();
+    }
+
+    void WriteCompleteRows()
+    {
+        while (!FHeld.empty() && FHeld.front().PendingSerial == 0) {
+            const TListRow& row = FHeld.front().Row;
+            if (FOptions.Format == "html")
+                FHtml += HtmlRowLine(row);
+            else
+                Write(TextRowLine(row, FOptions.Format == "csv" ? ',' : '\t'));
+            FHeld.pop_front();
+        }
     }
 
     // ISessionClient
     void SessionMark(const std::string& caption) override
     {
+        // The session is over: nothing completes a record any more.
+        if (caption == "Finish")
+            for (THeldRow& held : FHeld)
+                held.PendingSerial = 0;
         AddRow(TListRow{caption, {}});
         if (caption == "Finish")
             FFinished = true;
     }
-    void SessionRecord(const TTraceRecord& record) override { AddRow(TraceRecordRow(record)); }
+    void SessionRecord(const TTraceRecord& record) override
+    {
+        AddRow(TraceRecordRow(record), record.Pending ? record.Serial : 0);
+    }
+    void SessionRecordUpdated(const TTraceRecord& record) override
+    {
+        for (THeldRow& held : FHeld)
+            if (held.PendingSerial == record.Serial) {
+                held.Row = TraceRecordRow(record);
+                if (!record.Pending)
+                    held.PendingSerial = 0;
+            }
+        WriteCompleteRows();
+    }
+    // A warning goes beside the errors but leaves the exit status alone: the session ran right.
+    void SessionWarning(const std::string& text) override
+    {
+        std::fprintf(stderr, "warning: %s\r\n", text.c_str());
+        std::fflush(stderr);
+    }
 
     static BOOL WINAPI CtrlHandler(DWORD type)
     {
@@ -231,6 +267,12 @@ private:
     DWORD FMainThreadId = 0;
     FILE* FOut = nullptr;
     std::string FHtml;
+    // Rows not yet written: the first one still pending and everything after it.
+    struct THeldRow {
+        TListRow Row;
+        uint64_t PendingSerial;
+    };
+    std::deque<THeldRow> FHeld;
     bool FFinished = false;
     bool FErrorShown = false;
 };

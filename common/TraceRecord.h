@@ -18,4 +18,17 @@ struct TTraceRecord {
     int32_t FetchRows = 0;
     // The SQL text as UTF-8, or the text of the error that kept it from being read.
     std::string Statement;
+    // Numbers a session's records from 1 in the order they are first delivered. A record
+    // delivered again as an update (ITraceEvents::TraceRecordUpdated) keeps its number.
+    uint64_t Serial = 0;
+    // The rows the call delivered (a fetch) or processed (an execute), as the program read
+    // them; -1 while that is not known.
+    int64_t Rows = -1;
+    // The values the call ran with, as the Binds cell shows them (UTF-8).
+    std::string Binds;
+    // The error or warning text the program read for the call (UTF-8).
+    std::string Error;
+    // What the program does after the call may still complete the record (its rows, its
+    // error text): an update with the same serial follows, the last one not pending.
+    bool Pending = false;
 };

@@ -131,7 +131,7 @@ void TDebugThread::SetTargetBitness(bool wow64)
     FTarget64 = Tracer64 && !wow64;
 }
 
-void TDebugThread::Warn(const std::string& text) { Events.SessionError(text); }
+void TDebugThread::Warn(const std::string& text) { Events.SessionWarning(text); }
 
 std::string TDebugThread::ModuleFileName(TAddress base, HANDLE fileHandle)
 {

@@ -2,7 +2,7 @@
 
 void TEventQueue::Push(TEvent event)
 {
-    bool record = event.Kind == TKind::Record;
+    bool record = event.Kind == TKind::Record || event.Kind == TKind::Update;
     {
         std::lock_guard<std::mutex> lock(FLock);
         FQueue.push_back(std::move(event));
@@ -41,9 +41,18 @@ void TEventQueue::SessionStarted(DWORD processId, const std::string& image)
 
 void TEventQueue::TraceRecord(TTraceRecord record) { Push(TEvent{TKind::Record, 0, std::move(record)}); }
 
+void TEventQueue::TraceRecordUpdated(TTraceRecord record) { Push(TEvent{TKind::Update, 0, std::move(record)}); }
+
 void TEventQueue::SessionError(const std::string& text)
 {
     TEvent event{TKind::Error, 0, {}};
+    event.Record.Statement = text;
+    Push(std::move(event));
+}
+
+void TEventQueue::SessionWarning(const std::string& text)
+{
+    TEvent event{TKind::Warning, 0, {}};
     event.Record.Statement = text;
     Push(std::move(event));
 }
@@ -93,7 +102,9 @@ void TEventQueue::Deliver(ITraceEvents& target)
             switch (event.Kind) {
             case TKind::Started: target.SessionStarted(event.Number, event.Record.Statement); break;
             case TKind::Record: target.TraceRecord(std::move(event.Record)); break;
+            case TKind::Update: target.TraceRecordUpdated(std::move(event.Record)); break;
             case TKind::Error: target.SessionError(event.Record.Statement); break;
+            case TKind::Warning: target.SessionWarning(event.Record.Statement); break;
             case TKind::Finished: target.SessionFinished(event.Number); break;
             }
         }

@@ -22,7 +22,9 @@ public:
     // Any thread.
     void SessionStarted(DWORD processId, const std::string& image) override;
     void TraceRecord(TTraceRecord record) override;
+    void TraceRecordUpdated(TTraceRecord record) override;
     void SessionError(const std::string& text) override;
+    void SessionWarning(const std::string& text) override;
     void SessionFinished(DWORD exitCode) override;
     void Flush(bool quiet = true) override;
     static constexpr DWORD DefaultHoldMs = 15;
@@ -34,11 +36,11 @@ public:
     void Discard();
 
 private:
-    enum class TKind : uint8_t { Started, Record, Error, Finished };
+    enum class TKind : uint8_t { Started, Record, Update, Error, Warning, Finished };
     struct TEvent {
         TKind Kind;
         DWORD Number = 0;
-        // Its Statement holds the image name or the error text of the other kinds.
+        // Its Statement holds the image name, or the text of an error or a warning.
         TTraceRecord Record;
     };
     void Push(TEvent event);

@@ -397,8 +397,10 @@ void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, 
     default:
         break;
     }
-    if (data.Traced)
+    if (data.Traced) {
+        record.Serial = ++FSerial;
         FEvents.TraceRecord(std::move(record));
+    }
 }
 
 void TOCITracer::MarkWide(IHookHost& host, TAddress handle)

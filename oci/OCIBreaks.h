@@ -90,4 +90,6 @@ private:
     std::vector<TForward> FForwards;
     // Modules that hold hooks.
     std::vector<TRange> FHooked;
+    // The serial of the last record delivered.
+    uint64_t FSerial = 0;
 };

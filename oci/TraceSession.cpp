@@ -74,7 +74,11 @@ void TTraceSession::SessionStarted(DWORD processId, const std::string& image)
 
 void TTraceSession::TraceRecord(TTraceRecord record) { FClient.SessionRecord(record); }
 
+void TTraceSession::TraceRecordUpdated(TTraceRecord record) { FClient.SessionRecordUpdated(record); }
+
 void TTraceSession::SessionError(const std::string& text) { FClient.SessionError(text); }
+
+void TTraceSession::SessionWarning(const std::string& text) { FClient.SessionWarning(text); }
 
 void TTraceSession::SessionFinished(DWORD exitCode)
 {

@@ -19,10 +19,15 @@ public:
     // A row of its own for the session's beginning and end: "Start", "Finish".
     virtual void SessionMark(const std::string& caption) = 0;
     virtual void SessionRecord(const TTraceRecord& record) = 0;
+    // A record given before (the same Serial), completed since.
+    virtual void SessionRecordUpdated(const TTraceRecord& record) = 0;
     // Before the "Start" row.
     virtual void SessionStarted(DWORD /*processId*/, const std::string& /*image*/) {}
     // Shown through the application's error display unless a client does otherwise.
     virtual void SessionError(const std::string& text);
+    // A warning: the session goes on and ends well; each client shows it its own way,
+    // never as an error.
+    virtual void SessionWarning(const std::string& text) = 0;
     // After the session's thread has ended, before the "Finish" row.
     virtual void SessionFinished(DWORD /*exitCode*/) {}
 };
@@ -63,7 +68,9 @@ private:
     // ITraceEvents, on the client's thread.
     void SessionStarted(DWORD processId, const std::string& image) override;
     void TraceRecord(TTraceRecord record) override;
+    void TraceRecordUpdated(TTraceRecord record) override;
     void SessionError(const std::string& text) override;
+    void SessionWarning(const std::string& text) override;
     void SessionFinished(DWORD exitCode) override;
 
     ISessionClient& FClient;

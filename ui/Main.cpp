@@ -68,6 +68,7 @@ void TfrmMain::FormCreate()
     CreateToolBar();
     lvwTrace = TraceListView::Create(Handle, idTrace, FFont.get());
     Splitter1.Create(Handle, idSplitter);
+    StatusBar1 = CreateChildControl(Handle, STATUSCLASSNAMEA, "", 0, 0, 0, 0, 0, idStatusBar);
     Splitter1.OnMoved = [this](int top) { SplitterMoved(top); };
     // A Unicode edit: it holds the statement's UTF-8 text whole, whatever the code page.
     memSQL = CreateUnicodeChildControl(Handle, L"EDIT", "",
@@ -92,6 +93,11 @@ void TfrmMain::Layout()
     int height = client.bottom;
     if (ToolBar1)
         SetControlBounds(ToolBar1, 0, 2, width, ToolBarHeight - 4);
+    // The status bar places itself along the bottom when told of a new size.
+    SendMessageA(StatusBar1, WM_SIZE, 0, 0);
+    RECT status{};
+    GetWindowRect(StatusBar1, &status);
+    height = std::max(0, height - static_cast<int>(status.bottom - status.top));
     int memo = std::min(FMemoHeight, std::max(0, height - ToolBarHeight - SplitterHeight));
     int listHeight = std::max(0, height - ToolBarHeight - SplitterHeight - memo);
     SetControlBounds(lvwTrace, 0, ToolBarHeight, width, listHeight);
@@ -104,6 +110,9 @@ void TfrmMain::SplitterMoved(int top)
 {
     RECT client{};
     GetClientRect(Handle, &client);
+    RECT status{};
+    GetWindowRect(StatusBar1, &status);
+    client.bottom -= status.bottom - status.top;
     // Either pane keeps at least a few lines.
     const int minimum = 30;
     int memo = client.bottom - top - SplitterHeight;
@@ -199,18 +208,55 @@ void TfrmMain::StopSession() { Session.Stop(); }
 
 void TfrmMain::SessionRecord(const TTraceRecord& record)
 {
-    if (TraceEnabled)
-        AppendRow(TraceRecordRow(record));
+    if (!TraceEnabled)
+        return;
+    int index = AppendRow(TraceRecordRow(record));
+    if (record.Pending)
+        FPendingRows[record.Serial] = index;
+}
+
+// A row completed after it was shown changes in place; a row the log no longer holds
+// (cleared meanwhile, or never added) is left alone.
+void TfrmMain::SessionRecordUpdated(const TTraceRecord& record)
+{
+    auto found = FPendingRows.find(record.Serial);
+    if (found == FPendingRows.end())
+        return;
+    int index = found->second;
+    if (!record.Pending)
+        FPendingRows.erase(found);
+    TraceRows.Set(index, TraceRecordRow(record));
+    SendMessageA(lvwTrace, LVM_REDRAWITEMS, static_cast<WPARAM>(index), static_cast<LPARAM>(index));
+    if (SendMessageA(lvwTrace, LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_SELECTED) & LVIS_SELECTED)
+        lvwTraceChange(index);
 }
 
 void TfrmMain::SessionStarted(DWORD, const std::string& image)
 {
+    Warnings.clear();
+    ShowStatus();
     SetWindowTextA(Handle, Format("%s - %s", BaseCaption.c_str(), image.c_str()).c_str());
 }
 
 void TfrmMain::SessionFinished(DWORD) { SetWindowTextA(Handle, BaseCaption.c_str()); }
 
 void TfrmMain::SessionMark(const std::string& caption) { AddTraceRow(caption); }
+
+void TfrmMain::SessionWarning(const std::string& text)
+{
+    Warnings.push_back(text);
+    ShowStatus();
+}
+
+void TfrmMain::ShowStatus()
+{
+    std::string note;
+    if (!Warnings.empty())
+        note = Warnings.size() == 1 ? "Warning: " + Warnings.back()
+                                    : Format("%d warnings, the last: %s", static_cast<int>(Warnings.size()),
+                                             Warnings.back().c_str());
+    SendMessageW(StatusBar1, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Utf8ToWide(note).c_str()));
+}
 
 bool TfrmMain::FormCloseQuery()
 {

@@ -21,6 +21,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Command ids. A tool button and a menu item carry the id of their action.
@@ -41,7 +42,7 @@ enum TCommandId : int {
 };
 
 // Child window ids.
-enum TControlId : int { idToolBar = 10, idTrace, idSQL, idSplitter };
+enum TControlId : int { idToolBar = 10, idTrace, idSQL, idSplitter, idStatusBar };
 
 class TfrmMain : public TWindow, private ISessionClient {
 public:
@@ -55,6 +56,8 @@ public:
     HWND ToolBar1 = nullptr;
     HWND lvwTrace = nullptr;
     HWND memSQL = nullptr;
+    // The standard status bar along the window's bottom: notes that need no answer.
+    HWND StatusBar1 = nullptr;
     TSplitter Splitter1;
     TActionList ActionList;
     TAction* actDebugAttach = nullptr;
@@ -91,6 +94,9 @@ public:
     TTraceSession Session{*this};
     // Whether arriving trace records become rows; not kept in the settings.
     bool TraceEnabled = true;
+    // The warnings of the current session (or of the last one), the latest last; the
+    // status bar shows the latest.
+    std::vector<std::string> Warnings;
     // The actions traced by the next session (Settings.TraceMask).
     BYTE& TraceMask;
 
@@ -162,13 +168,19 @@ private:
     // ISessionClient: the session's rows and the caption while it runs.
     void SessionMark(const std::string& caption) override;
     void SessionRecord(const TTraceRecord& record) override;
+    void SessionRecordUpdated(const TTraceRecord& record) override;
     void SessionStarted(DWORD processId, const std::string& image) override;
     void SessionFinished(DWORD exitCode) override;
+    // A warning is a note in the status bar: the session goes on, nobody is asked anything.
+    void SessionWarning(const std::string& text) override;
+    void ShowStatus();
     // Stores a row; the list view learns of it with the next ShowRows.
     int AppendRow(const TListRow& row);
     void ShowRows();
     void Idle();
 
+    // The rows of records that may still be completed, by serial.
+    std::unordered_map<uint64_t, int> FPendingRows;
     TUniqueFont FFont;
     TUniqueFont FMemoFont;
     // The menu bar until the window holds it.

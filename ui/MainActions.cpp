@@ -217,6 +217,7 @@ void TfrmMain::actSaveExecute()
 void TfrmMain::actViewClearExecute()
 {
     TraceRows.Clear();
+    FPendingRows.clear();
     SendMessageA(lvwTrace, LVM_DELETEALLITEMS, 0, 0);
     SendMessageA(lvwTrace, LVM_SETITEMCOUNT, 0, 0);
     SetWindowTextUtf8(memSQL, "");

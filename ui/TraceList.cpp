@@ -42,7 +42,7 @@ void TStringPool::Clear()
 // ---------------------------------------------------------------------------
 // TTraceRows
 
-int TTraceRows::Add(const TListRow& row)
+TTraceRows::TRow TTraceRows::Store(const TListRow& row)
 {
     VASSERT(row.SubItems.size() <= MaxSubItems, Unit);
     TRow stored{};
@@ -50,8 +50,19 @@ int TTraceRows::Add(const TListRow& row)
     for (size_t k = 0; k < row.SubItems.size(); ++k)
         stored.Cells[k + 1] = FPool.Intern(row.SubItems[k]);
     stored.SubItemCount = static_cast<uint8_t>(row.SubItems.size());
-    FRows.push_back(stored);
+    return stored;
+}
+
+int TTraceRows::Add(const TListRow& row)
+{
+    FRows.push_back(Store(row));
     return RowCount() - 1;
+}
+
+void TTraceRows::Set(int index, const TListRow& row)
+{
+    Row(index);
+    FRows[static_cast<size_t>(index)] = Store(row);
 }
 
 void TTraceRows::Clear()

@@ -36,6 +36,8 @@ public:
 
     // Appends a row and returns its index.
     int Add(const TListRow& row);
+    // Replaces the texts of the row at index.
+    void Set(int index, const TListRow& row);
     void Clear();
 
     int RowCount() const override { return static_cast<int>(FRows.size()); }
@@ -53,6 +55,7 @@ private:
         uint8_t SubItemCount;
     };
     const TRow& Row(int index) const;
+    TRow Store(const TListRow& row);
 
     std::deque<TRow> FRows;
     TStringPool FPool;

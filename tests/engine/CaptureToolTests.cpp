@@ -140,6 +140,12 @@ TEST(CaptureTool, ExitStatusTellsErrorsAndUsage)
     EXPECT_EQ(failing.ExitCode, 1u) << "an error shown during the session";
     EXPECT_NE(failing.Err.find(EOSError(ERROR_PROC_NOT_FOUND).what()), std::string::npos) << failing.Err;
 
+    // An entry that cannot be traced is told on standard error; the session still ran right.
+    TToolRun warned = RunTool({"--", FixtureDir() + "\\ocirun.exe", "-e", "load forward/OCI.DLL; alloc S; free S"});
+    EXPECT_EQ(warned.ExitCode, 0u) << warned.Err;
+    EXPECT_EQ(warned.Err, "warning: OCIStmtFetch2 is forwarded to OTHER.DLL.OCIStmtFetch2, which OTHER.DLL does not "
+                          "export: it is not traced.\r\n");
+
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {}, {"--trace", "select", "--", "x.exe"}, {"--format", "xml", "--", "x.exe"}, {"--attach", "abc"},
              {"--attach", "12", "--", "x.exe"}, {"--bogus"}, {"--output"}}) {

@@ -34,11 +34,20 @@ void TSessionRunner::SessionMark(const std::string& caption)
 
 void TSessionRunner::SessionRecord(const TTraceRecord& record)
 {
-    TTraceRow row{ActionText(record), record.ElapsedDays, record.Result, record.Statement};
+    TTraceRow row{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
+                  record.Serial, record.Rows, record.Binds, record.Error};
     FSession.Events.push_back("RECORD");
     FSession.Records.push_back(row);
     if (OnRecord)
         OnRecord(*this, row);
+}
+
+void TSessionRunner::SessionRecordUpdated(const TTraceRecord& record)
+{
+    for (TTraceRow& row : FSession.Records)
+        if (row.Serial == record.Serial)
+            row = TTraceRow{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
+                            record.Serial, record.Rows, record.Binds, record.Error};
 }
 
 void TSessionRunner::SessionStarted(DWORD processId, const std::string& image)
@@ -48,6 +57,8 @@ void TSessionRunner::SessionStarted(DWORD processId, const std::string& image)
 }
 
 void TSessionRunner::SessionError(const std::string& text) { FSession.Errors.push_back(text); }
+
+void TSessionRunner::SessionWarning(const std::string& text) { FSession.Warnings.push_back(text); }
 
 void TSessionRunner::SessionFinished(DWORD exitCode) { FSession.ExitCode = exitCode; }
 

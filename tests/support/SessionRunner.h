@@ -28,6 +28,10 @@ struct TTraceRow {
     double Elapsed;
     int32_t Result;
     std::string Statement;
+    uint64_t Serial = 0;
+    int64_t Rows = -1;
+    std::string Binds;
+    std::string Error;
 };
 
 struct TSession {
@@ -35,6 +39,7 @@ struct TSession {
     std::vector<std::string> Events;
     std::vector<TTraceRow> Records;
     std::vector<std::string> Errors;
+    std::vector<std::string> Warnings;
     bool Finished = false;
     std::string Image;
     DWORD ProcessId = 0;
@@ -71,8 +76,11 @@ private:
     TSession Wait(DWORD timeoutMs);
     void SessionMark(const std::string& caption) override;
     void SessionRecord(const TTraceRecord& record) override;
+    // Replaces the row of the same serial.
+    void SessionRecordUpdated(const TTraceRecord& record) override;
     void SessionStarted(DWORD processId, const std::string& image) override;
     void SessionError(const std::string& text) override;
+    void SessionWarning(const std::string& text) override;
     void SessionFinished(DWORD exitCode) override;
 
     TSession FSession;

@@ -407,6 +407,7 @@ public:
         Log.push_back("started " + std::to_string(processId) + " " + image);
     }
     void TraceRecord(TTraceRecord record) override { Log.push_back("record " + record.Statement); }
+    void TraceRecordUpdated(TTraceRecord record) override { Log.push_back("update " + record.Statement); }
     void SessionError(const std::string& text) override
     {
         Log.push_back("error " + text);
@@ -415,6 +416,7 @@ public:
             Pump();
         }
     }
+    void SessionWarning(const std::string& text) override { Log.push_back("warning " + text); }
     void SessionFinished(DWORD exitCode) override { Log.push_back("finished " + std::to_string(exitCode)); }
 
     static void Pump()
@@ -469,12 +471,14 @@ TEST(EventQueue, ABurstCostsOneMessageAndArrivesInOrder)
     w.Queue->SessionStarted(7, "client.exe");
     for (int i = 0; i < 1000; ++i)
         w.Queue->TraceRecord(Record(std::to_string(i)));
+    w.Queue->TraceRecordUpdated(Record("499"));
     w.Queue->SessionFinished(3);
     TRecorder::Pump();
     EXPECT_EQ(w.Messages, 1);
-    ASSERT_EQ(w.Target.Log.size(), 1002u);
+    ASSERT_EQ(w.Target.Log.size(), 1003u);
     EXPECT_EQ(w.Target.Log.front(), "started 7 client.exe");
     EXPECT_EQ(w.Target.Log[500], "record 499");
+    EXPECT_EQ(w.Target.Log[1001], "update 499");
     EXPECT_EQ(w.Target.Log.back(), "finished 3");
 }
 
@@ -497,7 +501,10 @@ TEST(EventQueue, RecordsSoonAfterAMessageAreHeldUntilTheHoldEndsOrTheProgramFall
     w.Queue->SessionError("failed");
     TRecorder::Pump();
     EXPECT_EQ(w.Target.Log.back(), "error failed") << "an error goes at once, the record before it first";
-    EXPECT_EQ(w.Messages, 3);
+    w.Queue->SessionWarning("not traced");
+    TRecorder::Pump();
+    EXPECT_EQ(w.Target.Log.back(), "warning not traced") << "a warning goes at once, as what it is";
+    EXPECT_EQ(w.Messages, 4);
 
     TQueueWindow soon(1);
     soon.Queue->TraceRecord(Record("a"));

@@ -95,7 +95,14 @@ class TRecords : public ITraceEvents {
 public:
     void SessionStarted(DWORD, const std::string&) override {}
     void TraceRecord(TTraceRecord record) override { Records.push_back(std::move(record)); }
+    void TraceRecordUpdated(TTraceRecord record) override
+    {
+        for (TTraceRecord& r : Records)
+            if (r.Serial == record.Serial)
+                r = record;
+    }
     void SessionError(const std::string&) override {}
+    void SessionWarning(const std::string&) override {}
     void SessionFinished(DWORD) override {}
     std::vector<TTraceRecord> Records;
 };

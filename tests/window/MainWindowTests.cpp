@@ -47,7 +47,9 @@ TEST_F(MainWindowTest, WindowHasItsSizeLayoutAndColumns)
     EXPECT_EQ(splitter.bottom - splitter.top, 3);
     EXPECT_EQ(splitter.bottom, memo.top);
     EXPECT_EQ(memo.bottom - memo.top, 89);
-    EXPECT_EQ(memo.bottom, client.bottom);
+    RECT status = ControlBounds(Form->StatusBar1);
+    EXPECT_EQ(memo.bottom, status.top);
+    EXPECT_EQ(status.bottom, client.bottom);
     EXPECT_EQ(list.right - list.left, client.right);
 
     const char* captions[] = {"Action", "Time", "Result", "Statement"};

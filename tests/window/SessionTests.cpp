@@ -2,6 +2,7 @@
 // closing during a session.
 #include "MainWindowFixture.h"
 
+#include "Application.h"
 #include "Errors.h"
 #include "ProcessList.h"
 #include "SysProcs.h"
@@ -227,6 +228,23 @@ TEST_F(MainWindowTest, ProgramThatCannotStartShowsTheSystemTextAndFinishesWithou
     PumpFor(50);
     EXPECT_TRUE(MenuEnabled(cmDebugRun));
     EXPECT_EQ(Caption(), "Velloran 1.0.0.100");
+}
+
+// An entry point that cannot be traced is a note in the status bar: no box, and the
+// session runs to its end as it would.
+TEST_F(MainWindowTest, AWarningIsANoteInTheStatusBarAndNoBox)
+{
+    std::vector<std::string> errors;
+    Application().SetErrorSink([&](const std::string& text) { errors.push_back(text); });
+    SetClientScript({"load forward/OCI.DLL", "alloc S", "prepare S SELECT 1 FROM dual", "execute S", "free S"});
+    RunToFinish(Client());
+    Application().SetErrorSink(nullptr);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Finish"}));
+    wchar_t note[512] = {};
+    SendMessageW(Form->StatusBar1, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(note));
+    EXPECT_EQ(WideToUtf8(note), "Warning: OCIStmtFetch2 is forwarded to OTHER.DLL.OCIStmtFetch2, which OTHER.DLL does "
+                                "not export: it is not traced.");
 }
 
 TEST_F(MainWindowTest, PathWithBlanksRunsThatProgramAndNotItsFirstWord)
