@@ -2,6 +2,7 @@
 //
 //   velloran-trace [options] -- PROGRAM [ARGUMENTS...]
 //   velloran-trace [options] --attach PID
+//   velloran-trace --help | --version
 //
 // It writes the rows the main window's trace list would hold for the session, in the
 // main window's export formats.
@@ -10,6 +11,7 @@
 #include "Errors.h"
 #include "HookKinds.h"
 #include "ProcessList.h"
+#include "SessionOptions.h"
 #include "TraceMask.h"
 #include "TraceRows.h"
 #include "TraceSession.h"
@@ -36,77 +38,34 @@ constexpr UINT WM_STOP_REQUEST = WM_APP + 1;
 #define VT_NAME "velloran-trace"
 #endif
 
-const char* const Usage =
-    "usage: " VT_NAME " [options] -- PROGRAM [ARGUMENTS...]\r\n"
-    "       " VT_NAME " [options] --attach PID\r\n"
-    "  --trace LIST    comma-separated subset of prepare,execute,fetch (default: execute)\r\n"
-    "  --hooks KIND    int3 (default, breakpoints) or fast (jumps to a stub)\r\n"
-    "  --format FMT    tsv (default), csv or html\r\n"
-    "  --output FILE   write there instead of standard output\r\n";
-
-struct TOptions {
-    BYTE TraceMask = DefaultTraceMask;
-    THookKind Hooks = DefaultHookKind;
+struct TOptions : TSessionOptions {
     std::string Format = "tsv";
     std::string Output;
-    DWORD AttachPid = 0;
-    std::vector<std::string> Program;
 };
 
-class TUsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-TOptions ParseOptions(int argc, char** argv)
+// The shared words, and where the rows go.
+TProgramOptions CaptureToolOptions(TOptions& options)
 {
-    TOptions options;
-    bool attach = false;
-    int i = 1;
-    auto value = [&](const char* option) -> std::string {
-        if (i + 1 >= argc)
-            throw TUsageError(std::string(option) + " needs a value");
-        return argv[++i];
-    };
-    for (; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--") {
-            for (++i; i < argc; ++i)
-                options.Program.push_back(argv[i]);
-            break;
-        }
-        if (arg == "--trace") {
-            try {
-                options.TraceMask = TraceMaskOfWords(value("--trace"));
-            } catch (const EUnknownTraceWord& e) {
-                throw TUsageError(e.what());
-            }
-        } else if (arg == "--hooks") {
-            std::string word = value("--hooks");
-            auto kind = HookKindOfWord(word);
-            if (!kind)
-                throw TUsageError("unknown hook kind in --hooks: " + word + " (" + HookKindWords() + ")");
-            options.Hooks = *kind;
-        } else if (arg == "--format") {
-            options.Format = value("--format");
+    TProgramOptions program;
+    program.Name = VT_NAME;
+    program.SessionRequired = true;
+    program.OwnUsage = "  --format FMT    tsv (default), csv or html\r\n"
+                       "  --output FILE   write there instead of standard output\r\n";
+    program.TraceDefault = "execute";
+    program.HooksDefault = HookKindWord(DefaultHookKind);
+    program.Own = [&options](const std::string& option, const std::function<std::string()>& value) {
+        if (option == "--format") {
+            options.Format = value();
             if (options.Format != "tsv" && options.Format != "csv" && options.Format != "html")
-                throw TUsageError("unknown format: " + options.Format);
-        } else if (arg == "--output")
-            options.Output = value("--output");
-        else if (arg == "--attach") {
-            std::string pid = value("--attach");
-            char* end = nullptr;
-            unsigned long n = std::strtoul(pid.c_str(), &end, 10);
-            if (pid.empty() || *end || n == 0)
-                throw TUsageError("not a process id: " + pid);
-            options.AttachPid = static_cast<DWORD>(n);
-            attach = true;
-        } else
-            throw TUsageError("unknown option: " + arg);
-    }
-    if (attach == !options.Program.empty())
-        throw TUsageError("give either -- PROGRAM or --attach PID");
-    return options;
+                throw EUsageError("unknown format: " + options.Format);
+        } else if (option == "--output") {
+            options.Output = value();
+        } else {
+            return false;
+        }
+        return true;
+    };
+    return program;
 }
 
 // Runs the session on the main thread and writes its rows as they arrive.
@@ -124,7 +83,7 @@ public:
             std::fflush(stderr);
         });
         FSession = std::make_unique<TTraceSession>(static_cast<ISessionClient&>(*this));
-        FSession->Hooks = FOptions.Hooks;
+        FSession->Hooks = FOptions.Hooks.value_or(DefaultHookKind);
         FMainThreadId = GetCurrentThreadId();
         CaptureInstance = this;
         SetConsoleCtrlHandler(CtrlHandler, TRUE);
@@ -150,24 +109,18 @@ public:
 private:
     bool StartSession()
     {
+        BYTE mask = FOptions.TraceMask.value_or(DefaultTraceMask);
         if (!FOptions.AttachPid) {
-            FSession->Run(JoinCommandLine(FOptions.Program), FOptions.TraceMask);
+            FSession->Run(JoinCommandLine(FOptions.Program), mask);
             return true;
         }
         TProcessInfos processes;
         try {
-            processes.Refresh();
+            FSession->Attach(ProcessToAttach(processes, FOptions.AttachPid), mask);
         } catch (const std::exception& e) {
             Application().ShowErrorText(ExceptionText(e));
             return false;
         }
-        auto process = processes.FindProcess(FOptions.AttachPid);
-        if (!process) {
-            Application().ShowErrorText(Format("No process with id %lu can be opened for debugging",
-                                               static_cast<unsigned long>(FOptions.AttachPid)));
-            return false;
-        }
-        FSession->Attach(process, FOptions.TraceMask);
         return true;
     }
 
@@ -282,13 +235,21 @@ private:
 int main(int argc, char** argv)
 {
     // Texts go out byte for byte; the error texts carry their own CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     TOptions options;
+    TProgramOptions program = CaptureToolOptions(options);
     try {
-        options = ParseOptions(argc, argv);
-    } catch (const TUsageError& e) {
-        std::fprintf(stderr, VT_NAME ": %s\r\n%s", e.what(), Usage);
+        // The program's own options are filled in while the shared ones are read.
+        static_cast<TSessionOptions&>(options) =
+            ParseSessionOptions(std::vector<std::string>(argv + 1, argv + argc), program);
+    } catch (const EUsageError& e) {
+        std::fputs(UsageErrorText(program, e.what()).c_str(), stderr);
         return 2;
+    }
+    if (options.Help || options.Version) {
+        std::fputs((options.Help ? UsageText(program) : VersionText(program) + "\r\n").c_str(), stdout);
+        return 0;
     }
     try {
         TCapture capture(options);

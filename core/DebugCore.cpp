@@ -326,8 +326,10 @@ DWORD TDebugThread::OnUnloadDll(const DEBUG_EVENT& event)
 // ---------------------------------------------------------------------------
 // TRunThread, TAttachThread
 
-TRunThread::TRunThread(std::string commandLine, std::unique_ptr<ICallTracer> tracer, ITraceEvents& events)
-    : TDebugThread(nullptr, std::move(tracer), events), CommandLine(std::move(commandLine))
+TRunThread::TRunThread(std::string commandLine, std::unique_ptr<ICallTracer> tracer, ITraceEvents& events,
+                       std::string currentDirectory)
+    : TDebugThread(nullptr, std::move(tracer), events), CommandLine(std::move(commandLine)),
+      CurrentDirectory(std::move(currentDirectory))
 {
 }
 
@@ -345,7 +347,8 @@ void TRunThread::SafeExecute()
         if (!program.empty())
             CheckProgramFile(program, wow64);
         if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                            DEBUG_PROCESS | DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &startup, &info))
+                            DEBUG_PROCESS | DEBUG_ONLY_THIS_PROCESS, nullptr,
+                            CurrentDirectory.empty() ? nullptr : CurrentDirectory.c_str(), &startup, &info))
             RaiseLastOSError();
         // The process handle is kept for the session; the creation event brings its own
         // handle of the first thread.

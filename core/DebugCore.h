@@ -248,8 +248,11 @@ private:
 
 class TRunThread : public TDebugThread {
 public:
-    TRunThread(std::string commandLine, std::unique_ptr<ICallTracer> tracer, ITraceEvents& events);
+    TRunThread(std::string commandLine, std::unique_ptr<ICallTracer> tracer, ITraceEvents& events,
+               std::string currentDirectory = {});
     std::string CommandLine;
+    // The folder the program starts in; empty: the tracer's own current folder.
+    std::string CurrentDirectory;
 
 protected:
     void SafeExecute() override;

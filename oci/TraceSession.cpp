@@ -42,9 +42,10 @@ void TTraceSession::Begin(std::unique_ptr<TDebugThread> thread)
     FThread->Start();
 }
 
-void TTraceSession::Run(const std::string& commandLine, BYTE mask)
+void TTraceSession::Run(const std::string& commandLine, BYTE mask, const std::string& currentDirectory)
 {
-    Begin(std::make_unique<TRunThread>(commandLine, std::make_unique<TOCITracer>(mask, *FQueue), *FQueue));
+    Begin(std::make_unique<TRunThread>(commandLine, std::make_unique<TOCITracer>(mask, *FQueue), *FQueue,
+                                       currentDirectory));
 }
 
 void TTraceSession::Attach(std::shared_ptr<TProcessInfo> process, BYTE mask)

@@ -42,8 +42,9 @@ public:
     TTraceSession(const TTraceSession&) = delete;
     TTraceSession& operator=(const TTraceSession&) = delete;
 
-    // Starts a session; the one before must have finished.
-    void Run(const std::string& commandLine, BYTE mask);
+    // Starts a session; the one before must have finished. A run starts its program in
+    // currentDirectory (empty: the caller's current folder).
+    void Run(const std::string& commandLine, BYTE mask, const std::string& currentDirectory = {});
     void Attach(std::shared_ptr<TProcessInfo> process, BYTE mask);
     // Asks the session to end: a run session's program ends with it, an attached one runs
     // on. The "Finish" row follows when it has ended.

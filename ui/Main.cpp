@@ -1,10 +1,11 @@
 #include "Main.h"
 
 #include "Application.h"
-#include "CommandLine.h"
-#include "Errors.h"
+#include "DlgRun.h"
 #include "DlgStmtColor.h"
+#include "Errors.h"
 #include "Images.h"
+#include "TargetCheck.h"
 #include "TraceColors.h"
 #include "TraceExport.h"
 #include "TraceRows.h"
@@ -188,20 +189,28 @@ void TfrmMain::lvwTraceChange(int item)
 // ---------------------------------------------------------------------------
 // Session control
 
-void TfrmMain::RunProgram(const std::string& path)
+void TfrmMain::RunProgram(const TRunEntry& run, std::optional<BYTE> mask, std::optional<THookKind> hooks)
 {
-    AddRecent(path, true);
-    odg.InitialDir = ExtractFileDir(path);
-    Session.Hooks = Settings.Hooks;
-    // A path with blanks must be quoted, or the system would take its first word for
-    // the program.
-    Session.Run(QuoteArgument(path), TraceMask);
+    CheckStartFolder(run.Folder);
+    AddRecent(run, true);
+    odg.InitialDir = ExtractFileDir(run.Program);
+    Session.Hooks = hooks.value_or(Settings.Hooks);
+    // A path with blanks is quoted, or the system would take its first word for the
+    // program.
+    std::string commandLine = run.CommandLine();
+    // The program's own folder is where the system finds it; a program it cannot find
+    // starts nowhere and fails as it would anyway.
+    std::string folder = run.Folder.empty() ? ExtractFileDir(ProgramOfCommandLine(commandLine)) : run.Folder;
+    Session.Run(commandLine, mask.value_or(TraceMask), folder);
 }
 
-void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process)
+void TfrmMain::RunProgram(const std::string& path) { RunProgram(TRunEntry{path, "", ""}); }
+
+void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process, std::optional<BYTE> mask,
+                             std::optional<THookKind> hooks)
 {
-    Session.Hooks = Settings.Hooks;
-    Session.Attach(std::move(process), TraceMask);
+    Session.Hooks = hooks.value_or(Settings.Hooks);
+    Session.Attach(std::move(process), mask.value_or(TraceMask));
 }
 
 void TfrmMain::StopSession() { Session.Stop(); }

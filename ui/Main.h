@@ -20,6 +20,7 @@
 #include <commctrl.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -87,8 +88,8 @@ public:
     // The recent list, the trace mask and the colour rules, read when the window is made
     // and written when it goes.
     TSettings Settings;
-    // At most five executable paths, the most recent first (Settings.Recents).
-    std::vector<std::string>& Recents;
+    // At most five programs as they were run, the most recent first (Settings.Recents).
+    std::vector<TRunEntry>& Recents;
     std::string BaseCaption;
     // Starts, stops and reports the tracing sessions, one at a time.
     TTraceSession Session{*this};
@@ -105,10 +106,16 @@ public:
     // Appends a row (Action, Time, Result, Statement; texts in UTF-8) and shows it at once;
     // returns its index.
     int AddTraceRow(const TListRow& row);
-    // Starts a run session for an executable.
+    // Starts a run session for a program with its arguments, in its folder (empty: the
+    // program's own), and puts it at the top of the recent list. A folder that does not
+    // exist raises an error and starts nothing. The trace mask and hook kind are the
+    // window's own unless given.
+    void RunProgram(const TRunEntry& run, std::optional<BYTE> mask = {}, std::optional<THookKind> hooks = {});
+    // An executable with no arguments, in its own folder.
     void RunProgram(const std::string& path);
     // Starts an attach session for a record of the process list.
-    void AttachProcess(std::shared_ptr<TProcessInfo> process);
+    void AttachProcess(std::shared_ptr<TProcessInfo> process, std::optional<BYTE> mask = {},
+                       std::optional<THookKind> hooks = {});
     // Asks the running session, if any, to end.
     void StopSession();
     // The application's idle handler: the actions' update rules.
@@ -119,7 +126,7 @@ public:
     // Settings and the recent list (MainSettings.cpp).
     void LoadSettings();
     void SaveSettings();
-    void AddRecent(const std::string& path, bool atTop);
+    void AddRecent(const TRunEntry& entry, bool atTop);
     void UpdateRecentMenu(HMENU menu);
     // The click of a recent item, by its command id.
     void RecentItemClick(int commandId);

@@ -5,6 +5,7 @@
 #include "Application.h"
 #include "DlgAbout.h"
 #include "DlgControls.h"
+#include "DlgRun.h"
 #include "DlgSelProcess.h"
 #include "DlgStmtColor.h"
 #include "DlgTraceMask.h"
@@ -29,7 +30,7 @@ struct TActionDef {
 const TActionDef ActionDefs[] = {
     {&TfrmMain::actDebugAttach, cmDebugAttach, "Debug", "Attach...", imgAttach, &TfrmMain::actDebugAttachExecute,
      &TfrmMain::actDebugAttachUpdate},
-    {&TfrmMain::actDebugRun, cmDebugRun, "Debug", "Run", imgRun, &TfrmMain::actDebugRunExecute,
+    {&TfrmMain::actDebugRun, cmDebugRun, "Debug", "Run...", imgRun, &TfrmMain::actDebugRunExecute,
      &TfrmMain::actDebugAttachUpdate},
     {&TfrmMain::actDebugStop, cmDebugStop, "Debug", "Stop", imgStop, &TfrmMain::actDebugStopExecute,
      &TfrmMain::actDebugStopUpdate},
@@ -195,8 +196,9 @@ void TfrmMain::actTraceEnableUpdate(TAction& sender) { sender.Checked = TraceEna
 void TfrmMain::actDebugRunExecute()
 {
     VASSERT(!Session.Active(), Unit);
-    if (odg.Execute(Handle, false))
-        RunProgram(odg.FileName);
+    TRunDlg dlg(odg);
+    if (dlg.ShowModal() == mrOk)
+        RunProgram(dlg.Run);
 }
 
 void TfrmMain::actDebugAttachExecute()

@@ -8,8 +8,16 @@ namespace {
 
 const char* const Unit = "Main";
 
-// A menu shows "&" as the mark of an accelerator; the recent items show paths as they are.
-std::string MenuCaption(const std::string& path) { return ReplaceAll(path, "&", "&&"); }
+// The program and its arguments as they would be typed, the folder (if any) in the menu's
+// second column. A menu shows "&" as the mark of an accelerator; the items show their
+// texts as they are.
+std::string MenuCaption(const TRunEntry& run)
+{
+    std::string caption = run.Arguments.empty() ? run.Program : run.Program + " " + run.Arguments;
+    if (!run.Folder.empty())
+        caption += "\t" + run.Folder;
+    return ReplaceAll(caption, "&", "&&");
+}
 
 } // namespace
 
@@ -21,9 +29,9 @@ void TfrmMain::LoadSettings()
 
 void TfrmMain::SaveSettings() { Settings.Save(); }
 
-void TfrmMain::AddRecent(const std::string& path, bool atTop)
+void TfrmMain::AddRecent(const TRunEntry& entry, bool atTop)
 {
-    Settings.AddRecent(path, atTop);
+    Settings.AddRecent(entry, atTop);
     UpdateRecentMenu(pmnRecents.get());
 }
 
@@ -49,7 +57,8 @@ void TfrmMain::RecentItemClick(int commandId)
     int index = commandId - cmRecentFirst;
     VASSERT(index >= 0 && index < GetMenuItemCount(pmnRecents.get()) && index < static_cast<int>(Recents.size()),
             Unit);
-    // The item's caption is the entry's path (UpdateRecentMenu keeps them in line).
-    std::string path = Recents[static_cast<size_t>(index)];
-    RunProgram(path);
+    // Items and entries go in step (UpdateRecentMenu); the entry is copied, as running it
+    // moves it in the list.
+    TRunEntry run = Recents[static_cast<size_t>(index)];
+    RunProgram(run);
 }

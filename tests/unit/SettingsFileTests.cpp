@@ -44,7 +44,7 @@ TEST(SettingsFile, WhatTheWindowKeepsComesBackFromTheFile)
 
     TSettings saved(path);
     for (const char* recent : {"C:\\a.exe", "C:\\b.exe", "C:\\A.EXE"})
-        saved.AddRecent(recent, true);
+        saved.AddRecent({recent}, true);
     saved.TraceMask = TraceMaskPrepare | TraceMaskFetch;
     saved.Hooks = THookKind::Fast;
     saved.ColorRules.Assign({{0x80000005, 0x000000FF, "SELECT"}, {0x0000FFFF, 0, "東京"}});
@@ -56,7 +56,7 @@ TEST(SettingsFile, WhatTheWindowKeepsComesBackFromTheFile)
 
     TSettings loaded(path);
     loaded.Load();
-    EXPECT_EQ(loaded.Recents, (std::vector<std::string>{"C:\\A.EXE", "C:\\b.exe"}));
+    EXPECT_EQ(loaded.Recents, (std::vector<TRunEntry>{{"C:\\A.EXE"}, {"C:\\b.exe"}}));
     EXPECT_EQ(loaded.TraceMask, TraceMaskPrepare | TraceMaskFetch);
     EXPECT_EQ(loaded.Hooks, THookKind::Fast);
     ASSERT_EQ(loaded.ColorRules.Count(), 2);
@@ -77,7 +77,7 @@ TEST(SettingsFile, HookKindIsAWordOfItsOwnAndAnythingElseIsBreakpoints)
     old.Hooks = THookKind::Fast;
     old.Load();
     EXPECT_EQ(old.Hooks, THookKind::Breakpoint);
-    EXPECT_EQ(old.Recents, (std::vector<std::string>{"C:\\a.exe"}));
+    EXPECT_EQ(old.Recents, (std::vector<TRunEntry>{{"C:\\a.exe"}}));
     EXPECT_EQ(old.TraceMask, TraceMaskPrepare | TraceMaskExecute);
     ASSERT_EQ(old.ColorRules.Count(), 1);
     EXPECT_EQ(old.ColorRules.Items(0)->SearchString, "SELECT");
@@ -115,4 +115,56 @@ TEST(SettingsFile, HookKindIsAWordOfItsOwnAndAnythingElseIsBreakpoints)
         EXPECT_EQ(loaded.Hooks, kind) << text;
         EXPECT_EQ(loaded.TraceMask, TraceMaskExecute) << text;
     }
+}
+
+// Programs run with arguments and a folder come back whole; an older version, which reads
+// only RECENT's FILEn, still finds the programs, and once it has rewritten them no
+// arguments stay attached to a program they were not given to.
+TEST(SettingsFile, RecentRunsKeepTheirArgumentsAndFoldersBesideThePathsOlderVersionsRead)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("velloran.ini");
+    const std::vector<TRunEntry> runs = {
+        {"C:\\node\\node.exe", "app.js --port 80", "C:\\work"},
+        // Quotes at both ends, blanks at both ends, inner quotes: all kept as typed.
+        {"C:\\node\\node.exe", "\"whole quoted\"", ""},
+        {"C:\\Program Files\\x.exe", "  -a \"b c\"  ", "C:\\with blank"},
+        {"C:\\plain.exe", "", ""},
+    };
+    TSettings saved(path);
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run)
+        saved.AddRecent(*run, true);
+    ASSERT_EQ(saved.Recents, runs);
+    saved.Save();
+    TSettings loaded(path);
+    loaded.Load();
+    EXPECT_EQ(loaded.Recents, runs) << ReadFileBytes(path);
+
+    // What an older version reads: the paths, one per FILEn.
+    auto file = [&](int n) {
+        char value[256] = {};
+        GetPrivateProfileStringA("RECENT", ("FILE" + std::to_string(n)).c_str(), "<none>", value, sizeof(value),
+                                 path.c_str());
+        return std::string(value);
+    };
+    for (int n = 1; n <= 4; ++n)
+        EXPECT_EQ(file(n), runs[static_cast<size_t>(n - 1)].Program) << n;
+    EXPECT_EQ(file(5), "<none>");
+
+    // An older version ran C:\new.exe: its list (the node entries are one path to it)
+    // pushed the others down.
+    TIniFile older(path);
+    const char* olderList[] = {"C:\\new.exe", "C:\\node\\node.exe", "C:\\Program Files\\x.exe", "C:\\plain.exe"};
+    for (int n = 1; n <= 4; ++n)
+        older.WriteString("RECENT", "FILE" + std::to_string(n), olderList[n - 1]);
+    TSettings after(path);
+    after.Load();
+    EXPECT_EQ(after.Recents, (std::vector<TRunEntry>{
+                                 {"C:\\new.exe"}, {"C:\\node\\node.exe"}, {"C:\\Program Files\\x.exe"}, {"C:\\plain.exe"}}));
+    // Written again, the new list is the whole truth once more.
+    after.AddRecent(runs[0], true);
+    after.Save();
+    TSettings again(path);
+    again.Load();
+    EXPECT_EQ(again.Recents, after.Recents);
 }

@@ -334,7 +334,7 @@ TEST_F(MainWindowTest, MenusAndToolBarCarryTheActions)
         const char* Caption;
         std::vector<TItem> Items;
     } menus[] = {
-        {0, "&Debug", {{cmDebugRun, "Run"}, {cmDebugAttach, "Attach..."}, {cmDebugStop, "Stop"}, {0, ""}, {cmExit, "Exit"}}},
+        {0, "&Debug", {{cmDebugRun, "Run..."}, {cmDebugAttach, "Attach..."}, {cmDebugStop, "Stop"}, {0, ""}, {cmExit, "Exit"}}},
         {1,
          "&Trace",
          {{cmSave, "Save log..."},

@@ -1,5 +1,6 @@
 // Sessions run from the real window: rows, caption, action states, Stop, failures,
 // closing during a session.
+#include "DlgRun.h"
 #include "MainWindowFixture.h"
 
 #include "Application.h"
@@ -114,21 +115,19 @@ TEST_F(MainWindowTest, RunShowsStartTheRecordsAndFinishWithTheirTexts)
     EXPECT_EQ(Form->TraceRows.SubItemCount(1), 3);
 }
 
-TEST_F(MainWindowTest, RunFromTheOpenDialogTracesTheChosenProgramAndCancelDoesNothing)
+TEST_F(MainWindowTest, RunDialogsBrowseTakesTheProgramChosenInTheOpenDialogAndCancelDoesNothing)
 {
     // The explorer-style dialog's file name box (a combo box, id 1148; an edit, id 1152, in
     // older templates).
-    auto choose = [](const std::string& path) {
-        return [path](HWND dialog) {
-            HWND name = GetDlgItem(dialog, 1148);
-            if (!name)
-                name = GetDlgItem(dialog, 1152);
-            SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
-            PressButton(dialog, IDOK);
-        };
+    auto choose = [](HWND dialog, const std::string& path) {
+        HWND name = GetDlgItem(dialog, 1148);
+        if (!name)
+            name = GetDlgItem(dialog, 1152);
+        SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        PressButton(dialog, IDOK);
     };
     {
-        TModalDriver cancel("Open", [](HWND dialog) { PressButton(dialog, IDCANCEL); });
+        TModalDriver cancel("Run", [](HWND dialog) { PressButton(dialog, IDCANCEL); });
         Command(cmDebugRun);
         ASSERT_TRUE(cancel.Wait());
     }
@@ -138,12 +137,23 @@ TEST_F(MainWindowTest, RunFromTheOpenDialogTracesTheChosenProgramAndCancelDoesNo
     EXPECT_FALSE(SessionActive());
 
     SetClientScript(TwoExecutes());
-    TModalDriver open("Open", choose(Client()));
+    std::string taken;
+    TModalDriver run("Run", [&](HWND dialog) {
+        auto* self = reinterpret_cast<TRunDlg*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+        PressButton(dialog, GetDlgCtrlID(self->btnBrowse));
+        HWND open = WaitForWindow("Open");
+        ASSERT_TRUE(open);
+        choose(open, Client());
+        WaitForWindow("Run");
+        taken = WindowText(self->edtProgram);
+        PressButton(dialog, IDOK);
+    });
     Command(cmDebugRun);
-    ASSERT_TRUE(open.Wait());
+    ASSERT_TRUE(run.Wait());
+    EXPECT_EQ(taken, Client());
     ASSERT_TRUE(WaitForFinish());
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Execute", "Finish"}));
-    EXPECT_EQ(Form->Recents, std::vector<std::string>{Client()});
+    EXPECT_EQ(Form->Recents, std::vector<TRunEntry>{{Client()}});
     EXPECT_EQ(Form->odg.InitialDir, BinDir());
 }
 
@@ -258,7 +268,7 @@ TEST_F(MainWindowTest, PathWithBlanksRunsThatProgramAndNotItsFirstWord)
     SetClientScript(TwoExecutes());
     RunToFinish(dir + "\\guiclient.exe");
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Execute", "Finish"}));
-    EXPECT_EQ(Form->Recents.front(), dir + "\\guiclient.exe");
+    EXPECT_EQ(Form->Recents.front().Program, dir + "\\guiclient.exe");
     EXPECT_EQ(Form->odg.InitialDir, dir);
 }
 

@@ -25,6 +25,14 @@ std::vector<std::string> MenuCaptions(HMENU menu)
 
 using TStrings = std::vector<std::string>;
 
+TStrings Programs(const std::vector<TRunEntry>& runs)
+{
+    TStrings programs;
+    for (const TRunEntry& run : runs)
+        programs.push_back(run.Program);
+    return programs;
+}
+
 } // namespace
 
 TEST_F(MainWindowTest, SixthExecutablePushesTheOldestOutAndTheListSurvivesARestart)
@@ -32,9 +40,9 @@ TEST_F(MainWindowTest, SixthExecutablePushesTheOldestOutAndTheListSurvivesAResta
     const TStrings paths = {"C:\\one\\a.exe", "C:\\two\\b.exe", "C:\\three\\c.exe", "C:\\four\\d.exe",
                             "C:\\five\\e.exe", "C:\\six\\f.exe"};
     for (const std::string& path : paths)
-        Form->AddRecent(path, true);
+        Form->AddRecent({path}, true);
     const TStrings expected = {paths[5], paths[4], paths[3], paths[2], paths[1]};
-    EXPECT_EQ(Form->Recents, expected);
+    EXPECT_EQ(Programs(Form->Recents), expected);
     EXPECT_EQ(MenuCaptions(Form->pmnRecents.get()), expected);
 
     DestroyForm();
@@ -43,16 +51,16 @@ TEST_F(MainWindowTest, SixthExecutablePushesTheOldestOutAndTheListSurvivesAResta
     EXPECT_EQ(IniValue(SettingsPath(), "RECENT", "FILE6"), "<none>");
 
     CreateForm();
-    EXPECT_EQ(Form->Recents, expected);
+    EXPECT_EQ(Programs(Form->Recents), expected);
     EXPECT_EQ(MenuCaptions(Form->pmnRecents.get()), expected);
 }
 
 TEST_F(MainWindowTest, PathDifferingOnlyInCaseIsOneEntryWithTheLastSpelling)
 {
-    Form->AddRecent("C:\\Tools\\Client.exe", true);
-    Form->AddRecent("C:\\other.exe", true);
-    Form->AddRecent("c:\\tools\\CLIENT.EXE", true);
-    EXPECT_EQ(Form->Recents, (TStrings{"c:\\tools\\CLIENT.EXE", "C:\\other.exe"}));
+    Form->AddRecent({"C:\\Tools\\Client.exe"}, true);
+    Form->AddRecent({"C:\\other.exe"}, true);
+    Form->AddRecent({"c:\\tools\\CLIENT.EXE"}, true);
+    EXPECT_EQ(Programs(Form->Recents), (TStrings{"c:\\tools\\CLIENT.EXE", "C:\\other.exe"}));
     EXPECT_EQ(MenuCaptions(Form->pmnRecents.get()), (TStrings{"c:\\tools\\CLIENT.EXE", "C:\\other.exe"}));
 }
 
@@ -72,7 +80,7 @@ TEST_F(MainWindowTest, RecentSectionLoadsByKeyNumber)
         DestroyForm();
         WriteFileBytes(SettingsPath(), "[RECENT]\r\n" + c.Section);
         CreateForm();
-        EXPECT_EQ(Form->Recents, c.Expected) << c.Name;
+        EXPECT_EQ(Programs(Form->Recents), c.Expected) << c.Name;
         EXPECT_EQ(MenuCaptions(Form->pmnRecents.get()).size(), c.Expected.size()) << c.Name;
     }
     // The menu shows the path as it is, not "&D" as an accelerator.
@@ -96,7 +104,7 @@ TEST_F(MainWindowTest, GapsInTheRecentKeysCloseUpAndTheOldKeyStays)
     EXPECT_EQ(IniValue(SettingsPath(), "RECENT", "FILE2"), "C:\\four.exe");
     EXPECT_EQ(IniValue(SettingsPath(), "RECENT", "FILE4"), "C:\\four.exe");
     CreateForm();
-    EXPECT_EQ(Form->Recents, (TStrings{"C:\\two.exe", "C:\\four.exe"}));
+    EXPECT_EQ(Programs(Form->Recents), (TStrings{"C:\\two.exe", "C:\\four.exe"}));
 }
 
 TEST_F(MainWindowTest, TraceOptionsLoadWithTheirDefaults)
@@ -149,7 +157,7 @@ TEST_F(MainWindowTest, UnwritableSettingsFileIsReportedWithItsPath)
     DeleteFileA(SettingsPath().c_str());
     ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
     CreateForm();
-    Form->AddRecent("C:\\a.exe", true);
+    Form->AddRecent({"C:\\a.exe"}, true);
     TModalDriver box("Velloran", [](HWND w) { PressButton(w, IDOK); });
     DestroyForm();
     ASSERT_TRUE(box.Wait());
@@ -160,12 +168,12 @@ TEST_F(MainWindowTest, UnwritableSettingsFileIsReportedWithItsPath)
 TEST_F(MainWindowTest, RecentItemRunsItsPathAndMovesItToTheTop)
 {
     SetClientScript({"load", "alloc S", "prepare S SELECT 1 FROM dual", "execute S", "free S"});
-    Form->AddRecent(Client(), true);
-    Form->AddRecent("C:\\elsewhere\\other.exe", true);
-    ASSERT_EQ(Form->Recents[1], Client());
+    Form->AddRecent({Client()}, true);
+    Form->AddRecent({"C:\\elsewhere\\other.exe"}, true);
+    ASSERT_EQ(Form->Recents[1].Program, Client());
     Command(cmRecentFirst + 1);
     ASSERT_TRUE(WaitForFinish());
     EXPECT_EQ(Captions(), (TStrings{"Start", "Execute", "Finish"}));
-    EXPECT_EQ(Form->Recents, (TStrings{Client(), "C:\\elsewhere\\other.exe"}));
-    EXPECT_EQ(MenuCaptions(Form->pmnRecents.get()), Form->Recents);
+    EXPECT_EQ(Programs(Form->Recents), (TStrings{Client(), "C:\\elsewhere\\other.exe"}));
+    EXPECT_EQ(MenuCaptions(Form->pmnRecents.get()), Programs(Form->Recents));
 }
