@@ -154,6 +154,24 @@ TEST(CaptureTool, ExitStatusTellsErrorsAndUsage)
         EXPECT_NE(usage.Err.find("usage: velloran-trace"), std::string::npos) << usage.Err;
         EXPECT_EQ(usage.Out, "");
     }
+
+    // Asked for, the usage and the version go to standard output, and all is well; the
+    // rest of the line is not read.
+    const std::string name = std::string(VELLORAN_TRACE_EXE).substr(0, std::string(VELLORAN_TRACE_EXE).size() - 4);
+    for (const char* help : {"--help", "-h"}) {
+        TToolRun asked = RunTool({help, "--bogus"});
+        EXPECT_EQ(asked.ExitCode, 0u) << help;
+        EXPECT_EQ(asked.Out.rfind("usage: " + name + " [options] -- PROGRAM [ARGUMENTS...]\r\n", 0), 0u) << asked.Out;
+        EXPECT_NE(asked.Out.find("  --version       print the version and exit\r\n"), std::string::npos) << asked.Out;
+        EXPECT_EQ(asked.Err, "");
+    }
+    TToolRun version = RunTool({"--version"});
+    EXPECT_EQ(version.ExitCode, 0u);
+    EXPECT_EQ(version.Out, name + " 1.0.0.100\r\n");
+    // After "--" the words are the program's.
+    TToolRun passed = RunTool({"--", FixtureDir() + "\\ocirun.exe", "--help"});
+    EXPECT_EQ(passed.ExitCode, 0u) << passed.Err;
+    EXPECT_EQ(passed.Out, "Start\r\nFinish\r\n");
 }
 
 TEST(CaptureTool, AttachesToARunningClientAndTracesUntilItEnds)
