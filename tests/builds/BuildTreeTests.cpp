@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -28,6 +29,51 @@ WORD PeMachine(const std::string& path)
     WORD machine = 0;
     std::memcpy(&machine, bytes.data() + pe + 4, sizeof machine);
     return machine;
+}
+
+template <typename T>
+T ValueAt(const std::string& bytes, size_t offset)
+{
+    T value{};
+    if (offset <= bytes.size() && sizeof(T) <= bytes.size() - offset)
+        std::memcpy(&value, bytes.data() + offset, sizeof(T));
+    return value;
+}
+
+// The DLLs a PE image's import directory names, as written there. Empty when the file
+// is missing or no PE image.
+std::vector<std::string> ImportedDlls(const std::string& path)
+{
+    const std::string bytes = ReadFileBytes(path);
+    std::vector<std::string> dlls;
+    if (PeMachine(path) == 0)
+        return dlls;
+    const size_t pe = ValueAt<DWORD>(bytes, 0x3C);
+    const WORD sections = ValueAt<WORD>(bytes, pe + 6);
+    const size_t optional = pe + 24;
+    const bool pe32plus = ValueAt<WORD>(bytes, optional) == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+    // The import directory is data directory 1.
+    const DWORD imports = ValueAt<DWORD>(bytes, optional + (pe32plus ? 120 : 104));
+    const size_t sectionTable = optional + ValueAt<WORD>(bytes, pe + 20);
+    auto offsetOf = [&](DWORD rva) -> size_t {
+        for (WORD i = 0; i < sections; ++i) {
+            const size_t section = sectionTable + i * 40u;
+            const DWORD address = ValueAt<DWORD>(bytes, section + 12);
+            const DWORD size = std::max(ValueAt<DWORD>(bytes, section + 8), ValueAt<DWORD>(bytes, section + 16));
+            if (rva >= address && rva < address + size)
+                return rva - address + ValueAt<DWORD>(bytes, section + 20);
+        }
+        return bytes.size();
+    };
+    for (size_t entry = offsetOf(imports); imports && entry + 20 <= bytes.size(); entry += 20) {
+        const DWORD name = ValueAt<DWORD>(bytes, entry + 12);
+        if (name == 0)
+            break;
+        const size_t at = offsetOf(name);
+        if (at < bytes.size())
+            dlls.emplace_back(bytes.c_str() + at);
+    }
+    return dlls;
 }
 
 // Runs a command line with nothing inherited; its exit code, or WAIT_TIMEOUT after 60 s
@@ -138,6 +184,37 @@ TEST(BuildTree, PrefixRunsTheClientsOfBothFolders)
         ASSERT_FALSE(linked.empty());
         EXPECT_EQ(linked.front()[0], "PREPARE");
         EXPECT_EQ(linked.back()[0], "FREE");
+    }
+}
+
+// The programs run from a folder of their own: every DLL they import comes with a stock
+// Windows (the C runtime is msvcrt.dll, or the universal runtime's api sets; libstdc++,
+// libgcc and winpthreads are linked in). The capture tool links no window code.
+TEST(BuildTree, ProgramsImportOnlyWhatWindowsHas)
+{
+    const std::vector<std::string> windows = {"KERNEL32.dll", "USER32.dll", "GDI32.dll",  "ADVAPI32.dll",
+                                              "SHELL32.dll",  "COMCTL32.dll", "COMDLG32.dll", "VERSION.dll",
+                                              "PSAPI.DLL",    "msvcrt.dll", "ucrtbase.dll"};
+    auto stock = [&](const std::string& dll) {
+        if (_strnicmp(dll.c_str(), "api-ms-win-crt-", 15) == 0)
+            return true;
+        for (const std::string& known : windows)
+            if (lstrcmpiA(dll.c_str(), known.c_str()) == 0)
+                return true;
+        return false;
+    };
+    for (const char* program : {VELLORAN_WINDOW_EXE, VELLORAN_TRACE_EXE}) {
+        const std::vector<std::string> dlls = ImportedDlls(BinDir() + "\\" + program);
+        EXPECT_GE(dlls.size(), 2u) << program << ": not built, or its import directory was not read";
+        for (const std::string& dll : dlls)
+            EXPECT_TRUE(stock(dll)) << program << " imports " << dll;
+        const bool window = std::string(program) == VELLORAN_WINDOW_EXE;
+        for (const char* ui : {"COMCTL32.dll", "COMDLG32.dll"}) {
+            bool imported = false;
+            for (const std::string& dll : dlls)
+                imported = imported || lstrcmpiA(dll.c_str(), ui) == 0;
+            EXPECT_EQ(imported, window) << program << ", " << ui;
+        }
     }
 }
 
