@@ -85,8 +85,12 @@ void TRunDlg::UpdateOkButton() { EnableWindow(btnOK, !TrimmedText(edtProgram).em
 
 void TRunDlg::btnBrowseClick()
 {
-    if (FOpenDialog.Execute(Handle, false))
-        SetWindowTextA(edtProgram, FOpenDialog.FileName.c_str());
+    if (!FOpenDialog.Execute(Handle, false))
+        return;
+    SetWindowTextA(edtProgram, FOpenDialog.FileName.c_str());
+    // A long path shows its end, the program's name, with the caret after it.
+    SendMessageA(edtProgram, EM_SETSEL, FOpenDialog.FileName.size(), FOpenDialog.FileName.size());
+    SendMessageA(edtProgram, EM_SCROLLCARET, 0, 0);
 }
 
 bool TRunDlg::OnCommand(int id, int code, HWND control)

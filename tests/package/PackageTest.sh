@@ -45,12 +45,13 @@ if grep -q '@[A-Z]*@\|^[0-9][0-9]|' "$readme"; then fail "README.txt has a place
 
 tool="$WORK/unpacked/velloran-trace$suffix.exe"
 for client in $clients; do
+    # The rows to a file: the client writes to the standard output it inherits.
     status=0
-    "$TREE/wine-run.sh" "$tool" --trace prepare,execute,fetch -- "$(winpath "$client")" >"$WORK/out" 2>"$WORK/err" ||
-        status=$?
+    "$TREE/wine-run.sh" "$tool" --trace prepare,execute,fetch --output "$(winpath "$WORK/out")" -- \
+        "$(winpath "$client")" >/dev/null 2>"$WORK/err" || status=$?
     [ $status = 0 ] || fail "the unpacked tool exited with $status on $client: $(cat "$WORK/err")"
-    "$TREE/wine-run.sh" "$TREE/bin/velloran-trace$suffix.exe" --trace prepare,execute,fetch -- "$(winpath "$client")" \
-        >"$WORK/tree-out" 2>/dev/null
+    "$TREE/wine-run.sh" "$TREE/bin/velloran-trace$suffix.exe" --trace prepare,execute,fetch \
+        --output "$(winpath "$WORK/tree-out")" -- "$(winpath "$client")" >/dev/null 2>&1
     [ "$(head -n 1 "$WORK/out")" = "$(printf 'Start\r')" ] || fail "no Start row for $client"
     [ "$(tail -n 1 "$WORK/out")" = "$(printf 'Finish\r')" ] || fail "no Finish row for $client"
     [ "$(grep -c '^Execute' "$WORK/out")" -ge 5 ] || fail "too few Execute rows for $client"

@@ -5,11 +5,12 @@
 //
 // Runs democlient.exe (beside this program) under the tracer in the real window, with a
 // few colour rules, and selects the row of a multi-line statement. SCENE is "main" (the
-// default: the window itself) or one of "rules", "editor", "attach", "about" (that
-// dialog, opened through its command). The screen rectangle of what is shown
+// default: the window itself) or one of "rules", "editor", "attach", "about", "run" (that
+// dialog, opened through its command; the Run dialog filled in). The screen rectangle of what is shown
 // ("left top width height") goes to READY_FILE, and it stays up until DONE_FILE exists
 // (at most a minute), so that a screen grabber can take it.
 #include "Application.h"
+#include "DlgRun.h"
 #include "DlgSelProcess.h"
 #include "DlgStmtColor.h"
 #include "MessagePump.h"
@@ -83,7 +84,7 @@ void ShowDialogUntilDone(HWND dlg, const char* readyFile, const char* doneFile)
 int main(int argc, char** argv)
 {
     if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: velloran-shot READY_FILE DONE_FILE [main|rules|editor|attach|about]\n");
+        std::fprintf(stderr, "usage: velloran-shot READY_FILE DONE_FILE [main|rules|editor|attach|about|run]\n");
         return 1;
     }
     const char* ready = argv[1];
@@ -159,6 +160,20 @@ int main(int argc, char** argv)
                      ShowDialogUntilDone(dlg, ready, done);
                  }},
                 {"about", cmAbout, [&] { ShowDialogUntilDone(WaitForDialog("About"), ready, done); }},
+                {"run", cmDebugRun,
+                 [&] {
+                     HWND dlg = WaitForDialog("Run");
+                     auto* self = reinterpret_cast<TRunDlg*>(GetWindowLongPtrA(dlg, GWLP_USERDATA));
+                     // What a user would type for a client of their own (nothing is run).
+                     std::string program = "C:\\Program Files\\Orders\\orders.exe";
+                     SetWindowTextA(self->edtProgram, program.c_str());
+                     // As Browse... leaves it: the end of the path in view.
+                     SendMessageA(self->edtProgram, EM_SETSEL, program.size(), program.size());
+                     SendMessageA(self->edtProgram, EM_SCROLLCARET, 0, 0);
+                     SetWindowTextA(self->edtArguments, "--region north --report \"Q3 totals.csv\"");
+                     SetWindowTextA(self->edtFolder, "C:\\Users\\Public\\Documents\\Orders");
+                     ShowDialogUntilDone(dlg, ready, done);
+                 }},
             };
             auto found = std::find_if(std::begin(dialogs), std::end(dialogs),
                                       [&](const auto& d) { return scene == d.Scene; });
