@@ -279,18 +279,19 @@ TEST(CallFrame, ArgumentsComeFromOneReadOrFailOneByOne)
     TThreadContext context = X86Context();
     context.SetSp(Esp);
     {
-        TCallFrame frame(process, context);
+        TCallFrame frame(process, context, 10);
         EXPECT_EQ(process.Reads, 1);
         EXPECT_EQ(frame.ReturnAddress(), 0x100u);
         EXPECT_EQ(frame.Arg(1), 0x101u);
         EXPECT_EQ(frame.Arg(10), 0x10Au);
         EXPECT_EQ(process.Reads, 1);
+        EXPECT_EQ(frame.Arg(15), 0x10Fu) << "a word beyond those the call was said to take";
         EXPECT_EQ(frame.SpAfterReturn(), Esp + 4);
     }
     // The top of the readable stack: the words below it are still there, one read each.
     for (TAddress a = Esp + 12; a < Esp + 4 * TCallFrame::SlotCount; ++a)
         process.Memory.erase(a);
-    TCallFrame frame(process, context);
+    TCallFrame frame(process, context, 10);
     EXPECT_EQ(frame.Arg(2), 0x102u);
     EXPECT_THROW(frame.Arg(3), EOSError);
 }
@@ -341,7 +342,7 @@ TEST(FirstInstruction, X64ArgumentsAndPrologues)
     context.SetSp(Rsp);
     for (int reg : {1, 2, 8, 9})
         context.SetReg(reg, 0xA0 + reg);
-    TCallFrame frame(process, context);
+    TCallFrame frame(process, context, 9);
     EXPECT_EQ(frame.ReturnAddress(), 0x100u);
     EXPECT_EQ((std::vector<uint64_t>{frame.Arg(1), frame.Arg(2), frame.Arg(3), frame.Arg(4), frame.Arg(5), frame.Arg(9)}),
               (std::vector<uint64_t>{0xA1, 0xA2, 0xA8, 0xA9, 0x105, 0x109}));
