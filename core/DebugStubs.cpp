@@ -22,7 +22,7 @@ void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
     }
     // A call that came in before its hook was dropped is not traced.
     auto hook = FHooks.find(report.Hook);
-    if (!report.Hook || hook == FHooks.end())
+    if (hook == FHooks.end())
         return;
     // Arguments beyond those reported are read from the stack the call waits on.
     TCallFrame frame(*Process, FTarget64, report.EntrySp, report.Frame, report.Known);

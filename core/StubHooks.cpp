@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+static_assert(StubMaxWords <= TCallFrame::MaxWords, "a stub's call reaches the tracer as a TCallFrame");
+
 namespace {
 
 constexpr uint64_t AllocationGranularity = 0x10000;

@@ -83,6 +83,8 @@ struct TStubPageLayout {
     static TAddress ReturnWanted(TAddress page, int slot) { return page + ReturnWantedOffset + slot; }
 };
 static_assert(TStubPageLayout::ReturnWantedOffset + TStubPageLayout::SlotCount <= TStubPageLayout::HeaderSize);
+static_assert(TStubPageLayout::TableOffset + 12 * TStubPageLayout::SlotCount <= TStubPageLayout::RegisterOffset,
+              "one RUNTIME_FUNCTION per slot");
 
 // The log of late entries, one per traced process, shared by all stub pages. Entries are
 // numbered from 0; entry n lives at Entry(log, n). A stub takes the next number by a locked
