@@ -1,10 +1,12 @@
 // The engine's bookkeeping without a live process: the patch table, the calls in flight
-// of a thread, a call's arguments and the queue that carries a session's events.
+// of a thread, a call's arguments, the owner of memory in the traced process (here this
+// one) and the queue that carries a session's events.
 #include "Application.h"
 #include "Arch.h"
 #include "EventQueue.h"
 #include "FakeProcess.h"
 #include "Patches.h"
+#include "RemoteBlock.h"
 #include "TargetCheck.h"
 #include "Threads.h"
 
@@ -231,6 +233,34 @@ TEST_F(PatchTableTest, AnIdlePatchLiftedForGoodIsNeverKeptIdleAgain)
     patches.Acquire(site);
     patches.Release(site, true);
     EXPECT_TRUE(patches.IsIdle(site));
+}
+
+// Memory of ours in the program goes with its owner, unless it is kept on purpose (code
+// a thread may still run through); a move hands it over without freeing it.
+TEST(RemoteBlock, FreedWithItsOwnerUnlessKeptOnPurpose)
+{
+    auto state = [](TAddress at) {
+        MEMORY_BASIC_INFORMATION info{};
+        VirtualQuery(AddressPointer(at), &info, sizeof(info));
+        return info.State;
+    };
+    HANDLE self = GetCurrentProcess();
+    TAddress freed = 0, kept = 0;
+    {
+        TRemoteBlock block = TRemoteBlock::Allocate(self, 0x1000, PAGE_READWRITE);
+        ASSERT_TRUE(block);
+        freed = block.get();
+        TRemoteBlock owner = std::move(block);
+        EXPECT_FALSE(block);
+        EXPECT_EQ(state(freed), static_cast<DWORD>(MEM_COMMIT)) << "a move frees nothing";
+        TRemoteBlock other = TRemoteBlock::Allocate(self, 0x1000, PAGE_READWRITE);
+        kept = other.Release();
+        EXPECT_FALSE(other);
+    }
+    EXPECT_EQ(state(freed), static_cast<DWORD>(MEM_FREE));
+    EXPECT_EQ(state(kept), static_cast<DWORD>(MEM_COMMIT));
+    VirtualFree(AddressPointer(kept), 0, MEM_RELEASE);
+    EXPECT_FALSE(TRemoteBlock::Allocate(self, 0x1000, PAGE_READWRITE, 0x100)) << "below what can be mapped";
 }
 
 TEST(CallsInFlight, ReturnsMatchTheInnermostCallAndDropWhatWasUnwound)
