@@ -18,6 +18,11 @@
 //
 // The stub times the call itself, with the program's performance counter just before and
 // just after the original: the return report carries the ticks in between.
+//
+// The stub copies the entry point's own number of argument words to the original. A hook
+// on an entry point called far more often than it is of interest may have a filter in
+// front of its stub: a few compares of two arguments send the other calls straight to the
+// original, untimed and unreported.
 #pragma once
 
 #include "SysProcs.h"
