@@ -168,6 +168,11 @@ TLateEntry TOCITracer::LateEntry(int hookId) const
     }
 }
 
+THookSpec TOCITracer::HookSpec(IHookHost& host, int hookId) const
+{
+    return THookSpec{hookId, OCIEntryWords(OCIEntries[hookId], host.Target64()), Armed(hookId)};
+}
+
 void TOCITracer::ModuleLoaded(IHookHost& host, const TModuleInfo& module)
 {
     if (IsOCIModuleName(module.FileName))
@@ -199,7 +204,7 @@ void TOCITracer::PlantEntries(IHookHost& host, const TModuleInfo& module)
             continue;
         }
         if (found->Address) {
-            host.AddHook(found->Address, id, Armed(id));
+            host.AddHook(found->Address, HookSpec(host, id));
             continue;
         }
         // A forwarded export is code of another module: hooked there once it is loaded,
@@ -235,7 +240,7 @@ void TOCITracer::ResolveForwards(IHookHost& host, const TModuleInfo& module)
         if (found && found->Address) {
             if (std::none_of(FHooked.begin(), FHooked.end(), [&](const TRange& r) { return r.Base == module.Base; }))
                 FHooked.push_back(TRange{module.Base, image.SizeOfImage()});
-            host.AddHook(found->Address, it->HookId, Armed(it->HookId));
+            host.AddHook(found->Address, HookSpec(host, it->HookId));
         } else {
             host.Warn(Format("%s is forwarded to %s.%s, which %s does not export: it is not traced.",
                              OCIEntries[it->HookId].Name, it->Module.c_str(), it->Export.c_str(), name.c_str()));

@@ -75,6 +75,7 @@ private:
     };
 
     bool Traced(TTraceAction action) const;
+    THookSpec HookSpec(IHookHost& host, int hookId) const;
     std::string ReadText(TCallFrame& frame, TAddress text, uint64_t length, bool wide);
     TAddress ReadPointer(IHookHost& host, TAddress address);
     void PlantEntries(IHookHost& host, const TModuleInfo& module);

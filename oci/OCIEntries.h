@@ -33,11 +33,19 @@ struct TOCIEntry {
     int8_t Out;        // where the call stores the handle it makes
     int8_t Mode;
     int8_t Charset;
+    // The call's argument words on 32-bit and on 64-bit programs: what a hook copies to
+    // the original. An 8-byte argument (an sb8, a ub8) takes two words on 32-bit, one on
+    // 64-bit; TCallFrame counts words.
+    int8_t Words32;
+    int8_t Words64;
 };
 
 // Every watched export, in planting order; a hook's id is its position here.
 extern const TOCIEntry OCIEntries[];
 extern const int OCIEntryCount;
+
+// The argument words of entry on the traced machine.
+inline int OCIEntryWords(const TOCIEntry& entry, bool target64) { return target64 ? entry.Words64 : entry.Words32; }
 
 // The row a call makes, if any.
 bool OCICallMakesRow(TOCICall call, TTraceAction& action);

@@ -72,7 +72,11 @@ public:
     };
     TProcessInfo& TargetProcess() override { return Process; }
     bool Target64() const override { return false; }
-    void AddHook(TAddress address, int id, bool armed) override { Hooks[address] = THook{id, armed}; }
+    void AddHook(TAddress address, const THookSpec& spec) override
+    {
+        Hooks[address] = THook{spec.Id, spec.Armed};
+        Words[spec.Id] = spec.Words;
+    }
     void ArmHooks(int id, bool armed) override
     {
         for (auto& [address, hook] : Hooks)
@@ -88,6 +92,7 @@ public:
 
     TFakeProcess Process;
     std::map<TAddress, THook> Hooks;
+    std::map<int, int> Words;
     std::vector<std::string> Warnings;
 };
 
@@ -132,9 +137,9 @@ protected:
             host.Process.PokeDword(Esp + 4 * (i + 1), i < args.size() ? args[i] : 0);
         TThreadContext context(nullptr, Tracer64);
         context.SetSp(Esp);
-        TCallFrame frame(host.Process, context);
-        size_t before = events.Records.size();
         int id = HookId(entry);
+        TCallFrame frame(host.Process, context, OCIEntries[id].Words32);
+        size_t before = events.Records.size();
         std::unique_ptr<TCallData> data = tracer.CallEntered(host, id, frame);
         if (data)
             tracer.CallReturned(host, id, *data, static_cast<uint32_t>(result), 0);
@@ -195,6 +200,14 @@ TEST(OCIModule, EveryExportedEntryIsHookedAndArmedAsTheMaskNeeds)
                                                   {"OCIStmtFetch2", false}, {"OCIEnvCreate", true},
                                                   {"OCIEnvNlsCreate", true}, {"OCIHandleAlloc", false}}))
         << "the registry needs every prepare and release; handles are followed only under UTF-16";
+    // A stub hands the original only the words its hook was given: every argument the
+    // tracer reads must lie among them, on both machines.
+    for (const auto& [id, words] : host.Words) {
+        const TOCIEntry& e = OCIEntries[id];
+        EXPECT_EQ(words, e.Words32) << e.Name << ": a 32-bit program's count";
+        int highest = std::max({e.Handle, e.Text, e.Length, e.Key, e.KeyLength, e.Rows, e.Out, e.Mode, e.Charset});
+        EXPECT_GE(std::min(e.Words32, e.Words64), highest) << e.Name;
+    }
 
     host.Hooks.clear();
     tracer.ModuleLoaded(host, TModuleInfo(OtherBase, nullptr, "C:\\app\\XOCI.DLL"));
@@ -374,11 +387,11 @@ TEST(OCIModule, ReturnsSaidToBeUnneededAreNeverKeptFor)
             ++unneeded;
             host.Process.PokeDword(Esp, 0x00401234);
             const uint32_t args[] = {0xAA, 0xE, static_cast<uint32_t>(Text), 18, 1, 0, 0, 0, 0, 0};
-            for (size_t i = 0; i < TCallFrame::SlotCount - 1; ++i)
+            for (size_t i = 0; i < std::size(args); ++i)
                 host.Process.PokeDword(Esp + 4 * (i + 1), args[i]);
             TThreadContext context(nullptr, Tracer64);
             context.SetSp(Esp);
-            TCallFrame frame(host.Process, context);
+            TCallFrame frame(host.Process, context, OCIEntries[id].Words32);
             EXPECT_EQ(tracer.CallEntered(host, id, frame), nullptr) << OCIEntries[id].Name << ", mask " << int(mask);
         }
         EXPECT_GE(unneeded, (mask & TraceMaskPrepare) ? 2 : 3) << "mask " << int(mask);
@@ -422,7 +435,7 @@ TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
                     slots[bytes] = at;
                     slots[length] = said.size();
                 }
-            TCallFrame frame(host.Process, false, Esp, slots);
+            TCallFrame frame(host.Process, false, Esp, slots, oci.Words32 + 1);
             if (entry.BytesArg)
                 frame.Capture(frame.Pointer(entry.BytesArg), said);
             int readsBefore = host.Process.Reads;
@@ -443,8 +456,8 @@ TEST_F(OCITracerTest, DecodingFailuresKeepFieldsSetBeforeThemAndAnUnreadableFree
 {
     TThreadContext context(nullptr, Tracer64);
     context.SetSp(0x00700000);  // an unreadable stack
-    TCallFrame frame(host.Process, context);
     int fetch = HookId("OCIStmtFetch");
+    TCallFrame frame(host.Process, context, OCIEntries[fetch].Words32);
     auto data = tracer.CallEntered(host, fetch, frame);
     ASSERT_TRUE(data);
     tracer.CallReturned(host, fetch, *data, 0, 0);
