@@ -17,3 +17,9 @@ void UnmanagedWindowsForThisProgram();
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
 // Pumps for about ms milliseconds.
 void PumpFor(DWORD ms);
+
+// A key pressed with modifiers held (FCONTROL, FSHIFT, FALT) in the window that has the
+// focus, as a user presses it: the calling thread's key state holds the modifiers while the
+// key's messages are handled (by the application's loop, short cuts and all), then lets go.
+// Call it on the window's thread.
+void PressShortCut(WORD key, BYTE modifiers);
