@@ -61,19 +61,27 @@ TStatementTotals::TShare TStatementTotals::ShareOf(const TTraceRecord& record, i
 
 int TStatementTotals::Intern(const std::string& statement)
 {
-    // Most statements have no line break: they are looked up as they are, with no copy.
-    std::string_view key = statement;
-    if (!IsSingleLine(statement)) {
-        FKey = SingleLineText(statement);
-        key = FKey;
+    if (FLastIndex >= 0 && statement == FLastText)
+        return FLastIndex;
+    auto known = FTextIndex.find(statement);
+    if (known != FTextIndex.end()) {
+        FLastText = known->first;
+        return FLastIndex = known->second;
     }
+    bool singleLine = IsSingleLine(statement);
+    std::string key = singleLine ? statement : SingleLineText(statement);
     auto found = FIndex.find(key);
-    if (found != FIndex.end())
-        return found->second;
-    int index = Count();
-    FTotals.emplace_back().Statement = std::string(key);
-    FIndex.emplace(std::string_view(FTotals.back().Statement), index);
-    return index;
+    int index = found != FIndex.end() ? found->second : Count();
+    if (found == FIndex.end()) {
+        FTotals.emplace_back().Statement = std::move(key);
+        FIndex.emplace(std::string_view(FTotals.back().Statement), index);
+    }
+    // Deques never move their elements: the keys may view them.
+    std::string_view text = singleLine ? std::string_view(FTotals[static_cast<size_t>(index)].Statement)
+                                       : std::string_view(FTexts.emplace_back(statement));
+    FTextIndex.emplace(text, index);
+    FLastText = text;
+    return FLastIndex = index;
 }
 
 void TStatementTotals::Apply(const TShare& share, int sign)
@@ -108,7 +116,7 @@ int TStatementTotals::Add(const TTraceRecord& record)
     // waiting here gives way to the new one of that number.
     if (record.Pending)
         FPending[record.Serial] = share;
-    else
+    else if (!FPending.empty())
         FPending.erase(record.Serial);
     return share.Statement;
 }
@@ -125,6 +133,10 @@ int TStatementTotals::Update(const TTraceRecord& record)
 
 void TStatementTotals::Clear()
 {
+    FLastIndex = -1;
+    FLastText = {};
+    FTextIndex.clear();
+    FTexts.clear();
     FIndex.clear();
     FTotals.clear();
     FPending.clear();

@@ -91,8 +91,16 @@ private:
     std::deque<TStatementTotal> FTotals;
     // By the statement's one-line text, which the deque holds and never moves.
     std::unordered_map<std::string_view, int> FIndex;
+    // By the text as records bring it: a statement's one-line text, or one of its texts
+    // with line breaks or tabs, kept in FTexts. Every record is looked up here, at the cost
+    // of one hash of its text.
+    std::unordered_map<std::string_view, int> FTextIndex;
+    std::deque<std::string> FTexts;
+    // The text of the last record and its statement: an execute's fetches bring the same
+    // text again, which a comparison finds sooner than a hash.
+    std::string_view FLastText;
+    int FLastIndex = -1;
     std::unordered_map<uint64_t, TShare> FPending;
-    std::string FKey;
     uint64_t FVersion = 0;
 };
 

@@ -19,6 +19,8 @@ const char* const Unit = "Main";
 // queued: a row count change costs the list view milliseconds (its scroll bar is redrawn),
 // so a burst of records is shown with one.
 constexpr UINT WM_SHOW_ROWS = WM_APP + 1;
+// Shows in the memo the row the selection has settled on, if any.
+constexpr UINT WM_CHECK_MEMO = WM_APP + 2;
 
 } // namespace
 
@@ -200,6 +202,18 @@ void TfrmMain::lvwTraceChange(int item)
     int row = item >= 0 && TraceListView::IsRowSelected(lvwTrace, item) && item < TraceFilter.RowCount()
                   ? TraceFilter.RowOf(item)
                   : MemoRow();
+    // A click unselects the old row before it selects the new one: the memo is emptied
+    // once the selection has settled with no row to show, not in between.
+    if (row < 0) {
+        if (!FMemoCheckPosted && PostMessageA(Handle, WM_CHECK_MEMO, 0, 0))
+            FMemoCheckPosted = true;
+        return;
+    }
+    ShowMemo(row);
+}
+
+void TfrmMain::ShowMemo(int row)
+{
     bool statement = row >= 0 && row < TraceRows.RowCount() && TraceRows.SubItemCount(row) >= 3;
     std::string text = statement ? MemoText(TraceRows.CellText(row, 3)) : std::string();
     // A click raises up to three changes (the old row unselected and unfocused, the new one
@@ -383,6 +397,10 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
     switch (msg) {
     case WM_SHOW_ROWS:
         ShowRows();
+        return 0;
+    case WM_CHECK_MEMO:
+        FMemoCheckPosted = false;
+        ShowMemo(MemoRow());
         return 0;
     case WM_COMMAND: {
         int id = LOWORD(wParam);

@@ -231,6 +231,8 @@ private:
     // Stores a row; the list view learns of it with the next ShowRows.
     int AppendRow(const TListRow& row, int32_t statement = -1);
     void ShowRows();
+    // The memo: the statement of a stored row, or nothing for -1.
+    void ShowMemo(int row);
     void Idle();
 
     // MainView.cpp.
@@ -254,6 +256,7 @@ private:
     TUniqueMenu FMenuBar;
     int FMemoHeight = InitialMemoHeight;
     bool FShowRowsPosted = false;
+    bool FMemoCheckPosted = false;
     // While the window sets the filter box's text itself (a statement chosen).
     bool FSettingFilterText = false;
     // The session's state for the status bar: which kind, the process, how it ended.

@@ -163,18 +163,8 @@ void TfrmMain::FilterStatement(int statement)
 
 void TfrmMain::ShowFiltered(int keep)
 {
-    // Emptied first: the rows' places change, and so would what the list has selected.
-    SendMessageA(lvwTrace, LVM_DELETEALLITEMS, 0, 0);
-    int count = TraceFilter.RowCount();
-    SendMessageA(lvwTrace, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), 0);
     int line = keep >= 0 ? TraceFilter.IndexOf(keep) : -1;
-    if (line >= 0) {
-        TraceListView::SelectOnly(lvwTrace, line);
-        SendMessageA(lvwTrace, LVM_ENSUREVISIBLE, static_cast<WPARAM>(line), FALSE);
-    } else if (count > 0) {
-        // At the end, so that the list follows the rows that arrive.
-        SendMessageA(lvwTrace, LVM_ENSUREVISIBLE, static_cast<WPARAM>(count - 1), FALSE);
-    }
+    TraceListView::ShowNewRows(lvwTrace, TraceFilter.RowCount(), line);
     lvwTraceChange(line);
     ShowRowCounts();
 }
@@ -208,12 +198,7 @@ void TfrmMain::actEditCopyExecute()
     CopyToClipboard(Handle, ItemsAsText(TChosenRows(TraceFilter, lines), '\t'));
 }
 
-void TfrmMain::actEditSelectAllExecute()
-{
-    LVITEMW item{};
-    item.stateMask = item.state = LVIS_SELECTED;
-    SendMessageW(lvwTrace, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
-}
+void TfrmMain::actEditSelectAllExecute() { TraceListView::SetAllSelected(lvwTrace, true); }
 
 void TfrmMain::actEditFilterExecute()
 {

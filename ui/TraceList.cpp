@@ -453,21 +453,79 @@ std::vector<int> SelectedRows(HWND list)
     return rows;
 }
 
-void SelectOnly(HWND list, int row)
+namespace {
+
+// Wine's owner-data list sets the state of every row one by one when asked to set them all,
+// and invalidates each row as it goes (a trip to the display server each: half a minute
+// for a million rows) unless it is not redrawing. A row count or a scroll costs it
+// milliseconds of scroll bar and painting too. So changes of many rows are made with the
+// list's redrawing off, and it is repainted once at the end.
+class TRedrawOff {
+public:
+    explicit TRedrawOff(HWND list) : FList(list) { SendMessageW(FList, WM_SETREDRAW, FALSE, 0); }
+    ~TRedrawOff()
+    {
+        SendMessageW(FList, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(FList, nullptr, FALSE);
+    }
+    TRedrawOff(const TRedrawOff&) = delete;
+    TRedrawOff& operator=(const TRedrawOff&) = delete;
+
+private:
+    HWND FList;
+};
+
+// Unselects every row; unselecting them all visits every row under Wine, so one row known
+// to be the only one selected is unselected by itself.
+void UnselectAll(HWND list)
 {
     TListState* state = StateOf(list);
-    // Unselecting every row visits every row under Wine: one row known to be the only one
-    // selected is unselected by itself.
     if (state && state->SelectedRow >= 0)
         SetRowSelected(list, state->SelectedRow, false);
     if (SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) > 0)
         SetRowSelected(list, -1, false);
-    if (row < 0)
-        return;
+}
+
+void SelectAndFocus(HWND list, int row)
+{
     LVITEMW item{};
     item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
     SendMessageW(list, LVM_SETSELECTIONMARK, 0, row);
+}
+
+} // namespace
+
+void SetAllSelected(HWND list, bool selected)
+{
+    TRedrawOff off(list);
+    if (selected)
+        SetRowSelected(list, -1, true);
+    else
+        UnselectAll(list);
+}
+
+void SelectOnly(HWND list, int row)
+{
+    UnselectAll(list);
+    if (row >= 0)
+        SelectAndFocus(list, row);
+}
+
+void ShowNewRows(HWND list, int count, int row)
+{
+    TRedrawOff off(list);
+    UnselectAll(list);
+    if (TListState* state = StateOf(list); state && state->FocusedRow >= 0) {
+        LVITEMW item{};
+        item.stateMask = LVIS_FOCUSED;
+        SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(state->FocusedRow), reinterpret_cast<LPARAM>(&item));
+    }
+    SendMessageW(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOSCROLL);
+    if (row >= 0)
+        SelectAndFocus(list, row);
+    if (row >= 0 || count > 0)
+        SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row >= 0 ? row : count - 1), FALSE);
 }
 
 void RowsAppended(HWND list, int oldCount, int newCount)

@@ -151,8 +151,14 @@ int FocusedRow(HWND list);
 bool IsRowSelected(HWND list, int row);
 // The selected rows, in list order.
 std::vector<int> SelectedRows(HWND list);
+// Selects or unselects every row.
+void SetAllSelected(HWND list, bool selected);
 // Unselects every row, then selects and focuses row (none for -1).
 void SelectOnly(HWND list, int row);
+// Shows count rows in place of those before, none of them selected but row, which is
+// selected, focused and scrolled into view; for row -1 the last row is in view, so that the
+// list follows the rows that arrive.
+void ShowNewRows(HWND list, int count, int row);
 // Tells the view the new row count after rows were appended. While the last row was in
 // view it scrolls to the new last row; otherwise neither the view nor the selection moves.
 void RowsAppended(HWND list, int oldCount, int newCount);
