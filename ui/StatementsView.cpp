@@ -10,7 +10,7 @@ namespace {
 
 constexpr int idStatements = 10;
 constexpr UINT_PTR RefreshTimer = 1;
-constexpr int ClientWidth = 760;
+constexpr int ClientWidth = 860;
 constexpr int ClientHeight = 240;
 
 int SelectedLine(HWND list)
@@ -36,7 +36,7 @@ TfrmStatements::TfrmStatements(HWND owner, const TStatementTotals& totals, HFONT
                                               0, 0, ClientWidth, ClientHeight, idStatements, WS_EX_CLIENTEDGE, font);
     const DWORD ex = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
     SendMessageW(lvwStatements, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
-    const int number = 70;
+    const int number = 80;
     AddReportColumns(lvwStatements, {{StatementColumnCaptions[scStatement], ClientWidth - 7 * number - 24},
                                      {StatementColumnCaptions[scExecutes], number, LVCFMT_RIGHT},
                                      {StatementColumnCaptions[scFetches], number, LVCFMT_RIGHT},

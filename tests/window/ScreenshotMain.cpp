@@ -153,8 +153,9 @@ int main(int argc, char** argv)
             RECT main{}, over{};
             GetWindowRect(form.Handle, &main);
             GetWindowRect(view, &over);
-            // Down and to the right of the window, over its memo.
-            SetWindowPos(view, nullptr, main.left + 60, main.bottom - 190, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            // Over the window's memo, down and to the right as far as the screen allows.
+            int left = std::min<int>(main.left + 60, GetSystemMetrics(SM_CXSCREEN) - (over.right - over.left) - 14);
+            SetWindowPos(view, nullptr, left, main.bottom - 190, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
             SelectRow(form.frmStatements->lvwStatements, 1);
             PumpFor(500);
             GetWindowRect(view, &over);
