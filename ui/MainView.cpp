@@ -229,7 +229,8 @@ void TfrmMain::actSaveStatementsExecute()
 }
 
 // The actions' keys, wherever the focus is in the window (the list view would otherwise
-// take them for its own); in the filter box Ctrl+C and Ctrl+A are the box's.
+// take them for its own); in the filter box and the memo Ctrl+C and Ctrl+A are theirs, and
+// the rows' commands do not reach over into the statements view.
 bool TfrmMain::ShortCut(MSG& msg)
 {
     if ((msg.message != WM_KEYDOWN && msg.message != WM_SYSKEYDOWN) || !msg.hwnd)
@@ -242,7 +243,7 @@ bool TfrmMain::ShortCut(MSG& msg)
     if (!action)
         return false;
     bool rowCommand = action->Id == cmEditCopy || action->Id == cmEditSelectAll;
-    if (rowCommand && (msg.hwnd == edtFilter || inStatements))
+    if (rowCommand && (msg.hwnd == edtFilter || msg.hwnd == memSQL || inStatements))
         return false;
     ActionList.Execute(action->Id);
     return true;

@@ -51,7 +51,7 @@ void PumpFor(DWORD ms)
     PumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
 }
 
-void PressShortCut(WORD key, BYTE modifiers)
+void PressShortCut(HWND target, WORD key, BYTE modifiers)
 {
     BYTE before[256] = {};
     GetKeyboardState(before);
@@ -66,7 +66,6 @@ void PressShortCut(WORD key, BYTE modifiers)
             if (vk)
                 held[vk] = (modifiers & k.Modifier) ? 0x80 : 0;
     SetKeyboardState(held);
-    HWND target = GetFocus();
     UINT down = (modifiers & FALT) ? WM_SYSKEYDOWN : WM_KEYDOWN;
     PostMessageA(target, down, key, 1);
     PostMessageA(target, down == WM_KEYDOWN ? WM_KEYUP : WM_SYSKEYUP, key, static_cast<LPARAM>(0xC0000001));

@@ -18,8 +18,9 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
 // Pumps for about ms milliseconds.
 void PumpFor(DWORD ms);
 
-// A key pressed with modifiers held (FCONTROL, FSHIFT, FALT) in the window that has the
-// focus, as a user presses it: the calling thread's key state holds the modifiers while the
+// A key pressed with modifiers held (FCONTROL, FSHIFT, FALT) in target, as a user presses
+// it with the focus there: the calling thread's key state holds the modifiers while the
 // key's messages are handled (by the application's loop, short cuts and all), then lets go.
-// Call it on the window's thread.
-void PressShortCut(WORD key, BYTE modifiers);
+// The window is named rather than taken from the focus, which a window of a test running
+// beside this one on the same display may take away. Call it on target's thread.
+void PressShortCut(HWND target, WORD key, BYTE modifiers);
