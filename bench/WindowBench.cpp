@@ -467,22 +467,6 @@ int main(int argc, char** argv)
         filtered("the rows of a statement:", text(""), [&] { form.FilterStatement(17); });
         filtered("back to all rows:", text("select"), text(""));
         form.FilterText("");
-        {
-            // The rows' store alone, no list: what the list view's own work adds to the above.
-            TTraceFilter alone(form.TraceRows);
-            std::printf("  of which choosing the rows:");
-            for (const char* t : {"select", ":r17 ", "no such text"}) {
-                std::vector<double> times;
-                for (int i = 0; i < Runs; ++i) {
-                    alone.SetText("");
-                    auto start = TClock::now();
-                    alone.SetText(t);
-                    times.push_back(MsSince(start));
-                }
-                std::printf(" \"%s\" %.1f ms;", t, Median(times));
-            }
-            std::printf("\n");
-        }
         auto selectStart = TClock::now();
         SendMessageA(form.Handle, WM_COMMAND, cmEditSelectAll, 0);
         UpdateWindow(list);
