@@ -1,14 +1,19 @@
 // What tracing costs: the bare debug event round trip of this platform, then for each way
-// of hooking entry points (int3 breakpoints, and jumps to stubs that report entry and
-// return by an exception), each trace mask and 1 or 4 calling threads, the cost of one
-// traced OCI call, its ratio to the bare event, and the calls lost (made by the client,
-// not delivered by the tracer). One run measures both mechanisms.
+// of hooking entry points (int3 breakpoints, jumps to stubs that report entry and return
+// by an exception, and stubs that log calls without stopping), each trace mask and 1 or 4
+// calling threads, the cost of one traced OCI call, its ratio to the bare event, the calls
+// lost (made by the client, not delivered by the tracer) and the calls that stopped the
+// program at a stub. One run measures every mechanism; then a burst of 40,000 calls from
+// one thread with logged hooks.
 //
 //   trace_bench [--fixtures=32] [ITERATIONS]
 //
-// ITERATIONS (default 600) is the number of prepare, execute and fetch triples. The
-// tracer is this build's; the traced client is of the same bitness, or with
-// --fixtures=32 (in the 64-bit build) the 32-bit one.
+// ITERATIONS (default 600) is the number of prepare, execute and fetch triples; logged
+// hooks, whose calls cost far less than the session's own start and end, run 20 times as
+// many and are measured as the difference to a run of ITERATIONS / 10 (traced and
+// untraced alike), so that what starting and ending costs drops out. The tracer is this
+// build's; the traced client is of the same bitness, or with --fixtures=32 (in the 64-bit
+// build) the 32-bit one.
 #include "CommandLine.h"
 #include "HookKinds.h"
 #include "SessionRunner.h"
@@ -127,6 +132,7 @@ std::string Script(int iterations, int threads)
 struct TMeasure {
     double Seconds;
     size_t Records;
+    uint64_t Stops = 0;
 };
 
 TMeasure RunTraced(const std::string& scriptFile, BYTE mask, THookKind hooks)
@@ -139,7 +145,93 @@ TMeasure RunTraced(const std::string& scriptFile, BYTE mask, THookKind hooks)
     if (!s.Errors.empty() || s.ExitCode != 0)
         std::fprintf(stderr, "traced run failed: %s (exit %lu)\n", s.Errors.empty() ? "" : s.Errors[0].c_str(),
                      static_cast<unsigned long>(s.ExitCode));
-    return {elapsed, s.Records.size()};
+    return {elapsed, s.Records.size(), s.CallStops};
+}
+
+double Median3(double a, double b, double c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+
+// The median of three untraced runs of a script.
+double PlainRun(const std::string& scriptFile)
+{
+    double runs[3];
+    for (double& run : runs)
+        run = RunPlain(JoinCommandLine({FixtureDir() + "\\ocirun.exe", scriptFile}));
+    return Median3(runs[0], runs[1], runs[2]);
+}
+
+// The median of three traced runs by seconds; records and stops the worst of the three.
+TMeasure MedianRun(const std::string& scriptFile, BYTE mask, THookKind hooks)
+{
+    TMeasure runs[3];
+    for (TMeasure& run : runs)
+        run = RunTraced(scriptFile, mask, hooks);
+    std::sort(std::begin(runs), std::end(runs), [](const TMeasure& a, const TMeasure& b) { return a.Seconds < b.Seconds; });
+    TMeasure median = runs[1];
+    for (const TMeasure& run : runs) {
+        median.Records = std::min(median.Records, run.Records);
+        median.Stops = std::max(median.Stops, run.Stops);
+    }
+    return median;
+}
+
+const BYTE AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
+
+// Logged hooks: calls per mask, the untraced and traced runs of a long and a short script,
+// the difference per call.
+void RunLogged(int iterations, double bare)
+{
+    std::printf("\nlogged hooks: per call = ((traced - untraced) of %d triples - the same of %d triples) / calls between\n",
+                iterations * 20, iterations / 10);
+    std::printf("%-6s %-8s %-22s %8s %9s %12s %7s %6s %6s\n", "hooks", "threads", "mask", "calls", "records",
+                "per call us", "ratio", "lost", "stops");
+    const struct {
+        BYTE Mask;
+        const char* Name;
+    } masks[] = {{TraceMaskPrepare, "prepare"}, {TraceMaskExecute, "execute"}, {TraceMaskFetch, "fetch"},
+                 {AllActions, "prepare,execute,fetch"}};
+    for (int threads : {1, 4}) {
+        std::string longFile = TempFile("benchlong.txt"), shortFile = TempFile("benchshort.txt");
+        const int longTriples = iterations * 20, shortTriples = iterations / 10;
+        WriteFileBytes(longFile, Script(longTriples, threads));
+        WriteFileBytes(shortFile, Script(shortTriples, threads));
+        double plain = PlainRun(longFile) - PlainRun(shortFile);
+        for (const auto& m : masks) {
+            int actions = 0;
+            for (BYTE bit : {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch})
+                actions += (m.Mask & bit) != 0;
+            TMeasure longRun = MedianRun(longFile, m.Mask, THookKind::Log);
+            TMeasure shortRun = MedianRun(shortFile, m.Mask, THookKind::Log);
+            size_t calls = static_cast<size_t>(longTriples - longTriples % threads) * actions;
+            size_t between = static_cast<size_t>(longTriples - shortTriples) * actions;
+            double perCall = (longRun.Seconds - shortRun.Seconds - plain) / static_cast<double>(between);
+            std::printf("%-6s %-8d %-22s %8zu %9zu %12.2f %7.3f %6lld %6llu\n", "log", threads, m.Name, calls,
+                        longRun.Records, perCall * 1e6, perCall / bare,
+                        static_cast<long long>(calls) - static_cast<long long>(longRun.Records),
+                        static_cast<unsigned long long>(longRun.Stops));
+            std::fflush(stdout);
+        }
+        DeleteFileA(longFile.c_str());
+        DeleteFileA(shortFile.c_str());
+    }
+}
+
+// One thread making 40,000 calls as fast as it can (a prepare, then executes), every one
+// a row: the log fills faster than anywhere else.
+void RunBurst()
+{
+    const int executes = 39999;
+    std::string file = TempFile("benchburst.txt");
+    WriteFileBytes(file, "load\nalloc S\nprepare S SELECT 1 FROM dual\nrepeat " + std::to_string(executes) +
+                             "\nexecute S\nend\n");
+    double plain = PlainRun(file);
+    TMeasure traced = MedianRun(file, AllActions, THookKind::Log);
+    const long long calls = executes + 1;
+    std::printf("\nburst, logged hooks, 1 thread: %lld calls, untraced %.3f s, traced %.3f s (median of 3), "
+                "%.2f us per call more, %zu records, lost %lld, stops %llu\n",
+                calls, plain, traced.Seconds, (traced.Seconds - plain) / static_cast<double>(calls) * 1e6,
+                traced.Records, calls - static_cast<long long>(traced.Records),
+                static_cast<unsigned long long>(traced.Stops));
+    DeleteFileA(file.c_str());
 }
 
 } // namespace
@@ -224,9 +316,12 @@ int main(int argc, char** argv)
     }
     for (const std::string& scriptFile : scriptFiles)
         DeleteFileA(scriptFile.c_str());
+    RunLogged(iterations, bare);
+    RunBurst();
     std::printf("\nhooks: int3 = breakpoints, fast = jumps to stubs\n"
                 "per call: (median traced run - untraced run) / traced calls; ratio: per call / bare event;\n"
                 "lost: calls made - records delivered (worst of the three runs);\n"
-                "vs int3: fast per call / int3 per call, same threads and mask\n");
+                "vs int3: fast per call / int3 per call, same threads and mask;\n"
+                "log = stubs that log calls; stops: calls that stopped the program (worst of three)\n");
     return 0;
 }

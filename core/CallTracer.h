@@ -11,8 +11,10 @@
 #include <memory>
 #include <string>
 
-// How the engine hooks entry points: int3 patches, or jumps to stubs where possible.
-enum class THookKind { Breakpoint, Fast };
+// How the engine hooks entry points: int3 patches, or jumps to stubs where possible,
+// which report calls by raising (Fast) or, where the tracer can take them late, write
+// them to a log in the program that the engine reads while it runs (Log).
+enum class THookKind { Breakpoint, Fast, Log };
 
 // An entry point to hook, as the tracer describes it.
 struct THookSpec {
@@ -60,6 +62,9 @@ public:
     // latest at their own return), in the order they were made, with the bytes named copied
     // at the time of the call (TCallFrame::Bytes gives them). Only for calls whose entry
     // reads nothing else of the program's memory and changes nothing the program can see.
+    // With logged hooks (THookKind::Log) the returns of such calls reach CallReturned late
+    // as well, read from the log while the program runs on: CallReturned must then read
+    // nothing of the program's memory for them either.
     virtual TLateEntry LateEntry(int /*hookId*/) const { return {}; }
     // Which of hookId's calls a stub reports at all; the others run untraced. A hook the
     // engine plants as an int3 stops every call: CallEntered passes over those itself.

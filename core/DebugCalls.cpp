@@ -23,11 +23,12 @@ void TDebugThread::AddHook(TAddress address, const THookSpec& spec)
     } catch (const EOSError&) {
         // Unknown first instruction: calls are stepped over instead.
     }
-    if (Hooks == THookKind::Fast && hook.PrologueKnown &&
+    if (Hooks != THookKind::Breakpoint && hook.PrologueKnown &&
         FStubs->Add(address, hook.Prologue,
-                    TStubSpec{spec.Words, FTracer->LateEntry(spec.Id), FTracer->EntryFilter(spec.Id)},
+                    TStubSpec{spec.Words, FTracer->LateEntry(spec.Id), FTracer->EntryFilter(spec.Id),
+                              Hooks == THookKind::Log},
                     FTracer->ReturnWanted(spec.Id)))
-        hook.Kind = THookKind::Fast;
+        hook.Kind = Hooks;
     THook& stored = FHooks.emplace(address, hook).first->second;
     if (spec.Armed)
         SetArmed(address, stored, true);
@@ -44,7 +45,7 @@ void TDebugThread::SetArmed(TAddress address, THook& hook, bool armed)
 {
     if (hook.Armed == armed)
         return;
-    if (hook.Kind == THookKind::Fast)
+    if (hook.Kind != THookKind::Breakpoint)
         FStubs->SetArmed(address, armed);
     else if (armed)
         FPatches->Acquire(address);

@@ -9,8 +9,16 @@
 namespace {
 
 constexpr const char* Unit = "DebugCore";
-// Also how long records may wait in the event queue once the program falls quiet.
+// Also how long records may wait in the event queue once the program falls quiet, and
+// how long logged calls wait to be read while the program runs without an event.
 constexpr DWORD PollInterval = 10;
+// The wait while the program keeps logging calls: the log is read again soon, before it
+// fills and stops a thread.
+constexpr DWORD BusyPollInterval = 1;
+// The log of logged hooks: 8192 entries of 2 KiB, 16 MiB shared with the program. A
+// program that makes calls faster than the tracer takes them meets a full log sooner
+// with a smaller one (each full log stops a thread until it is read).
+constexpr uint32_t LoggedHookEntries = 8192;
 
 // What 32-bit programs report to a 64-bit debugger for their breakpoints and steps.
 constexpr DWORD Wx86Breakpoint = 0x4000001F;
@@ -160,7 +168,10 @@ TThreadContext TDebugThread::ContextOf(const TThreadInfo& thread) const
 void TDebugThread::MakeParts()
 {
     VASSERT(Process && FPatches, Unit);
-    FStubs = std::make_unique<TStubHooks>(*Process, *FThreads, FTarget64, FWow64Target);
+    uint32_t logEntries = LogEntries                    ? LogEntries
+                          : Hooks == THookKind::Log ? LoggedHookEntries
+                                                    : TStubLogLayout::EntryCount;
+    FStubs = std::make_unique<TStubHooks>(*Process, *FThreads, FTarget64, FWow64Target, logEntries);
     FCells = std::make_unique<TOutOfLineCells>(*Process, *FPatches, *FThreads, FTarget64, FWow64Target);
 }
 
@@ -170,12 +181,18 @@ void TDebugThread::SafeExecute()
     try {
         MakeParts();
         DEBUG_EVENT& event = FEvent;
+        bool logging = false;
         while (!Terminated()) {
-            if (!WaitForDebugEvent(&event, PollInterval)) {
+            if (!WaitForDebugEvent(&event, logging ? BusyPollInterval : PollInterval)) {
+                logging = ReadLog() != 0;
                 Events.Flush();
                 continue;
             }
             FEventInHand = true;
+            // Whatever the program stops for, the calls it logged before come first: a
+            // thread's calls before its end, a module's before its unload, all of them
+            // before the process's end (the log outlives the program).
+            ReadLog();
             DWORD status = DBG_EXCEPTION_NOT_HANDLED;
             switch (event.dwDebugEventCode) {
             case EXCEPTION_DEBUG_EVENT: status = OnException(event); break;

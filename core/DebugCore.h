@@ -78,7 +78,17 @@ public:
     // with a context read and write each time), or, where the first instructions can be
     // moved, a jump to a stub of ours that reports the call and its return by raising an
     // exception that carries the arguments (no context or stack reads).
+    //
+    // Logged hooks go further: a call the tracer can take late writes its entry and its
+    // return to a log in the program, which the loop reads at every event and whenever
+    // the program has been quiet for a poll interval; such a call stops nothing unless
+    // the log is full or the call's bytes must be read while it waits.
     THookKind Hooks = THookKind::Breakpoint;
+    // The entries of the log of late calls (a power of two); 0: the hook kind's own
+    // size. Tests make it small to see it fill.
+    uint32_t LogEntries = 0;
+    // Calls that stopped the program at a stub (a report raised at their entry or return).
+    uint64_t CallStops() const { return FCallStops.load(); }
 
 protected:
     void SafeExecute() override;
@@ -98,7 +108,7 @@ private:
     struct THook {
         int Id = 0;
         int Words = 0;
-        // Fast: through a stub (FStubs); Breakpoint: an int3 in the patch table.
+        // Fast, Log: through a stub (FStubs); Breakpoint: an int3 in the patch table.
         THookKind Kind = THookKind::Breakpoint;
         bool Armed = false;
         // The entry point's first code bytes, read before it was armed: the debug loop
@@ -152,9 +162,12 @@ private:
     // Calls through stubs (DebugStubs.cpp): the calls the log holds up to head (or up to
     // the head the log holds now) handed to the tracer, in order, before any report is
     // handled.
-    void ReadLog(uint32_t head);
-    void ReadLog();
+    // Both return the entries read.
+    size_t ReadLog(uint32_t head);
+    size_t ReadLog();
     void TakeLogEntry(const TStubLogEntry& entry);
+    // The call of thread entered with a stack pointer of entrySp has returned.
+    void ReturnStubCall(TThreadInfo* thread, TAddress entrySp, uint32_t result, int64_t elapsedTicks);
     // A call at its entry through the stub of the hook at address, from thread (none when
     // the thread has ended before its logged entry was read: the tracer still learns of
     // the call).
@@ -190,6 +203,7 @@ private:
     bool FWx86BreakpointSeen = false;
     DEBUG_EVENT FEvent{};
     bool FEventInHand = false;
+    std::atomic<uint64_t> FCallStops{0};
 };
 
 class TRunThread : public TDebugThread {

@@ -22,6 +22,8 @@ void TDebugThread::ReleaseProcess()
     // of a restored jump, or pass a guard that is being cleared.
     for (const auto& thread : *FThreads)
         Freeze(*thread);
+    // Calls logged so far are delivered; those still in flight finish untraced.
+    errors.Attempt([this] { ReadLog(); });
     LiftPatches(errors);
     errors.Attempt([this] { FCells->Free(); });
     ThawThreads();

@@ -1,23 +1,18 @@
-// Calls through fast hooks, as the debug loop meets them: the stubs' reports (exceptions
-// carrying a call's arguments or its result) and the log of calls taken late (see
-// Stubs.h; the stubs themselves are TStubHooks').
+// Calls through stubs, as the debug loop meets them: the stubs' reports (exceptions
+// carrying a call's arguments or its result) and the log of calls taken late, entries
+// and, with logged hooks, returns (see Stubs.h; the stubs themselves are TStubHooks').
 #include "DebugCore.h"
 
 // A report from a stub: a call entered or returned.
 void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
 {
+    ++FCallStops;
     TStubReport report = FStubs->Report(event.u.Exception.ExceptionRecord);
     // Calls logged before this one come first.
     ReadLog(report.LogHead);
     TThreadInfo* thread = FThreads->FindThread(event.dwThreadId);
     if (!report.Entry) {
-        TCallInFlight call;
-        std::vector<TAddress> unwound;
-        if (thread && thread->PopCall(report.EntrySp, call, unwound)) {
-            ReleaseReturns(unwound);
-            FTracer->CallReturned(*this, call.HookId, *call.Data, static_cast<uint32_t>(report.Frame[0]),
-                                  report.ElapsedTicks);
-        }
+        ReturnStubCall(thread, report.EntrySp, static_cast<uint32_t>(report.Frame[0]), report.ElapsedTicks);
         return;
     }
     // A call that came in before its hook was dropped is not traced.
@@ -41,19 +36,35 @@ void TDebugThread::EnterStubCall(TAddress address, THook& hook, TThreadInfo* thr
         thread->Calls.push_back(TCallInFlight{0, frame.Sp(), address, hook.Id, std::move(data)});
 }
 
-void TDebugThread::ReadLog()
+void TDebugThread::ReturnStubCall(TThreadInfo* thread, TAddress entrySp, uint32_t result, int64_t elapsedTicks)
 {
-    FStubs->Log().Read([this](const TStubLogEntry& entry) { TakeLogEntry(entry); });
+    TCallInFlight call;
+    std::vector<TAddress> unwound;
+    if (thread && thread->PopCall(entrySp, call, unwound)) {
+        ReleaseReturns(unwound);
+        FTracer->CallReturned(*this, call.HookId, *call.Data, result, elapsedTicks);
+    }
 }
 
-void TDebugThread::ReadLog(uint32_t head)
+size_t TDebugThread::ReadLog()
 {
-    FStubs->Log().Read(head, [this](const TStubLogEntry& entry) { TakeLogEntry(entry); });
+    return FStubs->Log().Read([this](const TStubLogEntry& entry) { TakeLogEntry(entry); });
 }
 
-// A call logged at its entry: every argument word and the bytes named were copied then.
+size_t TDebugThread::ReadLog(uint32_t head)
+{
+    return FStubs->Log().Read(head, [this](const TStubLogEntry& entry) { TakeLogEntry(entry); });
+}
+
+// A call logged at its entry (every argument word and the bytes named were copied then),
+// or at its return.
 void TDebugThread::TakeLogEntry(const TStubLogEntry& entry)
 {
+    TThreadInfo* thread = FThreads->FindThread(entry.ThreadId);
+    if (entry.Return) {
+        ReturnStubCall(thread, entry.Sp, static_cast<uint32_t>(entry.Frame[0]), static_cast<int64_t>(entry.Frame[1]));
+        return;
+    }
     auto hook = FHooks.find(FStubs->HookOf(entry.Page, entry.Slot));
     if (hook == FHooks.end())
         return;
@@ -61,5 +72,5 @@ void TDebugThread::TakeLogEntry(const TStubLogEntry& entry)
     TLateEntry late = FTracer->LateEntry(hook->second.Id);
     if (late.BytesArg)
         frame.Capture(frame.Pointer(late.BytesArg), entry.Bytes);
-    EnterStubCall(hook->first, hook->second, FThreads->FindThread(entry.ThreadId), frame);
+    EnterStubCall(hook->first, hook->second, thread, frame);
 }

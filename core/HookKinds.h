@@ -20,6 +20,7 @@ struct THookKindName {
 inline constexpr THookKindName HookKindNames[] = {
     {THookKind::Breakpoint, "int3", "Breakpoints (int3)"},
     {THookKind::Fast, "fast", "Fast (jump to stub)"},
+    {THookKind::Log, "log", "Logged (no stop per call)"},
 };
 
 // The kind of a command line without --hooks, and of a settings file without the key or
@@ -47,7 +48,7 @@ inline const char* HookKindWord(THookKind kind)
     return HookKindNames[0].Word;
 }
 
-// Every word of the table for a message, in its order: "int3 or fast".
+// Every word of the table for a message, in its order: "int3, fast or log".
 inline std::string HookKindWords()
 {
     std::string words;

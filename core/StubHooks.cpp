@@ -82,8 +82,9 @@ TAddress TargetExport(TProcessInfo& process, bool x64, std::string moduleName, s
 
 } // namespace
 
-TStubHooks::TStubHooks(TProcessInfo& process, const TThreadInfos& threads, bool x64, bool wow64)
-    : FProcess(process), FThreads(threads), FX64(x64), FWow64(wow64), FLog(process)
+TStubHooks::TStubHooks(TProcessInfo& process, const TThreadInfos& threads, bool x64, bool wow64,
+                       uint32_t logEntries)
+    : FProcess(process), FThreads(threads), FX64(x64), FWow64(wow64), FLog(process, !x64), FLogEntries(logEntries)
 {
 }
 
@@ -118,7 +119,7 @@ TRemoteBlock TStubHooks::MakePage(TAddress entry)
         FCounter = TargetExport(FProcess, FX64, "KERNEL32.DLL", "QueryPerformanceCounter");
     if (FX64 && !FAddFunctionTable)
         FAddFunctionTable = TargetExport(FProcess, FX64, "NTDLL.DLL", "RtlAddFunctionTable");
-    if (!FRaiseException || !FBadReadPtr || !FCounter || (FX64 && !FAddFunctionTable) || !FLog.Make())
+    if (!FRaiseException || !FBadReadPtr || !FCounter || (FX64 && !FAddFunctionTable) || !FLog.Make(FLogEntries).Base)
         return {};
     HANDLE process = FProcess.Handle.get();
     TRemoteBlock page = FX64 ? AllocateNear(process, entry)
@@ -161,7 +162,7 @@ bool TStubHooks::Add(TAddress address, const unsigned char (&prologue)[16], cons
     if (!BuildEntryJump(address, TStubPageLayout::Slot(page->Base, slot), jump) ||
         !BuildEntryJump(address, TStubPageLayout::Slot(page->Base, slot + 1), jump))
         return false;
-    TStubCode code = BuildStubCode(page->Base, slot, address, prologue, moved, FX64, FLog.Base(), spec);
+    TStubCode code = BuildStubCode(page->Base, slot, address, prologue, moved, FX64, FLog.Ref(), spec);
     if (!BuildEntryJump(address, code.Stub, jump))
         return false;
     try {

@@ -37,8 +37,10 @@ struct TStubReport {
 class TStubHooks {
 public:
     // threads: the process's threads, moved on where code changes under them (read as
-    // 32-bit threads of a 64-bit tracer where wow64 says so).
-    TStubHooks(TProcessInfo& process, const TThreadInfos& threads, bool x64, bool wow64);
+    // 32-bit threads of a 64-bit tracer where wow64 says so). logEntries: the size of the
+    // log of late calls (a power of two).
+    TStubHooks(TProcessInfo& process, const TThreadInfos& threads, bool x64, bool wow64,
+               uint32_t logEntries = TStubLogLayout::EntryCount);
     TStubHooks(const TStubHooks&) = delete;
     TStubHooks& operator=(const TStubHooks&) = delete;
     ~TStubHooks();
@@ -105,6 +107,7 @@ private:
     std::vector<std::unique_ptr<TPage>> FPages;
     std::unordered_map<TAddress, TEntry> FEntries;
     TStubLog FLog;
+    uint32_t FLogEntries;
     // What the stubs call in the program, looked up with the first page.
     TAddress FRaiseException = 0;
     TAddress FBadReadPtr = 0;

@@ -1,77 +1,84 @@
 #include "StubLog.h"
 
+#include "Errors.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
-TAddress TStubLog::Make()
+namespace {
+constexpr const char* Unit = "DebugCore";
+}
+
+TStubLogRef TStubLog::Make(uint32_t entries)
 {
     // Anywhere will do: the stubs address it absolutely.
-    if (!FBase) {
-        FBlock = TRemoteBlock::Allocate(FProcess.Handle.get(), TStubLogLayout::Size, PAGE_READWRITE);
-        FBase = FBlock.get();
+    if (!FBlock) {
+        VASSERT(entries >= 2 && (entries & (entries - 1)) == 0, Unit);
+        FBlock = TSharedBlock::Map(FProcess.Handle.get(), TStubLogLayout::Size(entries), FLow);
+        FEntries = entries;
     }
-    return FBase;
+    return Ref();
 }
 
-void TStubLog::Read(const TTake& take)
+volatile uint32_t& TStubLog::Word(size_t offset) const
 {
-    if (FBase)
-        Read(FProcess.ReadDword(FBase + TStubLogLayout::HeadOffset), take);
+    return *reinterpret_cast<volatile uint32_t*>(FBlock.Local() + offset);
 }
 
-void TStubLog::Read(uint32_t head, const TTake& take)
+size_t TStubLog::Read(const TTake& take)
 {
-    using L = TStubLogLayout;
+    return FBlock ? Read(Word(TStubLogLayout::HeadOffset), take) : 0;
+}
+
+size_t TStubLog::Read(uint32_t head, const TTake& take)
+{
     if (static_cast<int32_t>(head - FRead) < 0)
         head = FRead;
-    if (!FBase || (head == FRead && FUnfinished.empty()))
-        return;
-    TAddress log = FBase;
-    std::vector<unsigned char> bytes;
+    if (!FBlock || (head == FRead && FUnfinished.empty()))
+        return 0;
+    size_t taken = 0;
     TStubLogEntry entry;
     // Entries left half written last time come first: they were begun before the rest.
     std::vector<uint32_t> unfinished;
     unfinished.swap(FUnfinished);
     for (uint32_t number : unfinished) {
-        bytes.resize(L::EntrySize);
-        FProcess.ReadMemory(L::Entry(log, number), bytes.data(), bytes.size());
-        if (Decode(bytes.data(), number, entry))
+        if (Decode(number, entry)) {
             take(entry);
-        else
+            ++taken;
+        } else {
             FUnfinished.push_back(number);
-    }
-    // The new ones, in at most two reads (the log wraps round).
-    while (FRead != head) {
-        uint32_t first = FRead & (L::EntryCount - 1);
-        uint32_t count = std::min(head - FRead, L::EntryCount - first);
-        bytes.resize(count * L::EntrySize);
-        FProcess.ReadMemory(L::Entry(log, FRead), bytes.data(), bytes.size());
-        for (uint32_t i = 0; i < count; ++i, ++FRead) {
-            if (Decode(bytes.data() + i * L::EntrySize, FRead, entry))
-                take(entry);
-            else
-                FUnfinished.push_back(FRead);
         }
     }
-    // The stubs learn now and then how far they may write; till then the log looks fuller.
-    uint32_t tail = FUnfinished.empty() ? FRead : FUnfinished.front();
-    if (tail - FTail >= L::EntryCount / 2) {
-        FProcess.WriteMemory(log + L::TailOffset, &tail, sizeof(tail));
-        FTail = tail;
+    for (; FRead != head; ++FRead) {
+        if (Decode(FRead, entry)) {
+            take(entry);
+            ++taken;
+        } else {
+            FUnfinished.push_back(FRead);
+        }
     }
+    // The stubs may write again where every entry before has been read, and not before.
+    std::atomic_thread_fence(std::memory_order_release);
+    Word(TStubLogLayout::TailOffset) = FUnfinished.empty() ? FRead : FUnfinished.front();
+    return taken;
 }
 
-bool TStubLog::Decode(const unsigned char* bytes, uint32_t number, TStubLogEntry& entry)
+bool TStubLog::Decode(uint32_t number, TStubLogEntry& entry) const
 {
     using L = TStubLogLayout;
+    const unsigned char* bytes = FBlock.Local() + (L::Entry(0, number, FEntries));
     auto field = [bytes](size_t offset, size_t size) {
         uint64_t value = 0;
         std::memcpy(&value, bytes + offset, size);
         return value;
     };
-    if (field(L::SeqOffset, 4) != static_cast<uint32_t>(number + 1))
+    if (*reinterpret_cast<const volatile uint32_t*>(bytes + L::SeqOffset) != static_cast<uint32_t>(number + 1))
         return false;
+    // The stub writes the sequence word last; nothing of the entry may be read before it.
+    std::atomic_thread_fence(std::memory_order_acquire);
     entry.Number = number;
+    entry.Return = field(L::KindOffset, 4) == L::KindReturn;
     entry.Page = field(L::PageOffset, 8);
     entry.Slot = static_cast<uint32_t>(field(L::SlotOffset, 4));
     entry.ThreadId = static_cast<DWORD>(field(L::ThreadOffset, 4));

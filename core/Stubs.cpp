@@ -209,17 +209,107 @@ void EmitLengthCheck(TEmitter& e, int32_t lengthAt, int raise, int empty)
     e.JumpIfEqual(empty);
 }
 
+// Takes the log's next entry for a 32-bit stub: ebx its address, its sequence word pushed
+// (the caller pops it into the entry's first word when the entry is whole), and the
+// fields every entry has written: kind, slot, page, thread and the stack pointer at the
+// call's entry ([ebp+4]). A full log goes on at full, the stack as it was. Uses eax, edx.
+// Field offsets are those of TStubLogLayout.
+void EmitTakeEntry32(TEmitter& e, TAddress page, int slot, const TStubLogRef& log, uint32_t kind, int full)
+{
+    using L = TStubLogLayout;
+    int retry = e.NewLabel();
+    e.Byte(0xA1);  // mov eax, [head]
+    e.Dword(static_cast<uint32_t>(log.Base + L::HeadOffset));
+    e.Place(retry);
+    e.Bytes({0x89, 0xC2, 0x2B, 0x15});  // mov edx, eax; sub edx, [tail]
+    e.Dword(static_cast<uint32_t>(log.Base + L::TailOffset));
+    e.Bytes({0x81, 0xFA});  // cmp edx, entries
+    e.Dword(log.Entries);
+    e.JumpIf(TEmitter::AboveOrEqual, full);
+    e.Bytes({0x8D, 0x50, 0x01});        // lea edx, [eax+1]
+    e.Bytes({0xF0, 0x0F, 0xB1, 0x15});  // lock cmpxchg [head], edx
+    e.Dword(static_cast<uint32_t>(log.Base + L::HeadOffset));
+    e.JumpIf(TEmitter::NotEqual, retry);
+    e.Bytes({0x89, 0xC3, 0x81, 0xE3});  // mov ebx, eax; and ebx, entries - 1
+    e.Dword(log.Entries - 1);
+    e.Bytes({0xC1, 0xE3, static_cast<unsigned char>(L::EntryShift)});  // shl ebx, EntryShift
+    e.Bytes({0x81, 0xC3});                                             // add ebx, entries
+    e.Dword(static_cast<uint32_t>(log.Base + L::EntriesOffset));
+    e.Bytes({0x40, 0x50});  // inc eax; push eax
+    auto store = [&](size_t field, uint32_t value) {  // mov dword [ebx+field], value
+        e.Byte(0xC7);
+        e.Mem(0, Rbx, static_cast<int32_t>(field));
+        e.Dword(value);
+    };
+    store(L::KindOffset, kind);
+    store(L::SlotOffset, static_cast<uint32_t>(slot));
+    store(L::PageOffset, static_cast<uint32_t>(page));
+    store(L::PageOffset + 4, 0);
+    e.Bytes({0x64, 0xA1, 0x24, 0x00, 0x00, 0x00});  // mov eax, fs:[0x24]: the thread's id
+    e.Byte(0x89);
+    e.Mem(Rax, Rbx, L::ThreadOffset);
+    e.Bytes({0x8D, 0x45, 0x04});  // lea eax, [ebp+4]
+    e.Byte(0x89);
+    e.Mem(Rax, Rbx, L::SpOffset);
+    store(L::SpOffset + 4, 0);
+}
+
+// The same for a 64-bit stub, with volatile registers only (the stub's unwind data saves
+// none): r10 the log, r11 the entry, r9d its sequence word (the caller stores it into the
+// entry's first word). Uses rax, rdx.
+void EmitTakeEntry64(TEmitter& e, TAddress page, int slot, const TStubLogRef& log, uint32_t kind, int full)
+{
+    using L = TStubLogLayout;
+    int retry = e.NewLabel();
+    e.Bytes({0x49, 0xBA});  // mov r10, log
+    e.Qword(log.Base);
+    e.Bytes({0x41, 0x8B, 0x42, static_cast<unsigned char>(L::HeadOffset)});  // mov eax, [r10+Head]
+    e.Place(retry);
+    e.Bytes({0x89, 0xC2, 0x41, 0x2B, 0x52, static_cast<unsigned char>(L::TailOffset)});  // mov edx, eax; sub edx, [r10+Tail]
+    e.Bytes({0x81, 0xFA});  // cmp edx, entries
+    e.Dword(log.Entries);
+    e.JumpIf(TEmitter::AboveOrEqual, full);
+    e.Bytes({0x8D, 0x50, 0x01});                    // lea edx, [rax+1]
+    e.Bytes({0xF0, 0x41, 0x0F, 0xB1, 0x52, static_cast<unsigned char>(L::HeadOffset)});  // lock cmpxchg [r10+Head], edx
+    e.JumpIf(TEmitter::NotEqual, retry);
+    e.Bytes({0x44, 0x8D, 0x48, 0x01});  // lea r9d, [rax+1]
+    e.Bytes({0x41, 0x89, 0xC3, 0x41, 0x81, 0xE3});  // mov r11d, eax; and r11d, entries - 1
+    e.Dword(log.Entries - 1);
+    e.Bytes({0x49, 0xC1, 0xE3, static_cast<unsigned char>(L::EntryShift)});  // shl r11, EntryShift
+    e.Bytes({0x4F, 0x8D, 0x9C, 0x1A});  // lea r11, [r10+r11+entries]
+    e.Dword(static_cast<uint32_t>(L::EntriesOffset));
+    auto store = [&](size_t field, uint32_t value) {  // mov dword [r11+field], value
+        e.Bytes({0x41, 0xC7});
+        e.Mem(0, R11, static_cast<int32_t>(field));
+        e.Dword(value);
+    };
+    auto storeRax = [&](size_t field) {  // mov [r11+field], rax
+        e.Bytes({0x49, 0x89});
+        e.Mem(Rax, R11, static_cast<int32_t>(field));
+    };
+    store(L::KindOffset, kind);
+    store(L::SlotOffset, static_cast<uint32_t>(slot));
+    e.Bytes({0x48, 0xB8});  // mov rax, page
+    e.Qword(page);
+    storeRax(L::PageOffset);
+    e.Bytes({0x65, 0x8B, 0x04, 0x25, 0x48, 0x00, 0x00, 0x00});  // mov eax, gs:[0x48]: the thread's id
+    e.Bytes({0x41, 0x89});  // mov [r11+Thread], eax
+    e.Mem(Rax, R11, L::ThreadOffset);
+    e.Bytes({0x48, 0x8D, 0x45, 0x08});  // lea rax, [rbp+8]
+    storeRax(L::SpOffset);
+}
+
 // The late path of a stub: unless the guard says otherwise or the log is full, the call's
 // entry goes to the log and the stub goes on at done, leaving the entry's raise out; in
 // any other case it goes on at raise. On entry to it the stub's frame is set up (ebp/rbp)
-// and no argument has been touched. Field offsets are those of TStubLogLayout.
-void EmitLate32(TEmitter& e, TAddress page, int slot, TAddress log, const TStubSpec& spec, int raise, int done)
+// and no argument has been touched.
+void EmitLate32(TEmitter& e, TAddress page, int slot, const TStubLogRef& log, const TStubSpec& spec, int raise, int done)
 {
     using L = TStubLogLayout;
     const TLateEntry& late = spec.Late;
     auto arg = [](int n) { return 4 + 4 * n; };  // [ebp+4+4n]: 0 the return address
     EmitGuard(e, page, false, raise);
-    int reserve = e.NewLabel(), retry = e.NewLabel();
+    int reserve = e.NewLabel();
     if (late.LengthArg) {
         EmitLengthCheck(e, arg(late.LengthArg), raise, reserve);
         e.Byte(0x83);  // cmp dword [bytes], 0
@@ -234,47 +324,15 @@ void EmitLate32(TEmitter& e, TAddress page, int slot, TAddress log, const TStubS
         e.JumpIf(TEmitter::NotEqual, raise);
     }
     e.Place(reserve);
-    e.Byte(0xA1);  // mov eax, [head]
-    e.Dword(static_cast<uint32_t>(log + L::HeadOffset));
-    e.Place(retry);
-    e.Bytes({0x89, 0xC2, 0x2B, 0x15});  // mov edx, eax; sub edx, [tail]
-    e.Dword(static_cast<uint32_t>(log + L::TailOffset));
-    e.Bytes({0x81, 0xFA});  // cmp edx, EntryCount
-    e.Dword(L::EntryCount);
-    e.JumpIf(TEmitter::AboveOrEqual, raise);
-    e.Bytes({0x8D, 0x50, 0x01});        // lea edx, [eax+1]
-    e.Bytes({0xF0, 0x0F, 0xB1, 0x15});  // lock cmpxchg [head], edx
-    e.Dword(static_cast<uint32_t>(log + L::HeadOffset));
-    e.JumpIf(TEmitter::NotEqual, retry);
-    // ebx: the entry; its sequence word waits on the stack.
-    e.Bytes({0x89, 0xC3, 0x81, 0xE3});  // mov ebx, eax; and ebx, EntryCount - 1
-    e.Dword(L::EntryCount - 1);
-    e.Bytes({0xC1, 0xE3, static_cast<unsigned char>(L::EntryShift)});  // shl ebx, EntryShift
-    e.Bytes({0x81, 0xC3});                                             // add ebx, entries
-    e.Dword(static_cast<uint32_t>(log + L::EntriesOffset));
-    e.Bytes({0x40, 0x50});  // inc eax; push eax
-    auto store = [&](size_t field, uint32_t value) {  // mov dword [ebx+field], value
-        e.Byte(0xC7);
-        e.Mem(0, Rbx, static_cast<int32_t>(field));
-        e.Dword(value);
-    };
-    auto storeEax = [&](size_t field) {  // the 64-bit field from eax, zero-extended
-        e.Byte(0x89);
-        e.Mem(Rax, Rbx, static_cast<int32_t>(field));
-        store(field + 4, 0);
-    };
-    store(L::SlotOffset, static_cast<uint32_t>(slot));
-    store(L::PageOffset, static_cast<uint32_t>(page));
-    store(L::PageOffset + 4, 0);
-    e.Bytes({0x64, 0xA1, 0x24, 0x00, 0x00, 0x00});  // mov eax, fs:[0x24]: the thread's id
-    e.Byte(0x89);
-    e.Mem(Rax, Rbx, L::ThreadOffset);
-    e.Bytes({0x8D, 0x45, 0x04});  // lea eax, [ebp+4]
-    storeEax(L::SpOffset);
+    EmitTakeEntry32(e, page, slot, log, L::KindEntry, raise);
     for (int i = 0; i <= spec.Words; ++i) {
         e.Byte(0x8B);  // mov eax, [ebp+4+4i]
         e.Mem(Rax, Rbp, arg(i));
-        storeEax(L::FrameOffset + 8 * i);
+        e.Byte(0x89);  // mov [ebx+Frame+8i], eax; the high half 0
+        e.Mem(Rax, Rbx, static_cast<int32_t>(L::FrameOffset + 8 * i));
+        e.Byte(0xC7);
+        e.Mem(0, Rbx, static_cast<int32_t>(L::FrameOffset + 8 * i + 4));
+        e.Dword(0);
     }
     if (late.LengthArg) {
         e.Byte(0x8B);  // mov ecx, length
@@ -288,21 +346,22 @@ void EmitLate32(TEmitter& e, TAddress page, int slot, TAddress log, const TStubS
         e.Bytes({0xFC, 0xF3, 0xA4});  // cld; rep movsb
         e.Bytes({0x5F, 0x5E});        // pop edi; pop esi
     } else {
-        store(L::LengthOffset, 0);
+        e.Byte(0xC7);  // mov dword [ebx+Length], 0
+        e.Mem(0, Rbx, L::LengthOffset);
+        e.Dword(0);
     }
     e.Bytes({0x58, 0x89, 0x03});  // pop eax; mov [ebx], eax: the entry is complete
     e.Jump(done);
 }
 
-// The same for a 64-bit program, with volatile registers only (the stub's unwind data
-// saves none): r10 the log, r11 the entry, r9d its sequence word.
-void EmitLate64(TEmitter& e, TAddress page, int slot, TAddress log, const TStubSpec& spec, int raise, int done)
+// The same for a 64-bit program.
+void EmitLate64(TEmitter& e, TAddress page, int slot, const TStubLogRef& log, const TStubSpec& spec, int raise, int done)
 {
     using L = TStubLogLayout;
     const TLateEntry& late = spec.Late;
     auto arg = [](int n) { return 8 + 8 * n; };  // [rbp+8+8n]: 0 the return address
     EmitGuard(e, page, true, raise);
-    int reserve = e.NewLabel(), retry = e.NewLabel();
+    int reserve = e.NewLabel();
     if (late.LengthArg) {
         EmitLengthCheck(e, arg(late.LengthArg), raise, reserve);
         e.Bytes({0x48, 0x83});  // cmp qword [bytes], 0
@@ -319,42 +378,12 @@ void EmitLate64(TEmitter& e, TAddress page, int slot, TAddress log, const TStubS
         e.JumpIf(TEmitter::NotEqual, raise);
     }
     e.Place(reserve);
-    e.Bytes({0x49, 0xBA});  // mov r10, log
-    e.Qword(log);
-    e.Bytes({0x41, 0x8B, 0x42, static_cast<unsigned char>(L::HeadOffset)});  // mov eax, [r10+Head]
-    e.Place(retry);
-    e.Bytes({0x89, 0xC2, 0x41, 0x2B, 0x52, static_cast<unsigned char>(L::TailOffset)});  // mov edx, eax; sub edx, [r10+Tail]
-    e.Bytes({0x81, 0xFA});  // cmp edx, EntryCount
-    e.Dword(L::EntryCount);
-    e.JumpIf(TEmitter::AboveOrEqual, raise);
-    e.Bytes({0x8D, 0x50, 0x01});                    // lea edx, [rax+1]
-    e.Bytes({0xF0, 0x41, 0x0F, 0xB1, 0x52, static_cast<unsigned char>(L::HeadOffset)});  // lock cmpxchg [r10+Head], edx
-    e.JumpIf(TEmitter::NotEqual, retry);
-    e.Bytes({0x44, 0x8D, 0x48, 0x01});  // lea r9d, [rax+1]
-    e.Bytes({0x41, 0x89, 0xC3, 0x41, 0x81, 0xE3});  // mov r11d, eax; and r11d, EntryCount - 1
-    e.Dword(L::EntryCount - 1);
-    e.Bytes({0x49, 0xC1, 0xE3, static_cast<unsigned char>(L::EntryShift)});  // shl r11, EntryShift
-    e.Bytes({0x4F, 0x8D, 0x9C, 0x1A});  // lea r11, [r10+r11+entries]
-    e.Dword(static_cast<uint32_t>(L::EntriesOffset));
-    auto storeRax = [&](size_t field) {  // mov [r11+field], rax
-        e.Bytes({0x49, 0x89});
-        e.Mem(Rax, R11, static_cast<int32_t>(field));
-    };
-    e.Bytes({0x41, 0xC7});  // mov dword [r11+Slot], slot
-    e.Mem(0, R11, L::SlotOffset);
-    e.Dword(static_cast<uint32_t>(slot));
-    e.Bytes({0x48, 0xB8});  // mov rax, page
-    e.Qword(page);
-    storeRax(L::PageOffset);
-    e.Bytes({0x65, 0x8B, 0x04, 0x25, 0x48, 0x00, 0x00, 0x00});  // mov eax, gs:[0x48]: the thread's id
-    e.Bytes({0x41, 0x89});  // mov [r11+Thread], eax
-    e.Mem(Rax, R11, L::ThreadOffset);
-    e.Bytes({0x48, 0x8D, 0x45, 0x08});  // lea rax, [rbp+8]
-    storeRax(L::SpOffset);
+    EmitTakeEntry64(e, page, slot, log, L::KindEntry, raise);
     for (int i = 0; i <= spec.Words; ++i) {
         e.Bytes({0x48, 0x8B});  // mov rax, [rbp+8+8i]
         e.Mem(Rax, Rbp, arg(i));
-        storeRax(L::FrameOffset + 8 * i);
+        e.Bytes({0x49, 0x89});  // mov [r11+Frame+8i], rax
+        e.Mem(Rax, R11, static_cast<int32_t>(L::FrameOffset + 8 * i));
     }
     if (late.LengthArg) {
         int copied = e.NewLabel(), copy = e.NewLabel();
@@ -384,7 +413,7 @@ void EmitLate64(TEmitter& e, TAddress page, int slot, TAddress log, const TStubS
 
 // The 32-bit stub. Arguments are on the stack; the original may be cdecl or stdcall: what
 // it popped of the copied arguments is popped from the caller's on the way back.
-void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, int original, TAddress log,
+void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, int original, const TStubLogRef& log,
                 const TStubSpec& spec)
 {
     auto pushArgs = [&](int count) {
@@ -418,9 +447,9 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, int origi
     };
 
     auto pushHead = [&] {
-        if (log) {
+        if (log.Base) {
             e.Bytes({0xFF, 0x35});  // push dword [head]
-            e.Dword(static_cast<uint32_t>(log + TStubLogLayout::HeadOffset));
+            e.Dword(static_cast<uint32_t>(log.Base + TStubLogLayout::HeadOffset));
         } else {
             e.Bytes({0x6A, 0x00});
         }
@@ -434,7 +463,8 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, int origi
         e.Dword(static_cast<uint32_t>(page + TStubPageLayout::CounterOffset));
     };
     int raiseEntry = e.NewLabel(), call = e.NewLabel();
-    if (log && spec.Late.Allowed)
+    const bool late = log.Base && spec.Late.Allowed;
+    if (late)
         EmitLate32(e, page, slot, log, spec, raiseEntry, call);
     e.Place(raiseEntry);
     // Entry: the first arguments, the log's head, return address, entry stack pointer,
@@ -459,12 +489,44 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, int origi
     e.Bytes({0x83, 0xEC, 0x08, 0x54});  // sub esp, 8; push esp
     readCounter();
     e.Bytes({0x58, 0x5A, 0x2B, 0x45, 0xF4, 0x1B, 0x55, 0xF8});  // pop eax; pop edx; sub eax, [ebp-12]; sbb edx, [ebp-8]
+    int returned = e.NewLabel();
+    if (late && spec.LogReturns) {
+        // The return to the log: nothing at all when no return is wanted or the tracer has
+        // gone, a raise when the log is full. Stack: ecx, the result, edx.
+        using L = TStubLogLayout;
+        int full = e.NewLabel();
+        e.Bytes({0x89, 0xC3});  // mov ebx, eax: the guard needs eax
+        EmitGuard(e, page, false, returned, TStubPageLayout::ReturnWanted(page, slot));
+        e.Bytes({0x52, 0x53});  // push edx; push ebx: the ticks
+        EmitTakeEntry32(e, page, slot, log, L::KindReturn, full);
+        // The sequence word, the ticks, ecx, then the result.
+        auto copy = [&](int32_t from, size_t field) {  // mov eax, [esp+from]; mov [ebx+field], eax
+            e.Bytes({0x8B, 0x44, 0x24, static_cast<unsigned char>(from)});
+            e.Byte(0x89);
+            e.Mem(Rax, Rbx, static_cast<int32_t>(field));
+        };
+        copy(16, L::FrameOffset);
+        e.Byte(0xC7);  // mov dword [ebx+Frame+4], 0
+        e.Mem(0, Rbx, L::FrameOffset + 4);
+        e.Dword(0);
+        copy(4, L::FrameOffset + 8);
+        copy(8, L::FrameOffset + 12);
+        e.Byte(0xC7);  // mov dword [ebx+Length], 0
+        e.Mem(0, Rbx, L::LengthOffset);
+        e.Dword(0);
+        e.Bytes({0x58, 0x89, 0x03});  // pop eax; mov [ebx], eax: the entry is complete
+        e.Bytes({0x83, 0xC4, 0x08});  // add esp, 8
+        e.Jump(returned);
+        e.Place(full);
+        e.Bytes({0x58, 0x5A});  // pop eax; pop edx
+    }
     // Return: the ticks, the log's head, the result, entry stack pointer, then slot and page.
     e.Bytes({0x52, 0x50});  // push edx; push eax
     pushHead();
     e.Bytes({0xFF, 0x74, 0x24, 0x10});  // push dword [esp+16]: the result
     e.Bytes({0x8D, 0x4D, 0x04, 0x51});  // lea ecx, [ebp+4]; push ecx
     raise(StubReturnCode, StubReturnParams, TStubPageLayout::ReturnWanted(page, slot));
+    e.Place(returned);
     e.Bytes({0x59, 0x58, 0x5A, 0x83, 0xC4, 0x08});  // pop ecx; pop eax; pop edx; add esp, 8
     e.Bytes({0x5B, 0x5D});                          // pop ebx; pop ebp
     // Pop as many of the caller's argument bytes as the original popped of the copies.
@@ -481,7 +543,7 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, int origi
 // The 64-bit stub. The four register arguments go to the caller's home space, so that
 // all arguments lie in a row above the return address; the call gets them back in
 // registers and the fifth onwards in the outgoing area (TStub64Frame).
-void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, int original, TAddress log,
+void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, int original, const TStubLogRef& log,
                 const TStubSpec& spec)
 {
     using F = TStub64Frame;
@@ -512,8 +574,8 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, int origi
     };
     auto storeHead = [&] {
         e.Bytes({0x48, 0xB8});  // mov rax, log
-        e.Qword(log);
-        if (log)
+        e.Qword(log.Base);
+        if (log.Base)
             e.Bytes({0x8B, 0x00});  // mov eax, [rax]
         storeParam(StubParamLogHead);
     };
@@ -544,7 +606,8 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, int origi
     e.Dword(F::Size);
     VASSERT(e.Here() - prologue == F::AllocEnd, Unit);
     int raiseEntry = e.NewLabel(), call = e.NewLabel();
-    if (log && spec.Late.Allowed)
+    const bool late = log.Base && spec.Late.Allowed;
+    if (late)
         EmitLate64(e, page, slot, log, spec, raiseEntry, call);
     e.Place(raiseEntry);
     // Entry: page, slot, entry stack pointer, return address, the log's head, the first
@@ -574,6 +637,30 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, int origi
     load(Rsp, F::Now);
     e.Bytes({0x48, 0x2B});  // sub rax, [rsp+Start]
     e.Mem(Rax, Rsp, F::Start);
+    int returned = e.NewLabel();
+    if (late && spec.LogReturns) {
+        // The return to the log, as in the 32-bit stub; the ticks wait where the counter was.
+        using L = TStubLogLayout;
+        int full = e.NewLabel();
+        store(F::Now);
+        EmitGuard(e, page, true, returned, TStubPageLayout::ReturnWanted(page, slot));
+        EmitTakeEntry64(e, page, slot, log, L::KindReturn, full);
+        auto storeRax = [&](size_t field) {  // mov [r11+field], rax
+            e.Bytes({0x49, 0x89});
+            e.Mem(Rax, R11, static_cast<int32_t>(field));
+        };
+        load(Rsp, F::Result);
+        storeRax(L::FrameOffset);
+        load(Rsp, F::Now);
+        storeRax(L::FrameOffset + 8);
+        e.Bytes({0x41, 0xC7});  // mov dword [r11+Length], 0
+        e.Mem(0, R11, L::LengthOffset);
+        e.Dword(0);
+        e.Bytes({0x45, 0x89, 0x0B});  // mov [r11], r9d: the entry is complete
+        e.Jump(returned);
+        e.Place(full);
+        load(Rsp, F::Now);
+    }
     e.Bytes({0x48, 0x89, 0xC2, 0x48, 0xC1, 0xEA, 0x20, 0x89, 0xC0});  // mov rdx, rax; shr rdx, 32; mov eax, eax
     storeParam(StubParamElapsedLow);
     e.Bytes({0x48, 0x89, 0xD0});  // mov rax, rdx
@@ -583,6 +670,7 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, int origi
     storeParam(StubParamReturn);
     storeHead();
     raise(StubReturnCode, StubReturnParams, TStubPageLayout::ReturnWanted(page, slot));
+    e.Place(returned);
     load(Rsp, F::Result);
     e.Bytes({0xC9, 0xC3});  // leave; ret
 }
@@ -602,7 +690,7 @@ size_t MovableLength(const unsigned char* code, size_t size, bool x64, size_t ju
 }
 
 TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned char* moved, size_t movedSize,
-                        bool x64, TAddress log, const TStubSpec& spec)
+                        bool x64, const TStubLogRef& log, const TStubSpec& spec)
 {
     VASSERT(slot >= 0 && slot < TStubPageLayout::SlotCount, Unit);
     VASSERT(spec.Words >= 0 && spec.Words <= StubMaxWords, Unit);

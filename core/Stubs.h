@@ -14,7 +14,9 @@
 // which the program may reuse as soon as the call returns), and the debugger reads the
 // log at the next report, before the report itself. Every report carries how far the log
 // has been written. A call traced that way stops the program once, at its return; one
-// that only feeds the tracer's bookkeeping does not stop it at all.
+// that only feeds the tracer's bookkeeping does not stop it at all. Logged hooks go the
+// whole way: the return goes to the log as well, which the debugger reads while the
+// program runs, and such a call stops nothing (TStubSpec::LogReturns).
 //
 // The stub times the call itself, with the program's performance counter just before and
 // just after the original: the return report carries the ticks in between.
@@ -93,19 +95,25 @@ static_assert(TStubPageLayout::TableOffset + 12 * TStubPageLayout::SlotCount <= 
 
 // The log of late entries, one per traced process, shared by all stub pages. Entries are
 // numbered from 0; entry n lives at Entry(log, n). A stub takes the next number by a locked
-// compare-exchange on the head, as long as fewer than EntryCount entries lie between the
+// compare-exchange on the head, as long as fewer than the log's entries lie between the
 // tail and the head, else it reports the call by raising as usual. It writes the entry's
 // sequence word (its number + 1) last: an entry whose sequence word is not yet its own is
 // still being written. The debugger moves the tail now and then; a tail that lags behind
 // only makes the log look fuller than it is.
+//
+// An entry is a call's entry (the return address, the argument words and the bytes
+// named), or, from a stub that logs returns too, a call's return: the stack pointer at
+// its entry (which names the call on its thread), the result in the first frame word and
+// the performance-counter ticks the call took in the second.
 struct TStubLogLayout {
     static constexpr size_t HeadOffset = 0;  // 32-bit: numbers taken
     static constexpr size_t TailOffset = 4;  // 32-bit: numbers the debugger has done with
     static constexpr size_t EntriesOffset = 0x40;
+    // The entries of a log, unless it is made with another power of two.
     static constexpr uint32_t EntryCount = 64;
     static constexpr int EntryShift = 11;
     static constexpr size_t EntrySize = size_t(1) << EntryShift;
-    static constexpr size_t Size = EntriesOffset + EntryCount * EntrySize;
+    static constexpr size_t Size(uint32_t entries = EntryCount) { return EntriesOffset + entries * EntrySize; }
     // An entry's fields; values of a 32-bit program are stored zero-extended.
     static constexpr size_t SeqOffset = 0;     // 32-bit: the entry's number + 1
     static constexpr size_t SlotOffset = 4;    // 32-bit: the stub's slot
@@ -113,15 +121,26 @@ struct TStubLogLayout {
     static constexpr size_t LengthOffset = 0x10;  // 32-bit: bytes copied
     static constexpr size_t ThreadOffset = 0x14;  // 32-bit: the calling thread's id
     static constexpr size_t SpOffset = 0x18;   // the stack pointer at the entry
-    static constexpr size_t FrameOffset = 0x20;   // the return address, then every argument word
+    static constexpr size_t KindOffset = 0x20;  // 32-bit: KindEntry or KindReturn
+    static constexpr size_t FrameOffset = 0x28;   // the return address, then every argument word
     static constexpr size_t BytesOffset = FrameOffset + 8 * (StubMaxWords + 1);
     static constexpr size_t MaxBytes = EntrySize - BytesOffset;
-    static TAddress Entry(TAddress log, uint32_t number)
+    static constexpr uint32_t KindEntry = 0, KindReturn = 1;
+    static TAddress Entry(TAddress log, uint32_t number, uint32_t entries = EntryCount)
     {
-        return log + EntriesOffset + EntrySize * (number & (EntryCount - 1));
+        return log + EntriesOffset + EntrySize * (number & (entries - 1));
     }
 };
-static_assert((TStubLogLayout::EntryCount & (TStubLogLayout::EntryCount - 1)) == 0);
+
+// A log as the stubs address it: where it lies in the program and how many entries it
+// holds (a power of two).
+struct TStubLogRef {
+    TAddress Base = 0;
+    uint32_t Entries = TStubLogLayout::EntryCount;
+    TStubLogRef() = default;
+    // A log of the usual size.
+    TStubLogRef(TAddress base, uint32_t entries = TStubLogLayout::EntryCount) : Base(base), Entries(entries) {}
+};
 
 // Whether a hook's calls may be logged instead of raised at their entry, and which bytes
 // go with them: BytesArg points to them and LengthArg counts them (32 bits), both counted
@@ -149,11 +168,15 @@ struct TEntryFilter {
 };
 
 // What one slot's stub is built for: the argument words of its entry point (copied to the
-// original), whether its calls may be logged, and which calls it reports at all.
+// original), whether its calls may be logged, and which calls it reports at all. With
+// LogReturns, a call whose entry may be logged has its return logged too (when its
+// returns are wanted at all): such a call does not stop the program unless the log is
+// full, its bytes do not fit or cannot be read.
 struct TStubSpec {
     int Words = 0;
     TLateEntry Late;
     TEntryFilter Filter;
+    bool LogReturns = false;
 };
 
 // The page's header, every slot's returns wanted. raise: RaiseException in the traced
@@ -169,7 +192,7 @@ std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddre
 // The code of one slot: the moved instructions and a jump back behind them (the
 // trampoline), then the stub. entry: the hooked entry point; moved: its first movedSize
 // bytes, which the trampoline runs. log: the process's log of late entries (its head goes
-// into every report). spec.Words may not exceed StubMaxWords, nor the filter's arguments
+// into every report; no base: none). spec.Words may not exceed StubMaxWords, nor the filter's arguments
 // spec.Words.
 struct TStubCode {
     std::vector<unsigned char> Bytes;
@@ -185,7 +208,7 @@ struct TStubCode {
     std::vector<TWindow> Windows;
 };
 TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned char* moved, size_t movedSize,
-                        bool x64, TAddress log, const TStubSpec& spec);
+                        bool x64, const TStubLogRef& log, const TStubSpec& spec);
 
 // The 5-byte jump from the entry point to its stub; false when the stub is out of reach.
 bool BuildEntryJump(TAddress entry, TAddress stub, unsigned char (&jump)[5]);

@@ -38,6 +38,7 @@ void TTraceSession::Begin(std::unique_ptr<TDebugThread> thread)
     VASSERT(!FThread, Unit);
     thread->EmulatePrologues = EmulatePrologues;
     thread->Hooks = Hooks;
+    thread->LogEntries = LogEntries;
     FThread = std::move(thread);
     FThread->Start();
 }
@@ -83,6 +84,7 @@ void TTraceSession::SessionWarning(const std::string& text) { FClient.SessionWar
 
 void TTraceSession::SessionFinished(DWORD exitCode)
 {
+    FCallStops = FThread ? FThread->CallStops() : 0;
     FThread.reset();
     FClient.SessionFinished(exitCode);
     FClient.SessionMark("Finish");

@@ -52,6 +52,9 @@ public:
     // Stops the session, waits for its end and drops what it has not yet delivered.
     void End();
     bool Active() const { return FThread != nullptr; }
+    // Calls of the last session that stopped the program at a stub (see
+    // TDebugThread::CallStops), known once it has finished.
+    uint64_t CallStops() const { return FCallStops; }
     // The engine's side of the session's events, callable from any thread: what is
     // given here reaches the client exactly as the debug thread's events do.
     ITraceEvents& Queue() { return *FQueue; }
@@ -61,6 +64,8 @@ public:
     bool EmulatePrologues = true;
     // How the session hooks entry points (see TDebugThread::Hooks).
     THookKind Hooks = THookKind::Breakpoint;
+    // See TDebugThread::LogEntries.
+    uint32_t LogEntries = 0;
 
 private:
     void Begin(std::unique_ptr<TDebugThread> thread);
@@ -78,4 +83,5 @@ private:
     HWND FWindow = nullptr;
     std::unique_ptr<TEventQueue> FQueue;
     std::unique_ptr<TDebugThread> FThread;
+    uint64_t FCallStops = 0;
 };

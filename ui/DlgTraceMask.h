@@ -28,6 +28,7 @@ public:
     HWND HookButtons[std::size(HookKindNames)] = {};
     HWND& rbnBreakpoint = HookButtons[0];
     HWND& rbnFast = HookButtons[1];
+    HWND& rbnLog = HookButtons[2];
 
 protected:
     void FormCreate() override;

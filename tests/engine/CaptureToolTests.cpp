@@ -349,7 +349,7 @@ TEST(CaptureTool, FastHooksGiveTheSameRowsAndAnUnknownHookKindIsAUsageError)
     for (const char* kind : {"Fast", "jump", ""}) {
         TToolRun usage = RunTool({"--hooks", kind, "--", FixtureDir() + "\\ocirun.exe", "-e", Script});
         EXPECT_EQ(usage.ExitCode, 2u) << kind;
-        EXPECT_NE(usage.Err.find(std::string("unknown hook kind in --hooks: ") + kind + " (int3 or fast)\r\nusage: "),
+        EXPECT_NE(usage.Err.find(std::string("unknown hook kind in --hooks: ") + kind + " (int3, fast or log)\r\nusage: "),
                   std::string::npos)
             << usage.Err;
         EXPECT_NE(usage.Err.find("--hooks KIND"), std::string::npos) << usage.Err;

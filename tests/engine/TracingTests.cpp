@@ -338,3 +338,73 @@ TEST(Tracing, AnAttachPicksUpTheLoadedOCIDllAndTracesFromThenOn)
     DeleteFileA(ready.c_str());
     DeleteFileA(stop.c_str());
 }
+
+// Calls made while the program goes on without an event reach the window all the same:
+// the program waits for a file that the test makes only once it has the calls' rows.
+// Logged hooks deliver them without stopping the program once.
+TEST(Tracing, RowsArriveWhileTheProgramRunsOn)
+{
+    std::string gate = TempFile("rowsgate");
+    DeleteFileA(gate.c_str());
+    std::string script = "load\nalloc S\nprepare S SELECT 1 FROM dual /*vt rows=1*/\nexecute S\nfetch S 1\n"
+                         "waitfile " + gate + "\nfree S\n";
+    std::string scriptFile = TempFile("rowsgate.txt");
+    WriteFileBytes(scriptFile, script);
+    TSessionRunner runner;
+    size_t before = 0;
+    runner.OnRecord = [&](TSessionRunner&, const TTraceRow&) {
+        if (++before == 3)
+            WriteFileBytes(gate, "go");
+    };
+    TSession s = runner.Run(FixtureCommand("ocirun.exe", {scriptFile}), AllActions);
+    DeleteFileA(gate.c_str());
+    DeleteFileA(scriptFile.c_str());
+    EXPECT_TRUE(s.Errors.empty()) << s.Errors.front();
+    EXPECT_EQ(s.ExitCode, 0u) << "the program waited in vain: the rows came only at its end";
+    ASSERT_EQ(s.Records.size(), 3u);
+    if (runner.Hooks == THookKind::Log)
+        EXPECT_EQ(s.CallStops, 0u) << "no call stopped the program";
+}
+
+// A log far too small for four threads' calls fills again and again: a thread that finds
+// it full raises to have it read. Every call still arrives once, in its thread's order,
+// and entries stay matched to their returns. Logged hooks only (the others log no returns).
+TEST(Tracing, AFullLogHoldsAThreadUpAndLosesNoCall)
+{
+    if (DefaultHooks() != THookKind::Log)
+        GTEST_SKIP() << "for logged hooks";
+    const std::string script = "load\nthreads 4\nalloc S\nrepeat 25\n"
+                               "prepare S SELECT {T} AS n_{I} FROM dual /*vt rows=2 result={T}*/\n"
+                               "execute S\nfetch S 5\nend\nend\n";
+    std::string scriptFile = TempFile("fulllog.txt"), logFile = TempFile("fulllog.log");
+    WriteFileBytes(scriptFile, script);
+    for (uint32_t entries : {2u, 16u}) {
+        SCOPED_TRACE("log of " + std::to_string(entries) + " entries");
+        TSessionRunner runner;
+        runner.LogEntries = entries;
+        TSession s = runner.Run(FixtureCommand("ocirun.exe", {"-log", logFile, scriptFile}), AllActions);
+        std::vector<TTruthCall> truth = ReadTruth(logFile);
+        EXPECT_TRUE(s.Errors.empty()) << s.Errors.front();
+        EXPECT_EQ(s.ExitCode, 0u);
+        EXPECT_GT(s.CallStops, 0u) << "the log never filled";
+        std::map<DWORD, std::vector<TTruthCall>> byThread;
+        for (const TTruthCall& c : truth)
+            if (c.ThreadId)
+                byThread[c.ThreadId].push_back(c);
+        // Each thread's rows in its own order; the thread is the digit after SELECT.
+        std::map<char, std::vector<TTraceRow>> expected, traced;
+        for (const auto& [thread, calls] : byThread)
+            for (const TTraceRow& row : ExpectedRecords(calls, AllActions))
+                expected[row.Statement.size() > 7 ? row.Statement[7] : '?'].push_back(row);
+        for (const TTraceRow& row : s.Records)
+            traced[row.Statement.size() > 7 ? row.Statement[7] : '?'].push_back(row);
+        ASSERT_EQ(expected.size(), 4u);
+        EXPECT_EQ(traced.size(), 4u) << "no row without its thread's SQL";
+        for (const auto& [thread, rows] : expected) {
+            EXPECT_EQ(rows.size(), 25u * 3u);
+            EXPECT_EQ(Rows(traced[thread]), Rows(rows)) << "thread " << thread;
+        }
+    }
+    DeleteFileA(scriptFile.c_str());
+    DeleteFileA(logFile.c_str());
+}

@@ -1,6 +1,6 @@
 // Writes the code the stub emitters make, for both machines, into the current folder, at
 // fixed addresses: one slot's stub with every part it can have (15 argument words, a late
-// path that copies bytes, a filter) and the page header. stub-listing.sh disassembles the
+// path that copies bytes, a logged return, a filter) and the page header. stub-listing.sh disassembles the
 // files and compares the result with the listings kept beside it. The emitters take the
 // machine as an argument, so either tree writes both machines' code: run in both, the
 // test also finds code that differs with the bitness of the program that emits it.
@@ -36,6 +36,7 @@ TStubSpec Spec()
     TStubSpec spec;
     spec.Words = StubMaxWords;
     spec.Late = {true, 3, 4};
+    spec.LogReturns = true;
     spec.Filter.Arg = 2;
     spec.Filter.Value = 4;
     spec.Filter.ListArg = 5;

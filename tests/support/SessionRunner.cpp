@@ -60,7 +60,11 @@ void TSessionRunner::SessionError(const std::string& text) { FSession.Errors.pus
 
 void TSessionRunner::SessionWarning(const std::string& text) { FSession.Warnings.push_back(text); }
 
-void TSessionRunner::SessionFinished(DWORD exitCode) { FSession.ExitCode = exitCode; }
+void TSessionRunner::SessionFinished(DWORD exitCode)
+{
+    FSession.ExitCode = exitCode;
+    FSession.CallStops = FControl.CallStops();
+}
 
 void TSessionRunner::Pump(DWORD ms)
 {
@@ -83,6 +87,7 @@ TSession TSessionRunner::Run(const std::string& commandLine, BYTE mask, DWORD ti
     FSession = TSession();
     FControl.EmulatePrologues = EmulatePrologues;
     FControl.Hooks = Hooks;
+    FControl.LogEntries = LogEntries;
     FControl.Run(commandLine, mask);
     return Wait(timeoutMs);
 }
@@ -92,6 +97,7 @@ TSession TSessionRunner::Attach(std::shared_ptr<TProcessInfo> process, BYTE mask
     FSession = TSession();
     FControl.EmulatePrologues = EmulatePrologues;
     FControl.Hooks = Hooks;
+    FControl.LogEntries = LogEntries;
     FControl.Attach(std::move(process), mask);
     return Wait(timeoutMs);
 }

@@ -44,6 +44,8 @@ struct TSession {
     std::string Image;
     DWORD ProcessId = 0;
     DWORD ExitCode = STILL_ACTIVE;
+    // Calls that stopped the program at a stub.
+    uint64_t CallStops = 0;
 };
 
 // Runs one session at a time through the program's own session control, as the window
@@ -69,6 +71,8 @@ public:
     // How entry points are hooked; the process-wide default (see DefaultHooks) unless a
     // test or a bench chooses.
     THookKind Hooks = DefaultHooks();
+    // The size of the log of logged hooks (see TDebugThread::LogEntries).
+    uint32_t LogEntries = 0;
     // Handles messages for ms milliseconds.
     void Pump(DWORD ms);
 

@@ -70,10 +70,11 @@ TEST(CommandLine, HookWordsComeFromTheHookKindTable)
 {
     EXPECT_EQ(HookKindOfWord("int3"), THookKind::Breakpoint);
     EXPECT_EQ(HookKindOfWord("fast"), THookKind::Fast);
+    EXPECT_EQ(HookKindOfWord("log"), THookKind::Log);
     // Only the words as written: no other case, no blanks, no lists, no numbers.
-    for (const char* word : {"", "Fast", "INT3", " fast", "fast ", "int3,fast", "breakpoint", "jump", "0", "1"})
+    for (const char* word : {"", "Fast", "INT3", " fast", "fast ", "int3,fast", "breakpoint", "jump", "0", "1", "Log", "logged"})
         EXPECT_EQ(HookKindOfWord(word), std::nullopt) << "'" << word << "'";
-    EXPECT_EQ(HookKindWords(), "int3 or fast");
+    EXPECT_EQ(HookKindWords(), "int3, fast or log");
     // Each kind has its own word, which gives the kind back; without --hooks, int3.
     for (const THookKindName& name : HookKindNames) {
         EXPECT_EQ(HookKindOfWord(name.Word), name.Kind) << name.Word;

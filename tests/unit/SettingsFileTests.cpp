@@ -89,7 +89,8 @@ TEST(SettingsFile, HookKindIsAWordOfItsOwnAndAnythingElseIsBreakpoints)
         {"fast", THookKind::Fast},       {"int3", THookKind::Breakpoint}, {"FAST", THookKind::Fast},
         {" Fast ", THookKind::Fast},     {"Int3", THookKind::Breakpoint}, {"", THookKind::Breakpoint},
         {"jump", THookKind::Breakpoint}, {"1", THookKind::Breakpoint},    {"fast,int3", THookKind::Breakpoint},
-        {"fastest", THookKind::Breakpoint},
+        {"fastest", THookKind::Breakpoint}, {"log", THookKind::Log}, {"LOG", THookKind::Log},
+        {"logged", THookKind::Breakpoint},
     };
     for (const auto& c : cases) {
         WriteFileBytes(path, std::string("[traceopt]\r\nhooks=") + c.Value + "\r\n");
@@ -101,13 +102,13 @@ TEST(SettingsFile, HookKindIsAWordOfItsOwnAndAnythingElseIsBreakpoints)
     }
 
     // Saved and loaded back, each kind as its word, the other trace options untouched.
-    for (THookKind kind : {THookKind::Fast, THookKind::Breakpoint}) {
+    for (THookKind kind : {THookKind::Fast, THookKind::Breakpoint, THookKind::Log}) {
         DeleteFileA(path.c_str());
         TSettings saved(path);
         saved.Hooks = kind;
         saved.Save();
         const std::string text = ReadFileBytes(path);
-        EXPECT_NE(text.find(std::string("\r\nHOOKS=") + (kind == THookKind::Fast ? "fast" : "int3") + "\r\n"),
+        EXPECT_NE(text.find(std::string("\r\nHOOKS=") + HookKindWord(kind) + "\r\n"),
                   std::string::npos)
             << text;
         TSettings loaded(path);

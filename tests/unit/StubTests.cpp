@@ -20,7 +20,7 @@ constexpr bool X64 = sizeof(void*) == 8;
 
 TStubSpec Spec(int words, const TLateEntry& late = {}, const TEntryFilter& filter = {})
 {
-    return TStubSpec{words, late, filter};
+    return TStubSpec{words, late, filter, false};
 }
 
 size_t Movable(const std::string& bytes, bool x64)
@@ -186,7 +186,7 @@ class StubRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        FMemory = static_cast<unsigned char*>(VirtualAlloc(nullptr, FunctionsEnd + TStubLogLayout::Size,
+        FMemory = static_cast<unsigned char*>(VirtualAlloc(nullptr, FunctionsEnd + TStubLogLayout::Size(),
                                                            MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
         ASSERT_NE(FMemory, nullptr);
         FPage = reinterpret_cast<uintptr_t>(FMemory);
@@ -676,6 +676,72 @@ TEST_F(StubRun, WithoutADebuggerOrWithTheGuardClearedALateCallLeavesNoTrace)
     Debugged([&] { EXPECT_EQ(CallSum(late, call.Args), Expected(call.Args)); });
     EXPECT_EQ(LogWord(TStubLogLayout::HeadOffset), 0u);
     EXPECT_TRUE(Reports.empty());
+}
+
+// A stub that logs returns too: the entry and the return in the log, in that order, with
+// the same thread and stack position, and no report at all; nothing of the return when no
+// return is wanted; a return raised when the log is full when it returns; nothing at all
+// once the guard is cleared.
+TEST_F(StubRun, ALoggedCallWritesItsReturnToTheLogUnlessTheLogIsFull)
+{
+    using L = TStubLogLayout;
+    TStubSpec spec = TextLate;
+    spec.LogReturns = true;
+    uintptr_t logged = Hook(8, Sum, spec);
+    const std::string text = "update staff set pay = pay * 2";
+    const struct {
+        const char* Name;
+        bool Wanted;
+        uint32_t Tail;  // the tail before the call, the head being 20
+        bool Guard;
+        int Entries;    // entries the call logs
+        bool ReturnRaised;
+    } cases[] = {
+        {"room", true, 20, true, 2, false},
+        {"no return wanted", false, 20, true, 1, false},
+        {"room for the entry alone", true, 20 - (L::EntryCount - 1), true, 1, true},
+        {"guard cleared", true, 20, false, 0, false},
+    };
+    for (const auto& c : cases) {
+        LogWord(L::HeadOffset) = 20;
+        LogWord(L::TailOffset) = c.Tail;
+        FMemory[TStubPageLayout::ReturnWantedOffset + 8] = c.Wanted;
+        FMemory[TStubPageLayout::GuardOffset] = c.Guard;
+        Reports.clear();
+        TTextCall call(text, 3);
+        TArg result = 0;
+        Debugged([&] { result = CallSum(logged, call.Args); });
+        EXPECT_EQ(result, Expected(call.Args)) << c.Name;
+        EXPECT_EQ(LogWord(L::HeadOffset), 20u + c.Entries) << c.Name;
+        ASSERT_EQ(Reports.size(), c.ReturnRaised ? 1u : 0u) << c.Name;
+        if (c.Entries >= 1) {
+            const unsigned char* entry = LogEntry(20);
+            EXPECT_EQ(Field(entry, L::SeqOffset, 4), 21u) << c.Name;
+            EXPECT_EQ(Field(entry, L::KindOffset, 4), L::KindEntry) << c.Name;
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(entry + L::BytesOffset), Field(entry, L::LengthOffset, 4)),
+                      text)
+                << c.Name;
+            if (c.ReturnRaised) {
+                EXPECT_EQ(Reports[0].Code, StubReturnCode) << c.Name;
+                EXPECT_EQ(Reports[0].Params[StubParamLogHead], 21u) << "the entry comes first: " << c.Name;
+                EXPECT_EQ(Reports[0].Params[StubParamEntrySp], Field(entry, L::SpOffset)) << c.Name;
+            }
+        }
+        if (c.Entries == 2) {
+            const unsigned char* entry = LogEntry(20);
+            const unsigned char* ret = LogEntry(21);
+            EXPECT_EQ(Field(ret, L::SeqOffset, 4), 22u) << c.Name;
+            EXPECT_EQ(Field(ret, L::KindOffset, 4), L::KindReturn) << c.Name;
+            EXPECT_EQ(Field(ret, L::SlotOffset, 4), 8u) << c.Name;
+            EXPECT_EQ(Field(ret, L::PageOffset), FPage) << c.Name;
+            EXPECT_EQ(Field(ret, L::ThreadOffset, 4), GetCurrentThreadId()) << c.Name;
+            EXPECT_EQ(Field(ret, L::SpOffset), Field(entry, L::SpOffset)) << "names the same call: " << c.Name;
+            EXPECT_EQ(static_cast<uint32_t>(Field(ret, L::FrameOffset)), static_cast<uint32_t>(Expected(call.Args)))
+                << "the result: " << c.Name;
+            EXPECT_LT(Field(ret, L::FrameOffset + 8), 1000000000u) << "the ticks of one short call: " << c.Name;
+            EXPECT_EQ(Field(ret, L::LengthOffset, 4), 0u) << c.Name;
+        }
+    }
 }
 
 // Threads logging at once each get entries of their own: every call is either in the log,

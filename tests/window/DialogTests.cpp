@@ -99,7 +99,8 @@ namespace {
 
 const int CheckBoxIds[3] = {100, 101, 102};  // cbxPrepare, cbxExecute, cbxFetch in creation order
 const int GroupHooksId = 103;                 // grpHooks
-const int HookRadioIds[2] = {104, 105};       // rbnBreakpoint, rbnFast
+const int HookRadioIds[3] = {104, 105, 106};  // rbnBreakpoint, rbnFast, rbnLog
+const THookKind HookRadioKinds[3] = {THookKind::Breakpoint, THookKind::Fast, THookKind::Log};
 
 BYTE MaskShown(HWND dialog)
 {
@@ -114,13 +115,12 @@ BYTE MaskShown(HWND dialog)
 // The kind whose radio button is checked; nothing unless exactly one is.
 std::optional<THookKind> HooksShown(HWND dialog)
 {
-    const THookKind kinds[2] = {THookKind::Breakpoint, THookKind::Fast};
     std::optional<THookKind> shown;
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < 3; ++i)
         if (SendMessageA(GetDlgItem(dialog, HookRadioIds[i]), BM_GETCHECK, 0, 0) == BST_CHECKED) {
             if (shown)
                 return std::nullopt;
-            shown = kinds[i];
+            shown = HookRadioKinds[i];
         }
     return shown;
 }
@@ -128,7 +128,9 @@ std::optional<THookKind> HooksShown(HWND dialog)
 // Clicks the radio button of a kind as the mouse does.
 void ClickHooks(HWND dialog, THookKind kind)
 {
-    SendMessageA(GetDlgItem(dialog, HookRadioIds[kind == THookKind::Fast ? 1 : 0]), BM_CLICK, 0, 0);
+    for (int i = 0; i < 3; ++i)
+        if (HookRadioKinds[i] == kind)
+            SendMessageA(GetDlgItem(dialog, HookRadioIds[i]), BM_CLICK, 0, 0);
 }
 
 void ShowMask(HWND dialog, BYTE mask)
@@ -149,14 +151,15 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
         DWORD Type;  // BS_TYPEMASK of the style
     };
     const TControl expected[] = {
-        {IDOK, "&OK", Rect(48, 184, 75, 25), BS_DEFPUSHBUTTON},
-        {IDCANCEL, "&Cancel", Rect(126, 184, 75, 25), BS_PUSHBUTTON},
+        {IDOK, "&OK", Rect(48, 206, 75, 25), BS_DEFPUSHBUTTON},
+        {IDCANCEL, "&Cancel", Rect(126, 206, 75, 25), BS_PUSHBUTTON},
         {100, "Prepare (OCIStmtPrepare)", Rect(24, 24, 169, 17), BS_AUTOCHECKBOX},
         {101, "Execute (OCIStmtExecute)", Rect(24, 48, 169, 17), BS_AUTOCHECKBOX},
         {102, "Fetch (OCIStmtFetch)", Rect(24, 72, 169, 17), BS_AUTOCHECKBOX},
-        {GroupHooksId, "Hooks", Rect(8, 112, 193, 65), BS_GROUPBOX},
+        {GroupHooksId, "Hooks", Rect(8, 112, 193, 87), BS_GROUPBOX},
         {HookRadioIds[0], "Breakpoints (int3)", Rect(24, 130, 169, 17), BS_AUTORADIOBUTTON},
         {HookRadioIds[1], "Fast (jump to stub)", Rect(24, 152, 169, 17), BS_AUTORADIOBUTTON},
+        {HookRadioIds[2], "Logged (no stop per call)", Rect(24, 174, 169, 17), BS_AUTORADIOBUTTON},
     };
     std::vector<std::pair<std::string, RECT>> seen;
     std::vector<LONG> styles;
@@ -173,7 +176,7 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
     Command(cmTraceOpt);
     ASSERT_TRUE(driver.Wait());
     EXPECT_EQ(driver.Seen().Client.right, 208);
-    EXPECT_EQ(driver.Seen().Client.bottom, 216);
+    EXPECT_EQ(driver.Seen().Client.bottom, 238);
     ASSERT_EQ(seen.size(), std::size(expected));
     for (size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].first, expected[i].Text);
@@ -181,11 +184,13 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
         EXPECT_EQ(static_cast<DWORD>(styles[i]) & BS_TYPEMASK, expected[i].Type) << expected[i].Text;
     }
     EXPECT_EQ(tabOrder,
-              (std::vector<int>{IDOK, IDCANCEL, 100, 101, 102, GroupHooksId, HookRadioIds[0], HookRadioIds[1]}));
+              (std::vector<int>{IDOK, IDCANCEL, 100, 101, 102, GroupHooksId, HookRadioIds[0], HookRadioIds[1],
+                                HookRadioIds[2]}));
     // The radio buttons are a group of their own, reached by one tab stop; the box is none.
     EXPECT_EQ(styles[5] & (WS_GROUP | WS_TABSTOP), 0);
     EXPECT_EQ(styles[6] & (WS_GROUP | WS_TABSTOP), WS_GROUP | WS_TABSTOP);
     EXPECT_EQ(styles[7] & (WS_GROUP | WS_TABSTOP), 0);
+    EXPECT_EQ(styles[8] & (WS_GROUP | WS_TABSTOP), 0);
 }
 
 TEST_F(MainWindowTest, TraceOptionsPresetFromTheMaskAndOnlyOkApplies)
@@ -239,6 +244,10 @@ TEST_F(MainWindowTest, TraceOptionsShowTheHookKindAndKeepTheOneChosen)
         {"Breakpoints clicked, Escape", THookKind::Fast, [](HWND w) { ClickHooks(w, THookKind::Breakpoint); },
          [](HWND w) { PressKey(w, VK_ESCAPE); }, THookKind::Fast},
         {"nothing clicked, OK", THookKind::Fast, [](HWND) {}, [](HWND w) { PressButton(w, IDOK); }, THookKind::Fast},
+        {"Logged clicked, OK", THookKind::Fast, [](HWND w) { ClickHooks(w, THookKind::Log); },
+         [](HWND w) { PressButton(w, IDOK); }, THookKind::Log},
+        {"Fast clicked after Logged shown, OK", THookKind::Log, [](HWND w) { ClickHooks(w, THookKind::Fast); },
+         [](HWND w) { PressButton(w, IDOK); }, THookKind::Fast},
     };
     for (const auto& c : cases) {
         Form->Settings.Hooks = c.Before;

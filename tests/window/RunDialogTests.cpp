@@ -209,7 +209,7 @@ TEST_F(RunDialogTest, WindowCommandLineShowsUsageAndVersionInABox)
         {{"--bogus"}, 2, name + ": unknown option: --bogus\r\nusage: " + name},
         {{"--format", "csv", "--", "x.exe"}, 2, "unknown option: --format"},
         {{"--trace", "select", "--", "x.exe"}, 2, "unknown action in --trace: select"},
-        {{"--hooks", "jump", "--", "x.exe"}, 2, "unknown hook kind in --hooks: jump (int3 or fast)"},
+        {{"--hooks", "jump", "--", "x.exe"}, 2, "unknown hook kind in --hooks: jump (int3, fast or log)"},
         {{"--attach", "12", "--", "x.exe"}, 2, "give either -- PROGRAM or --attach PID"},
         {{"--trace", "fetch"}, 2, "give either -- PROGRAM or --attach PID"},
         {{"--"}, 2, "give either -- PROGRAM or --attach PID"},
