@@ -71,7 +71,8 @@ std::string UsageText(const TProgramOptions& program)
     if (!program.SessionRequired)
         text += "       " + name + "\r\n";
     text += "  --trace LIST    comma-separated subset of " + TraceMaskWords() + " (default: " + program.TraceDefault +
-            ")\r\n" + "  --hooks KIND    int3 for breakpoints, fast for jumps to a stub (default: " +
+            ")\r\n" + "  --hooks KIND    int3 for breakpoints, fast for jumps to a stub, log for stubs that log\r\n"
+            "                  calls without stopping the program (default: " +
             program.HooksDefault + ")\r\n" + program.OwnUsage +
             "  -h, --help      print this and exit\r\n"
             "  --version       print the version and exit\r\n";

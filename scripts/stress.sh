@@ -9,7 +9,7 @@
 # in this process; it is run as TOOL --trace prepare,execute,fetch --output FILE --
 # PROGRAM ...), --scenario endings,nested,fetch4,patches, --path emulated|stepped,
 # --keep DIR (the files of every run that lost, got wrong or failed), --fixtures DIR,
-# --hooks int3|fast (how the tracer hooks entry points; int3 by default),
+# --hooks int3|fast|log (how the tracer hooks entry points; int3 by default),
 # --timeout SEC (per run, default 180), --examples N, --quiet. Paths may be given as
 # Unix paths.
 #

@@ -12,7 +12,7 @@
 // release's) can be measured the same way.
 //
 //   trace_stress [--runs N] [--tool PATH] [--scenario NAME,...] [--path emulated|stepped]
-//                [--fixtures DIR] [--timeout SEC] [--keep DIR] [--examples N] [--hooks int3|fast]
+//                [--fixtures DIR] [--timeout SEC] [--keep DIR] [--examples N] [--hooks int3|fast|log]
 //                [--quiet]
 //
 // Every statement text is unique per call, so each row names its call. Lost rows: rows
@@ -473,7 +473,7 @@ void RunOnce(const TOptions& options, const TScenario& scenario, const TPath& pa
 
 const char* const Usage =
     "usage: trace_stress [--runs N] [--tool PATH] [--scenario NAME,...] [--path emulated|stepped]\n"
-    "                    [--fixtures DIR] [--timeout SEC] [--keep DIR] [--examples N] [--hooks int3|fast]\n"
+    "                    [--fixtures DIR] [--timeout SEC] [--keep DIR] [--examples N] [--hooks int3|fast|log]\n"
     "                    [--quiet]\n"
     "scenarios: endings, nested, fetch4, patches (default: all); paths: emulated, stepped (default: both)\n";
 

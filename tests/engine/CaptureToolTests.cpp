@@ -331,7 +331,7 @@ TEST(CaptureTool, The32BitBuildRefusesA64BitProgramAndLeavesItRunning)
 }
 #endif
 
-TEST(CaptureTool, FastHooksGiveTheSameRowsAndAnUnknownHookKindIsAUsageError)
+TEST(CaptureTool, EveryHookKindGivesTheSameRowsAndAnUnknownOneIsAUsageError)
 {
     // The rows of WritesTheTraceInEachFormat's first run.
     const std::vector<std::string> expected = {
@@ -339,7 +339,7 @@ TEST(CaptureTool, FastHooksGiveTheSameRowsAndAnUnknownHookKindIsAUsageError)
         "Execute\tT\tOCI_SUCCESS_WITH_INFO\tSELECT a, b FROM t /*vt result=1*/",
         "Fetch (5)\tT\tOCI_SUCCESS\tSELECT a, b FROM t /*vt result=1*/",
         "Fetch (5)\tT\tOCI_NO_DATA\tSELECT a, b FROM t /*vt result=1*/", "Finish"};
-    for (const char* kind : {"fast", "int3"}) {
+    for (const char* kind : {"fast", "int3", "log"}) {
         TToolRun run = RunTool(
             {"--hooks", kind, "--trace", "prepare,execute,fetch", "--", FixtureDir() + "\\ocirun.exe", "-e", Script});
         EXPECT_EQ(run.ExitCode, 0u) << kind << ": " << run.Err;

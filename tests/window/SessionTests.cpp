@@ -326,7 +326,7 @@ TEST_F(MainWindowTest, SessionRunsWithTheMaskItStartedWith)
 TEST_F(MainWindowTest, EachSessionHooksAsTheSettingsSayWhenItStarts)
 {
     SetClientScript({"load", "alloc S", "prepare S SELECT 1 FROM dual", "execute S", "free S"});
-    for (THookKind kind : {THookKind::Fast, THookKind::Breakpoint}) {
+    for (THookKind kind : {THookKind::Fast, THookKind::Breakpoint, THookKind::Log}) {
         Form->Settings.Hooks = kind;
         Form->Session.Hooks = kind == THookKind::Fast ? THookKind::Breakpoint : THookKind::Fast;
         RunToFinish(Client());
@@ -340,9 +340,9 @@ TEST_F(MainWindowTest, EachSessionHooksAsTheSettingsSayWhenItStarts)
     ProcessList().Refresh();
     auto record = ProcessList().FindProcess(attachee->ProcessId());
     ASSERT_TRUE(record);
-    Form->Settings.Hooks = THookKind::Fast;
+    Form->Settings.Hooks = THookKind::Log;
     Form->AttachProcess(record);
-    EXPECT_EQ(Form->Session.Hooks, THookKind::Fast);
+    EXPECT_EQ(Form->Session.Hooks, THookKind::Log);
     ASSERT_TRUE(WaitForRow("Execute"));
     Command(cmDebugStop);
     ASSERT_TRUE(WaitForFinish());
