@@ -1,8 +1,8 @@
-// Fast hooks in one traced process (see Stubs.h): the pages of stubs, each within a jump's
-// reach of the entry points it serves, with their guard words and (for a 64-bit program)
-// registered unwind data; the log their late calls go to; the entries' jumps; and what
-// the stubs' reports say. The pages and the log are memory of ours in the program, freed
-// with their owners unless they are kept on purpose.
+// Fast and logged hooks in one traced process (see Stubs.h): the pages of stubs, each
+// within a jump's reach of the entry points it serves, with their guard words and (for a
+// 64-bit program) registered unwind data; the log their late calls go to; the entries'
+// jumps; and what the stubs' reports say. The pages and the log are memory of ours in the
+// program, freed with their owners unless they are kept on purpose.
 #pragma once
 
 #include "Errors.h"

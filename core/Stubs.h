@@ -27,6 +27,7 @@
 // original, untimed and unreported.
 #pragma once
 
+#include "MovableCode.h"
 #include "SysProcs.h"
 
 #include <cstddef>
@@ -58,12 +59,6 @@ enum TStubParam : int {
 constexpr int StubReportArgs = EXCEPTION_MAXIMUM_PARAMETERS - StubParamFirstArg;
 constexpr int StubEntryParams(int words) { return StubParamFirstArg + (words < StubReportArgs ? words : StubReportArgs); }
 constexpr int StubReturnParams = StubParamElapsedHigh + 1;
-
-// The length of the whole instructions at the start of code that a jump of jumpSize bytes
-// would cover, when each of them can run unchanged at another address: no relative
-// branch or call, nothing addressed relative to the instruction pointer, no prefix but a
-// REX one. 0 when that cannot be said.
-size_t MovableLength(const unsigned char* code, size_t size, bool x64, size_t jumpSize = 5);
 
 // The page of stubs: a header (the guard word, the addresses the stubs call, and for a
 // 64-bit program the unwind data of the stubs with the code that registers it), then

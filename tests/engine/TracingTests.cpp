@@ -362,8 +362,9 @@ TEST(Tracing, RowsArriveWhileTheProgramRunsOn)
     EXPECT_TRUE(s.Errors.empty()) << s.Errors.front();
     EXPECT_EQ(s.ExitCode, 0u) << "the program waited in vain: the rows came only at its end";
     ASSERT_EQ(s.Records.size(), 3u);
-    if (runner.Hooks == THookKind::Log)
+    if (runner.Hooks == THookKind::Log) {
         EXPECT_EQ(s.CallStops, 0u) << "no call stopped the program";
+    }
 }
 
 // A log far too small for four threads' calls fills again and again: a thread that finds
