@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -184,20 +185,20 @@ TCallFrame::TCallFrame(TProcessInfo& process, const TThreadContext& context)
     }
     try {
         FProcess.ReadMemory(FSp, FSlots, SlotCount * (FIs64 ? 8 : 4));
-        FValid = true;
+        FKnown = SlotCount;
     } catch (const EOSError&) {
         // The slots are then read one by one, each with its own failure.
     }
 }
 
-TCallFrame::TCallFrame(TProcessInfo& process, bool is64, TAddress sp, const uint64_t (&slots)[SlotCount])
-    : FProcess(process), FSp(sp), FIs64(is64), FValid(true)
+TCallFrame::TCallFrame(TProcessInfo& process, bool is64, TAddress sp, const uint64_t* slots, int count)
+    : FProcess(process), FSp(sp), FIs64(is64), FKnown(std::min(count, SlotCount))
 {
     unsigned size = FIs64 ? 8 : 4;
-    for (int i = 0; i < SlotCount; ++i)
+    for (int i = 0; i < FKnown; ++i)
         std::memcpy(FSlots + size * i, &slots[i], size);
     if (FIs64)
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < 4 && i + 1 < FKnown; ++i)
             FRegisterArgs[i] = slots[i + 1];
 }
 
@@ -205,7 +206,7 @@ uint64_t TCallFrame::Slot(int index)
 {
     VASSERT(index >= 0 && index < SlotCount, Unit);
     unsigned size = FIs64 ? 8 : 4;
-    if (!FValid)
+    if (index >= FKnown)
         return FIs64 ? FProcess.ReadQword(FSp + 8u * index) : FProcess.ReadDword(FSp + 4u * index);
     uint64_t value = 0;
     std::memcpy(&value, FSlots + size * index, size);

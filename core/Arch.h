@@ -54,11 +54,16 @@ private:
 // read in one read; should that fail, each is read alone, raising that read's error.
 class TCallFrame {
 public:
-    static constexpr int SlotCount = 11;
+    // The return address and up to 15 argument words: the longest watched signature (a
+    // 32-bit bind call with an 8-byte size) takes 15.
+    static constexpr int SlotCount = 16;
     TCallFrame(TProcessInfo& process, const TThreadContext& context);
-    // A frame whose slots are already known (the return address, then the arguments),
-    // as a stub reports them.
-    TCallFrame(TProcessInfo& process, bool is64, TAddress sp, const uint64_t (&slots)[SlotCount]);
+    // A frame whose first count slots are already known (the return address, then the
+    // arguments), as a stub reports them; the slots after them are read from the stack.
+    TCallFrame(TProcessInfo& process, bool is64, TAddress sp, const uint64_t* slots, int count);
+
+    // The thread that made the call.
+    DWORD ThreadId = 0;
 
     TAddress Sp() const { return FSp; }
     TAddress ReturnAddress() { return Slot(0); }
@@ -85,7 +90,8 @@ private:
     bool FIs64;
     uint64_t FRegisterArgs[4] = {};
     unsigned char FSlots[SlotCount * 8] = {};
-    bool FValid = false;
+    // Slots [0, FKnown) are in FSlots; the others are read one by one.
+    int FKnown = 0;
     // Nothing captured reads as an empty capture at 0: what reading no bytes gives anyway.
     TAddress FCapturedAt = 0;
     std::string FCapturedBytes;

@@ -199,6 +199,7 @@ void TDebugThread::EndSteps()
             ReportFailure(std::current_exception());
         }
     };
+    step([this] { FTracer->SessionEnding(*this); });
     step([this] { ReleaseProcess(); });
     FHooks.clear();
     step([this] {
@@ -268,6 +269,7 @@ DWORD TDebugThread::OnExitThread(const DEBUG_EVENT& event)
     TThreadInfo* thread = FThreads->FindThread(event.dwThreadId);
     if (!thread)
         return DBG_EXCEPTION_NOT_HANDLED;
+    FTracer->ThreadEnded(*this, event.dwThreadId);
     // Calls of a thread that has gone can never return.
     std::vector<TAddress> returns;
     for (const TCallInFlight& call : thread->Calls)

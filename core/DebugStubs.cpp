@@ -256,10 +256,11 @@ void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
         }
         return;
     }
-    uint64_t slots[TCallFrame::SlotCount];
-    for (int i = 0; i < TCallFrame::SlotCount; ++i)
+    uint64_t slots[StubArgs + 1];
+    for (int i = 0; i <= StubArgs; ++i)
         slots[i] = param(StubParamReturn + i);
-    TCallFrame frame(*Process, FTarget64, entrySp, slots);
+    TCallFrame frame(*Process, FTarget64, entrySp, slots, StubArgs + 1);
+    frame.ThreadId = event.dwThreadId;
     auto hook = StubHook(param(StubParamPage), param(StubParamSlot));
     if (hook != FHooks.end())
         EnterStubCall(*hook, thread, frame);
@@ -345,16 +346,17 @@ bool TDebugThread::TakeLateEntry(const unsigned char* entry, uint32_t number)
     auto hook = StubHook(field(L::PageOffset, 8), field(L::SlotOffset, 4));
     if (hook == FHooks.end())
         return true;
-    uint64_t slots[TCallFrame::SlotCount];
-    for (int i = 0; i < TCallFrame::SlotCount; ++i)
+    uint64_t slots[StubArgs + 1];
+    for (int i = 0; i <= StubArgs; ++i)
         slots[i] = field(L::FrameOffset + 8 * i, 8);
-    TCallFrame frame(*Process, FTarget64, field(L::SpOffset, 8), slots);
+    TCallFrame frame(*Process, FTarget64, field(L::SpOffset, 8), slots, StubArgs + 1);
+    frame.ThreadId = static_cast<DWORD>(field(L::ThreadOffset, 4));
     TLateEntry late = FTracer->LateEntry(hook->second.Id);
     size_t length = static_cast<size_t>(std::min<uint64_t>(field(L::LengthOffset, 4), L::MaxBytes));
     if (late.BytesArg)
         frame.Capture(frame.Pointer(late.BytesArg),
                       std::string(reinterpret_cast<const char*>(entry + L::BytesOffset), length));
-    EnterStubCall(*hook, FThreads->FindThread(static_cast<DWORD>(field(L::ThreadOffset, 4))), frame);
+    EnterStubCall(*hook, FThreads->FindThread(frame.ThreadId), frame);
     return true;
 }
 

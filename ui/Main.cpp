@@ -137,12 +137,23 @@ void TfrmMain::PaintToolBarEdges()
 
 void TfrmMain::lvwTraceResize()
 {
+    using namespace TraceListView;
     RECT r{};
     GetWindowRect(lvwTrace, &r);
     int others = 0;
-    for (int i = 0; i < 3; ++i)
-        others += static_cast<int>(SendMessageA(lvwTrace, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0));
+    bool details = false;
+    for (int i = 0; i < ColumnCount; ++i) {
+        if (i == StatementColumn)
+            continue;
+        int width = static_cast<int>(SendMessageA(lvwTrace, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0));
+        others += width;
+        details = details || (i >= FirstDetailColumn && width > 0);
+    }
     int w = (r.right - r.left) - others - GetSystemMetrics(SM_CXVSCROLL) - 4;
+    // Beside the detail columns the statement keeps room to be read: the list scrolls
+    // sideways instead.
+    if (details)
+        w = std::max(w, MinStatementWidth);
     if (w > 0)
         SendMessageA(lvwTrace, LVM_SETCOLUMNWIDTH, 3, MAKELPARAM(w, 0));
 }
@@ -177,8 +188,12 @@ int TfrmMain::AddTraceRow(const TListRow& row)
 
 void TfrmMain::lvwTraceChange(int item)
 {
-    bool statement = item >= 0 && item < TraceRows.RowCount() && TraceRows.SubItemCount(item) >= 3;
-    std::string text = statement ? MemoText(TraceRows.CellText(item, 3)) : std::string();
+    using namespace TraceListView;
+    bool statement = item >= 0 && item < TraceRows.RowCount() && TraceRows.SubItemCount(item) >= StatementColumn;
+    std::string text = statement ? MemoText(TraceRows.CellText(item, StatementColumn),
+                                            TraceRows.CellText(item, FirstDetailColumn + 1),
+                                            TraceRows.CellText(item, FirstDetailColumn + 2))
+                                 : std::string();
     // A click raises up to three changes (the old row unselected and unfocused, the new one
     // selected), and an edit control lays out all its lines anew whenever its text is set,
     // milliseconds under Wine: the memo's text is set only when it changes.
@@ -189,28 +204,39 @@ void TfrmMain::lvwTraceChange(int item)
 // ---------------------------------------------------------------------------
 // Session control
 
-void TfrmMain::RunProgram(const TRunEntry& run, std::optional<BYTE> mask, std::optional<THookKind> hooks)
+void TfrmMain::RunProgram(const TRunEntry& run, std::optional<BYTE> mask, std::optional<THookKind> hooks,
+                          bool hideValues)
 {
     CheckStartFolder(run.Folder);
     AddRecent(run, true);
     odg.InitialDir = ExtractFileDir(run.Program);
-    Session.Hooks = hooks.value_or(Settings.Hooks);
+    BYTE traced = PrepareSession(mask, hooks, hideValues);
     // A path with blanks is quoted, or the system would take its first word for the
     // program.
     std::string commandLine = run.CommandLine();
     // The program's own folder is where the system finds it; a program it cannot find
     // starts nowhere and fails as it would anyway.
     std::string folder = run.Folder.empty() ? ExtractFileDir(ProgramOfCommandLine(commandLine)) : run.Folder;
-    Session.Run(commandLine, mask.value_or(TraceMask), folder);
+    Session.Run(commandLine, traced, folder);
 }
 
 void TfrmMain::RunProgram(const std::string& path) { RunProgram(TRunEntry{path, "", ""}); }
 
 void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process, std::optional<BYTE> mask,
-                             std::optional<THookKind> hooks)
+                             std::optional<THookKind> hooks, bool hideValues)
 {
+    Session.Attach(std::move(process), PrepareSession(mask, hooks, hideValues));
+}
+
+BYTE TfrmMain::PrepareSession(std::optional<BYTE> mask, std::optional<THookKind> hooks, bool hideValues)
+{
+    BYTE traced = mask.value_or(TraceMask);
     Session.Hooks = hooks.value_or(Settings.Hooks);
-    Session.Attach(std::move(process), mask.value_or(TraceMask));
+    // A command line may hide values for its session, never show those the settings hide.
+    Session.HideValues = Settings.HideValues || hideValues;
+    if (TraceListView::ShowDetailColumns(lvwTrace, traced))
+        lvwTraceResize();
+    return traced;
 }
 
 void TfrmMain::StopSession() { Session.Stop(); }

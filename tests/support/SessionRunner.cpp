@@ -260,6 +260,16 @@ std::string ShownText(const std::string& bytes, bool utf16)
     return text;
 }
 
+static TTraceRow ExpectedRow(const std::string& action, int32_t result, const std::string& statement)
+{
+    TTraceRow row;
+    row.Action = action;
+    row.Elapsed = 0;
+    row.Result = result;
+    row.Statement = statement;
+    return row;
+}
+
 std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYTE mask)
 {
     std::map<uint64_t, std::string> registry;
@@ -277,7 +287,7 @@ std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYT
             if (c.HasText)
                 registry[c.Handle] = text;
             if (mask & TraceMaskPrepare)
-                rows.push_back({"Prepare", 0, c.Result, c.HasText ? text : "(raw)"});
+                rows.push_back(ExpectedRow("Prepare", c.Result, c.HasText ? text : "(raw)"));
         } else if (c.Kind == "PREPARE2") {
             // The text, or the one last prepared or released under the key; a raw
             // pointer's is whatever reading it gave ("(raw)" here).
@@ -297,13 +307,13 @@ std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYT
                     keyed[c.Key] = text;
             }
             if (mask & TraceMaskPrepare)
-                rows.push_back({"Prepare", 0, c.Result, text});
+                rows.push_back(ExpectedRow("Prepare", c.Result, text));
         } else if (c.Kind == "EXECUTE") {
             if (mask & TraceMaskExecute)
-                rows.push_back({"Execute", 0, c.Result, statement(c.Handle)});
+                rows.push_back(ExpectedRow("Execute", c.Result, statement(c.Handle)));
         } else if (c.Kind == "FETCH" || c.Kind == "FETCH2") {
             if (mask & TraceMaskFetch)
-                rows.push_back({Format("Fetch (%d)", static_cast<int>(c.Count)), 0, c.Result, statement(c.Handle)});
+                rows.push_back(ExpectedRow(Format("Fetch (%d)", static_cast<int>(c.Count)), c.Result, statement(c.Handle)));
         } else if (c.Kind == "FREE") {
             registry.erase(c.Handle);
         } else if (c.Kind == "RELEASE") {

@@ -373,8 +373,8 @@ TEST(OCIModule, ReturnsSaidToBeUnneededAreNeverKeptFor)
                 continue;
             ++unneeded;
             host.Process.PokeDword(Esp, 0x00401234);
-            const uint32_t args[] = {0xAA, 0xE, static_cast<uint32_t>(Text), 18, 1, 0, 0, 0, 0, 0};
-            for (size_t i = 0; i < TCallFrame::SlotCount - 1; ++i)
+            const uint32_t args[TCallFrame::SlotCount - 1] = {0xAA, 0xE, static_cast<uint32_t>(Text), 18, 1};
+            for (size_t i = 0; i < std::size(args); ++i)
                 host.Process.PokeDword(Esp + 4 * (i + 1), args[i]);
             TThreadContext context(nullptr, Tracer64);
             context.SetSp(Esp);
@@ -412,17 +412,18 @@ TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
                 continue;
             ++late;
             const TOCIEntry& oci = OCIEntries[id];
-            uint64_t slots[TCallFrame::SlotCount] = {0x00401234};
-            slots[oci.Handle] = 0xAA;
+            uint64_t slots[StubArgs + 1] = {0x00401234};
+            slots[oci.Arg(TOCIArg::Handle)] = 0xAA;
             // Texts and keys in buffers of their own, which hold other bytes by now.
-            const std::tuple<int, int, TAddress> buffers[] = {{oci.Text, oci.Length, Text},
-                                                              {oci.Key, oci.KeyLength, Out}};
+            const std::tuple<int, int, TAddress> buffers[] = {
+                {oci.Arg(TOCIArg::Text), oci.Arg(TOCIArg::Length), Text},
+                {oci.Arg(TOCIArg::Key), oci.Arg(TOCIArg::KeyLength), Out}};
             for (auto [bytes, length, at] : buffers)
                 if (bytes) {
                     slots[bytes] = at;
                     slots[length] = said.size();
                 }
-            TCallFrame frame(host.Process, false, Esp, slots);
+            TCallFrame frame(host.Process, false, Esp, slots, StubArgs + 1);
             if (entry.BytesArg)
                 frame.Capture(frame.Pointer(entry.BytesArg), said);
             int readsBefore = host.Process.Reads;
@@ -430,8 +431,9 @@ TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
             if (data)
                 tracer.CallReturned(host, id, *data, 0, 0);
             EXPECT_EQ(host.Process.Reads, readsBefore) << OCIEntries[id].Name << ", mask " << int(mask);
-            if (oci.Call == TOCICall::Prepare)
+            if (oci.Call == TOCICall::Prepare) {
                 EXPECT_EQ(tracer.Statements.FindHandle(0xAA)->Text, said) << "mask " << int(mask);
+            }
         }
         EXPECT_GE(late, 5) << "prepare, execute, both fetches and free at least; mask " << int(mask);
         for (const TTraceRecord& record : events.Records)
