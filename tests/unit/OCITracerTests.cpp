@@ -1,6 +1,6 @@
 // The OCI tracer against a process made of bytes: which entry points it hooks in a
 // module, and the records and registry that calls at those entries make.
-#include "FakeProcess.h"
+#include "FakeTracerHost.h"
 #include "OCIBreaks.h"
 #include "OCITexts.h"
 #include "TargetCheck.h"
@@ -63,57 +63,6 @@ void PokeImage(TFakeProcess& process, TAddress base, const std::vector<std::pair
 }
 
 TAddress CodeOf(TAddress base, int index) { return base + CodeRva + 0x10 * index; }
-
-class TFakeHost : public IHookHost {
-public:
-    struct THook {
-        int Id;
-        bool Armed;
-    };
-    TProcessInfo& TargetProcess() override { return Process; }
-    bool Target64() const override { return false; }
-    void AddHook(TAddress address, int id, bool armed) override { Hooks[address] = THook{id, armed}; }
-    void ArmHooks(int id, bool armed) override
-    {
-        for (auto& [address, hook] : Hooks)
-            if (hook.Id == id)
-                hook.Armed = armed;
-    }
-    void DropHooks(TAddress base, uint64_t size) override
-    {
-        for (auto it = Hooks.begin(); it != Hooks.end();)
-            it = it->first - base < size ? Hooks.erase(it) : std::next(it);
-    }
-    void Warn(const std::string& text) override { Warnings.push_back(text); }
-
-    TFakeProcess Process;
-    std::map<TAddress, THook> Hooks;
-    std::vector<std::string> Warnings;
-};
-
-class TRecords : public ITraceEvents {
-public:
-    void SessionStarted(DWORD, const std::string&) override {}
-    void TraceRecord(TTraceRecord record) override { Records.push_back(std::move(record)); }
-    void TraceRecordUpdated(TTraceRecord record) override
-    {
-        for (TTraceRecord& r : Records)
-            if (r.Serial == record.Serial)
-                r = record;
-    }
-    void SessionError(const std::string&) override {}
-    void SessionWarning(const std::string&) override {}
-    void SessionFinished(DWORD) override {}
-    std::vector<TTraceRecord> Records;
-};
-
-int HookId(const char* name)
-{
-    for (int i = 0; i < OCIEntryCount; ++i)
-        if (std::strcmp(OCIEntries[i].Name, name) == 0)
-            return i;
-    return -1;
-}
 
 const std::vector<std::pair<std::string, std::string>> AllExports = {
     {"OCIStmtPrepare", ""}, {"OCIStmtExecute", ""}, {"OCIStmtFetch", ""},  {"OCIHandleFree", ""},
