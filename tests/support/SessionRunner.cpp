@@ -32,10 +32,16 @@ void TSessionRunner::SessionMark(const std::string& caption)
     }
 }
 
+static TTraceRow RowOf(const TTraceRecord& record)
+{
+    return TTraceRow{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
+                     record.Serial,      record.Rows,        record.Binds,  record.Error,
+                     record.Pending};
+}
+
 void TSessionRunner::SessionRecord(const TTraceRecord& record)
 {
-    TTraceRow row{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
-                  record.Serial, record.Rows, record.Binds, record.Error};
+    TTraceRow row = RowOf(record);
     FSession.Events.push_back("RECORD");
     FSession.Records.push_back(row);
     if (OnRecord)
@@ -46,8 +52,7 @@ void TSessionRunner::SessionRecordUpdated(const TTraceRecord& record)
 {
     for (TTraceRow& row : FSession.Records)
         if (row.Serial == record.Serial)
-            row = TTraceRow{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
-                            record.Serial, record.Rows, record.Binds, record.Error};
+            row = RowOf(record);
 }
 
 void TSessionRunner::SessionStarted(DWORD processId, const std::string& image)
@@ -83,6 +88,7 @@ TSession TSessionRunner::Run(const std::string& commandLine, BYTE mask, DWORD ti
     FSession = TSession();
     FControl.EmulatePrologues = EmulatePrologues;
     FControl.Hooks = Hooks;
+    FControl.HideValues = HideValues;
     FControl.Run(commandLine, mask);
     return Wait(timeoutMs);
 }
@@ -92,6 +98,7 @@ TSession TSessionRunner::Attach(std::shared_ptr<TProcessInfo> process, BYTE mask
     FSession = TSession();
     FControl.EmulatePrologues = EmulatePrologues;
     FControl.Hooks = Hooks;
+    FControl.HideValues = HideValues;
     FControl.Attach(std::move(process), mask);
     return Wait(timeoutMs);
 }
