@@ -318,8 +318,8 @@ bool ShowDetailColumns(HWND list, unsigned mask)
         unsigned Kind;
         int Width;
     } columns[] = {{FirstDetailColumn, TraceMaskRows, 50},
-                   {FirstDetailColumn + 1, TraceMaskBinds, 220},
-                   {FirstDetailColumn + 2, TraceMaskErrors, 220}};
+                   {FirstDetailColumn + 1, TraceMaskBinds, 200},
+                   {FirstDetailColumn + 2, TraceMaskErrors, 200}};
     bool changed = false;
     for (const auto& c : columns)
         if ((mask & c.Kind) && SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(c.Column), 0) == 0) {
