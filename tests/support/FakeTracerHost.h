@@ -4,9 +4,11 @@
 #include "CallTracer.h"
 #include "FakeProcess.h"
 #include "OCIEntries.h"
+#include "TargetCheck.h"
 #include "TraceEvents.h"
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -70,3 +72,26 @@ inline int HookId(const char* name)
     return -1;
 }
 
+
+// A call of entry on thread, stopped at its entry in a 32-bit program: the stack at esp
+// holds a return address and words (the arguments, an 8-byte one as two words), then
+// zeros. work runs while the call is under way (as the library fills its out buffers);
+// then the call returns result.
+inline void CallTraced(ICallTracer& tracer, TFakeHost& host, TAddress esp, const char* entry,
+                       const std::vector<uint32_t>& words, int32_t result, DWORD thread = 1,
+                       const std::function<void()>& work = {})
+{
+    host.Process.PokeDword(esp, 0x00401234);
+    for (size_t i = 0; i < TCallFrame::SlotCount - 1; ++i)
+        host.Process.PokeDword(esp + 4 * (i + 1), i < words.size() ? words[i] : 0);
+    TThreadContext context(nullptr, Tracer64);
+    context.SetSp(esp);
+    TCallFrame frame(host.Process, context);
+    frame.ThreadId = thread;
+    int id = HookId(entry);
+    std::unique_ptr<TCallData> data = tracer.CallEntered(host, id, frame);
+    if (work)
+        work();
+    if (data)
+        tracer.CallReturned(host, id, *data, static_cast<uint32_t>(result), 0);
+}

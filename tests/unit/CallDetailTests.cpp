@@ -55,19 +55,7 @@ protected:
     void Call(const char* entry, std::vector<uint32_t> words, int32_t result = 0, DWORD thread = 1,
               const std::function<void()>& work = {})
     {
-        host.Process.PokeDword(Esp, 0x00401234);
-        for (size_t i = 0; i < TCallFrame::SlotCount - 1; ++i)
-            host.Process.PokeDword(Esp + 4 * (i + 1), i < words.size() ? words[i] : 0);
-        TThreadContext context(nullptr, Tracer64);
-        context.SetSp(Esp);
-        TCallFrame frame(host.Process, context);
-        frame.ThreadId = thread;
-        int id = HookId(entry);
-        std::unique_ptr<TCallData> data = tracer->CallEntered(host, id, frame);
-        if (work)
-            work();
-        if (data)
-            tracer->CallReturned(host, id, *data, static_cast<uint32_t>(result), 0);
+        CallTraced(*tracer, host, Esp, entry, words, result, thread, work);
     }
 
     // Bytes somewhere of their own in the program's memory.

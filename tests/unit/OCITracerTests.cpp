@@ -76,17 +76,8 @@ protected:
     // Calls entry with args and lets it return result; the record it made, if any.
     std::optional<TTraceRecord> Call(const char* entry, std::vector<uint32_t> args, int32_t result = 0)
     {
-        host.Process.PokeDword(Esp, 0x00401234);
-        for (size_t i = 0; i < TCallFrame::SlotCount - 1; ++i)
-            host.Process.PokeDword(Esp + 4 * (i + 1), i < args.size() ? args[i] : 0);
-        TThreadContext context(nullptr, Tracer64);
-        context.SetSp(Esp);
-        TCallFrame frame(host.Process, context);
         size_t before = events.Records.size();
-        int id = HookId(entry);
-        std::unique_ptr<TCallData> data = tracer.CallEntered(host, id, frame);
-        if (data)
-            tracer.CallReturned(host, id, *data, static_cast<uint32_t>(result), 0);
+        CallTraced(tracer, host, Esp, entry, args, result);
         if (events.Records.size() == before)
             return std::nullopt;
         return events.Records.back();
