@@ -112,9 +112,9 @@ TEST_F(MainWindowTest, RunShowsStartTheRecordsAndFinishWithTheirTexts)
     EXPECT_EQ(rows[2].SubItems[1], "OCI_ERROR");
     EXPECT_EQ(rows[2].SubItems[2], "UPDATE t SET x = 1 /*vt result=-1*/");
     EXPECT_EQ(rows[3].Caption, "Finish");
-    // Marker rows have no sub-items at all, trace rows three.
+    // Marker rows have no sub-items at all, trace rows six (the last three the details).
     EXPECT_EQ(Form->TraceRows.SubItemCount(0), 0);
-    EXPECT_EQ(Form->TraceRows.SubItemCount(1), 3);
+    EXPECT_EQ(Form->TraceRows.SubItemCount(1), 6);
 }
 
 TEST_F(MainWindowTest, RunDialogsBrowseTakesTheProgramChosenInTheOpenDialogAndCancelDoesNothing)
