@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {

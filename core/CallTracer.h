@@ -64,4 +64,9 @@ public:
     // Which of hookId's calls a stub reports at all; the others run untraced. A hook the
     // engine plants as an int3 stops every call: CallEntered passes over those itself.
     virtual TEntryFilter EntryFilter(int /*hookId*/) const { return {}; }
+    // A thread of the program has ended; nothing it calls later can come (a call logged
+    // before may still reach CallEntered).
+    virtual void ThreadEnded(IHookHost& /*host*/, DWORD /*threadId*/) {}
+    // The session ends: the last chance to deliver what the tracer holds back.
+    virtual void SessionEnding(IHookHost& /*host*/) {}
 };

@@ -177,6 +177,7 @@ void TDebugThread::EnterCall(TAddress address, THook& hook, TThreadInfo& thread,
     ReleaseReturns(unwound);
 
     TCallFrame frame(*Process, context, std::min(hook.Words, TCallFrame::MaxWords));
+    frame.ThreadId = thread.ThreadId;
     std::unique_ptr<TCallData> data = FTracer->CallEntered(*this, hook.Id, frame);
     if (data) {
         TAddress returnAddress = frame.ReturnAddress();

@@ -61,6 +61,8 @@ public:
     bool EmulatePrologues = true;
     // How the session hooks entry points (see TDebugThread::Hooks).
     THookKind Hooks = THookKind::Breakpoint;
+    // Bound values show as "?" (their names stay).
+    bool HideValues = false;
 
 private:
     void Begin(std::unique_ptr<TDebugThread> thread);
