@@ -247,7 +247,7 @@ void ParseToolOutput(const std::string& tsv, TTraced& traced)
             traced.Problems.push_back("unreadable row: " + line);
             continue;
         }
-        traced.Rows.push_back({f[0], 0, result, f[3]});
+        traced.Rows.push_back({f[0], 0, result, f[3], 0, -1, "", "", false});
     }
     if (!started || !finished)
         traced.Problems.push_back(started ? "no Finish row" : "no Start row");
