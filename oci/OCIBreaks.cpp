@@ -77,6 +77,8 @@ bool IsOCIModuleName(const std::string& fullName) { return UpperFileName(fullNam
 
 namespace {
 
+constexpr const char* Unit = "OCIBreaks";
+
 // What the tracer keeps of one call from its entry to its return.
 class TOCICallData : public TCallData {
 public:
@@ -191,6 +193,31 @@ TLateEntry TOCITracer::LateEntry(int hookId) const
     case TOCICall::Release: return {true, entry.Arg(TOCIArg::Key), entry.Arg(TOCIArg::KeyLength)};
     default: return {};
     }
+}
+
+// OCIAttrGet is asked for many attributes of many handles per statement call, OCIErrorGet
+// for every record of a diagnostic: a stub lets through only what ReadEntered could take.
+// Neither entry has an 8-byte argument, so their positions are their words on both machines.
+TEntryFilter TOCITracer::EntryFilter(int hookId) const
+{
+    const TOCIEntry& entry = OCIEntries[hookId];
+    TEntryFilter filter;
+    switch (entry.Call) {
+    case TOCICall::ErrorGet:
+        filter.Arg = entry.Word(entry.Arg(TOCIArg::Record), false);
+        filter.Value = 1;
+        break;
+    case TOCICall::AttrGet:
+        filter.Arg = entry.Word(entry.Arg(TOCIArg::HandleType), false);
+        filter.Value = OCI_HTYPE_STMT;
+        filter.ListArg = entry.Word(entry.Arg(TOCIArg::AttrType), false);
+        for (uint32_t attribute : RowAttributes)
+            filter.List[filter.ListSize++] = attribute;
+        break;
+    default: break;
+    }
+    VASSERT(!filter.Any() || entry.Words(false) == entry.Words(true), Unit);
+    return filter;
 }
 
 THookSpec TOCITracer::HookSpec(IHookHost& host, int hookId) const

@@ -61,6 +61,7 @@ public:
     void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result, int64_t elapsedTicks) override;
     bool ReturnWanted(int hookId) const override;
     TLateEntry LateEntry(int hookId) const override;
+    TEntryFilter EntryFilter(int hookId) const override;
     void ThreadEnded(IHookHost& host, DWORD threadId) override;
     void SessionEnding(IHookHost& host) override;
 

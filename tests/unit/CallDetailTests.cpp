@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -346,6 +347,48 @@ TEST_F(CallDetailTest, ARecordWaitsForWhatItsThreadReadsNextAndNoLonger)
     attrGet(0x51, OCI_ATTR_ROW_COUNT, 2);
     EXPECT_EQ(seen(), "1:pending -1 '' | 1:pending -1 'ORA-00942: table or view does not exist' | "
                       "1:done 2 'ORA-00942: table or view does not exist'");
+}
+
+// With fast hooks a stub's filter sends OCIAttrGet and OCIErrorGet calls straight to the
+// original: it must pass every call that can complete a waiting record, and should pass
+// few others.
+TEST_F(CallDetailTest, AStubsFilterPassesEveryReadThatCanCompleteARecord)
+{
+    TAddress buffer = Put(std::string(64, '\0')), text = Put("ORA-01403: no data found");
+    const struct {
+        const char* Entry;
+        std::vector<uint32_t> Words;
+        bool Passes;
+    } calls[] = {
+        {"OCIAttrGet", {0x51, OCI_HTYPE_STMT, static_cast<uint32_t>(buffer), 0, OCI_ATTR_ROW_COUNT, Err}, true},
+        {"OCIAttrGet", {0x51, OCI_HTYPE_STMT, static_cast<uint32_t>(buffer), 0, OCI_ATTR_ROWS_FETCHED, Err}, true},
+        {"OCIAttrGet", {0x51, OCI_HTYPE_STMT, static_cast<uint32_t>(buffer), 0, OCI_ATTR_UB8_ROW_COUNT, Err}, true},
+        {"OCIAttrGet", {0x51, OCI_HTYPE_STMT, static_cast<uint32_t>(buffer), 0, 24, Err}, false},  // its type
+        {"OCIAttrGet", {Err, 2, static_cast<uint32_t>(buffer), 0, OCI_ATTR_ROW_COUNT, Err}, false},
+        {"OCIErrorGet", {Err, 1, 0, static_cast<uint32_t>(Put(Raw<int32_t>(0))), static_cast<uint32_t>(buffer), 64, 2},
+         true},
+        {"OCIErrorGet", {Err, 2, 0, static_cast<uint32_t>(Put(Raw<int32_t>(0))), static_cast<uint32_t>(buffer), 64, 2},
+         false},
+    };
+    for (const auto& c : calls) {
+        Use(TraceMaskFetch | TraceMaskErrors | TraceMaskRows);
+        TEntryFilter filter = tracer->EntryFilter(HookId(c.Entry));
+        auto word = [&](int n) { return c.Words[static_cast<size_t>(n - 1)]; };
+        bool passes = (!filter.Arg || word(filter.Arg) == filter.Value) &&
+                      (!filter.ListArg || std::count(filter.List, filter.List + filter.ListSize, word(filter.ListArg)));
+        // A fetch that failed waits for both: every row attribute and the error text complete it.
+        Call("OCIStmtFetch2", {0x51, Err, 10, 2, 0, 0}, OCI_ERROR);
+        size_t before = events.Log.size();
+        Call(c.Entry, c.Words, OCI_SUCCESS, 1, [&] {
+            if (std::strcmp(c.Entry, "OCIErrorGet") == 0)
+                host.Process.Poke(buffer, host.Process.ReadString(text, 24));
+            else
+                host.Process.PokeValue<uint64_t>(buffer, 7);
+        });
+        bool completes = events.Log.size() > before;
+        EXPECT_EQ(passes, c.Passes) << c.Entry << " " << c.Words[1] << " " << c.Words[4];
+        EXPECT_EQ(completes, c.Passes) << c.Entry << " " << c.Words[1] << " " << c.Words[4];
+    }
 }
 
 // A kind not traced costs nothing: its entries are not planted. An execute reads bind
