@@ -5,6 +5,7 @@
 #include "FakeTracerHost.h"
 #include "OCIBreaks.h"
 #include "OCITexts.h"
+#include "StatementTotals.h"
 #include "TargetCheck.h"
 #include "TraceMask.h"
 
@@ -13,6 +14,8 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <set>
+#include <tuple>
 
 namespace {
 
@@ -347,6 +350,48 @@ TEST_F(CallDetailTest, ARecordWaitsForWhatItsThreadReadsNextAndNoLonger)
     attrGet(0x51, OCI_ATTR_ROW_COUNT, 2);
     EXPECT_EQ(seen(), "1:pending -1 '' | 1:pending -1 'ORA-00942: table or view does not exist' | "
                       "1:done 2 'ORA-00942: table or view does not exist'");
+}
+
+// The totals per statement count a record's rows once it is complete: its first delivery
+// and its updates, as the window and the capture tool take them, add up to the rows the
+// program was told of, a fetch's by the growth of the row count.
+TEST_F(CallDetailTest, TotalsCountTheRowsTheRecordsAreCompletedWith)
+{
+    Use(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch | TraceMaskErrors | TraceMaskRows);
+    TAddress count = Put(std::string(8, '\0')), text = Put("ORA-00001: unique constraint violated");
+    TAddress buffer = Put(std::string(64, '\0'));
+    auto rowCount = [&](uint32_t stmt, uint32_t attribute, uint64_t value) {
+        Call("OCIAttrGet", {stmt, OCI_HTYPE_STMT, static_cast<uint32_t>(count), 0, attribute, Err}, 0, 1,
+             [&] { host.Process.PokeValue<uint64_t>(count, value); });
+    };
+    Prepare(0x51, "SELECT id FROM t");
+    Call("OCIStmtExecute", {Svc, 0x51, Err, 2, 0, 0, 0, 0});
+    rowCount(0x51, OCI_ATTR_ROW_COUNT, 2);
+    Call("OCIStmtFetch2", {0x51, Err, 10, 2, 0, 0});
+    rowCount(0x51, OCI_ATTR_ROW_COUNT, 12);
+    Call("OCIStmtFetch2", {0x51, Err, 10, 2, 0, 0}, OCI_NO_DATA);
+    rowCount(0x51, OCI_ATTR_ROWS_FETCHED, 3);
+    Prepare(0x52, "UPDATE t SET x = 1");
+    Call("OCIStmtExecute", {Svc, 0x52, Err, 1, 0, 0, 0, 0}, OCI_ERROR);
+    rowCount(0x52, OCI_ATTR_UB8_ROW_COUNT, 4);
+    Call("OCIErrorGet", {Err, 1, 0, static_cast<uint32_t>(count), static_cast<uint32_t>(buffer), 64, 2}, 0, 1,
+         [&] { host.Process.Poke(buffer, host.Process.ReadString(text, 37)); });
+    Call("OCIStmtExecute", {Svc, 0x52, Err, 1, 0, 0, 0, 0});  // never asked: no rows
+    tracer->SessionEnding(host);
+
+    TStatementTotals totals;
+    std::set<uint64_t> seen;
+    for (const TTraceRecord& r : events.Log)
+        if (seen.insert(r.Serial).second)
+            totals.Add(r);
+        else
+            totals.Update(r);
+    const TStatementTotal& query = totals.Item(totals.Find("SELECT id FROM t"));
+    const TStatementTotal& update = totals.Item(totals.Find("UPDATE t SET x = 1"));
+    EXPECT_EQ(std::make_tuple(query.Executes, query.Fetches, query.Rows, query.Errors),
+              std::make_tuple(int64_t(1), int64_t(2), int64_t(15), int64_t(0)));
+    EXPECT_EQ(std::make_tuple(update.Executes, update.Fetches, update.Rows, update.Errors),
+              std::make_tuple(int64_t(2), int64_t(0), int64_t(4), int64_t(1)));
 }
 
 // With fast hooks a stub's filter sends OCIAttrGet and OCIErrorGet calls straight to the
