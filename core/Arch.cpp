@@ -2,7 +2,6 @@
 
 #include "Errors.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
