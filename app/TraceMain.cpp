@@ -89,6 +89,9 @@ public:
         });
         FSession = std::make_unique<TTraceSession>(static_cast<ISessionClient&>(*this));
         FSession->Hooks = FOptions.Hooks.value_or(DefaultHookKind);
+        FSession->HideValues = FOptions.HideValues;
+        // Without the details the columns are today's four from the first row on.
+        FColumnsKnown = !(FOptions.TraceMask.value_or(DefaultTraceMask) & TraceMaskDetails);
         FMainThreadId = GetCurrentThreadId();
         CaptureInstance = this;
         SetConsoleCtrlHandler(CtrlHandler, TRUE);
@@ -170,20 +173,33 @@ private:
 
     // Rows go out in order, each once it is complete: a row that may still be completed
     // holds back itself and every row after it.
+    //
+    // The columns: a trace holds the Rows, Binds and Error columns exactly when one of its
+    // rows has one of those cells filled. Without binds, errors and rows traced none can
+    // have, and rows stream with today's four columns. With them, rows are held until one
+    // comes (or is completed) with such a cell, and go out from then on with all seven;
+    // a session that ends without one writes its held rows with four.
     void AddRow(const TListRow& row, uint64_t pendingSerial = 0)
     {
+        NoteColumns(row);
         FHeld.push_back(THeldRow{row, pendingSerial});
         WriteCompleteRows();
     }
 
+    void NoteColumns(const TListRow& row)
+    {
+        if (!FColumnsKnown && HasOptionalCells(row))
+            FColumnsKnown = FOptionalColumns = true;
+    }
+
     void WriteCompleteRows()
     {
-        while (!FHeld.empty() && FHeld.front().PendingSerial == 0) {
+        while (FColumnsKnown && !FHeld.empty() && FHeld.front().PendingSerial == 0) {
             const TListRow& row = FHeld.front().Row;
             if (FOptions.Format == "html")
-                FHtml += HtmlRowLine(row);
+                FHtml += HtmlRowLine(row, FOptionalColumns);
             else
-                Write(TextRowLine(row, FOptions.Format == "csv" ? ',' : '\t'));
+                Write(TextRowLine(row, FOptions.Format == "csv" ? ',' : '\t', FOptionalColumns));
             FHeld.pop_front();
         }
     }
@@ -191,10 +207,13 @@ private:
     // ISessionClient
     void SessionMark(const std::string& caption) override
     {
-        // The session is over: nothing completes a record any more.
-        if (caption == "Finish")
+        // The session is over: nothing completes a record any more, and the columns are
+        // what they are.
+        if (caption == "Finish") {
             for (THeldRow& held : FHeld)
                 held.PendingSerial = 0;
+            FColumnsKnown = true;
+        }
         AddRow(TListRow{caption, {}});
         if (caption == "Finish")
             FFinished = true;
@@ -210,6 +229,7 @@ private:
         for (THeldRow& held : FHeld)
             if (held.PendingSerial == record.Serial) {
                 held.Row = TraceRecordRow(record);
+                NoteColumns(held.Row);
                 if (!record.Pending)
                     held.PendingSerial = 0;
             }
@@ -239,6 +259,10 @@ private:
     DWORD FMainThreadId = 0;
     FILE* FOut = nullptr;
     std::string FHtml;
+    // Whether the columns of the rows written are decided yet, and whether they include
+    // Rows, Binds and Error.
+    bool FColumnsKnown = true;
+    bool FOptionalColumns = false;
     // Rows not yet written: the first one still pending and everything after it.
     struct THeldRow {
         TListRow Row;

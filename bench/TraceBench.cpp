@@ -4,11 +4,14 @@
 // calling threads, the cost of one traced OCI call, its ratio to the bare event, the calls
 // lost (made by the client, not delivered by the tracer) and the calls that stopped the
 // program at a stub. One run measures every mechanism; then a burst of 40,000 calls from
-// one thread with logged hooks.
+// one thread with logged hooks. Then what reading bind values, error texts and rows adds:
+// the calls with a bind and a read of the rows fetched per triple, traced without and with
+// those kinds.
 //
-//   trace_bench [--fixtures=32] [--logged] [ITERATIONS]
+//   trace_bench [--fixtures=32] [--logged | --details] [ITERATIONS]
 //
-// --logged measures logged hooks alone (the bare event too, for the ratios).
+// --logged: the bare event and logged hooks only; --details: the bare event and the rows
+// of the details only.
 // ITERATIONS (default 600) is the number of prepare, execute and fetch triples; logged
 // hooks, whose calls cost far less than the session's own start and end, run 20 times as
 // many and are measured as the difference to a run of ITERATIONS / 10 (traced and
@@ -119,10 +122,14 @@ double BareEventCost(int events, TLoopEvent kind = TLoopEvent::OutputString, boo
     return (many - few) / events;
 }
 
-std::string Script(int iterations, int threads)
+// details: a bind before each execute and the rows fetched read after each fetch, as
+// client libraries do, for the binds, errors and rows kinds to find.
+std::string Script(int iterations, int threads, bool details = false)
 {
     std::string body = "repeat " + std::to_string(iterations / threads) +
-                       "\nprepare S SELECT {T} FROM dual /*vt rows=1000000*/\nexecute S\nfetch S 10\nend\n";
+                       (details ? "\nprepare S SELECT {T} FROM dual WHERE x = :x /*vt rows=1000000*/\nbind S :x 7"
+                                  "\nexecute S\nfetch S 10\nattrget S 197\nend\n"
+                                : "\nprepare S SELECT {T} FROM dual /*vt rows=1000000*/\nexecute S\nfetch S 10\nend\n");
     if (threads > 1)
         body = "threads " + std::to_string(threads) + "\nalloc S\n" + body + "end\n";
     else
@@ -235,13 +242,76 @@ void RunBurst()
     DeleteFileA(file.c_str());
 }
 
+// One row per mechanism for a script traced with a mask: the median of three runs (Wine's
+// scheduling makes single runs vary; the mechanisms take turns, so that a change of the
+// machine's load meanwhile weighs on both alike), the cost per traced call against the
+// untraced run, its ratio to the bare event, calls lost, and fast against int3.
+void MeasureMask(const std::string& scriptFile, double plain, int threads, BYTE mask, const char* name, int iterations,
+                 double bare)
+{
+    const THookKind mechanisms[] = {THookKind::Breakpoint, THookKind::Fast};
+    size_t calls = 0;
+    for (BYTE bit : {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch})
+        if (mask & bit)
+            calls += static_cast<size_t>(iterations);
+    TMeasure runs[2][3];
+    for (int i = 0; i < 3; ++i)
+        for (int h = 0; h < 2; ++h)
+            runs[h][i] = RunTraced(scriptFile, mask, mechanisms[h]);
+    double int3PerCall = 0;
+    for (int h = 0; h < 2; ++h) {
+        std::sort(std::begin(runs[h]), std::end(runs[h]),
+                  [](const TMeasure& a, const TMeasure& b) { return a.Seconds < b.Seconds; });
+        TMeasure traced = runs[h][1];
+        for (const TMeasure& run : runs[h])
+            traced.Records = std::min(traced.Records, run.Records);
+        double perCall = (traced.Seconds - plain) / static_cast<double>(calls);
+        std::string versus = "-";
+        if (mechanisms[h] == THookKind::Breakpoint)
+            int3PerCall = perCall;
+        else if (int3PerCall > 0)
+            versus = Format("%.2f", perCall / int3PerCall);
+        std::printf("%-6s %-8d %-22s %8zu %9zu %10.2f %12.1f %7.1f %6lld %8s\n", HookKindWord(mechanisms[h]), threads,
+                    name, calls, traced.Records, traced.Seconds, perCall * 1e6, perCall / bare,
+                    static_cast<long long>(calls) - static_cast<long long>(traced.Records), versus.c_str());
+        std::fflush(stdout);
+    }
+}
+
+void PrintHeader()
+{
+    std::printf("%-6s %-8s %-22s %8s %9s %10s %12s %7s %6s %8s\n", "hooks", "threads", "mask", "calls", "records",
+                "traced s", "per call us", "ratio", "lost", "vs int3");
+}
+
+// What reading binds, errors and rows adds: the same calls with a bind before each
+// execute and the rows read after each fetch, traced without and with those kinds.
+void MeasureDetails(int iterations, double bare)
+{
+    std::string detailFile = TempFile("bench-details.txt");
+    WriteFileBytes(detailFile, Script(iterations, 1, true));
+    double detailPlain = 0;
+    for (int i = 0; i < 3; ++i)
+        detailPlain += RunPlain(JoinCommandLine({FixtureDir() + "\\ocirun.exe", detailFile})) / 3;
+    std::printf("\nwith a bind and a read of the rows fetched per triple (untraced run %.2f s):\n", detailPlain);
+    PrintHeader();
+    const BYTE statements = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
+    MeasureMask(detailFile, detailPlain, 1, statements, "prepare,execute,fetch", iterations, bare);
+    MeasureMask(detailFile, detailPlain, 1, statements | TraceMaskErrors | TraceMaskRows, "... and errors,rows",
+                iterations, bare);
+    MeasureMask(detailFile, detailPlain, 1, statements | TraceMaskBinds, "... and binds", iterations, bare);
+    MeasureMask(detailFile, detailPlain, 1, TraceMaskAll, "all", iterations, bare);
+    DeleteFileA(detailFile.c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     ReadFixtureOption(argc, argv);
-    bool loggedOnly = argc > 1 && std::string(argv[1]) == "--logged";
-    if (loggedOnly) {
+    std::string only = argc > 1 && std::string(argv[1]).rfind("--", 0) == 0 ? argv[1] : "";
+    bool loggedOnly = only == "--logged", detailsOnly = only == "--details";
+    if (loggedOnly || detailsOnly) {
         --argc;
         ++argv;
     }
@@ -254,6 +324,10 @@ int main(int argc, char** argv)
     if (loggedOnly) {
         RunLogged(iterations, bare);
         RunBurst();
+        return 0;
+    }
+    if (detailsOnly) {
+        MeasureDetails(iterations, bare);
         return 0;
     }
     // What the two mechanisms' reports cost by themselves: a stub's raised exception, a
@@ -277,8 +351,7 @@ int main(int argc, char** argv)
         plain[t] /= 3;
     }
     std::printf("untraced run: %.2f s (1 thread), %.2f s (4 threads)\n\n", plain[0], plain[1]);
-    std::printf("%-6s %-8s %-22s %8s %9s %10s %12s %7s %6s %8s\n", "hooks", "threads", "mask", "calls", "records",
-                "traced s", "per call us", "ratio", "lost", "vs int3");
+    PrintHeader();
 
     struct {
         BYTE Mask;
@@ -287,44 +360,14 @@ int main(int argc, char** argv)
                  {TraceMaskExecute, "execute"},
                  {TraceMaskFetch, "fetch"},
                  {TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch, "prepare,execute,fetch"}};
-    const THookKind mechanisms[] = {THookKind::Breakpoint, THookKind::Fast};
     // A first traced run, not counted: the first session of a process may pay for more
     // than tracing (loading, Wine's first use of the debug calls).
     RunTraced(scriptFiles[0], TraceMaskExecute, THookKind::Breakpoint);
-    for (int t = 0; t < 2; ++t) {
-        for (const auto& m : masks) {
-            size_t calls = 0;
-            for (BYTE bit : {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch})
-                if (m.Mask & bit)
-                    calls += static_cast<size_t>(iterations);
-            // The median of three runs: Wine's scheduling makes single runs vary. The two
-            // mechanisms take turns, so that a change of the machine's load meanwhile
-            // weighs on both alike.
-            TMeasure runs[2][3];
-            for (int i = 0; i < 3; ++i)
-                for (int h = 0; h < 2; ++h)
-                    runs[h][i] = RunTraced(scriptFiles[t], m.Mask, mechanisms[h]);
-            double int3PerCall = 0;
-            for (int h = 0; h < 2; ++h) {
-                std::sort(std::begin(runs[h]), std::end(runs[h]),
-                          [](const TMeasure& a, const TMeasure& b) { return a.Seconds < b.Seconds; });
-                TMeasure traced = runs[h][1];
-                for (const TMeasure& run : runs[h])
-                    traced.Records = std::min(traced.Records, run.Records);
-                double perCall = (traced.Seconds - plain[t]) / static_cast<double>(calls);
-                std::string versus = "-";
-                if (mechanisms[h] == THookKind::Breakpoint)
-                    int3PerCall = perCall;
-                else if (int3PerCall > 0)
-                    versus = Format("%.2f", perCall / int3PerCall);
-                std::printf("%-6s %-8d %-22s %8zu %9zu %10.2f %12.1f %7.1f %6lld %8s\n",
-                            HookKindWord(mechanisms[h]), threadCounts[t], m.Name, calls, traced.Records,
-                            traced.Seconds, perCall * 1e6, perCall / bare,
-                            static_cast<long long>(calls) - static_cast<long long>(traced.Records), versus.c_str());
-                std::fflush(stdout);
-            }
-        }
-    }
+    for (int t = 0; t < 2; ++t)
+        for (const auto& m : masks)
+            MeasureMask(scriptFiles[t], plain[t], threadCounts[t], m.Mask, m.Name, iterations, bare);
+
+    MeasureDetails(iterations, bare);
     for (const std::string& scriptFile : scriptFiles)
         DeleteFileA(scriptFile.c_str());
     RunLogged(iterations, bare);

@@ -46,7 +46,9 @@ BYTE TraceMaskOfWords(const std::string& list)
     while (from <= list.size()) {
         size_t comma = list.find(',', from);
         std::string item = list.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-        if (!item.empty()) {
+        if (item == TraceMaskAllWord) {
+            mask |= TraceMaskAll;
+        } else if (!item.empty()) {
             const TTraceMaskBit* found = nullptr;
             for (const TTraceMaskBit& bit : TraceMaskBits)
                 if (item == bit.Word)

@@ -21,8 +21,9 @@ public:
     const std::string Word;
 };
 
-// The mask of a comma-separated list of the words of TraceMaskBits ("prepare,fetch");
-// empty items are skipped, so "" is the empty mask. Raises EUnknownTraceWord.
+// The mask of a comma-separated list of the words of TraceMaskBits ("prepare,fetch") and
+// "all" (every kind); empty items are skipped, so "" is the empty mask. Raises
+// EUnknownTraceWord.
 BYTE TraceMaskOfWords(const std::string& list);
-// Every word of TraceMaskBits, comma-separated, in the table's order ("prepare,execute,fetch").
+// Every word of TraceMaskBits, comma-separated, in the table's order ("prepare,execute,fetch,...").
 std::string TraceMaskWords();

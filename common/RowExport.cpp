@@ -12,6 +12,31 @@ bool RowIsAscii(const TListRow& row)
                                                [](const std::string& sub) { return IsAscii(sub); });
 }
 
+bool HasOptionalCells(const TListRow& row)
+{
+    for (size_t k = FixedSubItems; k < row.SubItems.size(); ++k)
+        if (!row.SubItems[k].empty())
+            return true;
+    return false;
+}
+
+bool TRowSource::AnyOptionalCells() const
+{
+    TListRow row;
+    for (int i = 0, n = RowCount(); i < n; ++i) {
+        GetRow(i, row);
+        if (HasOptionalCells(row))
+            return true;
+    }
+    return false;
+}
+
+// The sub-items a file holds of a row.
+static size_t WrittenSubItems(const TListRow& row, bool optionalCells)
+{
+    return optionalCells ? row.SubItems.size() : std::min(row.SubItems.size(), FixedSubItems);
+}
+
 bool TRowSource::AllAscii() const
 {
     TListRow row;
@@ -23,12 +48,12 @@ bool TRowSource::AllAscii() const
     return true;
 }
 
-std::string TextRowLine(const TListRow& row, char separator)
+std::string TextRowLine(const TListRow& row, char separator, bool optionalCells)
 {
     std::string line = row.Caption;
-    for (const std::string& sub : row.SubItems) {
+    for (size_t k = 0, n = WrittenSubItems(row, optionalCells); k < n; ++k) {
         line += separator;
-        line += sub;
+        line += row.SubItems[k];
     }
     line += "\r\n";
     return line;
@@ -51,11 +76,11 @@ std::string HtmlHead(bool declareUtf8)
            "Velloran trace report<table border=\"1\">\r\n";
 }
 
-std::string HtmlRowLine(const TListRow& row)
+std::string HtmlRowLine(const TListRow& row, bool optionalCells)
 {
     std::string line = "<tr>" + HtmlCell(row.Caption);
-    for (const std::string& sub : row.SubItems)
-        line += HtmlCell(sub);
+    for (size_t k = 0, n = WrittenSubItems(row, optionalCells); k < n; ++k)
+        line += HtmlCell(row.SubItems[k]);
     line += "</tr>\r\n";
     return line;
 }
@@ -100,11 +125,13 @@ namespace {
 template <class TWrite>
 void WriteItemsAsText(const TRowSource& rows, char separator, TWrite write)
 {
+    // The optional columns by the rows written: a copied selection follows the rule a file does.
+    bool optional = rows.AnyOptionalCells();
     TListRow row;
     std::string buffer;
     for (int i = 0, n = rows.RowCount(); i < n; ++i) {
         rows.GetRow(i, row);
-        buffer += TextRowLine(row, separator);
+        buffer += TextRowLine(row, separator, optional);
         if (buffer.size() >= 64 * 1024) {
             write(buffer);
             buffer.clear();
@@ -138,11 +165,12 @@ void SaveItemsAsHtml(const TRowSource& rows, const std::string& fileName)
 {
     TOutputFile file(fileName);
     file.Write(HtmlHead(!rows.AllAscii()));
+    bool optional = rows.AnyOptionalCells();
     TListRow row;
     try {
         for (int i = 0, n = rows.RowCount(); i < n; ++i) {
             rows.GetRow(i, row);
-            file.Write(HtmlRowLine(row));
+            file.Write(HtmlRowLine(row, optional));
         }
     } catch (...) {
         // Close the page as far as the file still takes it, then pass the failure on.

@@ -15,6 +15,12 @@ struct TListRow {
     std::vector<std::string> SubItems;
 };
 
+// Trace rows hold Time, Result and Statement, then the optional cells Rows, Binds and
+// Error. A file gets the optional columns exactly when some row it holds has one of them
+// not empty: a trace without them is written as it always was.
+constexpr size_t FixedSubItems = 3;
+bool HasOptionalCells(const TListRow& row);
+
 // The rows of a list, read one at a time in list order.
 class TRowSource {
 public:
@@ -24,6 +30,9 @@ public:
     // Whether every text of every row is ASCII. Reads all rows; a source that knows its
     // texts some cheaper way answers from them.
     virtual bool AllAscii() const;
+    // Whether some row has an optional cell that is not empty (see FixedSubItems). Reads
+    // all rows unless the source knows better.
+    virtual bool AnyOptionalCells() const;
 };
 
 // A TRowSource over rows held in a vector.
@@ -39,12 +48,13 @@ private:
 
 bool RowIsAscii(const TListRow& row);
 
-// Delimited text: caption, then separator + sub-item for each sub-item, CR LF.
-std::string TextRowLine(const TListRow& row, char separator);
+// Delimited text: caption, then separator + sub-item for each sub-item, CR LF. Without
+// optionalCells a row's sub-items past FixedSubItems are left out.
+std::string TextRowLine(const TListRow& row, char separator, bool optionalCells = true);
 // The HTML page in pieces, so that a writer can stream rows. A page whose rows hold
 // non-ASCII text is UTF-8 and says so in its head (declareUtf8).
 std::string HtmlHead(bool declareUtf8 = false);
-std::string HtmlRowLine(const TListRow& row);
+std::string HtmlRowLine(const TListRow& row, bool optionalCells = true);
 std::string HtmlTail();
 
 // Write every row of the list to fileName. A file that cannot be created or written

@@ -1,6 +1,7 @@
-// The trace mask: which of the statement actions a session traces. One table serves the
-// capture tool's command line, the settings file and the trace options dialog, so that an
-// action added here shows up in all three.
+// The trace mask: which of the statement actions a session traces, and which details of
+// the calls it reads besides (bind values, error texts, rows). One table serves the
+// capture tool's command line, the settings file and the trace options dialog, so that a
+// kind added here shows up in all three.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,11 @@
 constexpr BYTE TraceMaskPrepare = 1;
 constexpr BYTE TraceMaskExecute = 2;
 constexpr BYTE TraceMaskFetch = 4;
+constexpr BYTE TraceMaskBinds = 8;
+constexpr BYTE TraceMaskErrors = 16;
+constexpr BYTE TraceMaskRows = 32;
+// The kinds that fill the Rows, Binds and Error cells.
+constexpr BYTE TraceMaskDetails = TraceMaskBinds | TraceMaskErrors | TraceMaskRows;
 
 struct TTraceMaskBit {
     BYTE Bit;
@@ -28,7 +34,25 @@ inline constexpr TTraceMaskBit TraceMaskBits[] = {
     {TraceMaskPrepare, "prepare", "TRACE_PREPARE", false, "Prepare (OCIStmtPrepare)"},
     {TraceMaskExecute, "execute", "TRACE_EXECUTE", true, "Execute (OCIStmtExecute)"},
     {TraceMaskFetch, "fetch", "TRACE_FETCH", false, "Fetch (OCIStmtFetch)"},
+    {TraceMaskBinds, "binds", "TRACE_BINDS", false, "Binds (OCIBindByName/Pos)"},
+    {TraceMaskErrors, "errors", "TRACE_ERRORS", false, "Errors (OCIErrorGet)"},
+    {TraceMaskRows, "rows", "TRACE_ROWS", false, "Rows (OCIAttrGet)"},
 };
+
+// The --trace word for every kind of the table.
+constexpr const char* TraceMaskAllWord = "all";
+constexpr BYTE TraceMaskAll = [] {
+    BYTE mask = 0;
+    for (const TTraceMaskBit& bit : TraceMaskBits)
+        mask |= bit.Bit;
+    return mask;
+}();
+
+// The setting that shows every bound value as "?" (names stay): for programs that bind
+// personal data. Not a kind of the mask: it changes what the Binds cell says, not what is
+// traced.
+constexpr const char* HideValuesSettingsKey = "HIDE_VALUES";
+constexpr const char* HideValuesCaption = "Hide bound values";
 
 // The mask of a settings file without a trace section, and of a command line without --trace.
 constexpr BYTE DefaultTraceMask = [] {

@@ -66,6 +66,9 @@ public:
     // sp when asked, which holds them only while the call waits at its entry.
     TCallFrame(TProcessInfo& process, bool is64, TAddress sp, const uint64_t* slots, int known);
 
+    // The thread that made the call.
+    DWORD ThreadId = 0;
+
     TAddress Sp() const { return FSp; }
     TAddress ReturnAddress() { return Slot(0); }
     // Argument word n, counted from 1.

@@ -62,11 +62,18 @@ public:
     // latest at their own return), in the order they were made, with the bytes named copied
     // at the time of the call (TCallFrame::Bytes gives them). Only for calls whose entry
     // reads nothing else of the program's memory and changes nothing the program can see.
-    // With logged hooks (THookKind::Log) the returns of such calls reach CallReturned late
-    // as well, read from the log while the program runs on: CallReturned must then read
-    // nothing of the program's memory for them either.
     virtual TLateEntry LateEntry(int /*hookId*/) const { return {}; }
+    // Whether, with logged hooks (THookKind::Log), the returns of hookId's calls taken late
+    // may reach CallReturned late as well, read from the log while the program runs on, in
+    // the order the calls were made. Only for calls whose CallReturned reads nothing of the
+    // program's memory.
+    virtual bool LateReturn(int /*hookId*/) const { return false; }
     // Which of hookId's calls a stub reports at all; the others run untraced. A hook the
     // engine plants as an int3 stops every call: CallEntered passes over those itself.
     virtual TEntryFilter EntryFilter(int /*hookId*/) const { return {}; }
+    // A thread of the program has ended; nothing it calls later can come (a call logged
+    // before may still reach CallEntered).
+    virtual void ThreadEnded(IHookHost& /*host*/, DWORD /*threadId*/) {}
+    // The session ends: the last chance to deliver what the tracer holds back.
+    virtual void SessionEnding(IHookHost& /*host*/) {}
 };

@@ -26,7 +26,7 @@ void TDebugThread::AddHook(TAddress address, const THookSpec& spec)
     if (Hooks != THookKind::Breakpoint && hook.PrologueKnown &&
         FStubs->Add(address, hook.Prologue,
                     TStubSpec{spec.Words, FTracer->LateEntry(spec.Id), FTracer->EntryFilter(spec.Id),
-                              Hooks == THookKind::Log},
+                              Hooks == THookKind::Log && FTracer->LateReturn(spec.Id)},
                     FTracer->ReturnWanted(spec.Id)))
         hook.Kind = Hooks;
     THook& stored = FHooks.emplace(address, hook).first->second;
@@ -178,6 +178,7 @@ void TDebugThread::EnterCall(TAddress address, THook& hook, TThreadInfo& thread,
     ReleaseReturns(unwound);
 
     TCallFrame frame(*Process, context, std::min(hook.Words, TCallFrame::MaxWords));
+    frame.ThreadId = thread.ThreadId;
     std::unique_ptr<TCallData> data = FTracer->CallEntered(*this, hook.Id, frame);
     if (data) {
         TAddress returnAddress = frame.ReturnAddress();

@@ -217,6 +217,7 @@ void TDebugThread::SafeExecute()
 void TDebugThread::EndSteps()
 {
     TFirstError errors;
+    errors.Attempt([this] { FTracer->SessionEnding(*this); });
     errors.Attempt([this] { ReleaseProcess(); });
     FHooks.clear();
     errors.Attempt([this] {
@@ -288,6 +289,7 @@ DWORD TDebugThread::OnExitThread(const DEBUG_EVENT& event)
     TThreadInfo* thread = FThreads->FindThread(event.dwThreadId);
     if (!thread)
         return DBG_EXCEPTION_NOT_HANDLED;
+    FTracer->ThreadEnded(*this, event.dwThreadId);
     // Calls of a thread that has gone can never return.
     std::vector<TAddress> returns;
     for (const TCallInFlight& call : thread->Calls)

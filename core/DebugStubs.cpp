@@ -21,6 +21,7 @@ void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
         return;
     // Arguments beyond those reported are read from the stack the call waits on.
     TCallFrame frame(*Process, FTarget64, report.EntrySp, report.Frame, report.Known);
+    frame.ThreadId = event.dwThreadId;
     EnterStubCall(hook->first, hook->second, thread, frame);
 }
 
@@ -69,6 +70,7 @@ void TDebugThread::TakeLogEntry(const TStubLogEntry& entry)
     if (hook == FHooks.end())
         return;
     TCallFrame frame(*Process, FTarget64, entry.Sp, entry.Frame, hook->second.Words + 1);
+    frame.ThreadId = entry.ThreadId;
     TLateEntry late = FTracer->LateEntry(hook->second.Id);
     if (late.BytesArg)
         frame.Capture(frame.Pointer(late.BytesArg), entry.Bytes);

@@ -105,3 +105,77 @@ bool TProcessInfo::IsExecutable(TAddress address)
     constexpr DWORD Executable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
     return info.State == MEM_COMMIT && (info.Protect & Executable) != 0;
 }
+
+TAddress TProcessInfo::ReadableEnd(TAddress address)
+{
+    MEMORY_BASIC_INFORMATION info{};
+    if (!VirtualQueryEx(Handle.get(), AddressPointer(address), &info, sizeof(info)))
+        return address;
+    constexpr DWORD Readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                               PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    if (info.State != MEM_COMMIT || (info.Protect & (PAGE_GUARD | PAGE_NOACCESS)) || !(info.Protect & Readable))
+        return address;
+    return PointerAddress(info.BaseAddress) + info.RegionSize;
+}
+
+// ---------------------------------------------------------------------------
+// TSafeReader
+
+bool TSafeReader::Readable(TAddress address, TAddress& end)
+{
+    for (const auto& [first, last] : FSpans)
+        if (address >= first && address < last) {
+            end = last;
+            return true;
+        }
+    end = FProcess.ReadableEnd(address);
+    if (end <= address)
+        return false;
+    FSpans.emplace_back(address, end);
+    return true;
+}
+
+bool TSafeReader::Read(TAddress address, void* buffer, size_t size)
+{
+    if (size == 0)
+        return true;
+    // The whole range must lie in readable spans, which may follow one another.
+    for (TAddress at = address, last = address + size; at < last;) {
+        if (at < address)
+            return false;  // wrapped round the address space
+        TAddress end = 0;
+        if (!Readable(at, end))
+            return false;
+        at = end;
+    }
+    try {
+        FProcess.ReadMemory(address, buffer, size);
+    } catch (const EOSError&) {
+        return false;
+    }
+    return true;
+}
+
+bool TSafeReader::Read(TAddress address, size_t size, std::string& bytes)
+{
+    bytes.assign(size, '\0');
+    if (Read(address, bytes.data(), size))
+        return true;
+    bytes.clear();
+    return false;
+}
+
+std::string TSafeReader::ReadPrefix(TAddress address, size_t size)
+{
+    TAddress at = address, last = address + size;
+    while (at < last && at >= address) {
+        TAddress end = 0;
+        if (!Readable(at, end))
+            break;
+        at = end;
+    }
+    size_t readable = at > address ? static_cast<size_t>(std::min(at, last) - address) : 0;
+    std::string bytes;
+    Read(address, readable, bytes);
+    return bytes;
+}

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 using TAddress = uint64_t;
 
@@ -63,4 +65,31 @@ public:
     virtual bool IsRunning();
     // True when address lies in committed memory the program may execute.
     virtual bool IsExecutable(TAddress address);
+    // The end of the memory the program may read from address on (the end of its
+    // region), or address itself when the program could not read the byte there.
+    virtual TAddress ReadableEnd(TAddress address);
+};
+
+// Reads of the traced program's memory that give only what the program itself could
+// read. Under Wine ReadProcessMemory of another process succeeds on a reserved page
+// (giving zeros) and on a no-access page (giving its real bytes), so a read alone proves
+// nothing: the pages' state and protection are asked first. What they say holds while
+// the program stands still, so one reader serves one stop of the program and keeps what
+// it learnt for the reads after.
+class TSafeReader {
+public:
+    explicit TSafeReader(TProcessInfo& process) : FProcess(process) {}
+    // Exactly size bytes at address into buffer; false when any of them cannot be read.
+    bool Read(TAddress address, void* buffer, size_t size);
+    bool Read(TAddress address, size_t size, std::string& bytes);
+    // Up to size bytes at address: as many as can be read in a row from address on.
+    std::string ReadPrefix(TAddress address, size_t size);
+
+private:
+    // The readable span that begins at or before address and goes beyond it, asked for
+    // once; false when address cannot be read.
+    bool Readable(TAddress address, TAddress& end);
+    TProcessInfo& FProcess;
+    // Readable spans [first, second) learnt so far.
+    std::vector<std::pair<TAddress, TAddress>> FSpans;
 };

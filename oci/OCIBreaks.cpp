@@ -77,6 +77,8 @@ bool IsOCIModuleName(const std::string& fullName) { return UpperFileName(fullNam
 
 namespace {
 
+constexpr const char* Unit = "OCIBreaks";
+
 // What the tracer keeps of one call from its entry to its return.
 class TOCICallData : public TCallData {
 public:
@@ -89,19 +91,15 @@ public:
     bool TextRead = false;
     bool Wide = false;
     std::string Key;
+    // Whose call it is, and the handles its error text and rows are asked of.
+    DWORD Thread = 0;
+    TAddress ErrorHandle = 0;
+    TAddress Statement = 0;
 };
 
 bool Succeeded(int32_t result) { return result == OCI_SUCCESS || result == OCI_SUCCESS_WITH_INFO; }
 
-int HookIdOf(TOCICall call)
-{
-    for (int i = 0; i < OCIEntryCount; ++i)
-        if (OCIEntries[i].Call == call)
-            return i;
-    return -1;
-}
-
-const int HandleAllocHook = HookIdOf(TOCICall::HandleAlloc);
+const int HandleAllocHook = OCIHookIdOf(TOCICall::HandleAlloc);
 
 // Decoding failures become the record's statement; the record is timed and delivered
 // like any other.
@@ -117,7 +115,10 @@ void Decoded(TTraceRecord& record, Decode decode)
 
 } // namespace
 
-TOCITracer::TOCITracer(BYTE mask, ITraceEvents& events) : FMask(mask), FEvents(events) {}
+TOCITracer::TOCITracer(BYTE mask, ITraceEvents& events, bool hideValues)
+    : FMask(mask), FHideValues(hideValues), FEvents(events), FWaits(events)
+{
+}
 
 bool TOCITracer::Traced(TTraceAction action) const
 {
@@ -129,15 +130,30 @@ bool TOCITracer::Traced(TTraceAction action) const
     return false;
 }
 
+bool TOCITracer::Planted(int hookId) const
+{
+    switch (OCIEntries[hookId].Call) {
+    case TOCICall::Bind:
+    case TOCICall::Bind2:
+    case TOCICall::BindArray:
+    case TOCICall::BindDynamic: return Traced(TraceMaskBinds);
+    case TOCICall::ErrorGet: return Traced(TraceMaskErrors);
+    case TOCICall::AttrGet: return Traced(TraceMaskRows);
+    default: return true;
+    }
+}
+
 bool TOCITracer::Armed(int hookId) const
 {
     switch (OCIEntries[hookId].Call) {
-    case TOCICall::Execute: return Traced(TTraceAction::Execute);
+    // A fetch's rows counted from the row count grow from its statement's execute on.
+    case TOCICall::Execute:
+        return Traced(TTraceAction::Execute) || (Traced(TraceMaskRows) && Traced(TTraceAction::Fetch));
     case TOCICall::Fetch: return Traced(TTraceAction::Fetch);
     // Only handles under a UTF-16 environment are of interest.
     case TOCICall::HandleAlloc: return !FWide.empty();
     // The registry and the encodings need every one of these.
-    default: return true;
+    default: return Planted(hookId);
     }
 }
 
@@ -146,32 +162,84 @@ bool TOCITracer::ReturnWanted(int hookId) const
 {
     switch (OCIEntries[hookId].Call) {
     case TOCICall::Prepare: return Traced(TTraceAction::Prepare);
+    case TOCICall::Execute: return Traced(TTraceAction::Execute);
     case TOCICall::HandleFree:
-    case TOCICall::Release: return false;
+    case TOCICall::Release:
+    case TOCICall::BindArray:
+    case TOCICall::BindDynamic: return false;
     default: return true;
     }
 }
 
 // What these calls' entries read lies in their arguments, in the bytes named (copied when
 // the call is made) and in the registry, which late entries reach in the order the calls
-// were made. The others read memory the call itself fills or hands out.
+// were made. The others read memory the call itself fills or hands out. An execute reads
+// its bind values while the program waits.
 TLateEntry TOCITracer::LateEntry(int hookId) const
 {
     const TOCIEntry& entry = OCIEntries[hookId];
     switch (entry.Call) {
-    case TOCICall::Prepare: return {true, entry.Text, entry.Length};
+    case TOCICall::Prepare: return {true, entry.Arg(TOCIArg::Text), entry.Arg(TOCIArg::Length)};
     case TOCICall::Execute:
+        if (Traced(TraceMaskBinds))
+            return {};
+        return {true, 0, 0};
     case TOCICall::Fetch:
-    case TOCICall::HandleFree: return {true, 0, 0};
-    case TOCICall::Release: return {true, entry.Key, entry.KeyLength};
+    case TOCICall::HandleFree:
+    case TOCICall::BindArray:
+    case TOCICall::BindDynamic:
+    case TOCICall::ErrorGet:
+    case TOCICall::AttrGet: return {true, 0, 0};
+    case TOCICall::Release: return {true, entry.Arg(TOCIArg::Key), entry.Arg(TOCIArg::KeyLength)};
     default: return {};
     }
 }
 
+// These calls' returns complete a record from the result alone; the others read what the
+// call filled in (a handle, a value, a text) while the program waits.
+bool TOCITracer::LateReturn(int hookId) const
+{
+    switch (OCIEntries[hookId].Call) {
+    case TOCICall::Prepare:
+    case TOCICall::Execute:
+    case TOCICall::Fetch: return true;
+    default: return false;
+    }
+}
+
+// OCIAttrGet is asked for many attributes of many handles per statement call, OCIErrorGet
+// for every record of a diagnostic: a stub lets through only what ReadEntered could take.
+// Neither entry has an 8-byte argument, so their positions are their words on both machines.
+TEntryFilter TOCITracer::EntryFilter(int hookId) const
+{
+    const TOCIEntry& entry = OCIEntries[hookId];
+    TEntryFilter filter;
+    switch (entry.Call) {
+    case TOCICall::ErrorGet:
+        filter.Arg = entry.Word(entry.Arg(TOCIArg::Record), false);
+        filter.Value = 1;
+        break;
+    case TOCICall::AttrGet:
+        filter.Arg = entry.Word(entry.Arg(TOCIArg::HandleType), false);
+        filter.Value = OCI_HTYPE_STMT;
+        filter.ListArg = entry.Word(entry.Arg(TOCIArg::AttrType), false);
+        for (uint32_t attribute : RowAttributes)
+            filter.List[filter.ListSize++] = attribute;
+        break;
+    default: break;
+    }
+    VASSERT(!filter.Any() || entry.Words(false) == entry.Words(true), Unit);
+    return filter;
+}
+
 THookSpec TOCITracer::HookSpec(IHookHost& host, int hookId) const
 {
-    return THookSpec{hookId, OCIEntryWords(OCIEntries[hookId], host.Target64()), Armed(hookId)};
+    return THookSpec{hookId, OCIEntries[hookId].Words(host.Target64()), Armed(hookId)};
 }
+
+void TOCITracer::ThreadEnded(IHookHost& /*host*/, DWORD threadId) { FWaits.ThreadEnded(threadId); }
+
+void TOCITracer::SessionEnding(IHookHost& /*host*/) { FWaits.SessionEnding(); }
 
 void TOCITracer::ModuleLoaded(IHookHost& host, const TModuleInfo& module)
 {
@@ -197,6 +265,8 @@ void TOCITracer::PlantEntries(IHookHost& host, const TModuleInfo& module)
     FHooked.push_back(TRange{module.Base, image.SizeOfImage()});
     for (int id = 0; id < OCIEntryCount; ++id) {
         const TOCIEntry& entry = OCIEntries[id];
+        if (!Planted(id))
+            continue;
         const TExport* found = image.Find(entry.Name);
         if (!found) {
             if (entry.Required)
@@ -271,14 +341,31 @@ std::string TOCITracer::ReadText(TCallFrame& frame, TAddress text, uint64_t leng
     return wide ? WideTextToUtf8(bytes) : NarrowTextToUtf8(bytes);
 }
 
-std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& /*host*/, int hookId, TCallFrame& frame)
+std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, TCallFrame& frame)
 {
     const TOCIEntry& entry = OCIEntries[hookId];
+    switch (entry.Call) {
+    case TOCICall::Bind:
+    case TOCICall::Bind2: return BindEntered(host, entry, frame);
+    case TOCICall::BindArray:
+    case TOCICall::BindDynamic:
+    case TOCICall::ErrorGet:
+    case TOCICall::AttrGet: return ReadEntered(entry, frame);
+    default: break;
+    }
+    auto arg = [&](TOCIArg a) { return OCIArgument(entry, frame, a); };
+    auto arg32 = [&](TOCIArg a) { return OCIArgument32(entry, frame, a); };
     auto data = std::make_unique<TOCICallData>();
     TTraceRecord& record = data->Record;
     record.StartTicks = PerformanceTicks();
     bool makesRow = OCICallMakesRow(entry.Call, record.Action);
     data->Traced = makesRow && Traced(record.Action);
+    data->Thread = frame.ThreadId;
+    if (makesRow) {
+        // What the thread's last call left to read is read by now, or never.
+        FWaits.StatementCall(frame.ThreadId);
+        Decoded(record, [&] { data->ErrorHandle = arg(TOCIArg::Error); });
+    }
     auto statementOf = [&](TAddress handle) {
         TOCIStmt* stmt = Statements.FindHandle(handle);
         record.Statement = stmt ? stmt->Text : UnavailableStatement;
@@ -287,21 +374,22 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& /*host*/, int hook
     switch (entry.Call) {
     case TOCICall::Prepare:
         Decoded(record, [&] {
-            TAddress handle = frame.Pointer(entry.Handle);
+            TAddress handle = arg(TOCIArg::Handle);
             bool wide = FWide.count(handle) != 0;
-            record.Statement = ReadText(frame, frame.Pointer(entry.Text), frame.Arg32(entry.Length), wide);
+            record.Statement = ReadText(frame, arg(TOCIArg::Text), arg32(TOCIArg::Length), wide);
             Statements.SetText(handle, record.Statement);
+            FBinds.Forget(handle);
         });
         break;
     case TOCICall::Prepare2:
         // The handle is known only at the return; so is whether the call succeeded.
         Decoded(record, [&] {
-            data->Out = frame.Pointer(entry.Out);
-            data->Wide = FWide.count(frame.Pointer(entry.Handle)) != 0;
-            TAddress text = frame.Pointer(entry.Text);
-            uint32_t length = frame.Arg32(entry.Length);
-            TAddress key = frame.Pointer(entry.Key);
-            uint32_t keyLength = frame.Arg32(entry.KeyLength);
+            data->Out = arg(TOCIArg::Out);
+            data->Wide = FWide.count(arg(TOCIArg::Handle)) != 0;
+            TAddress text = arg(TOCIArg::Text);
+            uint32_t length = arg32(TOCIArg::Length);
+            TAddress key = arg(TOCIArg::Key);
+            uint32_t keyLength = arg32(TOCIArg::KeyLength);
             if (key && keyLength)
                 data->Key = frame.Bytes(key, keyLength);
             if ((!text || !length) && !data->Key.empty()) {
@@ -317,17 +405,23 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& /*host*/, int hook
     case TOCICall::Execute:
     case TOCICall::Fetch:
         Decoded(record, [&] {
-            statementOf(frame.Pointer(entry.Handle));
-            if (entry.Rows)
-                record.FetchRows = static_cast<int32_t>(frame.Arg32(entry.Rows));
+            data->Statement = arg(TOCIArg::Handle);
+            statementOf(data->Statement);
+            if (entry.Arg(TOCIArg::Rows))
+                record.FetchRows = static_cast<int32_t>(arg32(TOCIArg::Rows));
+            if (entry.Call == TOCICall::Execute) {
+                FWaits.Executed(data->Statement);
+                if (data->Traced && Traced(TraceMaskBinds))
+                    record.Binds = ExecuteBinds(host, entry, frame, data->Statement);
+            }
         });
         break;
     // A handle that cannot be read here would leave the registry wrong for the rest of
     // the session: the failure ends it.
     case TOCICall::Release: {
-        TAddress handle = frame.Pointer(entry.Handle);
-        TAddress key = frame.Pointer(entry.Key);
-        uint32_t keyLength = frame.Arg32(entry.KeyLength);
+        TAddress handle = arg(TOCIArg::Handle);
+        TAddress key = arg(TOCIArg::Key);
+        uint32_t keyLength = arg32(TOCIArg::KeyLength);
         // A statement given back under a key can be prepared again by the key alone.
         TOCIStmt* stmt = Statements.FindHandle(handle);
         if (stmt && key && keyLength) {
@@ -338,33 +432,46 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& /*host*/, int hook
             }
         }
         Statements.Forget(handle);
+        FBinds.Forget(handle);
+        FWaits.HandleFreed(handle);
         return nullptr;
     }
     case TOCICall::HandleFree: {
-        TAddress handle = frame.Pointer(entry.Handle);
+        TAddress handle = arg(TOCIArg::Handle);
         Statements.Forget(handle);
+        FBinds.Forget(handle);
+        FWaits.HandleFreed(handle);
         FWide.erase(handle);
         return nullptr;
     }
     case TOCICall::EnvCreate: {
-        uint32_t mode = frame.Arg32(entry.Mode);
-        uint16_t charset = entry.Charset ? static_cast<uint16_t>(frame.Arg32(entry.Charset)) : 0;
+        uint32_t mode = arg32(TOCIArg::Mode);
+        uint16_t charset = static_cast<uint16_t>(arg32(TOCIArg::Charset));
         if (!(mode & OCI_UTF16) && charset != OCI_UTF16ID)
             return nullptr;
-        data->Out = frame.Pointer(entry.Out);
+        data->Out = arg(TOCIArg::Out);
         return data;
     }
     case TOCICall::HandleAlloc:
-        if (!FWide.count(frame.Pointer(entry.Handle)))
+        if (!FWide.count(arg(TOCIArg::Handle)))
             return nullptr;
-        data->Out = frame.Pointer(entry.Out);
+        data->Out = arg(TOCIArg::Out);
         return data;
+    default:
+        break;
     }
     return data->Traced ? std::move(data) : nullptr;
 }
 
 void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, uint32_t result, int64_t elapsedTicks)
 {
+    switch (OCIEntries[hookId].Call) {
+    case TOCICall::Bind:
+    case TOCICall::Bind2: BindReturned(host, callData, static_cast<int32_t>(result)); return;
+    case TOCICall::ErrorGet:
+    case TOCICall::AttrGet: ReadReturned(host, callData, static_cast<int32_t>(result)); return;
+    default: break;
+    }
     auto& data = static_cast<TOCICallData&>(callData);
     TTraceRecord& record = data.Record;
     record.ElapsedDays = TicksToDays(elapsedTicks);
@@ -379,6 +486,9 @@ void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, 
                     Statements.SetText(handle, record.Statement);
                 else
                     Statements.Forget(handle);
+                // A cached handle comes back prepared anew: its old binds are gone.
+                FBinds.Forget(handle);
+                data.Statement = handle;
                 if (data.Wide)
                     FWide.insert(handle);
                 if (data.TextRead && !data.Key.empty())
@@ -404,7 +514,9 @@ void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, 
     }
     if (data.Traced) {
         record.Serial = ++FSerial;
-        FEvents.TraceRecord(std::move(record));
+        bool waitsError = Traced(TraceMaskErrors) && record.Result != OCI_SUCCESS;
+        bool waitsRows = Traced(TraceMaskRows) && record.Action != TTraceAction::Prepare;
+        FWaits.Deliver(std::move(record), data.Thread, data.ErrorHandle, data.Statement, waitsError, waitsRows);
     }
 }
 

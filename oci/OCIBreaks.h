@@ -4,7 +4,9 @@
 #pragma once
 
 #include "CallTracer.h"
+#include "OCIBinds.h"
 #include "OCIEntries.h"
+#include "OCIWaits.h"
 #include "OwningList.h"
 #include "TraceEvents.h"
 
@@ -49,8 +51,9 @@ bool IsOCIModuleName(const std::string& fullName);
 
 class TOCITracer : public ICallTracer {
 public:
-    // mask: the actions that make rows (TraceMask* bits); records go to events.
-    TOCITracer(BYTE mask, ITraceEvents& events);
+    // mask: the actions that make rows and the details read of them (TraceMask* bits);
+    // records go to events. hideValues: every bound value shows as "?".
+    TOCITracer(BYTE mask, ITraceEvents& events, bool hideValues = false);
 
     void ModuleLoaded(IHookHost& host, const TModuleInfo& module) override;
     void ModuleUnloaded(IHookHost& host, const TModuleInfo& module) override;
@@ -58,8 +61,15 @@ public:
     void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result, int64_t elapsedTicks) override;
     bool ReturnWanted(int hookId) const override;
     TLateEntry LateEntry(int hookId) const override;
+    bool LateReturn(int hookId) const override;
+    TEntryFilter EntryFilter(int hookId) const override;
+    void ThreadEnded(IHookHost& host, DWORD threadId) override;
+    void SessionEnding(IHookHost& host) override;
 
     TOCIStatements Statements;
+    // Whether the entry of hookId is hooked at all with this mask: the entries of a kind
+    // of detail not traced are not, so that they cost nothing.
+    bool Planted(int hookId) const;
     // Whether the entry of hookId stops calls with this mask.
     bool Armed(int hookId) const;
 
@@ -75,15 +85,25 @@ private:
     };
 
     bool Traced(TTraceAction action) const;
+    bool Traced(BYTE kind) const { return (FMask & kind) != 0; }
     THookSpec HookSpec(IHookHost& host, int hookId) const;
     std::string ReadText(TCallFrame& frame, TAddress text, uint64_t length, bool wide);
+    // The details of calls (OCIDetails.cpp): binds, error texts, rows.
+    std::unique_ptr<TCallData> BindEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void BindReturned(IHookHost& host, TCallData& data, int32_t result);
+    std::unique_ptr<TCallData> ReadEntered(const TOCIEntry& entry, TCallFrame& frame);
+    void ReadReturned(IHookHost& host, TCallData& data, int32_t result);
+    std::string ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt);
     TAddress ReadPointer(IHookHost& host, TAddress address);
     void PlantEntries(IHookHost& host, const TModuleInfo& module);
     void ResolveForwards(IHookHost& host, const TModuleInfo& module);
     void MarkWide(IHookHost& host, TAddress handle);
 
     BYTE FMask;
+    bool FHideValues;
     ITraceEvents& FEvents;
+    TOCIBinds FBinds;
+    TOCIWaits FWaits;
     // Statements last prepared under each key (the key's bytes as the client passed them).
     std::unordered_map<std::string, std::string> FKeyed;
     // Handles of UTF-16 environments and of everything allocated under them.

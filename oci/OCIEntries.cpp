@@ -1,21 +1,69 @@
 #include "OCIEntries.h"
 
+#include "Arch.h"
+
+#define OCISignature(words) OCISignature(words)
+
+// The signatures follow the published argument lists. The entries after the first ten are
+// planted only when their kind of detail is traced (see TOCITracer::Planted).
 // clang-format off
-const TOCIEntry OCIEntries[] = {
-    // name               call                  required  handle text len key keylen rows out mode charset words32 words64
-    {"OCIStmtPrepare",    TOCICall::Prepare,     true,    1,     3,   4,  0,  0,     0,   0,  0,   0,    6,   6},
-    {"OCIStmtExecute",    TOCICall::Execute,     true,    2,     0,   0,  0,  0,     0,   0,  0,   0,    8,   8},
-    {"OCIStmtFetch",      TOCICall::Fetch,       true,    1,     0,   0,  0,  0,     3,   0,  0,   0,    5,   5},
-    {"OCIHandleFree",     TOCICall::HandleFree,  true,    1,     0,   0,  0,  0,     0,   0,  0,   0,    2,   2},
-    {"OCIStmtPrepare2",   TOCICall::Prepare2,    false,   1,     4,   5,  6,  7,     0,   2,  0,   0,    9,   9},
-    {"OCIStmtRelease",    TOCICall::Release,     false,   1,     0,   0,  3,  4,     0,   0,  0,   0,    5,   5},
-    {"OCIStmtFetch2",     TOCICall::Fetch,       false,   1,     0,   0,  0,  0,     3,   0,  0,   0,    6,   6},
-    {"OCIEnvCreate",      TOCICall::EnvCreate,   false,   0,     0,   0,  0,  0,     0,   1,  2,   0,    8,   8},
-    {"OCIEnvNlsCreate",   TOCICall::EnvCreate,   false,   0,     0,   0,  0,  0,     0,   1,  2,   9,   10,  10},
-    {"OCIHandleAlloc",    TOCICall::HandleAlloc, false,   1,     0,   0,  0,  0,     0,   2,  0,   0,    5,   5},
+constexpr TOCIEntry OCIEntries[] = {
+    {"OCIStmtPrepare",       TOCICall::Prepare,     true,  OCISignature("handle error text length - -")},
+    {"OCIStmtExecute",       TOCICall::Execute,     true,  OCISignature("- handle error iters rowoffset - - mode")},
+    {"OCIStmtFetch",         TOCICall::Fetch,       true,  OCISignature("handle error rows - -")},
+    {"OCIHandleFree",        TOCICall::HandleFree,  true,  OCISignature("handle htype")},
+    {"OCIStmtPrepare2",      TOCICall::Prepare2,    false, OCISignature("handle out error text length key keylength - -")},
+    {"OCIStmtRelease",       TOCICall::Release,     false, OCISignature("handle error key keylength -")},
+    {"OCIStmtFetch2",        TOCICall::Fetch,       false, OCISignature("handle error rows - - -")},
+    {"OCIEnvCreate",         TOCICall::EnvCreate,   false, OCISignature("out mode - - - - - -")},
+    {"OCIEnvNlsCreate",      TOCICall::EnvCreate,   false, OCISignature("out mode - - - - - - charset -")},
+    {"OCIHandleAlloc",       TOCICall::HandleAlloc, false, OCISignature("handle out htype - -")},
+    {"OCIBindByName",        TOCICall::Bind,        false,
+     OCISignature("handle out error name namelength value size type indicator altlength - maxarray current mode")},
+    {"OCIBindByName2",       TOCICall::Bind2,       false,
+     OCISignature("handle out error name namelength value size8 type indicator altlength - maxarray current mode")},
+    {"OCIBindByPos",         TOCICall::Bind,        false,
+     OCISignature("handle out error position value size type indicator altlength - maxarray current mode")},
+    {"OCIBindByPos2",        TOCICall::Bind2,       false,
+     OCISignature("handle out error position value size8 type indicator altlength - maxarray current mode")},
+    {"OCIBindArrayOfStruct", TOCICall::BindArray,   false, OCISignature("handle error valueskip indicatorskip lengthskip -")},
+    {"OCIBindDynamic",       TOCICall::BindDynamic, false, OCISignature("handle error - - - -")},
+    {"OCIErrorGet",          TOCICall::ErrorGet,    false, OCISignature("handle record - code buffer buffersize htype")},
+    {"OCIAttrGet",           TOCICall::AttrGet,     false, OCISignature("handle htype attribute - attrtype error")},
 };
 // clang-format on
 const int OCIEntryCount = static_cast<int>(sizeof(OCIEntries) / sizeof(OCIEntries[0]));
+
+int TOCIEntry::Word(int n, bool x64) const
+{
+    if (x64)
+        return n;
+    int word = n;
+    for (int k = 1; k < n; ++k)
+        if (Args.Wide & (1u << k))
+            ++word;
+    return word;
+}
+
+uint64_t OCIArgument(const TOCIEntry& entry, TCallFrame& frame, TOCIArg arg)
+{
+    int n = entry.Arg(arg);
+    if (!n)
+        return 0;
+    int word = entry.Word(n, frame.Is64());
+    if (frame.Is64() || !(entry.Args.Wide & (1u << n)))
+        return frame.Arg(word);
+    // Two 32-bit stack words, the low half first.
+    return frame.Arg32(word) | static_cast<uint64_t>(frame.Arg32(word + 1)) << 32;
+}
+
+int OCIHookIdOf(TOCICall call)
+{
+    for (int i = 0; i < OCIEntryCount; ++i)
+        if (OCIEntries[i].Call == call)
+            return i;
+    return -1;
+}
 
 bool OCICallMakesRow(TOCICall call, TTraceAction& action)
 {

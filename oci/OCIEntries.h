@@ -5,6 +5,8 @@
 #include "TraceRecord.h"
 
 #include <cstdint>
+#include <iterator>
+#include <string_view>
 
 enum class TOCICall : uint8_t {
     Prepare,      // OCIStmtPrepare: a row, and the text for the registry
@@ -15,7 +17,65 @@ enum class TOCICall : uint8_t {
     Release,      // OCIStmtRelease: the same, for a statement given back to the cache
     EnvCreate,    // an environment, perhaps a UTF-16 one
     HandleAlloc,  // a handle under a UTF-16 parent is UTF-16 too
+    Bind,         // OCIBindByName, OCIBindByPos: a value an execute will read
+    Bind2,        // their second generation: an 8-byte size, 4-byte lengths
+    BindArray,    // OCIBindArrayOfStruct: the strides of a bind's arrays
+    BindDynamic,  // OCIBindDynamic: the values come at execute time
+    ErrorGet,     // the text of an error a call left
+    AttrGet,      // a statement's rows, among much else
 };
+
+// What an argument is to the tracer. An entry's signature names each of its arguments by
+// one of these words, in order.
+enum class TOCIArg : uint8_t {
+    Handle,     // the statement handle, the handle freed, the parent handle, the bind handle
+    Error,      // the error handle the call reports on
+    Text,
+    Length,
+    Key,
+    KeyLength,
+    Rows,       // rows asked for by a fetch
+    Out,        // where the call stores the handle it makes
+    Mode,
+    Charset,
+    Iters,
+    RowOffset,
+    Name,       // a placeholder's text and length
+    NameLength,
+    Position,
+    Value,      // a bind's buffer and its size
+    Size,
+    Type,
+    Indicator,
+    AltLength,  // a bind's actual lengths
+    MaxArray,
+    Current,
+    ValueSkip,
+    IndicatorSkip,
+    LengthSkip,
+    Record,     // OCIErrorGet's record number, code, buffer and its size
+    Code,
+    Buffer,
+    BufferSize,
+    HandleType,
+    Attribute,  // OCIAttrGet's out buffer and attribute id
+    AttrType,
+    Count
+};
+
+// Where an entry's arguments are, from its signature.
+struct TOCIArgs {
+    // Position of each argument, counted from 1; 0 where the call has no such argument.
+    int8_t Position[static_cast<int>(TOCIArg::Count)] = {};
+    int8_t Count = 0;
+    // Bit k: argument k (from 1) is 8 bytes wide, two stack words in a 32-bit program.
+    uint32_t Wide = 0;
+};
+
+// A signature: one word per argument, in order: the name of a TOCIArg in lower case
+// ("handle", "error", "altlength", ...), "-" for one the tracer never reads, a word with
+// "8" at its end for an 8-byte integer. A word that names nothing stops the build.
+constexpr TOCIArgs OCISignature(std::string_view words);
 
 struct TOCIEntry {
     const char* Name;
@@ -23,29 +83,33 @@ struct TOCIEntry {
     // A required entry missing from the module ends the session; an optional one (of a
     // newer library) is simply not traced.
     bool Required;
-    // Argument positions, counted from 1; 0 where the call has no such argument.
-    int8_t Handle;     // the statement handle, the handle freed, or the parent handle
-    int8_t Text;
-    int8_t Length;
-    int8_t Key;
-    int8_t KeyLength;
-    int8_t Rows;
-    int8_t Out;        // where the call stores the handle it makes
-    int8_t Mode;
-    int8_t Charset;
-    // The call's argument words on 32-bit and on 64-bit programs: what a hook copies to
-    // the original. An 8-byte argument (an sb8, a ub8) takes two words on 32-bit, one on
-    // 64-bit; TCallFrame counts words.
-    int8_t Words32;
-    int8_t Words64;
+    TOCIArgs Args;
+
+    // The position of an argument, counted from 1; 0 when the call has none.
+    int Arg(TOCIArg arg) const { return Args.Position[static_cast<int>(arg)]; }
+    // The stack word of argument position n (from 1) as TCallFrame counts it: the
+    // position itself on x64, where every argument takes one word, and behind the extra
+    // words of the 8-byte arguments before it in a 32-bit program.
+    int Word(int n, bool x64) const;
+    // The machine words of all arguments.
+    int Words(bool x64) const { return Word(Args.Count + 1, x64) - 1; }
 };
+
+class TCallFrame;
+// Argument arg of a call stopped at its entry, 0 when the call has none: a pointer or a
+// 32-bit value in a machine word (the upper half of a 32-bit value on x64 is garbage:
+// cut it), an 8-byte integer whole on both machines.
+uint64_t OCIArgument(const TOCIEntry& entry, TCallFrame& frame, TOCIArg arg);
+inline uint32_t OCIArgument32(const TOCIEntry& entry, TCallFrame& frame, TOCIArg arg)
+{
+    return static_cast<uint32_t>(OCIArgument(entry, frame, arg));
+}
 
 // Every watched export, in planting order; a hook's id is its position here.
 extern const TOCIEntry OCIEntries[];
 extern const int OCIEntryCount;
-
-// The argument words of entry on the traced machine.
-inline int OCIEntryWords(const TOCIEntry& entry, bool target64) { return target64 ? entry.Words64 : entry.Words32; }
+// The hook id of a call's first entry in the table, -1 for none.
+int OCIHookIdOf(TOCICall call);
 
 // The row a call makes, if any.
 bool OCICallMakesRow(TOCICall call, TTraceAction& action);
@@ -53,3 +117,46 @@ bool OCICallMakesRow(TOCICall call, TTraceAction& action);
 // OCIEnvCreate's mode bit and OCIEnvNlsCreate's character set id for UTF-16 text.
 constexpr uint32_t OCI_UTF16 = 0x4000;
 constexpr uint16_t OCI_UTF16ID = 1000;
+
+// ---------------------------------------------------------------------------
+
+namespace OCISignatureWords {
+inline constexpr std::string_view Names[] = {
+    "handle",   "error",   "text",      "length",       "key",        "keylength", "rows",    "out",
+    "mode",     "charset", "iters",     "rowoffset",    "name",       "namelength", "position", "value",
+    "size",     "type",    "indicator", "altlength",    "maxarray",   "current",   "valueskip",
+    "indicatorskip", "lengthskip", "record", "code", "buffer", "buffersize", "htype", "attribute", "attrtype",
+};
+static_assert(std::size(Names) == static_cast<size_t>(TOCIArg::Count));
+} // namespace OCISignatureWords
+
+constexpr TOCIArgs OCISignature(std::string_view words)
+{
+    TOCIArgs args;
+    size_t at = 0;
+    while (at < words.size()) {
+        size_t end = words.find(' ', at);
+        if (end == std::string_view::npos)
+            end = words.size();
+        std::string_view word = words.substr(at, end - at);
+        at = end + 1;
+        if (word.empty())
+            continue;
+        int position = ++args.Count;
+        if (word.back() == '8') {
+            args.Wide |= 1u << position;
+            word.remove_suffix(1);
+        }
+        if (word == "-")
+            continue;
+        bool known = false;
+        for (size_t i = 0; i < std::size(OCISignatureWords::Names); ++i)
+            if (OCISignatureWords::Names[i] == word) {
+                args.Position[i] = static_cast<int8_t>(position);
+                known = true;
+            }
+        if (!known)
+            throw "unknown word in an OCI signature";
+    }
+    return args;
+}

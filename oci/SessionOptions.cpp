@@ -40,6 +40,8 @@ TSessionOptions ParseSessionOptions(const std::vector<std::string>& args, const 
             } catch (const EUnknownTraceWord& e) {
                 throw EUsageError(e.what());
             }
+        } else if (arg == "--hide-values") {
+            options.HideValues = true;
         } else if (arg == "--hooks") {
             std::string word = value(arg);
             options.Hooks = HookKindOfWord(word);
@@ -70,8 +72,10 @@ std::string UsageText(const TProgramOptions& program)
                        "       " + name + " [options] --attach PID\r\n";
     if (!program.SessionRequired)
         text += "       " + name + "\r\n";
-    text += "  --trace LIST    comma-separated subset of " + TraceMaskWords() + " (default: " + program.TraceDefault +
-            ")\r\n" + "  --hooks KIND    int3 for breakpoints, fast for jumps to a stub, log for stubs that log\r\n"
+    text += "  --trace LIST    comma-separated subset of " + TraceMaskWords() + ",\r\n" +
+            "                  or all (default: " + program.TraceDefault + ")\r\n" +
+            "  --hide-values   bound values show as ? (their names stay)\r\n" +
+            "  --hooks KIND    int3 for breakpoints, fast for jumps to a stub, log for stubs that log\r\n"
             "                  calls without stopping the program (default: " +
             program.HooksDefault + ")\r\n" + program.OwnUsage +
             "  -h, --help      print this and exit\r\n"

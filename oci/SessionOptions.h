@@ -21,6 +21,8 @@ struct TSessionOptions {
     // --trace and --hooks, where given.
     std::optional<BYTE> TraceMask;
     std::optional<THookKind> Hooks;
+    // --hide-values: bound values show as "?".
+    bool HideValues = false;
     // --attach PID, or 0.
     DWORD AttachPid = 0;
     // What follows "--": the program and its arguments.

@@ -5,5 +5,8 @@
 #include "RowExport.h"
 #include "TraceRecord.h"
 
-// The row of one trace record: Action, Time, Result, Statement.
+// The row of one trace record: Action, Time, Result, Statement, then Rows (empty while
+// not known), Binds and Error.
 TListRow TraceRecordRow(const TTraceRecord& record);
+// The cells of a trace record row, by their index among its sub-items.
+enum TTraceCell : int { cellTime, cellResult, cellStatement, cellRows, cellBinds, cellError, TraceCellCount };

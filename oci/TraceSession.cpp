@@ -45,13 +45,14 @@ void TTraceSession::Begin(std::unique_ptr<TDebugThread> thread)
 
 void TTraceSession::Run(const std::string& commandLine, BYTE mask, const std::string& currentDirectory)
 {
-    Begin(std::make_unique<TRunThread>(commandLine, std::make_unique<TOCITracer>(mask, *FQueue), *FQueue,
+    Begin(std::make_unique<TRunThread>(commandLine, std::make_unique<TOCITracer>(mask, *FQueue, HideValues), *FQueue,
                                        currentDirectory));
 }
 
 void TTraceSession::Attach(std::shared_ptr<TProcessInfo> process, BYTE mask)
 {
-    Begin(std::make_unique<TAttachThread>(std::move(process), std::make_unique<TOCITracer>(mask, *FQueue), *FQueue));
+    Begin(std::make_unique<TAttachThread>(std::move(process),
+                                          std::make_unique<TOCITracer>(mask, *FQueue, HideValues), *FQueue));
 }
 
 void TTraceSession::Stop()

@@ -64,6 +64,8 @@ public:
     bool EmulatePrologues = true;
     // How the session hooks entry points (see TDebugThread::Hooks).
     THookKind Hooks = THookKind::Breakpoint;
+    // Bound values show as "?" (their names stay).
+    bool HideValues = false;
     // See TDebugThread::LogEntries.
     uint32_t LogEntries = 0;
 

@@ -1,5 +1,5 @@
-// TTraceMaskDlg: which of Prepare, Execute and Fetch the next sessions trace, and how they
-// hook entry points.
+// TTraceMaskDlg: which statement actions and which of their details the next sessions
+// trace, whether bound values are hidden, and how the sessions hook entry points.
 #pragma once
 
 #include "DlgTemplate.h"
@@ -10,20 +10,25 @@
 
 class TTraceMaskDlg : public TTemplateDlg {
 public:
-    // traceMask, hooks: the main window's, which the controls show when the dialog opens.
-    explicit TTraceMaskDlg(BYTE traceMask, THookKind hooks = DefaultHookKind);
+    // traceMask, hooks, hideValues: the main window's, which the controls show when the
+    // dialog opens.
+    explicit TTraceMaskDlg(BYTE traceMask, THookKind hooks = DefaultHookKind, bool hideValues = false);
 
     // After OK: the mask the check boxes give (any combination, none included).
     BYTE TraceMask;
     // After OK: the kind of the checked radio button.
     THookKind Hooks;
+    // After OK: whether cbxHideValues is checked.
+    bool HideValues;
 
     // One check box per entry of TraceMaskBits, in its order, one below the other.
     HWND CheckBoxes[std::size(TraceMaskBits)] = {};
     HWND& cbxPrepare = CheckBoxes[0];
     HWND& cbxExecute = CheckBoxes[1];
     HWND& cbxFetch = CheckBoxes[2];
-    // The group box "Hooks" below them, with one radio button per entry of HookKindNames.
+    // Below them: every bound value shown as "?".
+    HWND cbxHideValues = nullptr;
+    // The group box "Hooks" below that, with one radio button per entry of HookKindNames.
     HWND grpHooks = nullptr;
     HWND HookButtons[std::size(HookKindNames)] = {};
     HWND& rbnBreakpoint = HookButtons[0];

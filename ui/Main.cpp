@@ -155,12 +155,23 @@ void TfrmMain::PaintToolBarEdges()
 
 void TfrmMain::lvwTraceResize()
 {
+    using namespace TraceListView;
     RECT r{};
     GetWindowRect(lvwTrace, &r);
     int others = 0;
-    for (int i = 0; i < 3; ++i)
-        others += static_cast<int>(SendMessageA(lvwTrace, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0));
+    bool details = false;
+    for (int i = 0; i < ColumnCount; ++i) {
+        if (i == StatementColumn)
+            continue;
+        int width = static_cast<int>(SendMessageA(lvwTrace, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0));
+        others += width;
+        details = details || (i >= FirstDetailColumn && width > 0);
+    }
     int w = (r.right - r.left) - others - GetSystemMetrics(SM_CXVSCROLL) - 4;
+    // Beside the detail columns the statement keeps room to be read: the list scrolls
+    // sideways instead.
+    if (details)
+        w = std::max(w, MinStatementWidth);
     if (w > 0)
         SendMessageA(lvwTrace, LVM_SETCOLUMNWIDTH, 3, MAKELPARAM(w, 0));
 }
@@ -214,8 +225,12 @@ void TfrmMain::lvwTraceChange(int item)
 
 void TfrmMain::ShowMemo(int row)
 {
-    bool statement = row >= 0 && row < TraceRows.RowCount() && TraceRows.SubItemCount(row) >= 3;
-    std::string text = statement ? MemoText(TraceRows.CellText(row, 3)) : std::string();
+    using namespace TraceListView;
+    bool statement = row >= 0 && row < TraceRows.RowCount() && TraceRows.SubItemCount(row) >= StatementColumn;
+    std::string text = statement ? MemoText(TraceRows.CellText(row, StatementColumn),
+                                            TraceRows.CellText(row, FirstDetailColumn + 1),
+                                            TraceRows.CellText(row, FirstDetailColumn + 2))
+                                 : std::string();
     // A click raises up to three changes (the old row unselected and unfocused, the new one
     // selected), and an edit control lays out all its lines anew whenever its text is set,
     // milliseconds under Wine: the memo's text is set only when it changes.
@@ -226,34 +241,45 @@ void TfrmMain::ShowMemo(int row)
 // ---------------------------------------------------------------------------
 // Session control
 
-void TfrmMain::RunProgram(const TRunEntry& run, std::optional<BYTE> mask, std::optional<THookKind> hooks)
+void TfrmMain::RunProgram(const TRunEntry& run, std::optional<BYTE> mask, std::optional<THookKind> hooks,
+                          bool hideValues)
 {
     CheckStartFolder(run.Folder);
     AddRecent(run, true);
     odg.InitialDir = ExtractFileDir(run.Program);
-    Session.Hooks = hooks.value_or(Settings.Hooks);
+    BYTE traced = PrepareSession(mask, hooks, hideValues);
     FAttachSession = false;
-    FSessionState = "Starting";
     // A path with blanks is quoted, or the system would take its first word for the
     // program.
     std::string commandLine = run.CommandLine();
     // The program's own folder is where the system finds it; a program it cannot find
     // starts nowhere and fails as it would anyway.
     std::string folder = run.Folder.empty() ? ExtractFileDir(ProgramOfCommandLine(commandLine)) : run.Folder;
-    Session.Run(commandLine, mask.value_or(TraceMask), folder);
+    Session.Run(commandLine, traced, folder);
     ShowSessionState();
 }
 
 void TfrmMain::RunProgram(const std::string& path) { RunProgram(TRunEntry{path, "", ""}); }
 
 void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process, std::optional<BYTE> mask,
-                             std::optional<THookKind> hooks)
+                             std::optional<THookKind> hooks, bool hideValues)
 {
-    Session.Hooks = hooks.value_or(Settings.Hooks);
+    BYTE traced = PrepareSession(mask, hooks, hideValues);
     FAttachSession = true;
-    FSessionState = "Starting";
-    Session.Attach(std::move(process), mask.value_or(TraceMask));
+    Session.Attach(std::move(process), traced);
     ShowSessionState();
+}
+
+BYTE TfrmMain::PrepareSession(std::optional<BYTE> mask, std::optional<THookKind> hooks, bool hideValues)
+{
+    BYTE traced = mask.value_or(TraceMask);
+    Session.Hooks = hooks.value_or(Settings.Hooks);
+    // A command line may hide values for its session, never show those the settings hide.
+    Session.HideValues = Settings.HideValues || hideValues;
+    FSessionState = "Starting";
+    if (TraceListView::ShowDetailColumns(lvwTrace, traced))
+        lvwTraceResize();
+    return traced;
 }
 
 void TfrmMain::StopSession() { Session.Stop(); }

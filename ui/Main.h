@@ -141,13 +141,15 @@ public:
     // Starts a run session for a program with its arguments, in its folder (empty: the
     // program's own), and puts it at the top of the recent list. A folder that does not
     // exist raises an error and starts nothing. The trace mask and hook kind are the
-    // window's own unless given.
-    void RunProgram(const TRunEntry& run, std::optional<BYTE> mask = {}, std::optional<THookKind> hooks = {});
+    // window's own unless given; hideValues hides the values of this session whatever the
+    // settings say.
+    void RunProgram(const TRunEntry& run, std::optional<BYTE> mask = {}, std::optional<THookKind> hooks = {},
+                    bool hideValues = false);
     // An executable with no arguments, in its own folder.
     void RunProgram(const std::string& path);
     // Starts an attach session for a record of the process list.
     void AttachProcess(std::shared_ptr<TProcessInfo> process, std::optional<BYTE> mask = {},
-                       std::optional<THookKind> hooks = {});
+                       std::optional<THookKind> hooks = {}, bool hideValues = false);
     // Asks the running session, if any, to end.
     void StopSession();
     // The application's idle handler: the actions' update rules.
@@ -202,6 +204,8 @@ public:
     static constexpr int FilterWidth = 260;
     static constexpr int SplitterHeight = 3;
     static constexpr int InitialMemoHeight = 89;
+    // The Statement column's least width while detail columns are shown.
+    static constexpr int MinStatementWidth = 240;
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -216,6 +220,9 @@ private:
     LRESULT ToolBarNotify(NMHDR& header);
 
     void Layout();
+    // What the next session takes from the settings where its command line gives nothing;
+    // the detail columns it fills. The mask it traces.
+    BYTE PrepareSession(std::optional<BYTE> mask, std::optional<THookKind> hooks, bool hideValues);
     void PaintToolBarEdges();
     void SplitterMoved(int top);
     LRESULT OnNotify(NMHDR& header);

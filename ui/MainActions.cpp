@@ -235,10 +235,11 @@ void TfrmMain::actViewClearExecute() { ClearView(); }
 
 void TfrmMain::actTraceOptExecute()
 {
-    TTraceMaskDlg dlg(TraceMask, Settings.Hooks);
+    TTraceMaskDlg dlg(TraceMask, Settings.Hooks, Settings.HideValues);
     if (dlg.ShowModal() == mrOk) {
         TraceMask = dlg.TraceMask;
         Settings.Hooks = dlg.Hooks;
+        Settings.HideValues = dlg.HideValues;
     }
 }
 

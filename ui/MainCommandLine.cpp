@@ -40,7 +40,8 @@ TWindowCommand ReadWindowCommandLine(const std::vector<std::string>& args)
 void StartCommandLineSession(TfrmMain& form, const TSessionOptions& options)
 {
     if (options.AttachPid) {
-        form.AttachProcess(ProcessToAttach(ProcessList(), options.AttachPid), options.TraceMask, options.Hooks);
+        form.AttachProcess(ProcessToAttach(ProcessList(), options.AttachPid), options.TraceMask, options.Hooks,
+                           options.HideValues);
         return;
     }
     if (options.Program.empty())
@@ -54,5 +55,5 @@ void StartCommandLineSession(TfrmMain& form, const TSessionOptions& options)
     DWORD n = GetCurrentDirectoryA(sizeof(folder), folder);
     if (n > 0 && n < sizeof(folder))
         run.Folder = folder;
-    form.RunProgram(run, options.TraceMask, options.Hooks);
+    form.RunProgram(run, options.TraceMask, options.Hooks, options.HideValues);
 }

@@ -110,6 +110,7 @@ void TSettings::Load()
         if (ini.ReadBool(TraceMaskSection, bit.SettingsKey, bit.Default))
             TraceMask |= bit.Bit;
     Hooks = HookKindOfSetting(ini.ReadString(TraceMaskSection, HookKindSettingsKey, ""));
+    HideValues = ini.ReadBool(TraceMaskSection, HideValuesSettingsKey, false);
     ColorRules.LoadFromIni(ini);
 }
 
@@ -132,6 +133,7 @@ void TSettings::Save() const
     for (const TTraceMaskBit& bit : TraceMaskBits)
         ini.WriteBool(TraceMaskSection, bit.SettingsKey, (TraceMask & bit.Bit) != 0);
     ini.WriteString(TraceMaskSection, HookKindSettingsKey, HookKindWord(Hooks));
+    ini.WriteBool(TraceMaskSection, HideValuesSettingsKey, HideValues);
     ColorRules.SaveToIni(ini);
 }
 

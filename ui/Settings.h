@@ -49,12 +49,15 @@ public:
     BYTE TraceMask = DefaultTraceMask;
     // How the next session hooks entry points.
     THookKind Hooks = DefaultHookKind;
+    // The next session shows every bound value as "?".
+    bool HideValues = false;
     // The statement colour rules, in priority order.
     TColorInfos ColorRules;
 
     // Replaces everything by what the file holds; a missing file, section or key gives
-    // the defaults (no recents, the default mask, the default hook kind, no rules). The
-    // hook kind is a word of HookKindNames in any case; any other value gives the default.
+    // the defaults (no recents, the default mask, the default hook kind, values shown, no
+    // rules). The hook kind is a word of HookKindNames in any case; any other value gives
+    // the default.
     //
     // The recent list is kept twice. Section RECENT holds the programs' paths alone,
     // FILE1 to FILE5, as older versions read and write them. Section RECENT_RUNS holds
@@ -65,9 +68,9 @@ public:
     // arguments or folders, rather than arguments that belong to another line.
     void Load();
     // Writes the recent list (RECENT's keys above its length keep what they had,
-    // RECENT_RUNS is written anew), the trace
-    // options (the mask, then the hook kind's word) and the colour rules, in that order,
-    // each write reaching the file at once. A failed write raises "Unable to write to
+    // RECENT_RUNS is written anew), the trace options (the mask, the hook kind's word,
+    // then whether values are hidden) and the colour rules, in that order, each write
+    // reaching the file at once. A failed write raises "Unable to write to
     // <file>" and writes nothing after it.
     void Save() const;
     // Puts an entry into the recent list: one that is the same goes, then the oldest

@@ -164,6 +164,11 @@ void TTraceFilter::GetRow(int index, TListRow& row) const { FRows.GetRow(RowOf(i
 
 bool TTraceFilter::AllAscii() const { return FMode == TMode::All ? FRows.AllAscii() : TRowSource::AllAscii(); }
 
+bool TTraceFilter::AnyOptionalCells() const
+{
+    return FMode == TMode::All ? FRows.AnyOptionalCells() : TRowSource::AnyOptionalCells();
+}
+
 int TTraceFilter::IndexOf(int row) const
 {
     if (FMode == TMode::All)

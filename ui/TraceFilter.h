@@ -58,6 +58,7 @@ public:
     int RowCount() const override;
     void GetRow(int index, TListRow& row) const override;
     bool AllAscii() const override;
+    bool AnyOptionalCells() const override;
     // The stored row shown at index, and the place where a stored row is shown (-1: not).
     int RowOf(int index) const { return FMode == TMode::All ? index : FShown[static_cast<size_t>(index)]; }
     int IndexOf(int row) const;

@@ -5,6 +5,7 @@
 #include "TraceFilter.h"
 #include "Errors.h"
 #include "Forms.h"
+#include "TraceMask.h"
 #include "Utils.h"
 
 #include <algorithm>
@@ -53,6 +54,7 @@ TTraceRows::TRow TTraceRows::Store(const TListRow& row, int32_t tag)
     for (size_t k = 0; k < row.SubItems.size(); ++k)
         stored.Cells[k + 1] = FPool.Intern(row.SubItems[k]);
     stored.SubItemCount = static_cast<uint8_t>(row.SubItems.size());
+    FOptionalCells = FOptionalCells || HasOptionalCells(row);
     return stored;
 }
 
@@ -80,6 +82,7 @@ void TTraceRows::Clear()
     FRows.clear();
     FRows.shrink_to_fit();
     FPool.Clear();
+    FOptionalCells = false;
 }
 
 const TTraceRows::TRow& TTraceRows::Row(int index) const
@@ -142,7 +145,8 @@ std::string_view CellLine(std::string_view text, size_t units, std::string& line
     return line;
 }
 
-std::string MemoText(const std::string& statement)
+// Up to the first zero byte, every line break a CR LF.
+static std::string MemoLines(const std::string& statement)
 {
     std::string text;
     text.reserve(statement.size() + 16);
@@ -156,6 +160,41 @@ std::string MemoText(const std::string& statement)
             text += c;
         }
     }
+    return text;
+}
+
+std::vector<std::string> SplitBinds(const std::string& binds, const std::string& sep)
+{
+    std::vector<std::string> items;
+    bool quoted = false;
+    size_t from = 0;
+    for (size_t i = 0; i < binds.size(); ++i) {
+        // A quote inside a quoted text is doubled: the pair closes and reopens it.
+        if (binds[i] == '\'')
+            quoted = !quoted;
+        else if (!quoted && binds.compare(i, sep.size(), sep) == 0) {
+            items.push_back(binds.substr(from, i - from));
+            from = i + sep.size();
+            i = from - 1;
+        }
+    }
+    if (from < binds.size())
+        items.push_back(binds.substr(from));
+    return items;
+}
+
+std::string MemoText(const std::string& statement, const std::string& binds, const std::string& error)
+{
+    std::string text = MemoLines(statement);
+    std::vector<std::string> rows = SplitBinds(binds, "; ");
+    for (const std::string& row : rows) {
+        // One bind a line; an array execute's rows a line each.
+        std::vector<std::string> lines = rows.size() > 1 ? std::vector<std::string>{row} : SplitBinds(row, ", ");
+        for (const std::string& line : lines)
+            text += "\r\n" + line;
+    }
+    if (!error.empty())
+        text += "\r\n" + MemoLines(error);
     return text;
 }
 
@@ -285,13 +324,37 @@ HWND Create(HWND parent, int id, HFONT font)
                                    0, 0, 0, 0, id, WS_EX_CLIENTEDGE, font);
     const DWORD ex = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
-    AddReportColumns(list, {{"Action", 60}, {"Time", 70, LVCFMT_RIGHT}, {"Result", 100}, {"Statement", 400}});
+    AddReportColumns(list, {{"Action", 60},
+                            {"Time", 70, LVCFMT_RIGHT},
+                            {"Result", 100},
+                            {"Statement", 400},
+                            {"Rows", 0, LVCFMT_RIGHT},
+                            {"Binds", 0},
+                            {"Error", 0}});
     auto* state = new TListState;
     if (SetWindowSubclass(list, ListProc, SubclassId, reinterpret_cast<DWORD_PTR>(state)))
         SetPropA(list, StateProperty, state);
     else
         delete state;
     return list;
+}
+
+bool ShowDetailColumns(HWND list, unsigned mask)
+{
+    const struct {
+        int Column;
+        unsigned Kind;
+        int Width;
+    } columns[] = {{FirstDetailColumn, TraceMaskRows, 50},
+                   {FirstDetailColumn + 1, TraceMaskBinds, 200},
+                   {FirstDetailColumn + 2, TraceMaskErrors, 200}};
+    bool changed = false;
+    for (const auto& c : columns)
+        if ((mask & c.Kind) && SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(c.Column), 0) == 0) {
+            SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(c.Column), MAKELPARAM(c.Width, 0));
+            changed = true;
+        }
+    return changed;
 }
 
 const std::string& TShownTexts::Key(int width, std::string_view text)

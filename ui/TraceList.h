@@ -30,11 +30,11 @@ private:
     std::unordered_map<std::string_view, uint32_t> FIds;
 };
 
-// The rows of the trace list: a caption and up to three sub-items each, in arrival order,
+// The rows of the trace list: a caption and up to six sub-items each, in arrival order,
 // and a number the owner keeps with each (the window: the row's statement, -1 for none).
 class TTraceRows : public TRowSource {
 public:
-    static constexpr int MaxSubItems = 3;
+    static constexpr int MaxSubItems = 6;
 
     // Appends a row and returns its index.
     int Add(const TListRow& row, int32_t tag = -1);
@@ -46,6 +46,8 @@ public:
     void GetRow(int index, TListRow& row) const override;
     // From the distinct texts, not the rows.
     bool AllAscii() const override;
+    // Remembered as rows are stored.
+    bool AnyOptionalCells() const override { return FOptionalCells; }
     int SubItemCount(int index) const;
     // Column 0 is the caption, column k the k-th sub-item; "" beyond the row's sub-items.
     const std::string& CellText(int index, int column) const;
@@ -66,11 +68,17 @@ private:
 
     std::deque<TRow> FRows;
     TStringPool FPool;
+    bool FOptionalCells = false;
 };
 
 // A statement as the memo shows it: up to its first zero byte, each line break (CR LF,
-// a lone CR or a lone LF) made the CR LF that starts a new line of an edit control.
-std::string MemoText(const std::string& statement);
+// a lone CR or a lone LF) made the CR LF that starts a new line of an edit control. Then,
+// on lines of their own, each bind of binds (a Binds cell: each row of an array execute
+// on a line) and the error text.
+std::string MemoText(const std::string& statement, const std::string& binds = "", const std::string& error = "");
+// The items of a Binds cell: split at its separators (sep: ", " or "; "), never inside a
+// quoted text.
+std::vector<std::string> SplitBinds(const std::string& binds, const std::string& sep);
 
 // At most units UTF-16 units of a UTF-8 text, up to its first zero byte as a C string
 // would end; a character that would not fit whole is left out, not cut in half. Only that
@@ -139,8 +147,16 @@ struct TPaintState {
 };
 
 // The report list with its columns, a Unicode window: owner data, grid lines, whole-row selection,
-// any number of selected rows, read-only, headers that do not sort.
+// any number of selected rows, read-only, headers that do not sort. The columns after
+// Statement (Rows, Binds, Error) take no room until ShowDetailColumns gives them some.
 HWND Create(HWND parent, int id, HFONT font);
+// Index of the Statement column, and of the first of the detail columns after it.
+constexpr int StatementColumn = 3;
+constexpr int FirstDetailColumn = 4;
+constexpr int ColumnCount = 7;
+// Gives the detail columns of the kinds in mask (TraceMaskRows, ...Binds, ...Errors)
+// their widths, where they have none yet; true when any column changed.
+bool ShowDetailColumns(HWND list, unsigned mask);
 // The parent passes every LVN_ITEMCHANGED and LVN_ODSTATECHANGED of the list here, so that
 // the list knows its focused row and its one selected row without asking itself (see
 // TraceList.cpp), and a row whose selection changed is repainted whole.

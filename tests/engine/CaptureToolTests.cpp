@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 struct TToolRun {
@@ -358,4 +360,39 @@ TEST(CaptureTool, EveryHookKindGivesTheSameRowsAndAnUnknownOneIsAUsageError)
     TToolRun missing = RunTool({"--hooks"});
     EXPECT_EQ(missing.ExitCode, 2u);
     EXPECT_NE(missing.Err.find("--hooks needs a value"), std::string::npos) << missing.Err;
+}
+
+// The detail columns: written exactly when some row fills one, for every row, also the
+// rows written before that one came (they were held); a session with details traced that
+// fills none writes the four columns of old. The rows of a call come out complete.
+TEST(CaptureTool, DetailColumnsAreWrittenOnlyWhenSomeRowFillsOne)
+{
+    const std::string plain = "load; env E; alloc ERR E error; alloc S E stmt; prepare S SELECT a FROM t; "
+                              "execute S ERR; free S";
+    const std::string failing = plain + "; alloc T E stmt; prepare T SELECT * FROM nosuchtable WHERE id = :id; "
+                                        "bind T :id 5; execute T ERR; oraerror ERR 942";
+    TToolRun none = RunTool({"--trace", "execute,errors,binds", "--", FixtureDir() + "\\ocirun.exe", "-e", plain});
+    EXPECT_EQ(none.ExitCode, 0u) << none.Err;
+    EXPECT_EQ(RowsWithoutTimes(none.Out, '\t'),
+              (std::vector<std::string>{"Start", "Execute\tT\tOCI_SUCCESS\tSELECT a FROM t", "Finish"}));
+    for (const char* format : {"tsv", "csv"}) {
+        char separator = std::string(format) == "csv" ? ',' : '\t';
+        std::string s(1, separator);
+        TToolRun filled = RunTool({"--trace", "execute,errors,binds", "--format", format, "--",
+                                   FixtureDir() + "\\ocirun.exe", "-e", failing});
+        EXPECT_EQ(filled.ExitCode, 0u) << filled.Err;
+        // The client prints the message it read on the same standard output.
+        std::vector<std::string> rows = RowsWithoutTimes(filled.Out, separator);
+        rows.erase(std::remove(rows.begin(), rows.end(), "ORA-00942: table or view does not exist"), rows.end());
+        EXPECT_EQ(rows,
+                  (std::vector<std::string>{"Start", "Execute" + s + "T" + s + "OCI_SUCCESS" + s + "SELECT a FROM t" + s + s + s,
+                                            "Execute" + s + "T" + s + "OCI_ERROR" + s +
+                                                "SELECT * FROM nosuchtable WHERE id = :id" + s + s + ":id=5" + s +
+                                                "ORA-00942: table or view does not exist",
+                                            "Finish"}))
+            << format;
+    }
+    TToolRun hidden = RunTool({"--trace", "all", "--hide-values", "--", FixtureDir() + "\\ocirun.exe", "-e", failing});
+    EXPECT_NE(hidden.Out.find("\t\t:id=?\tORA-00942: table or view does not exist\r\n"), std::string::npos)
+        << hidden.Out;
 }

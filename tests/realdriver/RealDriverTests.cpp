@@ -166,9 +166,13 @@ TTraceRows ReadTraceRows(const std::string& tsv)
     TTraceRows trace;
     for (const std::string& line : SplitLines(tsv, "\r\n")) {
         std::vector<std::string> cells = SplitLines(line + "\t", "\t");
-        if (cells.size() == 4) {
+        if (cells.size() >= 4) {
             trace.Times.push_back(TimeCellMs(cells[1]));
-            trace.Rows.push_back(cells[0] + "\tT\t" + cells[2] + "\t" + cells[3]);
+            cells[1] = "T";
+            std::string row = cells[0];
+            for (size_t i = 1; i < cells.size(); ++i)
+                row += "\t" + cells[i];
+            trace.Rows.push_back(row);
         } else {
             trace.Times.push_back(0);
             trace.Rows.push_back(line);
@@ -177,29 +181,34 @@ TTraceRows ReadTraceRows(const std::string& tsv)
     return trace;
 }
 
-std::string Row(const std::string& action, const std::string& result, const std::string& sql)
+// A row with the Time cell blanked, then Rows, Binds and Error.
+std::string Row(const std::string& action, const std::string& result, const std::string& sql,
+                const std::string& rows = "", const std::string& binds = "", const std::string& error = "")
 {
-    return action + "\tT\t" + result + "\t" + sql;
+    return action + "\tT\t" + result + "\t" + sql + "\t" + rows + "\t" + binds + "\t" + error;
 }
 
-// Every row the capture tool writes for driver.js. The statement cache hands the same
-// handle out again for each new statement: each row shows the SQL of its own. Prepare of
-// the failing statement succeeds (a prepare reaches no server); its Execute fails with
-// OCI_ERROR, and the driver reads ORA-00942 back through OCIErrorGet.
+// Every row the capture tool writes for driver.js, everything traced. The statement cache
+// hands the same handle out again for each new statement: each row shows the SQL of its
+// own. The driver binds its numbers as VARNUM by a name without its colon; it reads the
+// rows of every fetch (rows fetched) and of the UPDATE (the 8-byte row count), not of a
+// query's execute. Prepare of the failing statement succeeds (a prepare reaches no
+// server); its Execute fails with OCI_ERROR, and the driver reads ORA-00942 back through
+// OCIErrorGet.
 const std::vector<std::string> TracedRows{
     "Start",
     Row("Prepare", "OCI_SUCCESS", Query),
-    Row("Execute", "OCI_SUCCESS", Query),
-    Row("Fetch (100)", "OCI_NO_DATA", Query),
+    Row("Execute", "OCI_SUCCESS", Query, "", ":lo=100"),
+    Row("Fetch (100)", "OCI_NO_DATA", Query, "3"),
     Row("Prepare", "OCI_SUCCESS", Update),
-    Row("Execute", "OCI_SUCCESS", Update),
+    Row("Execute", "OCI_SUCCESS", Update, "2", ":id=101"),
     Row("Prepare", "OCI_SUCCESS", ResultSet),
     Row("Execute", "OCI_SUCCESS", ResultSet),
-    Row("Fetch (100)", "OCI_SUCCESS", ResultSet),
-    Row("Fetch (100)", "OCI_SUCCESS", ResultSet),
-    Row("Fetch (100)", "OCI_NO_DATA", ResultSet),
+    Row("Fetch (100)", "OCI_SUCCESS", ResultSet, "100"),
+    Row("Fetch (100)", "OCI_SUCCESS", ResultSet, "100"),
+    Row("Fetch (100)", "OCI_NO_DATA", ResultSet, "50"),
     Row("Prepare", "OCI_SUCCESS", Failing),
-    Row("Execute", "OCI_ERROR", Failing),
+    Row("Execute", "OCI_ERROR", Failing, "", "", "ORA-00942: table or view does not exist"),
     "Finish",
 };
 
@@ -219,9 +228,9 @@ TEST(RealDriver, RunsAloneAgainstTheStandin)
     EXPECT_EQ(ReadFileBytes(results), DriverResults);
 }
 
-// The driver under velloran-trace64, prepare, execute and fetch traced, against each
-// library: the driver gets what it gets untraced, and the trace holds every row with
-// its SQL, a well-formed time, and the query's 150 ms sleep at least.
+// The driver under velloran-trace64, everything traced, against each library: the driver
+// gets what it gets untraced, and the trace holds every row with its SQL, a well-formed
+// time, its bind values, rows and error text, and the query's 150 ms sleep at least.
 TEST(RealDriver, TracedEndToEnd)
 {
     ASSERT_NO_FATAL_FAILURE(CheckPackages());
@@ -229,7 +238,7 @@ TEST(RealDriver, TracedEndToEnd)
         SCOPED_TRACE("libDir " + LibDir(sub));
         TScratchDir dir;
         std::string results = dir.File("results.txt"), tsvFile = dir.File("trace.tsv");
-        TRun tool = RunProgram({BinDir() + "\\" VELLORAN_TRACE_EXE, "--trace", "prepare,execute,fetch", "--format",
+        TRun tool = RunProgram({BinDir() + "\\" VELLORAN_TRACE_EXE, "--trace", "all", "--format",
                                 "tsv", "--output", tsvFile, "--", NodeExe(), DriverScript(), LibDir(sub), results},
                                dir, "trace");
         std::printf("traced run against %s: %lu ms\n", LibDir(sub).c_str(), static_cast<unsigned long>(tool.Ms));
@@ -248,7 +257,7 @@ TEST(RealDriver, TracedEndToEnd)
         EXPECT_EQ(tsv.find("<unavailable>"), std::string::npos) << tsv;
         for (size_t i = 0; i < trace.Rows.size(); ++i) {
             EXPECT_GE(trace.Times[i], 0) << "Time cell of row " << i << ":\n" << tsv;
-            if (trace.Rows[i] == Row("Execute", "OCI_SUCCESS", Query)) {
+            if (trace.Rows[i] == Row("Execute", "OCI_SUCCESS", Query, "", ":lo=100")) {
                 EXPECT_GE(trace.Times[i], 150) << tsv;
             }
         }

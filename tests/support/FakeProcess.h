@@ -60,7 +60,26 @@ public:
         return false;
     }
 
+    // As under Wine: a read of a no-access byte gives its bytes, only the pages' state says
+    // the program cannot read it.
+    TAddress ReadableEnd(TAddress address) override
+    {
+        TAddress end = address;
+        while (Memory.count(end) && !InNoAccess(end))
+            ++end;
+        return end;
+    }
+    bool InNoAccess(TAddress address) const
+    {
+        for (const auto& [from, to] : NoAccess)
+            if (address >= from && address < to)
+                return true;
+        return false;
+    }
+
     std::map<TAddress, BYTE> Memory;
+    // [from, to) ranges whose bytes are there but that the program may not read.
+    std::vector<std::pair<TAddress, TAddress>> NoAccess;
     std::set<TAddress> ReadOnly;
     // [from, to) ranges of code.
     std::vector<std::pair<TAddress, TAddress>> Executable;

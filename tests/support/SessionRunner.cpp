@@ -32,10 +32,16 @@ void TSessionRunner::SessionMark(const std::string& caption)
     }
 }
 
+static TTraceRow RowOf(const TTraceRecord& record)
+{
+    return TTraceRow{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
+                     record.Serial,      record.Rows,        record.Binds,  record.Error,
+                     record.Pending};
+}
+
 void TSessionRunner::SessionRecord(const TTraceRecord& record)
 {
-    TTraceRow row{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
-                  record.Serial, record.Rows, record.Binds, record.Error};
+    TTraceRow row = RowOf(record);
     FSession.Events.push_back("RECORD");
     FSession.Records.push_back(row);
     if (OnRecord)
@@ -46,8 +52,7 @@ void TSessionRunner::SessionRecordUpdated(const TTraceRecord& record)
 {
     for (TTraceRow& row : FSession.Records)
         if (row.Serial == record.Serial)
-            row = TTraceRow{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
-                            record.Serial, record.Rows, record.Binds, record.Error};
+            row = RowOf(record);
 }
 
 void TSessionRunner::SessionStarted(DWORD processId, const std::string& image)
@@ -87,6 +92,7 @@ TSession TSessionRunner::Run(const std::string& commandLine, BYTE mask, DWORD ti
     FSession = TSession();
     FControl.EmulatePrologues = EmulatePrologues;
     FControl.Hooks = Hooks;
+    FControl.HideValues = HideValues;
     FControl.LogEntries = LogEntries;
     FControl.Run(commandLine, mask);
     return Wait(timeoutMs);
@@ -97,6 +103,7 @@ TSession TSessionRunner::Attach(std::shared_ptr<TProcessInfo> process, BYTE mask
     FSession = TSession();
     FControl.EmulatePrologues = EmulatePrologues;
     FControl.Hooks = Hooks;
+    FControl.HideValues = HideValues;
     FControl.LogEntries = LogEntries;
     FControl.Attach(std::move(process), mask);
     return Wait(timeoutMs);
@@ -266,6 +273,16 @@ std::string ShownText(const std::string& bytes, bool utf16)
     return text;
 }
 
+static TTraceRow ExpectedRow(const std::string& action, int32_t result, const std::string& statement)
+{
+    TTraceRow row;
+    row.Action = action;
+    row.Elapsed = 0;
+    row.Result = result;
+    row.Statement = statement;
+    return row;
+}
+
 std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYTE mask)
 {
     std::map<uint64_t, std::string> registry;
@@ -283,7 +300,7 @@ std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYT
             if (c.HasText)
                 registry[c.Handle] = text;
             if (mask & TraceMaskPrepare)
-                rows.push_back({"Prepare", 0, c.Result, c.HasText ? text : "(raw)"});
+                rows.push_back(ExpectedRow("Prepare", c.Result, c.HasText ? text : "(raw)"));
         } else if (c.Kind == "PREPARE2") {
             // The text, or the one last prepared or released under the key; a raw
             // pointer's is whatever reading it gave ("(raw)" here).
@@ -303,13 +320,13 @@ std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYT
                     keyed[c.Key] = text;
             }
             if (mask & TraceMaskPrepare)
-                rows.push_back({"Prepare", 0, c.Result, text});
+                rows.push_back(ExpectedRow("Prepare", c.Result, text));
         } else if (c.Kind == "EXECUTE") {
             if (mask & TraceMaskExecute)
-                rows.push_back({"Execute", 0, c.Result, statement(c.Handle)});
+                rows.push_back(ExpectedRow("Execute", c.Result, statement(c.Handle)));
         } else if (c.Kind == "FETCH" || c.Kind == "FETCH2") {
             if (mask & TraceMaskFetch)
-                rows.push_back({Format("Fetch (%d)", static_cast<int>(c.Count)), 0, c.Result, statement(c.Handle)});
+                rows.push_back(ExpectedRow(Format("Fetch (%d)", static_cast<int>(c.Count)), c.Result, statement(c.Handle)));
         } else if (c.Kind == "FREE") {
             registry.erase(c.Handle);
         } else if (c.Kind == "RELEASE") {

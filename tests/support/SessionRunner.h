@@ -32,6 +32,8 @@ struct TTraceRow {
     int64_t Rows = -1;
     std::string Binds;
     std::string Error;
+    // As the record last stood: its last update not pending.
+    bool Pending = false;
 };
 
 struct TSession {
@@ -71,6 +73,8 @@ public:
     // How entry points are hooked; the process-wide default (see DefaultHooks) unless a
     // test or a bench chooses.
     THookKind Hooks = DefaultHooks();
+    // Bound values show as "?".
+    bool HideValues = false;
     // The size of the log of logged hooks (see TDebugThread::LogEntries).
     uint32_t LogEntries = 0;
     // Handles messages for ms milliseconds.

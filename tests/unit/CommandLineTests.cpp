@@ -36,6 +36,10 @@ TEST(CommandLine, TraceListWordsComeFromTheTraceMaskTable)
         {"prepare,execute,fetch", TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch, ""},
         {"fetch,prepare", TraceMaskPrepare | TraceMaskFetch, ""},
         {"fetch,,fetch,", TraceMaskFetch, ""},
+        {"binds,errors,rows", TraceMaskBinds | TraceMaskErrors | TraceMaskRows, ""},
+        {"all", TraceMaskAll, ""},
+        {"execute,all", TraceMaskAll, ""},
+        {"All", -1, "All"},
         {"", 0, ""},
         {"Execute", -1, "Execute"},
         {"prepare,exec", -1, "exec"},
@@ -54,7 +58,8 @@ TEST(CommandLine, TraceListWordsComeFromTheTraceMaskTable)
             EXPECT_EQ(std::string(e.what()), std::string("unknown action in --trace: ") + c.Unknown);
         }
     }
-    EXPECT_EQ(TraceMaskWords(), "prepare,execute,fetch");
+    EXPECT_EQ(TraceMaskWords(), "prepare,execute,fetch,binds,errors,rows");
+    EXPECT_EQ(TraceMaskAll, 63) << "six kinds, the bits of connect and commit still free";
     // Each word gives back its own bit, and the table's defaults make the default mask.
     BYTE defaults = 0;
     for (const TTraceMaskBit& bit : TraceMaskBits) {

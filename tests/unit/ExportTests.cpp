@@ -57,6 +57,35 @@ TEST(Export, DelimitedTextIsWrittenByteForByte)
     DeleteFileA(txt.c_str());
 }
 
+// The Rows, Binds and Error columns are written (and copied) exactly when some row fills
+// one of them; otherwise the four columns of old, byte for byte.
+TEST(Export, TheDetailColumnsAreWrittenOnlyWhenSomeRowFillsOne)
+{
+    const std::vector<TListRow> empty = {
+        {"Start", {}},
+        {"Execute", {"07", "OCI_SUCCESS", "SELECT a", "", "", ""}},
+        {"Finish", {}},
+    };
+    std::vector<TListRow> filled = empty;
+    filled.insert(filled.begin() + 2, TListRow{"Fetch (10)", {"", "OCI_NO_DATA", "SELECT a", "3", "", ""}});
+    std::string csv = TempFile("d.csv"), htm = TempFile("d.htm");
+    SaveItemsAsText(TVectorRows(empty), csv, ',');
+    EXPECT_EQ(ReadFileBytes(csv), "Start\r\nExecute,07,OCI_SUCCESS,SELECT a\r\nFinish\r\n");
+    SaveItemsAsText(TVectorRows(filled), csv, ',');
+    EXPECT_EQ(ReadFileBytes(csv), "Start\r\nExecute,07,OCI_SUCCESS,SELECT a,,,\r\n"
+                                  "Fetch (10),,OCI_NO_DATA,SELECT a,3,,\r\nFinish\r\n");
+    // Copy writes what a file holds, by the same rule.
+    EXPECT_EQ(ItemsAsText(TVectorRows(filled), ','), ReadFileBytes(csv));
+    EXPECT_EQ(ItemsAsText(TVectorRows(empty), '\t'), "Start\r\nExecute\t07\tOCI_SUCCESS\tSELECT a\r\nFinish\r\n");
+    SaveItemsAsHtml(TVectorRows(empty), htm);
+    EXPECT_NE(ReadFileBytes(htm).find("<td>OCI_SUCCESS</td><td>SELECT a</td></tr>"), std::string::npos);
+    SaveItemsAsHtml(TVectorRows(filled), htm);
+    EXPECT_NE(ReadFileBytes(htm).find("<td>SELECT a</td><td>3</td><td>&nbsp;</td><td>&nbsp;</td></tr>"),
+              std::string::npos);
+    DeleteFileA(csv.c_str());
+    DeleteFileA(htm.c_str());
+}
+
 TEST(Export, HtmlPageIsWrittenByteForByte)
 {
     std::string htm = TempFile("t.htm");

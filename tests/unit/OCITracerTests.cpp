@@ -1,6 +1,6 @@
 // The OCI tracer against a process made of bytes: which entry points it hooks in a
 // module, and the records and registry that calls at those entries make.
-#include "FakeProcess.h"
+#include "FakeTracerHost.h"
 #include "OCIBreaks.h"
 #include "OCITexts.h"
 #include "TargetCheck.h"
@@ -64,62 +64,6 @@ void PokeImage(TFakeProcess& process, TAddress base, const std::vector<std::pair
 
 TAddress CodeOf(TAddress base, int index) { return base + CodeRva + 0x10 * index; }
 
-class TFakeHost : public IHookHost {
-public:
-    struct THook {
-        int Id;
-        bool Armed;
-    };
-    TProcessInfo& TargetProcess() override { return Process; }
-    bool Target64() const override { return false; }
-    void AddHook(TAddress address, const THookSpec& spec) override
-    {
-        Hooks[address] = THook{spec.Id, spec.Armed};
-        Words[spec.Id] = spec.Words;
-    }
-    void ArmHooks(int id, bool armed) override
-    {
-        for (auto& [address, hook] : Hooks)
-            if (hook.Id == id)
-                hook.Armed = armed;
-    }
-    void DropHooks(TAddress base, uint64_t size) override
-    {
-        for (auto it = Hooks.begin(); it != Hooks.end();)
-            it = it->first - base < size ? Hooks.erase(it) : std::next(it);
-    }
-    void Warn(const std::string& text) override { Warnings.push_back(text); }
-
-    TFakeProcess Process;
-    std::map<TAddress, THook> Hooks;
-    std::map<int, int> Words;
-    std::vector<std::string> Warnings;
-};
-
-class TRecords : public ITraceEvents {
-public:
-    void SessionStarted(DWORD, const std::string&) override {}
-    void TraceRecord(TTraceRecord record) override { Records.push_back(std::move(record)); }
-    void TraceRecordUpdated(TTraceRecord record) override
-    {
-        for (TTraceRecord& r : Records)
-            if (r.Serial == record.Serial)
-                r = record;
-    }
-    void SessionError(const std::string&) override {}
-    void SessionWarning(const std::string&) override {}
-    void SessionFinished(DWORD) override {}
-    std::vector<TTraceRecord> Records;
-};
-
-int HookId(const char* name)
-{
-    for (int i = 0; i < OCIEntryCount; ++i)
-        if (std::strcmp(OCIEntries[i].Name, name) == 0)
-            return i;
-    return -1;
-}
-
 const std::vector<std::pair<std::string, std::string>> AllExports = {
     {"OCIStmtPrepare", ""}, {"OCIStmtExecute", ""}, {"OCIStmtFetch", ""},  {"OCIHandleFree", ""},
     {"OCIStmtPrepare2", ""}, {"OCIStmtRelease", ""}, {"OCIStmtFetch2", ""}, {"OCIEnvCreate", ""},
@@ -132,17 +76,8 @@ protected:
     // Calls entry with args and lets it return result; the record it made, if any.
     std::optional<TTraceRecord> Call(const char* entry, std::vector<uint32_t> args, int32_t result = 0)
     {
-        host.Process.PokeDword(Esp, 0x00401234);
-        for (size_t i = 0; i < TCallFrame::SlotCount - 1; ++i)
-            host.Process.PokeDword(Esp + 4 * (i + 1), i < args.size() ? args[i] : 0);
-        TThreadContext context(nullptr, Tracer64);
-        context.SetSp(Esp);
-        int id = HookId(entry);
-        TCallFrame frame(host.Process, context, OCIEntries[id].Words32);
         size_t before = events.Records.size();
-        std::unique_ptr<TCallData> data = tracer.CallEntered(host, id, frame);
-        if (data)
-            tracer.CallReturned(host, id, *data, static_cast<uint32_t>(result), 0);
+        CallTraced(tracer, host, Esp, entry, args, result);
         if (events.Records.size() == before)
             return std::nullopt;
         return events.Records.back();
@@ -200,14 +135,10 @@ TEST(OCIModule, EveryExportedEntryIsHookedAndArmedAsTheMaskNeeds)
                                                   {"OCIStmtFetch2", false}, {"OCIEnvCreate", true},
                                                   {"OCIEnvNlsCreate", true}, {"OCIHandleAlloc", false}}))
         << "the registry needs every prepare and release; handles are followed only under UTF-16";
-    // A stub hands the original only the words its hook was given: every argument the
-    // tracer reads must lie among them, on both machines.
-    for (const auto& [id, words] : host.Words) {
-        const TOCIEntry& e = OCIEntries[id];
-        EXPECT_EQ(words, e.Words32) << e.Name << ": a 32-bit program's count";
-        int highest = std::max({e.Handle, e.Text, e.Length, e.Key, e.KeyLength, e.Rows, e.Out, e.Mode, e.Charset});
-        EXPECT_GE(std::min(e.Words32, e.Words64), highest) << e.Name;
-    }
+    // A stub hands the original only the words its hook was given: all of a 32-bit
+    // program's words of the entry.
+    for (const auto& [id, words] : host.Words)
+        EXPECT_EQ(words, OCIEntries[id].Words(false)) << OCIEntries[id].Name;
 
     host.Hooks.clear();
     tracer.ModuleLoaded(host, TModuleInfo(OtherBase, nullptr, "C:\\app\\XOCI.DLL"));
@@ -391,7 +322,7 @@ TEST(OCIModule, ReturnsSaidToBeUnneededAreNeverKeptFor)
                 host.Process.PokeDword(Esp + 4 * (i + 1), args[i]);
             TThreadContext context(nullptr, Tracer64);
             context.SetSp(Esp);
-            TCallFrame frame(host.Process, context, OCIEntries[id].Words32);
+            TCallFrame frame(host.Process, context, OCIEntries[id].Words(false));
             EXPECT_EQ(tracer.CallEntered(host, id, frame), nullptr) << OCIEntries[id].Name << ", mask " << int(mask);
         }
         EXPECT_GE(unneeded, (mask & TraceMaskPrepare) ? 2 : 3) << "mask " << int(mask);
@@ -426,16 +357,17 @@ TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
             ++late;
             const TOCIEntry& oci = OCIEntries[id];
             uint64_t slots[TCallFrame::SlotCount] = {0x00401234};
-            slots[oci.Handle] = 0xAA;
+            slots[oci.Arg(TOCIArg::Handle)] = 0xAA;
             // Texts and keys in buffers of their own, which hold other bytes by now.
-            const std::tuple<int, int, TAddress> buffers[] = {{oci.Text, oci.Length, Text},
-                                                              {oci.Key, oci.KeyLength, Out}};
+            const std::tuple<int, int, TAddress> buffers[] = {
+                {oci.Arg(TOCIArg::Text), oci.Arg(TOCIArg::Length), Text},
+                {oci.Arg(TOCIArg::Key), oci.Arg(TOCIArg::KeyLength), Out}};
             for (auto [bytes, length, at] : buffers)
                 if (bytes) {
                     slots[bytes] = at;
                     slots[length] = said.size();
                 }
-            TCallFrame frame(host.Process, false, Esp, slots, oci.Words32 + 1);
+            TCallFrame frame(host.Process, false, Esp, slots, oci.Words(false) + 1);
             if (entry.BytesArg)
                 frame.Capture(frame.Pointer(entry.BytesArg), said);
             int readsBefore = host.Process.Reads;
@@ -443,8 +375,9 @@ TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
             if (data)
                 tracer.CallReturned(host, id, *data, 0, 0);
             EXPECT_EQ(host.Process.Reads, readsBefore) << OCIEntries[id].Name << ", mask " << int(mask);
-            if (oci.Call == TOCICall::Prepare)
+            if (oci.Call == TOCICall::Prepare) {
                 EXPECT_EQ(tracer.Statements.FindHandle(0xAA)->Text, said) << "mask " << int(mask);
+            }
         }
         EXPECT_GE(late, 5) << "prepare, execute, both fetches and free at least; mask " << int(mask);
         for (const TTraceRecord& record : events.Records)
@@ -457,7 +390,7 @@ TEST_F(OCITracerTest, DecodingFailuresKeepFieldsSetBeforeThemAndAnUnreadableFree
     TThreadContext context(nullptr, Tracer64);
     context.SetSp(0x00700000);  // an unreadable stack
     int fetch = HookId("OCIStmtFetch");
-    TCallFrame frame(host.Process, context, OCIEntries[fetch].Words32);
+    TCallFrame frame(host.Process, context, OCIEntries[fetch].Words(false));
     auto data = tracer.CallEntered(host, fetch, frame);
     ASSERT_TRUE(data);
     tracer.CallReturned(host, fetch, *data, 0, 0);

@@ -95,6 +95,55 @@ TEST(TraceRows, MemoTextBreaksLinesAtEveryKindOfLineBreakAndEndsAtZero)
         EXPECT_EQ(MemoText(c.Statement), c.Memo) << c.Statement;
 }
 
+// The memo: the SQL, then each bind on a line of its own (an array execute's rows a line
+// each), then the error text. Separators inside quoted values split nothing.
+TEST(TraceRows, MemoShowsTheStatementThenItsBindsThenItsError)
+{
+    const struct {
+        std::string Binds, Error, Memo;
+    } cases[] = {
+        {"", "", "SELECT 1"},
+        {":lo=100", "", "SELECT 1\r\n:lo=100"},
+        {":a='x, y; z', :b=NULL, :c=HEXTORAW('0A')", "", "SELECT 1\r\n:a='x, y; z'\r\n:b=NULL\r\n:c=HEXTORAW('0A')"},
+        {":a='it''s, ok', :b=2", "", "SELECT 1\r\n:a='it''s, ok'\r\n:b=2"},
+        {":1=1, :2='a'; :1=2, :2='b'; ... (5 rows)", "",
+         "SELECT 1\r\n:1=1, :2='a'\r\n:1=2, :2='b'\r\n... (5 rows)"},
+        {":lo=1", "ORA-00942: table or view does not exist", "SELECT 1\r\n:lo=1\r\nORA-00942: table or view does not exist"},
+        {"", "ORA-1\nline two", "SELECT 1\r\nORA-1\r\nline two"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MemoText("SELECT 1", c.Binds, c.Error), c.Memo) << c.Binds << " / " << c.Error;
+}
+
+// A row of a record: the seven cells, Rows empty while not known.
+TEST(TraceRows, ARecordsRowHasItsSevenCells)
+{
+    TTraceRecord record;
+    record.Action = TTraceAction::Fetch;
+    record.FetchRows = 100;
+    record.Result = 100;
+    record.Statement = "SELECT 1";
+    TListRow row = TraceRecordRow(record);
+    EXPECT_EQ(row.Caption, "Fetch (100)");
+    EXPECT_EQ(row.SubItems, (std::vector<std::string>{"", "OCI_NO_DATA", "SELECT 1", "", "", ""}));
+    EXPECT_FALSE(HasOptionalCells(row));
+    record.Rows = 0;
+    record.Binds = ":a=1";
+    record.Error = "ORA-01403: no data found";
+    row = TraceRecordRow(record);
+    EXPECT_EQ(row.SubItems, (std::vector<std::string>{"", "OCI_NO_DATA", "SELECT 1", "0", ":a=1", "ORA-01403: no data found"}));
+    EXPECT_TRUE(HasOptionalCells(row)) << "0 rows is a value";
+
+    TTraceRows rows;
+    rows.Add(TraceRecordRow(TTraceRecord{}));
+    EXPECT_FALSE(rows.AnyOptionalCells());
+    int at = rows.Add(TListRow{"Start", {}});
+    rows.Set(at, row);
+    EXPECT_TRUE(rows.AnyOptionalCells()) << "a row completed in place counts";
+    rows.Clear();
+    EXPECT_FALSE(rows.AnyOptionalCells());
+}
+
 TEST(TraceRows, TheListIsAnsweredInUtf16WholeCharactersUpToItsRoom)
 {
     TTraceRows rows;

@@ -97,16 +97,21 @@ TEST(TemplateDlg, EachWayOfClosingGivesItsResult)
 
 namespace {
 
-const int CheckBoxIds[3] = {100, 101, 102};  // cbxPrepare, cbxExecute, cbxFetch in creation order
-const int GroupHooksId = 103;                 // grpHooks
-const int HookRadioIds[3] = {104, 105, 106};  // rbnBreakpoint, rbnFast, rbnLog
+// In creation order: the check boxes of TraceMaskBits (prepare, execute, fetch, binds,
+// errors, rows), cbxHideValues, grpHooks, then rbnBreakpoint, rbnFast and rbnLog.
+const int CheckBoxIds[6] = {100, 101, 102, 103, 104, 105};
+const BYTE CheckBoxBits[6] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch,
+                              TraceMaskBinds,   TraceMaskErrors,  TraceMaskRows};
+const int HideValuesId = 106;
+const int GroupHooksId = 107;
+const int HookRadioIds[3] = {108, 109, 110};
 const THookKind HookRadioKinds[3] = {THookKind::Breakpoint, THookKind::Fast, THookKind::Log};
 
 BYTE MaskShown(HWND dialog)
 {
     BYTE mask = 0;
-    const BYTE bits[3] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch};
-    for (int i = 0; i < 3; ++i)
+    const BYTE* bits = CheckBoxBits;
+    for (int i = 0; i < 6; ++i)
         if (SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_GETCHECK, 0, 0) == BST_CHECKED)
             mask |= bits[i];
     return mask;
@@ -135,8 +140,8 @@ void ClickHooks(HWND dialog, THookKind kind)
 
 void ShowMask(HWND dialog, BYTE mask)
 {
-    const BYTE bits[3] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch};
-    for (int i = 0; i < 3; ++i)
+    const BYTE* bits = CheckBoxBits;
+    for (int i = 0; i < 6; ++i)
         SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_SETCHECK, (mask & bits[i]) ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
@@ -151,15 +156,20 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
         DWORD Type;  // BS_TYPEMASK of the style
     };
     const TControl expected[] = {
-        {IDOK, "&OK", Rect(48, 206, 75, 25), BS_DEFPUSHBUTTON},
-        {IDCANCEL, "&Cancel", Rect(126, 206, 75, 25), BS_PUSHBUTTON},
+        {IDOK, "&OK", Rect(48, 302, 75, 25), BS_DEFPUSHBUTTON},
+        {IDCANCEL, "&Cancel", Rect(126, 302, 75, 25), BS_PUSHBUTTON},
+        // Today's three where they always were, the new ones below.
         {100, "Prepare (OCIStmtPrepare)", Rect(24, 24, 169, 17), BS_AUTOCHECKBOX},
         {101, "Execute (OCIStmtExecute)", Rect(24, 48, 169, 17), BS_AUTOCHECKBOX},
         {102, "Fetch (OCIStmtFetch)", Rect(24, 72, 169, 17), BS_AUTOCHECKBOX},
-        {GroupHooksId, "Hooks", Rect(8, 112, 193, 87), BS_GROUPBOX},
-        {HookRadioIds[0], "Breakpoints (int3)", Rect(24, 130, 169, 17), BS_AUTORADIOBUTTON},
-        {HookRadioIds[1], "Fast (jump to stub)", Rect(24, 152, 169, 17), BS_AUTORADIOBUTTON},
-        {HookRadioIds[2], "Logged (no stop per call)", Rect(24, 174, 169, 17), BS_AUTORADIOBUTTON},
+        {103, "Binds (OCIBindByName/Pos)", Rect(24, 96, 169, 17), BS_AUTOCHECKBOX},
+        {104, "Errors (OCIErrorGet)", Rect(24, 120, 169, 17), BS_AUTOCHECKBOX},
+        {105, "Rows (OCIAttrGet)", Rect(24, 144, 169, 17), BS_AUTOCHECKBOX},
+        {HideValuesId, "Hide bound values", Rect(24, 168, 169, 17), BS_AUTOCHECKBOX},
+        {GroupHooksId, "Hooks", Rect(8, 208, 193, 87), BS_GROUPBOX},
+        {HookRadioIds[0], "Breakpoints (int3)", Rect(24, 226, 169, 17), BS_AUTORADIOBUTTON},
+        {HookRadioIds[1], "Fast (jump to stub)", Rect(24, 248, 169, 17), BS_AUTORADIOBUTTON},
+        {HookRadioIds[2], "Logged (no stop per call)", Rect(24, 270, 169, 17), BS_AUTORADIOBUTTON},
     };
     std::vector<std::pair<std::string, RECT>> seen;
     std::vector<LONG> styles;
@@ -176,21 +186,20 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
     Command(cmTraceOpt);
     ASSERT_TRUE(driver.Wait());
     EXPECT_EQ(driver.Seen().Client.right, 208);
-    EXPECT_EQ(driver.Seen().Client.bottom, 238);
+    EXPECT_EQ(driver.Seen().Client.bottom, 334);
     ASSERT_EQ(seen.size(), std::size(expected));
     for (size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].first, expected[i].Text);
         EXPECT_TRUE(SameRect(seen[i].second, expected[i].Place)) << expected[i].Text << ": " << RectText(seen[i].second);
         EXPECT_EQ(static_cast<DWORD>(styles[i]) & BS_TYPEMASK, expected[i].Type) << expected[i].Text;
     }
-    EXPECT_EQ(tabOrder,
-              (std::vector<int>{IDOK, IDCANCEL, 100, 101, 102, GroupHooksId, HookRadioIds[0], HookRadioIds[1],
-                                HookRadioIds[2]}));
+    EXPECT_EQ(tabOrder, (std::vector<int>{IDOK, IDCANCEL, 100, 101, 102, 103, 104, 105, HideValuesId, GroupHooksId,
+                                          HookRadioIds[0], HookRadioIds[1], HookRadioIds[2]}));
     // The radio buttons are a group of their own, reached by one tab stop; the box is none.
-    EXPECT_EQ(styles[5] & (WS_GROUP | WS_TABSTOP), 0);
-    EXPECT_EQ(styles[6] & (WS_GROUP | WS_TABSTOP), WS_GROUP | WS_TABSTOP);
-    EXPECT_EQ(styles[7] & (WS_GROUP | WS_TABSTOP), 0);
-    EXPECT_EQ(styles[8] & (WS_GROUP | WS_TABSTOP), 0);
+    EXPECT_EQ(styles[9] & (WS_GROUP | WS_TABSTOP), 0);
+    EXPECT_EQ(styles[10] & (WS_GROUP | WS_TABSTOP), WS_GROUP | WS_TABSTOP);
+    EXPECT_EQ(styles[11] & (WS_GROUP | WS_TABSTOP), 0);
+    EXPECT_EQ(styles[12] & (WS_GROUP | WS_TABSTOP), 0);
 }
 
 TEST_F(MainWindowTest, TraceOptionsPresetFromTheMaskAndOnlyOkApplies)
@@ -205,7 +214,9 @@ TEST_F(MainWindowTest, TraceOptionsPresetFromTheMaskAndOnlyOkApplies)
         {"OK, none checked", TraceMaskExecute, 0, [](HWND w) { PressButton(w, IDOK); }, 0},
         {"Enter", TraceMaskExecute, TraceMaskPrepare | TraceMaskFetch, [](HWND w) { PressKey(w, VK_RETURN); },
          TraceMaskPrepare | TraceMaskFetch},
-        {"OK, all", 0, 7, [](HWND w) { PressButton(w, IDOK); }, 7},
+        {"OK, all", 0, TraceMaskAll, [](HWND w) { PressButton(w, IDOK); }, TraceMaskAll},
+        {"OK, the details", TraceMaskExecute, TraceMaskFetch | TraceMaskErrors | TraceMaskRows,
+         [](HWND w) { PressButton(w, IDOK); }, TraceMaskFetch | TraceMaskErrors | TraceMaskRows},
         {"Cancel", TraceMaskPrepare, 7, [](HWND w) { PressButton(w, IDCANCEL); }, TraceMaskPrepare},
         {"Escape", TraceMaskExecute | TraceMaskFetch, 0, [](HWND w) { PressKey(w, VK_ESCAPE); },
          TraceMaskExecute | TraceMaskFetch},
@@ -289,6 +300,36 @@ TEST_F(MainWindowTest, TraceOptionsShowTheHookKindAndKeepTheOneChosen)
     Command(cmTraceOpt);
     ASSERT_TRUE(reopen.Wait());
     EXPECT_EQ(shown, THookKind::Fast);
+}
+
+// Hidden values: shown and taken like the mask, kept in the settings file.
+TEST_F(MainWindowTest, TraceOptionsHideValuesAndKeepTheSetting)
+{
+    auto hideShown = [](HWND w) { return SendMessageA(GetDlgItem(w, HideValuesId), BM_GETCHECK, 0, 0) == BST_CHECKED; };
+    for (bool ok : {false, true}) {
+        Form->Settings.HideValues = false;
+        bool shown = true;
+        TModalDriver driver("Choose actions to trace", [&](HWND w) {
+            shown = hideShown(w);
+            SendMessageA(GetDlgItem(w, HideValuesId), BM_CLICK, 0, 0);
+            PressButton(w, ok ? IDOK : IDCANCEL);
+        });
+        Command(cmTraceOpt);
+        ASSERT_TRUE(driver.Wait());
+        EXPECT_FALSE(shown);
+        EXPECT_EQ(Form->Settings.HideValues, ok);
+    }
+    DestroyForm();
+    EXPECT_EQ(TIniFile(SettingsPath()).ReadString("TRACEOPT", "HIDE_VALUES", "<none>"), "1");
+    CreateForm();
+    bool shown = false;
+    TModalDriver reopen("Choose actions to trace", [&](HWND w) {
+        shown = hideShown(w);
+        PressButton(w, IDCANCEL);
+    });
+    Command(cmTraceOpt);
+    ASSERT_TRUE(reopen.Wait());
+    EXPECT_TRUE(shown);
 }
 
 TEST_F(MainWindowTest, TraceOptionsCannotOpenDuringASession)

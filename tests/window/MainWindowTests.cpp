@@ -52,10 +52,11 @@ TEST_F(MainWindowTest, WindowHasItsSizeLayoutAndColumns)
     EXPECT_EQ(status.bottom, client.bottom);
     EXPECT_EQ(list.right - list.left, client.right);
 
-    const char* captions[] = {"Action", "Time", "Result", "Statement"};
-    const int widths[] = {60, 70, 100};
-    const int formats[] = {LVCFMT_LEFT, LVCFMT_RIGHT, LVCFMT_LEFT, LVCFMT_LEFT};
-    for (int i = 0; i < 4; ++i) {
+    // The detail columns take no room until a session traces what fills them.
+    const char* captions[] = {"Action", "Time", "Result", "Statement", "Rows", "Binds", "Error"};
+    const int widths[] = {60, 70, 100, -1, 0, 0, 0};
+    const int formats[] = {LVCFMT_LEFT, LVCFMT_RIGHT, LVCFMT_LEFT, LVCFMT_LEFT, LVCFMT_RIGHT, LVCFMT_LEFT, LVCFMT_LEFT};
+    for (int i = 0; i < 7; ++i) {
         char text[64] = {};
         LVCOLUMNA column{};
         column.mask = LVCF_TEXT | LVCF_FMT;
@@ -64,7 +65,7 @@ TEST_F(MainWindowTest, WindowHasItsSizeLayoutAndColumns)
         ASSERT_TRUE(SendMessageA(Form->lvwTrace, LVM_GETCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column)));
         EXPECT_STREQ(text, captions[i]);
         EXPECT_EQ(column.fmt & LVCFMT_JUSTIFYMASK, formats[i]) << i;
-        if (i < 3) {
+        if (widths[i] >= 0) {
             EXPECT_EQ(ColumnWidth(Form->lvwTrace, i), widths[i]) << i;
         }
     }

@@ -6,11 +6,12 @@
 // Runs democlient.exe (beside this program) under the tracer in the real window, with a
 // few colour rules, and selects the row of a multi-line statement. SCENE is "main" (the
 // default: the window itself), "filter" (the window with a text in its filter box),
-// "statements" (the statements view over the window) or one of "rules", "editor",
-// "attach", "about", "run" (that dialog, opened through its command; the Run dialog filled
-// in). The screen rectangle of what is shown ("left top width height") goes to
-// READY_FILE, and it stays up until DONE_FILE exists (at most a minute), so that a screen
-// grabber can take it.
+// "statements" (the statements view over the window), "details" (the window after a
+// session tracing binds, errors and rows, the failing update selected) or one of "rules",
+// "editor", "attach", "about", "run" (that dialog, opened through its command; the Run
+// dialog filled in). The screen rectangle of what is shown ("left top width height") goes
+// to READY_FILE, and it stays up until DONE_FILE exists (at most a minute), so that a
+// screen grabber can take it.
 #include "Application.h"
 #include "DlgRun.h"
 #include "DlgSelProcess.h"
@@ -91,7 +92,8 @@ void ShowDialogUntilDone(HWND dlg, const char* readyFile, const char* doneFile)
 int main(int argc, char** argv)
 {
     if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: velloran-shot READY_FILE DONE_FILE [main|rules|editor|attach|about|run]\n");
+        std::fprintf(stderr,
+                     "usage: velloran-shot READY_FILE DONE_FILE [main|details|rules|editor|attach|about|run]\n");
         return 1;
     }
     const char* ready = argv[1];
@@ -110,6 +112,12 @@ int main(int argc, char** argv)
     {
         TfrmMain form(settings);
         form.TraceMask = TraceMaskExecute | TraceMaskFetch;
+        // The details scene: binds, errors and rows traced, in a window wide enough for them.
+        const bool details = scene == "details";
+        if (details) {
+            form.TraceMask = TraceMaskAll;
+            SetWindowPos(form.Handle, nullptr, 12, 60, 1000, 560, SWP_NOZORDER);
+        }
         // Failed calls stand out, inserts are green, fetches step back.
         AddRule(form.Settings.ColorRules, "OCI_ERROR", 0x00FFFFFF, 0x004040D0);
         AddRule(form.Settings.ColorRules, "INSERT", 0x00006000, 0x00C8F8FF);
@@ -127,9 +135,11 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "velloran-shot: the demo session did not finish\n");
             return 2;
         }
-        // The row of the first multi-line statement, as a user would click it.
+        // The row of the first multi-line statement, as a user would click it; in the details
+        // scene the row of the failing update, with its binds and its error.
         for (int i = 0; i < form.TraceRows.RowCount(); ++i)
-            if (form.TraceRows.CellText(i, 3).find('\n') != std::string::npos) {
+            if (details ? form.TraceRows.CellText(i, 2) == "OCI_ERROR" && !form.TraceRows.CellText(i, 6).empty()
+                        : form.TraceRows.CellText(i, 3).find('\n') != std::string::npos) {
                 SetFocus(form.lvwTrace);
                 SelectRow(form.lvwTrace, i);
                 // Scrolled up to it from the end of the session, with its start in view.
@@ -137,7 +147,7 @@ int main(int argc, char** argv)
                 break;
             }
         PumpFor(500);
-        if (scene == "main") {
+        if (scene == "main" || details) {
             ShowUntilDone(form.Handle, ready, done, [] { PumpFor(50); });
         } else if (scene == "filter") {
             // Typed as a user types it; the first row shown selected.

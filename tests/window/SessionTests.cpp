@@ -7,6 +7,8 @@
 #include "Errors.h"
 #include "ProcessList.h"
 #include "SysProcs.h"
+#include "ListViewProbes.h"
+#include "TraceExport.h"
 #include "Utils.h"
 
 
@@ -110,9 +112,9 @@ TEST_F(MainWindowTest, RunShowsStartTheRecordsAndFinishWithTheirTexts)
     EXPECT_EQ(rows[2].SubItems[1], "OCI_ERROR");
     EXPECT_EQ(rows[2].SubItems[2], "UPDATE t SET x = 1 /*vt result=-1*/");
     EXPECT_EQ(rows[3].Caption, "Finish");
-    // Marker rows have no sub-items at all, trace rows three.
+    // Marker rows have no sub-items at all, trace rows six (the last three the details).
     EXPECT_EQ(Form->TraceRows.SubItemCount(0), 0);
-    EXPECT_EQ(Form->TraceRows.SubItemCount(1), 3);
+    EXPECT_EQ(Form->TraceRows.SubItemCount(1), 6);
 }
 
 TEST_F(MainWindowTest, RunDialogsBrowseTakesTheProgramChosenInTheOpenDialogAndCancelDoesNothing)
@@ -308,6 +310,46 @@ TEST_F(MainWindowTest, SelectedRowShowsItsStatementWithItsLineBreaks)
     SelectRow(1);
     SelectRow(-1);
     EXPECT_TRUE(MemoLines().empty());
+}
+
+// Binds, error texts and rows: the detail columns make room when a session traces them,
+// a row is completed in place as the program reads its error and rows, and the memo shows
+// the statement, its binds and its error; the export then holds all seven columns.
+TEST_F(MainWindowTest, DetailsCompleteTheirRowsInPlaceAndReachTheMemo)
+{
+    using namespace TraceListView;
+    for (int column = FirstDetailColumn; column < ColumnCount; ++column)
+        EXPECT_EQ(SendMessageA(Form->lvwTrace, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0), 0) << column;
+    Form->TraceMask = TraceMaskAll;
+    SetClientScript({"load", "env E", "alloc ERR E error", "alloc S E stmt",
+                     "prepare S SELECT * FROM nosuchtable WHERE id = :id", "bind S :id 5", "execute S ERR",
+                     "oraerror ERR 942", "prepare S SELECT a FROM t /*vt rows=3*/", "execute S ERR", "fetch S 10",
+                     "attrget S 197", "free S"});
+    RunToFinish(Client());
+    for (int column = FirstDetailColumn; column < ColumnCount; ++column)
+        EXPECT_GT(SendMessageA(Form->lvwTrace, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0), 0) << column;
+    ASSERT_EQ(Captions(), (std::vector<std::string>{"Start", "Prepare", "Execute", "Prepare", "Execute", "Fetch (10)",
+                                                    "Finish"}));
+    // As the list shows them.
+    auto cells = [&](int row) {
+        std::vector<std::string> texts;
+        for (int column = StatementColumn; column < ColumnCount; ++column)
+            texts.push_back(ListTextUtf8(Form->lvwTrace, row, column));
+        return texts;
+    };
+    EXPECT_EQ(cells(2), (std::vector<std::string>{"SELECT * FROM nosuchtable WHERE id = :id", "", ":id=5",
+                                                  "ORA-00942: table or view does not exist"}));
+    EXPECT_EQ(cells(5), (std::vector<std::string>{"SELECT a FROM t /*vt rows=3*/", "3", "", ""}));
+    SelectRow(2);
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"SELECT * FROM nosuchtable WHERE id = :id", ":id=5",
+                                                     "ORA-00942: table or view does not exist"}));
+    SelectRow(4);
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"SELECT a FROM t /*vt rows=3*/"})) << "neither binds nor error";
+    std::string file = Scratch.File("details.txt");
+    SaveTrace(Form->TraceRows, file, 3);
+    std::string text = ReadFileBytes(file);
+    EXPECT_NE(text.find("Fetch (10)\t"), std::string::npos);
+    EXPECT_NE(text.find("\tSELECT a FROM t /*vt rows=3*/\t3\t\t\r\n"), std::string::npos) << text;
 }
 
 TEST_F(MainWindowTest, SessionRunsWithTheMaskItStartedWith)

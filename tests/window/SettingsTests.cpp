@@ -122,6 +122,7 @@ TEST_F(MainWindowTest, TraceOptionsLoadWithTheirDefaults)
         {"fetch yes", "[TRACEOPT]\r\nTRACE_FETCH=yes\r\n", TraceMaskExecute},
         {"execute yes", "[TRACEOPT]\r\nTRACE_EXECUTE=yes\r\n", TraceMaskExecute},
         {"all, any case", "[traceopt]\r\ntrace_prepare = 1 \r\nTrace_Execute=$1\r\nTRACE_FETCH=-1\r\n", 7},
+        {"a detail", "[TRACEOPT]\r\nTRACE_ROWS=1\r\n", TraceMaskExecute | TraceMaskRows},
     };
     for (const auto& c : cases) {
         DestroyForm();

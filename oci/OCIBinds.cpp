@@ -1,0 +1,138 @@
+#include "OCIBinds.h"
+
+#include "BindValues.h"
+#include "Errors.h"
+
+#include <algorithm>
+
+namespace {
+
+const char* const UnreadableName = ":<unreadable>";
+
+// Placeholders are the same whatever their letter case, with or without their ":".
+std::string NameKey(const std::string& name)
+{
+    if (name == UnreadableName)
+        return "";
+    std::string key = name.substr(name[0] == ':' ? 1 : 0);
+    for (char& c : key)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return key;
+}
+
+} // namespace
+
+std::string BindName(const std::string* placeholder)
+{
+    if (!placeholder)
+        return UnreadableName;
+    return !placeholder->empty() && (*placeholder)[0] == ':' ? *placeholder : ":" + *placeholder;
+}
+
+std::string BindName(uint32_t position) { return Format(":%u", static_cast<unsigned>(position)); }
+
+void TOCIBinds::Add(TAddress stmt, TOCIBind bind, TAddress previous)
+{
+    std::vector<TOCIBind>& binds = FByStmt[stmt];
+    std::string key = NameKey(bind.Name);
+    auto same = std::find_if(binds.begin(), binds.end(), [&](const TOCIBind& b) {
+        return (previous && b.Handle == previous) || (!key.empty() && NameKey(b.Name) == key);
+    });
+    if (same != binds.end()) {
+        FStmtOf.erase(same->Handle);
+        *same = bind;
+    } else {
+        binds.push_back(bind);
+    }
+    FStmtOf[bind.Handle] = stmt;
+}
+
+void TOCIBinds::SetSkips(TAddress bindHandle, uint64_t value, uint64_t indicator, uint64_t length)
+{
+    auto stmt = FStmtOf.find(bindHandle);
+    if (stmt == FStmtOf.end())
+        return;
+    for (TOCIBind& bind : FByStmt[stmt->second])
+        if (bind.Handle == bindHandle) {
+            bind.ValueSkip = value;
+            bind.IndicatorSkip = indicator;
+            bind.LengthSkip = length;
+        }
+}
+
+void TOCIBinds::SetAtExecute(TAddress bindHandle)
+{
+    auto stmt = FStmtOf.find(bindHandle);
+    if (stmt == FStmtOf.end())
+        return;
+    for (TOCIBind& bind : FByStmt[stmt->second])
+        if (bind.Handle == bindHandle)
+            bind.AtExecute = true;
+}
+
+void TOCIBinds::Forget(TAddress stmt)
+{
+    auto found = FByStmt.find(stmt);
+    if (found == FByStmt.end())
+        return;
+    for (const TOCIBind& bind : found->second)
+        FStmtOf.erase(bind.Handle);
+    FByStmt.erase(found);
+}
+
+std::string TOCIBinds::ValueText(TSafeReader& reader, const TOCIBind& bind, uint64_t row) const
+{
+    if (bind.AtExecute)
+        return BindAtExecuteText;
+    if (bind.Indicator) {
+        int16_t indicator = 0;
+        if (!reader.Read(bind.Indicator + row * (bind.IndicatorSkip ? bind.IndicatorSkip : 2), &indicator, 2))
+            return BindUnreadableText;
+        if (indicator == -1)
+            return BindNullText;
+    }
+    if (bind.Size < 0)
+        return BindUnreadableText;
+    uint64_t length = static_cast<uint64_t>(bind.Size);
+    if (bind.Lengths) {
+        uint32_t actual = 0;
+        if (!reader.Read(bind.Lengths + row * (bind.LengthSkip ? bind.LengthSkip : bind.LengthSize), &actual,
+                         bind.LengthSize))
+            return BindUnreadableText;
+        // Never a byte beyond the buffer the program declared.
+        length = std::min<uint64_t>(length, actual);
+    }
+    TBoundValue value;
+    value.Type = bind.Type;
+    value.Length = length;
+    value.Wide = bind.Wide;
+    uint64_t needed = BoundBytesNeeded(bind.Type, length, bind.Wide);
+    TAddress at = bind.Value + row * (bind.ValueSkip ? bind.ValueSkip : static_cast<uint64_t>(bind.Size));
+    if (needed && !reader.Read(at, static_cast<size_t>(needed), value.Bytes))
+        return BindUnreadableText;
+    return BoundValueText(value);
+}
+
+std::string TOCIBinds::Text(TSafeReader& reader, TAddress stmt, uint32_t iters, uint32_t rowOffset, bool hide) const
+{
+    auto found = FByStmt.find(stmt);
+    if (found == FByStmt.end() || found->second.empty())
+        return "";
+    uint32_t rows = std::max<uint32_t>(iters, 1);
+    std::string text;
+    for (uint32_t r = 0; r < std::min(rows, BindRowsShown); ++r) {
+        if (r)
+            text += "; ";
+        bool first = true;
+        for (const TOCIBind& bind : found->second) {
+            text += first ? "" : ", ";
+            first = false;
+            text += bind.Name + "=" +
+                    (hide ? std::string(BindHiddenText) : ValueText(reader, bind, uint64_t(rowOffset) + r));
+        }
+    }
+    if (rows > BindRowsShown)
+        text += Format("; ... (%u rows)", static_cast<unsigned>(rows));
+    return text;
+}

@@ -1,0 +1,183 @@
+// The details of calls the tracer reads besides their rows: the binds a statement is
+// given and their values at each execute, the error texts and row counts the program
+// reads after a call (see OCIWaits.h for when a record waits for them).
+#include "OCIBreaks.h"
+
+#include "BindValues.h"
+#include "OCITexts.h"
+#include "TraceMask.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+// A bind call from its entry to its return, which tells the bind handle.
+class TBindCallData : public TCallData {
+public:
+    TAddress Statement = 0;
+    TAddress Out = 0;
+    // The bind handle the program passed in: binding again through it replaces that bind.
+    TAddress Previous = 0;
+    TOCIBind Bind;
+};
+
+// An OCIErrorGet or OCIAttrGet that may complete a record: where its answer goes.
+class TReadCallData : public TCallData {
+public:
+    bool ErrorText = false;
+    DWORD Thread = 0;
+    TAddress Handle = 0;
+    TAddress Buffer = 0;
+    uint32_t BufferSize = 0;
+    uint32_t Attribute = 0;
+};
+
+// Placeholders longer than this are cut; no name is that long.
+constexpr uint32_t MaxNameBytes = 1024;
+// Of an error text, at most this much is read: messages are a few hundred bytes.
+constexpr uint32_t MaxErrorBytes = 8192;
+
+// A text read from the program's memory ends at its first NUL (two zero bytes at an even
+// offset in UTF-16).
+std::string UpToNul(std::string bytes, bool wide)
+{
+    if (!wide)
+        return bytes.substr(0, bytes.find('\0'));
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        if (!bytes[i] && !bytes[i + 1])
+            return bytes.substr(0, i);
+    return bytes;
+}
+
+std::string TextOf(std::string bytes, bool wide)
+{
+    return wide ? WideTextToUtf8(bytes) : NarrowTextToUtf8(bytes);
+}
+
+} // namespace
+
+std::unique_ptr<TCallData> TOCITracer::BindEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame)
+{
+    auto arg = [&](TOCIArg a) { return OCIArgument(entry, frame, a); };
+    auto data = std::make_unique<TBindCallData>();
+    TSafeReader reader(host.TargetProcess());
+    bool second = entry.Call == TOCICall::Bind2;
+    TOCIBind& bind = data->Bind;
+    data->Statement = arg(TOCIArg::Handle);
+    data->Out = arg(TOCIArg::Out);
+    bind.Wide = FWide.count(data->Statement) != 0;
+    if (entry.Arg(TOCIArg::Position)) {
+        bind.Name = BindName(static_cast<uint32_t>(arg(TOCIArg::Position)));
+    } else {
+        TAddress name = arg(TOCIArg::Name);
+        auto length = static_cast<int32_t>(arg(TOCIArg::NameLength));
+        std::string bytes;
+        bool read = false;
+        if (length > 0) {
+            read = reader.Read(name, std::min<uint32_t>(length, MaxNameBytes), bytes);
+        } else {
+            // No length: the name ends at its NUL.
+            bytes = UpToNul(reader.ReadPrefix(name, MaxNameBytes), bind.Wide);
+            read = !bytes.empty();
+        }
+        std::string text = TextOf(bytes, bind.Wide);
+        bind.Name = BindName(read ? &text : nullptr);
+    }
+    bind.Value = arg(TOCIArg::Value);
+    bind.Size = second ? static_cast<int64_t>(arg(TOCIArg::Size)) : static_cast<int32_t>(arg(TOCIArg::Size));
+    bind.Type = static_cast<uint16_t>(arg(TOCIArg::Type));
+    bind.Indicator = arg(TOCIArg::Indicator);
+    bind.Lengths = arg(TOCIArg::AltLength);
+    bind.LengthSize = second ? 4 : 2;
+    bind.AtExecute = (static_cast<uint32_t>(arg(TOCIArg::Mode)) & OCI_DATA_AT_EXEC) != 0;
+    if (data->Out) {
+        uint64_t previous = 0;
+        if (reader.Read(data->Out, &previous, host.Target64() ? 8 : 4))
+            data->Previous = previous;
+    }
+    return data;
+}
+
+void TOCITracer::BindReturned(IHookHost& host, TCallData& callData, int32_t result)
+{
+    auto& data = static_cast<TBindCallData&>(callData);
+    if (result != OCI_SUCCESS && result != OCI_SUCCESS_WITH_INFO)
+        return;
+    TSafeReader reader(host.TargetProcess());
+    uint64_t handle = 0;
+    if (!data.Out || !reader.Read(data.Out, &handle, host.Target64() ? 8 : 4))
+        return;
+    data.Bind.Handle = handle;
+    FBinds.Add(data.Statement, data.Bind, data.Previous);
+}
+
+std::unique_ptr<TCallData> TOCITracer::ReadEntered(const TOCIEntry& entry, TCallFrame& frame)
+{
+    auto arg = [&](TOCIArg a) { return OCIArgument(entry, frame, a); };
+    auto arg32 = [&](TOCIArg a) { return OCIArgument32(entry, frame, a); };
+    TAddress handle = arg(TOCIArg::Handle);
+    switch (entry.Call) {
+    case TOCICall::BindArray:
+        FBinds.SetSkips(handle, arg32(TOCIArg::ValueSkip), arg32(TOCIArg::IndicatorSkip), arg32(TOCIArg::LengthSkip));
+        return nullptr;
+    case TOCICall::BindDynamic:
+        FBinds.SetAtExecute(handle);
+        return nullptr;
+    case TOCICall::ErrorGet:
+        // Record 1 is the call's error; the others complete nothing.
+        if (arg32(TOCIArg::Record) != 1 || !FWaits.WaitsForError(frame.ThreadId, handle))
+            return nullptr;
+        break;
+    case TOCICall::AttrGet: {
+        uint32_t attribute = arg32(TOCIArg::AttrType);
+        if (arg32(TOCIArg::HandleType) != OCI_HTYPE_STMT ||
+            std::find(std::begin(RowAttributes), std::end(RowAttributes), attribute) == std::end(RowAttributes) ||
+            !FWaits.WaitsForRows(frame.ThreadId, handle))
+            return nullptr;
+        break;
+    }
+    default: return nullptr;
+    }
+    auto data = std::make_unique<TReadCallData>();
+    data->ErrorText = entry.Call == TOCICall::ErrorGet;
+    data->Thread = frame.ThreadId;
+    data->Handle = handle;
+    data->Buffer = arg(data->ErrorText ? TOCIArg::Buffer : TOCIArg::Attribute);
+    data->BufferSize = data->ErrorText ? arg32(TOCIArg::BufferSize) : 0;
+    data->Attribute = data->ErrorText ? 0 : arg32(TOCIArg::AttrType);
+    return data;
+}
+
+void TOCITracer::ReadReturned(IHookHost& host, TCallData& callData, int32_t result)
+{
+    auto& data = static_cast<TReadCallData&>(callData);
+    TSafeReader reader(host.TargetProcess());
+    if (data.ErrorText) {
+        // The program asked with nothing to take the text: it may ask again.
+        if (result == OCI_NO_DATA)
+            FWaits.ErrorRead(data.Thread, data.Handle, nullptr);
+        if ((result != OCI_SUCCESS && result != OCI_SUCCESS_WITH_INFO) || !data.Buffer || !data.BufferSize)
+            return;
+        bool wide = FWide.count(data.Handle) != 0;
+        std::string text =
+            TextOf(UpToNul(reader.ReadPrefix(data.Buffer, std::min(data.BufferSize, MaxErrorBytes)), wide), wide);
+        text.erase(text.find_last_not_of(" \t\r\n") + 1);
+        FWaits.ErrorRead(data.Thread, data.Handle, &text);
+        return;
+    }
+    if (result != OCI_SUCCESS)
+        return;
+    uint64_t value = 0;
+    if (reader.Read(data.Buffer, &value, data.Attribute == OCI_ATTR_UB8_ROW_COUNT ? 8 : 4))
+        FWaits.RowsRead(data.Thread, data.Handle, data.Attribute, value);
+}
+
+std::string TOCITracer::ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt)
+{
+    if (!FBinds.Any(stmt))
+        return "";
+    TSafeReader reader(host.TargetProcess());
+    return FBinds.Text(reader, stmt, OCIArgument32(entry, frame, TOCIArg::Iters),
+                       OCIArgument32(entry, frame, TOCIArg::RowOffset), FHideValues);
+}
