@@ -331,12 +331,15 @@ TEST(OCIModule, ReturnsSaidToBeUnneededAreNeverKeptFor)
 
 // A call whose entry may come late is handled when the program has moved on: its entry
 // must read nothing of the program's memory but the bytes copied at the time of the call,
-// and its row must show those bytes, not what the buffer holds by then.
+// and its row must show those bytes, not what the buffer holds by then. So must the
+// return of a call said to take it late as well (logged hooks), whatever details are read.
 TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
 {
     const std::string said = "SELECT said FROM t", reused = "DELETE FROM reused";
+    const BYTE details = TraceMaskErrors | TraceMaskRows;
     for (BYTE mask : {BYTE(0), BYTE(TraceMaskPrepare), BYTE(TraceMaskExecute), BYTE(TraceMaskFetch),
-                      BYTE(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch)}) {
+                      BYTE(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch),
+                      BYTE(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch | details)}) {
         TFakeHost host;
         TRecords events;
         TOCITracer tracer(mask, events);
@@ -349,7 +352,7 @@ TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
         std::stable_partition(ids.begin(), ids.end(), [](int id) {
             return OCIEntries[id].Call != TOCICall::HandleFree && OCIEntries[id].Call != TOCICall::Release;
         });
-        int late = 0;
+        int late = 0, lateReturns = 0;
         for (int id : ids) {
             TLateEntry entry = tracer.LateEntry(id);
             if (!entry.Allowed)
@@ -372,14 +375,20 @@ TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
                 frame.Capture(frame.Pointer(entry.BytesArg), said);
             int readsBefore = host.Process.Reads;
             std::unique_ptr<TCallData> data = tracer.CallEntered(host, id, frame);
+            EXPECT_EQ(host.Process.Reads, readsBefore) << OCIEntries[id].Name << ", mask " << int(mask);
+            lateReturns += tracer.LateReturn(id);
             if (data)
                 tracer.CallReturned(host, id, *data, 0, 0);
-            EXPECT_EQ(host.Process.Reads, readsBefore) << OCIEntries[id].Name << ", mask " << int(mask);
+            // Calls that read what they filled in do so at their return: never late.
+            if (tracer.LateReturn(id) || !(mask & details)) {
+                EXPECT_EQ(host.Process.Reads, readsBefore) << OCIEntries[id].Name << " returned, mask " << int(mask);
+            }
             if (oci.Call == TOCICall::Prepare) {
                 EXPECT_EQ(tracer.Statements.FindHandle(0xAA)->Text, said) << "mask " << int(mask);
             }
         }
         EXPECT_GE(late, 5) << "prepare, execute, both fetches and free at least; mask " << int(mask);
+        EXPECT_GE(lateReturns, 4) << "prepare, execute and both fetches; mask " << int(mask);
         for (const TTraceRecord& record : events.Records)
             EXPECT_EQ(record.Statement, said) << ActionText(record) << ", mask " << int(mask);
     }
