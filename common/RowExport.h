@@ -13,6 +13,9 @@
 struct TListRow {
     std::string Caption;
     std::vector<std::string> SubItems;
+    // A line the memo shows below the row's statement; neither the list nor an export
+    // shows it.
+    std::string Note = {};
 };
 
 // The rows of a list, read one at a time in list order.

@@ -1,4 +1,4 @@
-// The trace mask: which of the statement actions a session traces. One table serves the
+// The trace mask: which kinds of calls a session traces. One table serves the
 // capture tool's command line, the settings file and the trace options dialog, so that an
 // action added here shows up in all three.
 #pragma once
@@ -9,6 +9,8 @@
 constexpr BYTE TraceMaskPrepare = 1;
 constexpr BYTE TraceMaskExecute = 2;
 constexpr BYTE TraceMaskFetch = 4;
+constexpr BYTE TraceMaskConnect = 64;
+constexpr BYTE TraceMaskCommit = 128;
 
 struct TTraceMaskBit {
     BYTE Bit;
@@ -28,6 +30,8 @@ inline constexpr TTraceMaskBit TraceMaskBits[] = {
     {TraceMaskPrepare, "prepare", "TRACE_PREPARE", false, "Prepare (OCIStmtPrepare)"},
     {TraceMaskExecute, "execute", "TRACE_EXECUTE", true, "Execute (OCIStmtExecute)"},
     {TraceMaskFetch, "fetch", "TRACE_FETCH", false, "Fetch (OCIStmtFetch)"},
+    {TraceMaskConnect, "connect", "TRACE_CONNECT", false, "Connect and Disconnect"},
+    {TraceMaskCommit, "commit", "TRACE_COMMIT", false, "Commit and Rollback"},
 };
 
 // The mask of a settings file without a trace section, and of a command line without --trace.

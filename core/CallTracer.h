@@ -51,4 +51,8 @@ public:
     // at the time of the call (TCallFrame::Bytes gives them). Only for calls whose entry
     // reads nothing else of the program's memory and changes nothing the program can see.
     virtual TLateEntry LateEntry(int /*hookId*/) const { return {}; }
+    // The machine words hookId's calls take as arguments (x64: a 64-bit program's), 0 when
+    // that is not said. An entry whose calls take more than a stub hands on keeps its
+    // breakpoint in sessions with fast hooks.
+    virtual int ArgumentWords(int /*hookId*/, bool /*x64*/) const { return 0; }
 };

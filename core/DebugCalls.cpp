@@ -23,7 +23,9 @@ void TDebugThread::AddHook(TAddress address, int id, bool armed)
         // Unknown first instruction: calls are stepped over instead.
     }
     THook& stored = FHooks.emplace(address, hook).first->second;
-    if (Hooks == THookKind::Fast)
+    // A stub hands the original a fixed number of argument words: a call that takes more
+    // keeps its breakpoint.
+    if (Hooks == THookKind::Fast && FTracer->ArgumentWords(id, FTarget64) <= StubArgs)
         AddFastHook(address, stored);
     if (armed)
         SetArmed(address, stored, true);

@@ -89,6 +89,7 @@ public:
     bool TextRead = false;
     bool Wide = false;
     std::string Key;
+    TSessionCall Session;
 };
 
 bool Succeeded(int32_t result) { return result == OCI_SUCCESS || result == OCI_SUCCESS_WITH_INFO; }
@@ -125,13 +126,20 @@ bool TOCITracer::Traced(TTraceAction action) const
     case TTraceAction::Prepare: return FMask & TraceMaskPrepare;
     case TTraceAction::Execute: return FMask & TraceMaskExecute;
     case TTraceAction::Fetch: return FMask & TraceMaskFetch;
+    case TTraceAction::Connect:
+    case TTraceAction::Disconnect: return FMask & TraceMaskConnect;
+    case TTraceAction::Commit:
+    case TTraceAction::Rollback: return FMask & TraceMaskCommit;
     }
     return false;
 }
 
 bool TOCITracer::Armed(int hookId) const
 {
-    switch (OCIEntries[hookId].Call) {
+    TOCICall call = OCIEntries[hookId].Call;
+    if (TSessionCalls::IsSessionCall(call))
+        return TSessionCalls::Armed(call, FMask);
+    switch (call) {
     case TOCICall::Execute: return Traced(TTraceAction::Execute);
     case TOCICall::Fetch: return Traced(TTraceAction::Fetch);
     // Only handles under a UTF-16 environment are of interest.
@@ -144,7 +152,10 @@ bool TOCITracer::Armed(int hookId) const
 // The calls that only feed the registry need nothing at their return.
 bool TOCITracer::ReturnWanted(int hookId) const
 {
-    switch (OCIEntries[hookId].Call) {
+    TOCICall call = OCIEntries[hookId].Call;
+    if (TSessionCalls::IsSessionCall(call))
+        return TSessionCalls::ReturnWanted(call);
+    switch (call) {
     case TOCICall::Prepare: return Traced(TTraceAction::Prepare);
     case TOCICall::HandleFree:
     case TOCICall::Release: return false;
@@ -158,6 +169,8 @@ bool TOCITracer::ReturnWanted(int hookId) const
 TLateEntry TOCITracer::LateEntry(int hookId) const
 {
     const TOCIEntry& entry = OCIEntries[hookId];
+    if (TSessionCalls::IsSessionCall(entry.Call))
+        return TSessionCalls::LateEntry(entry.Call);
     switch (entry.Call) {
     case TOCICall::Prepare: return {true, entry.Text, entry.Length};
     case TOCICall::Execute:
@@ -166,6 +179,11 @@ TLateEntry TOCITracer::LateEntry(int hookId) const
     case TOCICall::Release: return {true, entry.Key, entry.KeyLength};
     default: return {};
     }
+}
+
+int TOCITracer::ArgumentWords(int hookId, bool /*x64*/) const
+{
+    return TSessionCalls::ArgumentWords(OCIEntries[hookId].Call);
 }
 
 void TOCITracer::ModuleLoaded(IHookHost& host, const TModuleInfo& module)
@@ -266,7 +284,7 @@ std::string TOCITracer::ReadText(TCallFrame& frame, TAddress text, uint64_t leng
     return wide ? WideTextToUtf8(bytes) : NarrowTextToUtf8(bytes);
 }
 
-std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& /*host*/, int hookId, TCallFrame& frame)
+std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, TCallFrame& frame)
 {
     const TOCIEntry& entry = OCIEntries[hookId];
     auto data = std::make_unique<TOCICallData>();
@@ -315,6 +333,8 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& /*host*/, int hook
             statementOf(frame.Pointer(entry.Handle));
             if (entry.Rows)
                 record.FetchRows = static_cast<int32_t>(frame.Arg32(entry.Rows));
+            if (entry.Mode)
+                record.CommitsOnSuccess = frame.Arg32(entry.Mode) & OCI_COMMIT_ON_SUCCESS;
         });
         break;
     // A handle that cannot be read here would leave the registry wrong for the rest of
@@ -339,6 +359,7 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& /*host*/, int hook
         TAddress handle = frame.Pointer(entry.Handle);
         Statements.Forget(handle);
         FWide.erase(handle);
+        FSessions.Labels.Forget(handle);
         return nullptr;
     }
     case TOCICall::EnvCreate: {
@@ -354,6 +375,13 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& /*host*/, int hook
             return nullptr;
         data->Out = frame.Pointer(entry.Out);
         return data;
+    default:
+        if (TSessionCalls::IsSessionCall(entry.Call)) {
+            bool wanted = false;
+            Decoded(record, [&] { wanted = FSessions.Entered(host, entry.Call, frame, record, data->Session); });
+            return wanted || data->Traced ? std::move(data) : nullptr;
+        }
+        break;
     }
     return data->Traced ? std::move(data) : nullptr;
 }
@@ -395,6 +423,8 @@ void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, 
         }
         return;
     default:
+        if (TSessionCalls::IsSessionCall(OCIEntries[hookId].Call))
+            FSessions.Returned(host, OCIEntries[hookId].Call, data.Session, record);
         break;
     }
     if (data.Traced) {

@@ -6,6 +6,7 @@
 #include "CallTracer.h"
 #include "OCIEntries.h"
 #include "OwningList.h"
+#include "SessionCalls.h"
 #include "TraceEvents.h"
 
 #include <windows.h>
@@ -58,6 +59,7 @@ public:
     void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result, int64_t elapsedTicks) override;
     bool ReturnWanted(int hookId) const override;
     TLateEntry LateEntry(int hookId) const override;
+    int ArgumentWords(int hookId, bool x64) const override;
 
     TOCIStatements Statements;
     // Whether the entry of hookId stops calls with this mask.
@@ -87,6 +89,7 @@ private:
     std::unordered_map<std::string, std::string> FKeyed;
     // Handles of UTF-16 environments and of everything allocated under them.
     std::unordered_set<TAddress> FWide;
+    TSessionCalls FSessions{FWide};
     std::vector<TForward> FForwards;
     // Modules that hold hooks.
     std::vector<TRange> FHooked;

@@ -15,6 +15,20 @@ enum class TOCICall : uint8_t {
     Release,      // OCIStmtRelease: the same, for a statement given back to the cache
     EnvCreate,    // an environment, perhaps a UTF-16 one
     HandleAlloc,  // a handle under a UTF-16 parent is UTF-16 too
+    // Sessions and transactions (SessionCalls): rows of their own, and the calls that
+    // name the parts of their labels.
+    ServerAttach,
+    AttrSet,
+    SessionBegin,
+    SessionEnd,
+    SessionGet,
+    SessionRelease,
+    PoolCreate,
+    Logon,
+    Logon2,
+    Logoff,
+    TransCommit,
+    TransRollback,
 };
 
 struct TOCIEntry {
@@ -24,7 +38,8 @@ struct TOCIEntry {
     // newer library) is simply not traced.
     bool Required;
     // Argument positions, counted from 1; 0 where the call has no such argument.
-    int8_t Handle;     // the statement handle, the handle freed, or the parent handle
+    int8_t Handle;     // the statement handle, the handle freed, the parent handle, or the
+                       // handle a session call is about
     int8_t Text;
     int8_t Length;
     int8_t Key;
@@ -45,3 +60,5 @@ bool OCICallMakesRow(TOCICall call, TTraceAction& action);
 // OCIEnvCreate's mode bit and OCIEnvNlsCreate's character set id for UTF-16 text.
 constexpr uint32_t OCI_UTF16 = 0x4000;
 constexpr uint16_t OCI_UTF16ID = 1000;
+// OCIStmtExecute's mode bit that commits the transaction when the statement succeeds.
+constexpr uint32_t OCI_COMMIT_ON_SUCCESS = 0x20;

@@ -2,5 +2,7 @@
 
 TListRow TraceRecordRow(const TTraceRecord& record)
 {
-    return TListRow{ActionText(record), {ElapsedTimeText(record.ElapsedDays), OCIResultText(record.Result), record.Statement}};
+    return TListRow{ActionText(record),
+                    {ElapsedTimeText(record.ElapsedDays), OCIResultText(record.Result), record.Statement},
+                    record.CommitsOnSuccess ? CommitsOnSuccessNote : ""};
 }

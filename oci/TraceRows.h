@@ -5,5 +5,6 @@
 #include "RowExport.h"
 #include "TraceRecord.h"
 
-// The row of one trace record: Action, Time, Result, Statement.
+// The row of one trace record: Action, Time, Result, Statement, and the memo's note of
+// an execute that commits on success.
 TListRow TraceRecordRow(const TTraceRecord& record);

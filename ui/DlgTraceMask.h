@@ -1,5 +1,5 @@
-// TTraceMaskDlg: which of Prepare, Execute and Fetch the next sessions trace, and how they
-// hook entry points.
+// TTraceMaskDlg: which kinds of calls the next sessions trace, and how they hook entry
+// points.
 #pragma once
 
 #include "DlgTemplate.h"
@@ -23,6 +23,8 @@ public:
     HWND& cbxPrepare = CheckBoxes[0];
     HWND& cbxExecute = CheckBoxes[1];
     HWND& cbxFetch = CheckBoxes[2];
+    HWND& cbxConnect = CheckBoxes[3];
+    HWND& cbxCommit = CheckBoxes[4];
     // The group box "Hooks" below them, with one radio button per entry of HookKindNames.
     HWND grpHooks = nullptr;
     HWND HookButtons[std::size(HookKindNames)] = {};

@@ -179,6 +179,8 @@ void TfrmMain::lvwTraceChange(int item)
 {
     bool statement = item >= 0 && item < TraceRows.RowCount() && TraceRows.SubItemCount(item) >= 3;
     std::string text = statement ? MemoText(TraceRows.CellText(item, 3)) : std::string();
+    if (statement && !TraceRows.NoteText(item).empty())
+        text += "\r\n" + TraceRows.NoteText(item);
     // A click raises up to three changes (the old row unselected and unfocused, the new one
     // selected), and an edit control lays out all its lines anew whenever its text is set,
     // milliseconds under Wine: the memo's text is set only when it changes.

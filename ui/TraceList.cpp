@@ -49,6 +49,7 @@ TTraceRows::TRow TTraceRows::Store(const TListRow& row)
     stored.Cells[0] = FPool.Intern(row.Caption);
     for (size_t k = 0; k < row.SubItems.size(); ++k)
         stored.Cells[k + 1] = FPool.Intern(row.SubItems[k]);
+    stored.Note = FPool.Intern(row.Note);
     stored.SubItemCount = static_cast<uint8_t>(row.SubItems.size());
     return stored;
 }
@@ -86,6 +87,7 @@ void TTraceRows::GetRow(int index, TListRow& row) const
     row.SubItems.resize(stored.SubItemCount);
     for (int k = 0; k < stored.SubItemCount; ++k)
         row.SubItems[static_cast<size_t>(k)] = FPool.Text(stored.Cells[k + 1]);
+    row.Note = FPool.Text(stored.Note);
 }
 
 bool TTraceRows::AllAscii() const

@@ -47,11 +47,13 @@ public:
     int SubItemCount(int index) const;
     // Column 0 is the caption, column k the k-th sub-item; "" beyond the row's sub-items.
     const std::string& CellText(int index, int column) const;
+    const std::string& NoteText(int index) const { return FPool.Text(Row(index).Note); }
     size_t DistinctTexts() const { return FPool.Count(); }
 
 private:
     struct TRow {
         uint32_t Cells[1 + MaxSubItems];
+        uint32_t Note;
         uint8_t SubItemCount;
     };
     const TRow& Row(int index) const;
