@@ -32,10 +32,15 @@ void TSessionRunner::SessionMark(const std::string& caption)
     }
 }
 
+static TTraceRow RowOf(const TTraceRecord& record)
+{
+    return TTraceRow{ActionText(record), record.ElapsedDays, record.Result, record.Statement, record.Serial,
+                     record.Rows,        record.Binds,       record.Error,  record.CommitsOnSuccess};
+}
+
 void TSessionRunner::SessionRecord(const TTraceRecord& record)
 {
-    TTraceRow row{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
-                  record.Serial, record.Rows, record.Binds, record.Error};
+    TTraceRow row = RowOf(record);
     FSession.Events.push_back("RECORD");
     FSession.Records.push_back(row);
     if (OnRecord)
@@ -46,8 +51,7 @@ void TSessionRunner::SessionRecordUpdated(const TTraceRecord& record)
 {
     for (TTraceRow& row : FSession.Records)
         if (row.Serial == record.Serial)
-            row = TTraceRow{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
-                            record.Serial, record.Rows, record.Binds, record.Error};
+            row = RowOf(record);
 }
 
 void TSessionRunner::SessionStarted(DWORD processId, const std::string& image)

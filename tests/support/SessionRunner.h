@@ -32,6 +32,7 @@ struct TTraceRow {
     int64_t Rows = -1;
     std::string Binds;
     std::string Error;
+    bool CommitsOnSuccess = false;
 };
 
 struct TSession {
