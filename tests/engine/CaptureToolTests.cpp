@@ -304,3 +304,35 @@ TEST(CaptureTool, FastHooksGiveTheSameRowsAndAnUnknownHookKindIsAUsageError)
     EXPECT_EQ(missing.ExitCode, 2u);
     EXPECT_NE(missing.Err.find("--hooks needs a value"), std::string::npos) << missing.Err;
 }
+
+// Sessions written in every format, with both kinds of hooks: the rows of their connects
+// and commits, and the script's password in none of the tool's outputs, while the program
+// finds no copy of it in itself.
+TEST(CaptureTool, SessionRowsInEveryFormatAndNoPasswordInAnyOutput)
+{
+    const std::string script = FixtureScript("sessions.txt");
+    ASSERT_TRUE(ScriptPassesSessionsPassword(ReadFileBytes(script)));
+    const struct {
+        const char* Hooks;
+        const char* Format;
+        bool ToFile;
+    } runs[] = {{"int3", "tsv", false}, {"fast", "csv", true}, {"fast", "html", true}};
+    for (const auto& r : runs) {
+        const std::string what = std::string(r.Hooks) + ", " + r.Format;
+        const std::string outFile = TempFile(std::string("sessions.") + r.Format);
+        std::vector<std::string> args{"--trace", "prepare,execute,fetch,connect,commit", "--hooks", r.Hooks,
+                                      "--format", r.Format};
+        if (r.ToFile)
+            args.insert(args.end(), {"--output", outFile});
+        args.insert(args.end(), {"--", FixtureDir() + "\\ocirun.exe", script});
+        TToolRun run = RunTool(args);
+        const std::string rows = r.ToFile ? ReadFileBytes(outFile) : run.Out;
+        EXPECT_EQ(run.ExitCode, 0u) << what << ": " << run.Err;
+        EXPECT_NE(run.Out.find("scanpassword: no copy"), std::string::npos) << what << ": the script ran to its end";
+        for (const char* shown : {"Connect", "Disconnect", "Commit", "Rollback", "scott@localhost/orclpdb (vt-fixture : 1.0)"})
+            EXPECT_NE(rows.find(shown), std::string::npos) << what << ": " << shown;
+        for (const std::string& output : {run.Out, run.Err, rows})
+            EXPECT_FALSE(HoldsSessionsPassword(output)) << what;
+        DeleteFileA(outFile.c_str());
+    }
+}

@@ -97,17 +97,18 @@ TEST(TemplateDlg, EachWayOfClosingGivesItsResult)
 
 namespace {
 
-const int CheckBoxIds[3] = {100, 101, 102};  // cbxPrepare, cbxExecute, cbxFetch in creation order
-const int GroupHooksId = 103;                 // grpHooks
-const int HookRadioIds[2] = {104, 105};       // rbnBreakpoint, rbnFast
+// The check boxes in creation order: cbxPrepare, cbxExecute, cbxFetch, cbxConnect, cbxCommit.
+const int CheckBoxIds[5] = {100, 101, 102, 103, 104};
+const BYTE CheckBoxBits[5] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch, TraceMaskConnect, TraceMaskCommit};
+const int GroupHooksId = 105;                 // grpHooks
+const int HookRadioIds[2] = {106, 107};       // rbnBreakpoint, rbnFast
 
 BYTE MaskShown(HWND dialog)
 {
     BYTE mask = 0;
-    const BYTE bits[3] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch};
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 5; ++i)
         if (SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_GETCHECK, 0, 0) == BST_CHECKED)
-            mask |= bits[i];
+            mask |= CheckBoxBits[i];
     return mask;
 }
 
@@ -133,9 +134,9 @@ void ClickHooks(HWND dialog, THookKind kind)
 
 void ShowMask(HWND dialog, BYTE mask)
 {
-    const BYTE bits[3] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch};
-    for (int i = 0; i < 3; ++i)
-        SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_SETCHECK, (mask & bits[i]) ? BST_CHECKED : BST_UNCHECKED, 0);
+    for (int i = 0; i < 5; ++i)
+        SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_SETCHECK, (mask & CheckBoxBits[i]) ? BST_CHECKED : BST_UNCHECKED,
+                     0);
 }
 
 } // namespace
@@ -149,14 +150,16 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
         DWORD Type;  // BS_TYPEMASK of the style
     };
     const TControl expected[] = {
-        {IDOK, "&OK", Rect(48, 184, 75, 25), BS_DEFPUSHBUTTON},
-        {IDCANCEL, "&Cancel", Rect(126, 184, 75, 25), BS_PUSHBUTTON},
+        {IDOK, "&OK", Rect(48, 232, 75, 25), BS_DEFPUSHBUTTON},
+        {IDCANCEL, "&Cancel", Rect(126, 232, 75, 25), BS_PUSHBUTTON},
         {100, "Prepare (OCIStmtPrepare)", Rect(24, 24, 169, 17), BS_AUTOCHECKBOX},
         {101, "Execute (OCIStmtExecute)", Rect(24, 48, 169, 17), BS_AUTOCHECKBOX},
         {102, "Fetch (OCIStmtFetch)", Rect(24, 72, 169, 17), BS_AUTOCHECKBOX},
-        {GroupHooksId, "Hooks", Rect(8, 112, 193, 65), BS_GROUPBOX},
-        {HookRadioIds[0], "Breakpoints (int3)", Rect(24, 130, 169, 17), BS_AUTORADIOBUTTON},
-        {HookRadioIds[1], "Fast (jump to stub)", Rect(24, 152, 169, 17), BS_AUTORADIOBUTTON},
+        {103, "Connect and Disconnect", Rect(24, 96, 169, 17), BS_AUTOCHECKBOX},
+        {104, "Commit and Rollback", Rect(24, 120, 169, 17), BS_AUTOCHECKBOX},
+        {GroupHooksId, "Hooks", Rect(8, 160, 193, 65), BS_GROUPBOX},
+        {HookRadioIds[0], "Breakpoints (int3)", Rect(24, 178, 169, 17), BS_AUTORADIOBUTTON},
+        {HookRadioIds[1], "Fast (jump to stub)", Rect(24, 200, 169, 17), BS_AUTORADIOBUTTON},
     };
     std::vector<std::pair<std::string, RECT>> seen;
     std::vector<LONG> styles;
@@ -173,19 +176,19 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
     Command(cmTraceOpt);
     ASSERT_TRUE(driver.Wait());
     EXPECT_EQ(driver.Seen().Client.right, 208);
-    EXPECT_EQ(driver.Seen().Client.bottom, 216);
+    EXPECT_EQ(driver.Seen().Client.bottom, 264);
     ASSERT_EQ(seen.size(), std::size(expected));
     for (size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].first, expected[i].Text);
         EXPECT_TRUE(SameRect(seen[i].second, expected[i].Place)) << expected[i].Text << ": " << RectText(seen[i].second);
         EXPECT_EQ(static_cast<DWORD>(styles[i]) & BS_TYPEMASK, expected[i].Type) << expected[i].Text;
     }
-    EXPECT_EQ(tabOrder,
-              (std::vector<int>{IDOK, IDCANCEL, 100, 101, 102, GroupHooksId, HookRadioIds[0], HookRadioIds[1]}));
+    EXPECT_EQ(tabOrder, (std::vector<int>{IDOK, IDCANCEL, 100, 101, 102, 103, 104, GroupHooksId, HookRadioIds[0],
+                                          HookRadioIds[1]}));
     // The radio buttons are a group of their own, reached by one tab stop; the box is none.
-    EXPECT_EQ(styles[5] & (WS_GROUP | WS_TABSTOP), 0);
-    EXPECT_EQ(styles[6] & (WS_GROUP | WS_TABSTOP), WS_GROUP | WS_TABSTOP);
     EXPECT_EQ(styles[7] & (WS_GROUP | WS_TABSTOP), 0);
+    EXPECT_EQ(styles[8] & (WS_GROUP | WS_TABSTOP), WS_GROUP | WS_TABSTOP);
+    EXPECT_EQ(styles[9] & (WS_GROUP | WS_TABSTOP), 0);
 }
 
 TEST_F(MainWindowTest, TraceOptionsPresetFromTheMaskAndOnlyOkApplies)
@@ -200,7 +203,9 @@ TEST_F(MainWindowTest, TraceOptionsPresetFromTheMaskAndOnlyOkApplies)
         {"OK, none checked", TraceMaskExecute, 0, [](HWND w) { PressButton(w, IDOK); }, 0},
         {"Enter", TraceMaskExecute, TraceMaskPrepare | TraceMaskFetch, [](HWND w) { PressKey(w, VK_RETURN); },
          TraceMaskPrepare | TraceMaskFetch},
-        {"OK, all", 0, 7, [](HWND w) { PressButton(w, IDOK); }, 7},
+        {"OK, all", 0, 0xC7, [](HWND w) { PressButton(w, IDOK); }, 0xC7},
+        {"OK, sessions", TraceMaskExecute, TraceMaskConnect | TraceMaskCommit, [](HWND w) { PressButton(w, IDOK); },
+         TraceMaskConnect | TraceMaskCommit},
         {"Cancel", TraceMaskPrepare, 7, [](HWND w) { PressButton(w, IDCANCEL); }, TraceMaskPrepare},
         {"Escape", TraceMaskExecute | TraceMaskFetch, 0, [](HWND w) { PressKey(w, VK_ESCAPE); },
          TraceMaskExecute | TraceMaskFetch},
