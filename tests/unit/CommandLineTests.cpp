@@ -54,7 +54,7 @@ TEST(CommandLine, TraceListWordsComeFromTheTraceMaskTable)
             EXPECT_EQ(std::string(e.what()), std::string("unknown action in --trace: ") + c.Unknown);
         }
     }
-    EXPECT_EQ(TraceMaskWords(), "prepare,execute,fetch");
+    EXPECT_EQ(TraceMaskWords(), "prepare,execute,fetch,connect,commit");
     // Each word gives back its own bit, and the table's defaults make the default mask.
     BYTE defaults = 0;
     for (const TTraceMaskBit& bit : TraceMaskBits) {
