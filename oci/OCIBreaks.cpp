@@ -93,6 +93,8 @@ public:
     DWORD Thread = 0;
     TAddress ErrorHandle = 0;
     TAddress Statement = 0;
+    // A session call's arguments and labels, from its entry to its return.
+    TSessionCall Session;
 };
 
 bool Succeeded(int32_t result) { return result == OCI_SUCCESS || result == OCI_SUCCESS_WITH_INFO; }
@@ -124,13 +126,20 @@ bool TOCITracer::Traced(TTraceAction action) const
     case TTraceAction::Prepare: return FMask & TraceMaskPrepare;
     case TTraceAction::Execute: return FMask & TraceMaskExecute;
     case TTraceAction::Fetch: return FMask & TraceMaskFetch;
+    case TTraceAction::Connect:
+    case TTraceAction::Disconnect: return FMask & TraceMaskConnect;
+    case TTraceAction::Commit:
+    case TTraceAction::Rollback: return FMask & TraceMaskCommit;
     }
     return false;
 }
 
 bool TOCITracer::Planted(int hookId) const
 {
-    switch (OCIEntries[hookId].Call) {
+    TOCICall call = OCIEntries[hookId].Call;
+    if (TSessionCalls::IsSessionCall(call))
+        return TSessionCalls::Planted(call, FMask);
+    switch (call) {
     case TOCICall::Bind:
     case TOCICall::Bind2:
     case TOCICall::BindArray:
@@ -158,7 +167,10 @@ bool TOCITracer::Armed(int hookId) const
 // The calls that only feed the registry need nothing at their return.
 bool TOCITracer::ReturnWanted(int hookId) const
 {
-    switch (OCIEntries[hookId].Call) {
+    TOCICall call = OCIEntries[hookId].Call;
+    if (TSessionCalls::IsSessionCall(call))
+        return TSessionCalls::ReturnWanted(call);
+    switch (call) {
     case TOCICall::Prepare: return Traced(TTraceAction::Prepare);
     case TOCICall::Execute: return Traced(TTraceAction::Execute);
     case TOCICall::HandleFree:
@@ -176,6 +188,8 @@ bool TOCITracer::ReturnWanted(int hookId) const
 TLateEntry TOCITracer::LateEntry(int hookId) const
 {
     const TOCIEntry& entry = OCIEntries[hookId];
+    if (TSessionCalls::IsSessionCall(entry.Call))
+        return TSessionCalls::LateEntry(entry);
     switch (entry.Call) {
     case TOCICall::Prepare: return {true, entry.Arg(TOCIArg::Text), entry.Arg(TOCIArg::Length)};
     case TOCICall::Execute:
@@ -368,6 +382,7 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, 
             if (entry.Arg(TOCIArg::Rows))
                 record.FetchRows = static_cast<int32_t>(arg32(TOCIArg::Rows));
             if (entry.Call == TOCICall::Execute) {
+                record.CommitsOnSuccess = arg32(TOCIArg::Mode) & OCI_COMMIT_ON_SUCCESS;
                 FWaits.Executed(data->Statement);
                 if (data->Traced && Traced(TraceMaskBinds))
                     record.Binds = ExecuteBinds(host, entry, frame, data->Statement);
@@ -400,6 +415,7 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, 
         FBinds.Forget(handle);
         FWaits.HandleFreed(handle);
         FWide.erase(handle);
+        FSessions.Labels.Forget(handle);
         return nullptr;
     }
     case TOCICall::EnvCreate: {
@@ -416,6 +432,11 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, 
         data->Out = arg(TOCIArg::Out);
         return data;
     default:
+        if (TSessionCalls::IsSessionCall(entry.Call)) {
+            bool wanted = false;
+            Decoded(record, [&] { wanted = FSessions.Entered(entry, frame, record, data->Session); });
+            return wanted || data->Traced ? std::move(data) : nullptr;
+        }
         break;
     }
     return data->Traced ? std::move(data) : nullptr;
@@ -468,12 +489,15 @@ void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, 
         }
         return;
     default:
+        if (TSessionCalls::IsSessionCall(OCIEntries[hookId].Call))
+            FSessions.Returned(host, OCIEntries[hookId].Call, data.Session, record);
         break;
     }
     if (data.Traced) {
         record.Serial = ++FSerial;
         bool waitsError = Traced(TraceMaskErrors) && record.Result != OCI_SUCCESS;
-        bool waitsRows = Traced(TraceMaskRows) && record.Action != TTraceAction::Prepare;
+        bool waitsRows = Traced(TraceMaskRows) &&
+                         (record.Action == TTraceAction::Execute || record.Action == TTraceAction::Fetch);
         FWaits.Deliver(std::move(record), data.Thread, data.ErrorHandle, data.Statement, waitsError, waitsRows);
     }
 }

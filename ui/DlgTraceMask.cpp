@@ -1,12 +1,21 @@
 #include "DlgTraceMask.h"
 
 static_assert(std::size(HookKindNames) == 2, "the dialog's size holds two radio buttons");
+static_assert(TraceMaskBits[6].Bit == TraceMaskConnect && TraceMaskBits[7].Bit == TraceMaskCommit,
+              "cbxConnect and cbxCommit name their kinds");
 
 namespace {
-// The check boxes stand a row apart from the top of the bevel down.
+
+// The check boxes one below the other in the bevel (the kinds, then cbxHideValues), the
+// hooks' group box below it, the buttons at the bottom: each place follows from the
+// number of check boxes.
 constexpr int RowHeight = 24;
 constexpr int FirstRow = 24;
-constexpr int BoxRows = static_cast<int>(std::size(TraceMaskBits)) + 1;  // and cbxHideValues
+constexpr int BoxRows = static_cast<int>(std::size(TraceMaskBits)) + 1;
+constexpr int BevelHeight = 25 + RowHeight * BoxRows;
+constexpr int HooksTop = 8 + BevelHeight + 7;
+constexpr int ButtonsTop = HooksTop + 65 + 7;
+
 } // namespace
 
 TTraceMaskDlg::TTraceMaskDlg(BYTE traceMask, THookKind hooks, bool hideValues)
@@ -14,17 +23,14 @@ TTraceMaskDlg::TTraceMaskDlg(BYTE traceMask, THookKind hooks, bool hideValues)
 {
     Caption = "Choose actions to trace";
     ClientWidth = 208;
-    ClientHeight = 144 + RowHeight * BoxRows;
+    ClientHeight = ButtonsTop + 25 + 7;
 }
 
 void TTraceMaskDlg::FormCreate()
 {
-    const int bevelHeight = 25 + RowHeight * BoxRows;
-    const int hooksTop = 15 + bevelHeight;
-    const int buttonsTop = hooksTop + 72;
-    Bevel1.SetBounds(8, 8, 193, bevelHeight);
-    SetControlBounds(btnOK, 48, buttonsTop, 75, 25);
-    SetControlBounds(btnCancel, 126, buttonsTop, 75, 25);
+    Bevel1.SetBounds(8, 8, 193, BevelHeight);
+    SetControlBounds(btnOK, 48, ButtonsTop, 75, 25);
+    SetControlBounds(btnCancel, 126, ButtonsTop, 75, 25);
     const DWORD style = BS_AUTOCHECKBOX | WS_TABSTOP;
     for (size_t i = 0; i < std::size(TraceMaskBits); ++i) {
         const TTraceMaskBit& bit = TraceMaskBits[i];
@@ -35,13 +41,13 @@ void TTraceMaskDlg::FormCreate()
     cbxHideValues =
         CreateControl("BUTTON", HideValuesCaption, style, 24, FirstRow + RowHeight * (BoxRows - 1), 169, 17);
     SetChecked(cbxHideValues, HideValues);
-    grpHooks = CreateControl("BUTTON", "Hooks", BS_GROUPBOX, 8, hooksTop, 193, 65);
+    grpHooks = CreateControl("BUTTON", "Hooks", BS_GROUPBOX, 8, HooksTop, 193, 65);
     for (size_t i = 0; i < std::size(HookKindNames); ++i) {
         const THookKindName& name = HookKindNames[i];
         // The first button starts the radio group and is its tab stop.
         const DWORD radio = BS_AUTORADIOBUTTON | (i == 0 ? WS_GROUP | WS_TABSTOP : 0);
-        HookButtons[i] =
-            CreateControl("BUTTON", name.Caption, radio, 24, hooksTop + 18 + 22 * static_cast<int>(i), 169, 17);
+        const int top = HooksTop + 18 + 22 * static_cast<int>(i);
+        HookButtons[i] = CreateControl("BUTTON", name.Caption, radio, 24, top, 169, 17);
         SetChecked(HookButtons[i], Hooks == name.Kind);
     }
 }

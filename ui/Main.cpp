@@ -192,7 +192,7 @@ void TfrmMain::lvwTraceChange(int item)
     bool statement = item >= 0 && item < TraceRows.RowCount() && TraceRows.SubItemCount(item) >= StatementColumn;
     std::string text = statement ? MemoText(TraceRows.CellText(item, StatementColumn),
                                             TraceRows.CellText(item, FirstDetailColumn + 1),
-                                            TraceRows.CellText(item, FirstDetailColumn + 2))
+                                            TraceRows.CellText(item, FirstDetailColumn + 2), TraceRows.NoteText(item))
                                  : std::string();
     // A click raises up to three changes (the old row unselected and unfocused, the new one
     // selected), and an edit control lays out all its lines anew whenever its text is set,

@@ -50,11 +50,13 @@ public:
     int SubItemCount(int index) const;
     // Column 0 is the caption, column k the k-th sub-item; "" beyond the row's sub-items.
     const std::string& CellText(int index, int column) const;
+    const std::string& NoteText(int index) const { return FPool.Text(Row(index).Note); }
     size_t DistinctTexts() const { return FPool.Count(); }
 
 private:
     struct TRow {
         uint32_t Cells[1 + MaxSubItems];
+        uint32_t Note;
         uint8_t SubItemCount;
     };
     const TRow& Row(int index) const;
@@ -68,8 +70,9 @@ private:
 // A statement as the memo shows it: up to its first zero byte, each line break (CR LF,
 // a lone CR or a lone LF) made the CR LF that starts a new line of an edit control. Then,
 // on lines of their own, each bind of binds (a Binds cell: each row of an array execute
-// on a line) and the error text.
-std::string MemoText(const std::string& statement, const std::string& binds = "", const std::string& error = "");
+// on a line), the row's note and the error text.
+std::string MemoText(const std::string& statement, const std::string& binds = "", const std::string& error = "",
+                     const std::string& note = "");
 // The items of a Binds cell: split at its separators (sep: ", " or "; "), never inside a
 // quoted text.
 std::vector<std::string> SplitBinds(const std::string& binds, const std::string& sep);

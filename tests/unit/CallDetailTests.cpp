@@ -355,7 +355,7 @@ TEST(CallDetails, EntriesArePlantedByKindAndKeepBreakpointsWhereTheyAreLong)
 {
     TRecords events;
     for (BYTE mask : {BYTE(TraceMaskExecute), BYTE(TraceMaskBinds), BYTE(TraceMaskErrors), BYTE(TraceMaskRows),
-                      BYTE(TraceMaskAll)}) {
+                      BYTE(TraceMaskConnect), BYTE(TraceMaskCommit), BYTE(TraceMaskAll)}) {
         TOCITracer tracer(mask, events);
         for (int id = 0; id < OCIEntryCount; ++id) {
             BYTE kind = 0;
@@ -366,7 +366,11 @@ TEST(CallDetails, EntriesArePlantedByKindAndKeepBreakpointsWhereTheyAreLong)
             case TOCICall::BindDynamic: kind = TraceMaskBinds; break;
             case TOCICall::ErrorGet: kind = TraceMaskErrors; break;
             case TOCICall::AttrGet: kind = TraceMaskRows; break;
-            default: break;
+            case TOCICall::TransCommit:
+            case TOCICall::TransRollback: kind = TraceMaskCommit; break;
+            // Connects, disconnects and the calls that name a session's parts: commits
+            // show the labels too.
+            default: kind = TSessionCalls::IsSessionCall(OCIEntries[id].Call) ? TraceMaskConnect | TraceMaskCommit : 0;
             }
             EXPECT_EQ(tracer.Planted(id), !kind || (mask & kind)) << OCIEntries[id].Name << ", mask " << int(mask);
         }
@@ -378,7 +382,7 @@ TEST(CallDetails, EntriesArePlantedByKindAndKeepBreakpointsWhereTheyAreLong)
         int Words32, Words64;
     } words[] = {{"OCIBindByName", 14, 14},     {"OCIBindByName2", 15, 14}, {"OCIBindByPos2", 14, 13},
                  {"OCIBindArrayOfStruct", 6, 6}, {"OCIErrorGet", 7, 7},       {"OCIAttrGet", 6, 6},
-                 {"OCIStmtExecute", 8, 8}};
+                 {"OCIStmtExecute", 8, 8},       {"OCISessionGet", 12, 12},   {"OCISessionPoolCreate", 15, 15}};
     for (const auto& w : words) {
         EXPECT_EQ(tracer.ArgumentWords(HookId(w.Name), false), w.Words32) << w.Name;
         EXPECT_EQ(tracer.ArgumentWords(HookId(w.Name), true), w.Words64) << w.Name;
