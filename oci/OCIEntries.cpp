@@ -6,7 +6,8 @@
 
 // The signatures follow the published argument lists. The entries after the first ten are
 // planted only when their kind of detail, session or transaction is traced (see
-// TOCITracer::Planted). No signature names a password: it is never read.
+// TOCITracer::Planted). A password's argument words tell where it lies, so that nothing
+// read there is shown; its bytes are never read.
 // clang-format off
 constexpr TOCIEntry OCIEntries[] = {
     {"OCIStmtPrepare",       TOCICall::Prepare,     true,  OCISignature("handle error text length - -")},
@@ -39,11 +40,12 @@ constexpr TOCIEntry OCIEntries[] = {
      OCISignature("handle error out session connect connectlength - - - - - mode")},
     {"OCISessionRelease",    TOCICall::SessionRelease, false, OCISignature("handle error - - mode")},
     {"OCISessionPoolCreate", TOCICall::PoolCreate,     false,
-     OCISignature("handle error pool out outlength connect connectlength - - - user userlength - - mode")},
+     OCISignature("handle error pool out outlength connect connectlength - - - user userlength password "
+                  "passwordlength mode")},
     {"OCILogon",             TOCICall::Logon,          false,
-     OCISignature("handle error out user userlength - - connect connectlength")},
+     OCISignature("handle error out user userlength password passwordlength connect connectlength")},
     {"OCILogon2",            TOCICall::Logon2,         false,
-     OCISignature("handle error out user userlength - - connect connectlength mode")},
+     OCISignature("handle error out user userlength password passwordlength connect connectlength mode")},
     {"OCILogoff",            TOCICall::Logoff,         false, OCISignature("handle error")},
     {"OCITransCommit",       TOCICall::TransCommit,    false, OCISignature("handle error -")},
     {"OCITransRollback",     TOCICall::TransRollback,  false, OCISignature("handle error -")},

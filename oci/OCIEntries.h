@@ -83,6 +83,8 @@ enum class TOCIArg : uint8_t {
     ConnectLength,
     Pool,       // the session pool a call makes
     OutLength,  // where the call stores the length of the name it makes
+    Password,   // where a password lies, and its length: its bytes are never read
+    PasswordLength,
     Count
 };
 
@@ -152,6 +154,7 @@ inline constexpr std::string_view Names[] = {
     "size",     "type",    "indicator", "altlength",    "maxarray",   "current",   "valueskip",
     "indicatorskip", "lengthskip", "record", "code", "buffer", "buffersize", "htype", "attribute", "attrtype",
     "session",  "credentials", "user",  "userlength",   "connect",    "connectlength", "pool", "outlength",
+    "password", "passwordlength",
 };
 static_assert(std::size(Names) == static_cast<size_t>(TOCIArg::Count));
 } // namespace OCISignatureWords

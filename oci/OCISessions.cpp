@@ -1,5 +1,7 @@
 #include "OCISessions.h"
 
+#include <algorithm>
+
 std::string SessionLabel(const std::string& user, const std::string& connect, const std::string& driver)
 {
     std::string label = user + "@" + connect;
@@ -169,4 +171,22 @@ void TOCISessions::Clear()
     FSvcs.clear();
     FPools.clear();
     FPoolAuths.clear();
+}
+
+void TSecretMemory::Add(TAddress at, uint64_t size)
+{
+    if (!at || !size)
+        return;
+    std::pair<TAddress, TAddress> place{at, at + size < at ? ~TAddress(0) : at + size};
+    FPlaces.erase(std::remove(FPlaces.begin(), FPlaces.end(), place), FPlaces.end());
+    if (FPlaces.size() == Kept)
+        FPlaces.erase(FPlaces.begin());
+    FPlaces.push_back(place);
+}
+
+bool TSecretMemory::Overlaps(TAddress at, uint64_t size) const
+{
+    TAddress end = at + size < at ? ~TAddress(0) : at + size;
+    return size && std::any_of(FPlaces.begin(), FPlaces.end(),
+                               [&](const std::pair<TAddress, TAddress>& p) { return at < p.second && p.first < end; });
 }

@@ -3,13 +3,16 @@
 // connect string, the user and driver names set on a session or authentication handle,
 // a session pool's user and connect string) and carried by each service context from its
 // connect to its disconnect. Plain bookkeeping on handle values and UTF-8 texts: the
-// tracer reads the calls and hands in what they named. Passwords never come here.
+// tracer reads the calls and hands in what they named. Passwords never come here, only
+// where they lie (TSecretMemory).
 #pragma once
 
 #include "SysProcs.h"
 
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 // "user@connect", then " (driver)" when the program named itself; unknown parts empty.
 std::string SessionLabel(const std::string& user, const std::string& connect, const std::string& driver);
@@ -84,4 +87,21 @@ private:
     // Pools by name, and the authentication handle of each pool handle.
     std::unordered_map<std::string, TPool> FPools;
     std::unordered_map<TAddress, TAddress> FPoolAuths;
+};
+
+// Where a program keeps the passwords it hands over (OCI_ATTR_PASSWORD, the logon and
+// pool calls' password arguments): address and size, never a byte. Whatever else the
+// tracer reads there (a bound value, an error text) is not shown. The program may free
+// that memory at once and use it again for anything: only the most recent places are
+// kept, so that a buffer that once held a password hides no value for long.
+class TSecretMemory {
+public:
+    static constexpr size_t Kept = 8;
+    void Add(TAddress at, uint64_t size);
+    // Whether [at, at + size) shares a byte with a password's place.
+    bool Overlaps(TAddress at, uint64_t size) const;
+
+private:
+    // [first, second), oldest first.
+    std::vector<std::pair<TAddress, TAddress>> FPlaces;
 };

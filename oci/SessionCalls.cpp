@@ -14,6 +14,7 @@ constexpr uint32_t OCI_HTYPE_SPOOL = 27;
 constexpr uint32_t OCI_ATTR_SERVER = 6;
 constexpr uint32_t OCI_ATTR_SESSION = 7;
 constexpr uint32_t OCI_ATTR_USERNAME = 22;
+constexpr uint32_t OCI_ATTR_PASSWORD = 23;
 constexpr uint32_t OCI_ATTR_DRIVER_NAME = 424;
 constexpr uint32_t OCI_ATTR_SPOOL_AUTH = 460;
 
@@ -77,9 +78,15 @@ bool TSessionCalls::IsSessionCall(TOCICall call)
 
 bool TSessionCalls::Planted(TOCICall call, BYTE mask)
 {
-    if (call == TOCICall::TransCommit || call == TOCICall::TransRollback)
-        return mask & TraceMaskCommit;
-    return mask & (TraceMaskConnect | TraceMaskCommit);
+    switch (call) {
+    case TOCICall::TransCommit:
+    case TOCICall::TransRollback: return mask & TraceMaskCommit;
+    case TOCICall::AttrSet:
+    case TOCICall::PoolCreate:
+    case TOCICall::Logon:
+    case TOCICall::Logon2: return mask & (TraceMaskConnect | TraceMaskCommit | TraceMaskBinds);
+    default: return mask & (TraceMaskConnect | TraceMaskCommit);
+    }
 }
 
 bool TSessionCalls::ReturnWanted(TOCICall call)
@@ -124,8 +131,8 @@ bool TSessionCalls::Entered(const TOCIEntry& entry, TCallFrame& frame, TTraceRec
         return false;
     }
     case TOCICall::AttrSet: {
-        // The attribute is looked at first: the value of any other, OCI_ATTR_PASSWORD above
-        // all, is never touched.
+        // The attribute is looked at first: the value of any other is never touched, and of
+        // OCI_ATTR_PASSWORD only its place is kept.
         uint32_t attr = arg32(TOCIArg::AttrType);
         uint32_t type = arg32(TOCIArg::HandleType);
         TAddress value = arg(TOCIArg::Attribute);
@@ -135,6 +142,8 @@ bool TSessionCalls::Entered(const TOCIEntry& entry, TCallFrame& frame, TTraceRec
                 Labels.UserSet(data.Svc, text);
             else
                 Labels.DriverSet(data.Svc, text);
+        } else if (type == OCI_HTYPE_SESSION && attr == OCI_ATTR_PASSWORD) {
+            Passwords.Add(value, arg32(TOCIArg::Size));
         } else if (type == OCI_HTYPE_SVCCTX && attr == OCI_ATTR_SERVER) {
             Labels.ServerSet(data.Svc, value);
         } else if (type == OCI_HTYPE_SVCCTX && attr == OCI_ATTR_SESSION) {
@@ -161,7 +170,7 @@ bool TSessionCalls::Entered(const TOCIEntry& entry, TCallFrame& frame, TTraceRec
         return true;
     }
     case TOCICall::PoolCreate:
-        // The password's two arguments are never read.
+        Passwords.Add(arg(TOCIArg::Password), arg32(TOCIArg::PasswordLength));
         data.Wide = IsWide(data.Svc);  // the environment's
         data.Svc = arg(TOCIArg::Pool);
         data.Out = arg(TOCIArg::Out);
@@ -171,7 +180,7 @@ bool TSessionCalls::Entered(const TOCIEntry& entry, TCallFrame& frame, TTraceRec
         return true;
     case TOCICall::Logon:
     case TOCICall::Logon2: {
-        // The password's two arguments are never read.
+        Passwords.Add(arg(TOCIArg::Password), arg32(TOCIArg::PasswordLength));
         bool wide = IsWide(data.Svc);
         uint32_t mode = arg32(TOCIArg::Mode);
         std::string user = name(TOCIArg::User, TOCIArg::UserLength, wide);

@@ -35,7 +35,9 @@ public:
 
     static bool IsSessionCall(TOCICall call);
     // Whether call's entries are hooked with this trace mask: rows of a kind not traced
-    // need nothing, and labels are needed only by the rows that show them.
+    // need nothing, and labels are needed only by the rows that show them. The calls that
+    // hand over a password are hooked with binds traced too: a value bound where a
+    // password lies is not shown.
     static bool Planted(TOCICall call, BYTE mask);
     static bool ReturnWanted(TOCICall call);
     static TLateEntry LateEntry(const TOCIEntry& entry);
@@ -47,6 +49,7 @@ public:
     void Returned(IHookHost& host, TOCICall call, const TSessionCall& data, const TTraceRecord& record);
 
     TOCISessions Labels;
+    TSecretMemory Passwords;
 
 private:
     bool IsWide(TAddress handle) const { return FWide.count(handle) != 0; }

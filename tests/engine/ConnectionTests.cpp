@@ -73,7 +73,10 @@ TEST(Connections, SessionsOfEveryKindShowTheirLabelsAndOnlyTheKindsTraced)
     } cases[] = {
         {"all three", TraceMaskExecute | TraceMaskConnect | TraceMaskCommit, false, all},
         {"all three, UTF-16", TraceMaskExecute | TraceMaskConnect | TraceMaskCommit, true, all},
+        {"every kind but prepare", TraceMaskAll & ~TraceMaskPrepare, false, all},
+        {"every kind but prepare, UTF-16", TraceMaskAll & ~TraceMaskPrepare, true, all},
         {"execute", TraceMaskExecute, false, OnlyActions(all, {"Execute"})},
+        {"binds without sessions", TraceMaskExecute | TraceMaskBinds, false, OnlyActions(all, {"Execute"})},
         {"commit", TraceMaskCommit, false, OnlyActions(all, {"Commit", "Rollback"})},
     };
     for (const auto& c : cases) {
@@ -83,10 +86,17 @@ TEST(Connections, SessionsOfEveryKindShowTheirLabelsAndOnlyTheKindsTraced)
         EXPECT_EQ(RowKeys(run.Session.Records), c.Rows) << c.Name << "\n" << Describe(run.Session.Records);
         std::vector<bool> commits;
         for (const TTraceRow& row : run.Session.Records) {
-            if (row.Action == "Execute")
+            if (row.Action == "Execute") {
                 commits.push_back(row.CommitsOnSuccess);
+                // The password bound as a value is hidden; the number beside it is not.
+                EXPECT_EQ(row.Binds, c.Mask & TraceMaskBinds ? ":pw=?, :n=7" : "") << c.Name;
+            }
             EXPECT_FALSE(HoldsSessionsPassword(row.Action + row.Statement + row.Binds + row.Error)) << c.Name;
         }
+        ASSERT_FALSE(run.Session.Records.empty()) << c.Name;
+        EXPECT_EQ(run.Session.Records.front().Error,
+                  c.Mask & TraceMaskErrors ? "ORA-01005: null password given; logon denied" : "")
+            << c.Name << ": a failed connect's error text, as the program read it";
         if (c.Mask & TraceMaskExecute) {
             EXPECT_EQ(commits, (std::vector<bool>{true, false})) << c.Name << ": only the first execute commits";
         }

@@ -368,6 +368,11 @@ TEST(CallDetails, EntriesArePlantedByKindAndKeepBreakpointsWhereTheyAreLong)
             case TOCICall::AttrGet: kind = TraceMaskRows; break;
             case TOCICall::TransCommit:
             case TOCICall::TransRollback: kind = TraceMaskCommit; break;
+            // The calls that hand over a password tell the binds where not to look.
+            case TOCICall::AttrSet:
+            case TOCICall::PoolCreate:
+            case TOCICall::Logon:
+            case TOCICall::Logon2: kind = TraceMaskConnect | TraceMaskCommit | TraceMaskBinds; break;
             // Connects, disconnects and the calls that name a session's parts: commits
             // show the labels too.
             default: kind = TSessionCalls::IsSessionCall(OCIEntries[id].Call) ? TraceMaskConnect | TraceMaskCommit : 0;

@@ -172,3 +172,29 @@ TEST(OCISessions, LabelsFollowTheRulesOfConnectAndReuse)
         EXPECT_EQ(c.Run(sessions), c.Expected) << c.Name;
     }
 }
+
+TEST(OCISessions, SecretMemoryCoversItsPlacesOnlyAndKeepsTheNewest)
+{
+    TSecretMemory secrets;
+    secrets.Add(0x1000, 16);
+    secrets.Add(0, 16);       // no place
+    secrets.Add(0x3000, 0);   // nothing there
+    const struct {
+        TAddress At;
+        uint64_t Size;
+        bool Overlaps;
+    } cases[] = {
+        {0x1000, 16, true}, {0x0FF0, 17, true},  {0x100F, 1, true},  {0x0FF0, 16, false},
+        {0x1010, 8, false}, {0x1008, 0, false}, {0x3000, 4, false}, {0, 0x10000, true},
+        {~TAddress(0) - 4, 16, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(secrets.Overlaps(c.At, c.Size), c.Overlaps) << std::hex << c.At << " +" << c.Size;
+    // The oldest place goes once Kept newer ones came; one added again is the newest.
+    for (TAddress i = 1; i < TSecretMemory::Kept; ++i)
+        secrets.Add(0x1000 * (i + 4), 8);
+    secrets.Add(0x1000, 16);
+    secrets.Add(0x9000 * 4, 8);
+    EXPECT_TRUE(secrets.Overlaps(0x1000, 1)) << "added again, it is among the newest";
+    EXPECT_FALSE(secrets.Overlaps(0x5000, 1)) << "the oldest left";
+}

@@ -550,8 +550,11 @@ constexpr TAddress Secret = 0x00900000;
 
 } // namespace
 
+// Everything traced, binds and error texts included.
 TEST_F(OCITracerTest, SessionRowsShowTheirLabelAndNoPasswordIsEverRead)
 {
+    TOCITracer all(TraceMaskAll, events);
+    active = &all;
     const std::string password = "pW0rd-5ecret-77";
     host.Process.Poke(Secret, password);
     const auto pw = static_cast<uint32_t>(Secret), pwLength = static_cast<uint32_t>(password.size());
@@ -577,6 +580,18 @@ TEST_F(OCITracerTest, SessionRowsShowTheirLabelAndNoPasswordIsEverRead)
     // An execute that commits on success says so; one that does not, does not.
     EXPECT_TRUE(Call("OCIStmtExecute", {0x5C, 0xAA, 0xE, 1, 0, 0, 0, 0x20})->CommitsOnSuccess);
     EXPECT_FALSE(Call("OCIStmtExecute", {0x5C, 0xAA, 0xE, 1, 0, 0, 0, 0x80})->CommitsOnSuccess);
+    // A text bound where the password lies is hidden, one bound elsewhere is not; an error
+    // text asked for into that place is not read.
+    auto bind = [&](uint32_t handle, const std::string& placeholder, uint32_t value, uint32_t size) {
+        host.Process.PokeDword(Out + 0x40, handle);
+        Call("OCIBindByName", {0xAA, static_cast<uint32_t>(Out + 0x40), 0xE, name(Names + 0x400 + handle, placeholder),
+                               static_cast<uint32_t>(placeholder.size()), value, size, 1, 0, 0, 0, 0, 0, 0});
+    };
+    bind(0xB1, ":pw", pw, pwLength);
+    bind(0xB2, ":u", user, 5);
+    EXPECT_EQ(Call("OCIStmtExecute", {0x5C, 0xAA, 0xE, 1, 0, 0, 0, 0}, OCI_ERROR)->Binds, ":pw=?, :u='scott'");
+    Call("OCIErrorGet", {0xE, 1, 0, static_cast<uint32_t>(Out + 0x50), pw, 64, 2});
+    EXPECT_EQ(events.Records.back().Error, "");
     EXPECT_EQ(row(Call("OCISessionEnd", {0x5C, 0xE, 0x55, 0})), "Disconnect " + label);
     EXPECT_EQ(row(Call("OCITransCommit", {0x5C, 0xE, 0})), "Commit ") << "a context disconnected keeps no label";
 
