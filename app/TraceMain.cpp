@@ -12,6 +12,7 @@
 #include "HookKinds.h"
 #include "ProcessList.h"
 #include "SessionOptions.h"
+#include "StatementTotals.h"
 #include "TraceMask.h"
 #include "TraceRows.h"
 #include "TraceSession.h"
@@ -41,6 +42,7 @@ constexpr UINT WM_STOP_REQUEST = WM_APP + 1;
 struct TOptions : TSessionOptions {
     std::string Format = "tsv";
     std::string Output;
+    std::string Summary;
 };
 
 // The shared words, and where the rows go.
@@ -50,7 +52,8 @@ TProgramOptions CaptureToolOptions(TOptions& options)
     program.Name = VT_NAME;
     program.SessionRequired = true;
     program.OwnUsage = "  --format FMT    tsv (default), csv or html\r\n"
-                       "  --output FILE   write there instead of standard output\r\n";
+                       "  --output FILE   write there instead of standard output\r\n"
+                       "  --summary FILE  write the totals per statement there, tab-separated\r\n";
     program.TraceDefault = "execute";
     program.HooksDefault = HookKindWord(DefaultHookKind);
     program.Own = [&options](const std::string& option, const std::function<std::string()>& value) {
@@ -60,6 +63,8 @@ TProgramOptions CaptureToolOptions(TOptions& options)
                 throw EUsageError("unknown format: " + options.Format);
         } else if (option == "--output") {
             options.Output = value();
+        } else if (option == "--summary") {
+            options.Summary = value();
         } else {
             return false;
         }
@@ -106,6 +111,8 @@ public:
             Write(HtmlHead(!IsAscii(FHtml)) + FHtml + HtmlTail());
         CloseOutput();
         FSession.reset();
+        if (!FOptions.Summary.empty())
+            WriteSummary();
         return FErrorShown ? 1 : 0;
     }
 
@@ -125,6 +132,16 @@ private:
             return false;
         }
         return true;
+    }
+
+    // Whatever --format says, the totals are tab-separated text.
+    void WriteSummary()
+    {
+        try {
+            SaveStatementTotals(FTotals, FOptions.Summary);
+        } catch (const std::exception& e) {
+            Application().ShowErrorText(ExceptionText(e));
+        }
     }
 
     void OpenOutput()
@@ -203,10 +220,12 @@ private:
     }
     void SessionRecord(const TTraceRecord& record) override
     {
+        FTotals.Add(record);
         AddRow(TraceRecordRow(record), record.Pending ? record.Serial : 0);
     }
     void SessionRecordUpdated(const TTraceRecord& record) override
     {
+        FTotals.Update(record);
         for (THeldRow& held : FHeld)
             if (held.PendingSerial == record.Serial) {
                 held.Row = TraceRecordRow(record);
@@ -250,6 +269,7 @@ private:
         uint64_t PendingSerial;
     };
     std::deque<THeldRow> FHeld;
+    TStatementTotals FTotals;
     bool FFinished = false;
     bool FErrorShown = false;
 };

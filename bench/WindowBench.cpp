@@ -8,7 +8,8 @@
 //    as it can, then the session's end; the figure is rows handled per second, from the
 //    first post to the "Finish" row, with the application's idle step running as in the
 //    program (the list view is shown and kept up to date meanwhile). For scale, the bare
-//    cost of the platform's message queue is measured the same way.
+//    cost of the platform's message queue is measured the same way. Then the same with the
+//    statements view open, and what counting the totals per statement costs by itself.
 // 3. With all the rows in the list, coloured by three rules: the time to paint it, to
 //    scroll (to the middle, a page down, a line down, to an end) and to select a row with
 //    a click or the Down key (its SQL then shown in the memo), each the median of several
@@ -16,12 +17,17 @@
 //    painting and erasing, within them the window's answers to the list's custom drawing
 //    and text requests and the header's painting, and for a selection the list's handling of the click or key, the
 //    window's answer to the change (the memo set) and the memo's painting.
+// 4. With all the rows in the list: filtering them by a text (one that every row holds,
+//    one that a fortieth of the rows hold, one typed on from a shorter one, one that none
+//    holds), by a statement, and back to all rows, each with the list shown anew; and
+//    selecting every row.
 // Figures only; nothing is asserted.
 #include "Application.h"
 #include "MessagePump.h"
 #include "ModalDriver.h"
 #include "Main.h"
 #include "OCITexts.h"
+#include "StatementTotals.h"
 #include "Utils.h"
 
 #include <windows.h>
@@ -32,6 +38,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -70,6 +77,22 @@ std::vector<std::string> SqlTexts()
     return texts;
 }
 
+TTraceRecord BenchRecord(int i, const std::vector<std::string>& texts)
+{
+    TTraceRecord record;
+    if (i % 3 == 0) {
+        record.Action = TTraceAction::Execute;
+        record.Result = i % 97 == 0 ? OCI_ERROR : OCI_SUCCESS;
+    } else {
+        record.Action = TTraceAction::Fetch;
+        record.FetchRows = 10 + i % 5 * 10;
+        record.Result = i % 3 == 2 ? OCI_NO_DATA : OCI_SUCCESS;
+    }
+    record.Statement = texts[static_cast<size_t>(i / 3) % texts.size()];
+    record.ElapsedDays = (1 + i % 250) / MSecsPerDay;
+    return record;
+}
+
 struct TPoster {
     ITraceEvents* Events;
     int From;
@@ -81,20 +104,8 @@ struct TPoster {
 DWORD WINAPI PostRecords(void* param)
 {
     auto* poster = static_cast<TPoster*>(param);
-    for (int i = poster->From; i < poster->To; ++i) {
-        TTraceRecord record;
-        if (i % 3 == 0) {
-            record.Action = TTraceAction::Execute;
-            record.Result = i % 97 == 0 ? OCI_ERROR : OCI_SUCCESS;
-        } else {
-            record.Action = TTraceAction::Fetch;
-            record.FetchRows = 10 + i % 5 * 10;
-            record.Result = i % 3 == 2 ? OCI_NO_DATA : OCI_SUCCESS;
-        }
-        record.Statement = (*poster->Texts)[static_cast<size_t>(i / 3) % poster->Texts->size()];
-        record.ElapsedDays = (1 + i % 250) / MSecsPerDay;
-        poster->Events->TraceRecord(std::move(record));
-    }
+    for (int i = poster->From; i < poster->To; ++i)
+        poster->Events->TraceRecord(BenchRecord(i, *poster->Texts));
     if (poster->Finish)
         poster->Events->SessionFinished(0);
     else
@@ -235,6 +246,20 @@ LRESULT CALLBACK CostFormProc(HWND form, UINT msg, WPARAM wParam, LPARAM lParam,
     return next();
 }
 
+// The statements view while rows arrive: its refreshes (the timer) and its painting.
+TCost ViewRefresh;
+TCost ViewPaint;
+
+LRESULT CALLBACK CostViewProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    auto next = [&] { return DefSubclassProc(window, msg, wParam, lParam); };
+    if (msg == WM_TIMER)
+        return Timed(ViewRefresh, next);
+    if (msg == WM_PAINT || msg == WM_ERASEBKGND)
+        return Timed(ViewPaint, next);
+    return next();
+}
+
 void WatchCosts(HWND form, HWND list, HWND memo)
 {
     CostList = list;
@@ -332,21 +357,48 @@ int main(int argc, char** argv)
                     form.TraceRows.DistinctTexts(), (static_cast<double>(after) - before) / 1048576.0);
 
         // 2. Ingestion, as fast as the records can be handed over.
-        SendMessageA(form.Handle, WM_COMMAND, cmViewClear, 0);
-        TPoster poster{&form.Session.Queue(), 0, rows, &texts};
-        auto start = TClock::now();
-        HANDLE thread = CreateThread(nullptr, 0, PostRecords, &poster, 0, nullptr);
-        bool done = PumpUntil([&] { return last() == "Finish"; }, 600000);
-        double ingestMs = MsSince(start);
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-        if (!done) {
+        auto ingest = [&]() -> double {
+            SendMessageA(form.Handle, WM_COMMAND, cmViewClear, 0);
+            TPoster poster{&form.Session.Queue(), 0, rows, &texts};
+            auto start = TClock::now();
+            HANDLE thread = CreateThread(nullptr, 0, PostRecords, &poster, 0, nullptr);
+            bool done = PumpUntil([&] { return last() == "Finish"; }, 600000);
+            double ms = MsSince(start);
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+            PumpFor(100);
+            return done ? ms : -1;
+        };
+        double ingestMs = ingest();
+        if (ingestMs < 0) {
             std::printf("ingestion did not finish within 10 minutes\n");
             return 1;
         }
-        PumpFor(100);
         int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
         std::printf("ingestion: %.0f rows/s (%d rows in %.2f s)\n", rows / (ingestMs / 1000), rows, ingestMs / 1000);
+        SendMessageA(form.Handle, WM_COMMAND, cmViewStatements, 0);
+        SetWindowSubclass(form.frmStatements->Handle, CostViewProc, 1, 0);
+        SetWindowSubclass(form.frmStatements->lvwStatements, CostViewProc, 1, 0);
+        double viewMs = ingest();
+        RemoveWindowSubclass(form.frmStatements->Handle, CostViewProc, 1);
+        RemoveWindowSubclass(form.frmStatements->lvwStatements, CostViewProc, 1);
+        std::printf("  with the statements view open: %.0f rows/s (%d rows in %.2f s; %d statements shown; "
+                    "%d refreshes, %.0f ms; painting %.0f ms)\n",
+                    rows / (viewMs / 1000), rows, viewMs / 1000, form.frmStatements->LineCount(), ViewRefresh.Calls,
+                    ViewRefresh.Ms, ViewPaint.Ms);
+        SendMessageA(form.Handle, WM_COMMAND, cmViewStatements, 0);
+        {
+            std::vector<TTraceRecord> records;
+            for (int i = 0; i < 3000; ++i)
+                records.push_back(BenchRecord(i, texts));
+            TStatementTotals totals;
+            auto start = TClock::now();
+            for (int i = 0; i < rows; ++i)
+                totals.Add(records[static_cast<size_t>(i) % records.size()]);
+            double ms = MsSince(start);
+            std::printf("  the totals per statement alone: %.2f us per record, %.1f%% of a row's ingestion\n",
+                        ms * 1000 / rows, 100 * ms / ingestMs);
+        }
         std::printf("  the bare message queue, for scale: %.0f messages/s\n", BareQueueRate(std::min(rows, 200000)));
 
         // 3. Showing, scrolling, selecting.
@@ -392,6 +444,34 @@ int main(int argc, char** argv)
         int selected = static_cast<int>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0));
         std::printf("  (%d row selected, its SQL in the memo: %d characters)\n", selected,
                     GetWindowTextLengthA(form.memSQL));
+
+        // 4. Filtering.
+        std::printf("filtering %d rows, the list shown anew (median of %d):\n", count, Runs);
+        auto filtered = [&](const char* what, const std::function<void()>& before, const std::function<void()>& filter) {
+            std::vector<double> times;
+            for (int i = 0; i < Runs; ++i) {
+                before();
+                UpdateWindow(list);
+                auto start = TClock::now();
+                filter();
+                UpdateWindow(list);
+                times.push_back(MsSince(start));
+            }
+            std::printf("  %-34s %6.1f ms  (%d rows shown)\n", what, Median(times), form.TraceFilter.RowCount());
+        };
+        auto text = [&](const char* t) { return [&form, t] { form.FilterText(t); }; };
+        filtered("a text every row holds (\"select\"):", text(""), text("select"));
+        filtered("a text a fortieth of them hold:", text(""), text(":r17 "));
+        filtered("typed on (\":r1\" to \":r17\"):", text(":r1"), text(":r17"));
+        filtered("a text none holds:", text(""), text("no such text"));
+        filtered("the rows of a statement:", text(""), [&] { form.FilterStatement(17); });
+        filtered("back to all rows:", text("select"), text(""));
+        form.FilterText("");
+        auto selectStart = TClock::now();
+        SendMessageA(form.Handle, WM_COMMAND, cmEditSelectAll, 0);
+        UpdateWindow(list);
+        std::printf("  select all:                        %6.1f ms  (%d rows selected)\n", MsSince(selectStart),
+                    static_cast<int>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0)));
 
         auto clearStart = TClock::now();
         SendMessageA(form.Handle, WM_COMMAND, cmViewClear, 0);

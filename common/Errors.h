@@ -54,3 +54,30 @@ public:
 // The text a user sees for an exception; out-of-memory gets a readable text.
 std::string ExceptionText(const std::exception& e);
 std::string ExceptionText(std::exception_ptr e);
+
+// Steps that must all be tried even when one fails (putting a traced program's code back,
+// say): each runs in Attempt, the first failure is kept and raised by Rethrow once the
+// last step has had its turn.
+class TFirstError {
+public:
+    template <class TStep>
+    void Attempt(TStep&& step) noexcept
+    {
+        try {
+            step();
+        } catch (...) {
+            if (!FError)
+                FError = std::current_exception();
+        }
+    }
+    explicit operator bool() const { return static_cast<bool>(FError); }
+    std::exception_ptr Error() const { return FError; }
+    void Rethrow() const
+    {
+        if (FError)
+            std::rethrow_exception(FError);
+    }
+
+private:
+    std::exception_ptr FError;
+};

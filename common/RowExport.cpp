@@ -119,9 +119,13 @@ private:
 
 } // namespace
 
-void SaveItemsAsText(const TRowSource& rows, const std::string& fileName, char separator)
+namespace {
+
+// The delimited text of the rows, handed to write in pieces of about 64 KiB.
+template <class TWrite>
+void WriteItemsAsText(const TRowSource& rows, char separator, TWrite write)
 {
-    TOutputFile file(fileName);
+    // The optional columns by the rows written: a copied selection follows the rule a file does.
     bool optional = rows.AnyOptionalCells();
     TListRow row;
     std::string buffer;
@@ -129,11 +133,32 @@ void SaveItemsAsText(const TRowSource& rows, const std::string& fileName, char s
         rows.GetRow(i, row);
         buffer += TextRowLine(row, separator, optional);
         if (buffer.size() >= 64 * 1024) {
-            file.Write(buffer);
+            write(buffer);
             buffer.clear();
         }
     }
-    file.Write(buffer);
+    write(buffer);
+}
+
+} // namespace
+
+void SaveItemsAsText(const TRowSource& rows, const std::string& fileName, char separator)
+{
+    TOutputFile file(fileName);
+    WriteItemsAsText(rows, separator, [&](const std::string& text) { file.Write(text); });
+}
+
+std::string ItemsAsText(const TRowSource& rows, char separator)
+{
+    std::string text;
+    WriteItemsAsText(rows, separator, [&](const std::string& piece) { text += piece; });
+    return text;
+}
+
+void SaveTextFile(const std::string& fileName, const std::string& text)
+{
+    TOutputFile file(fileName);
+    file.Write(text);
 }
 
 void SaveItemsAsHtml(const TRowSource& rows, const std::string& fileName)

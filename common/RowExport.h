@@ -64,3 +64,9 @@ std::string HtmlTail();
 // raises EOSError; the file is closed on every path.
 void SaveItemsAsText(const TRowSource& rows, const std::string& fileName, char separator);
 void SaveItemsAsHtml(const TRowSource& rows, const std::string& fileName);
+
+// The delimited text SaveItemsAsText writes, as a string (what Copy puts on the clipboard).
+std::string ItemsAsText(const TRowSource& rows, char separator);
+
+// Writes text to fileName as it is, creating or truncating the file; raises EOSError.
+void SaveTextFile(const std::string& fileName, const std::string& text);

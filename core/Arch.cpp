@@ -2,7 +2,6 @@
 
 #include "Errors.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -174,32 +173,32 @@ void TThreadContext::SetReg(int index, uint64_t value)
 // ---------------------------------------------------------------------------
 // TCallFrame
 
-TCallFrame::TCallFrame(TProcessInfo& process, const TThreadContext& context)
+TCallFrame::TCallFrame(TProcessInfo& process, const TThreadContext& context, int words)
     : FProcess(process), FSp(context.Sp()), FIs64(context.Is64())
 {
+    VASSERT(words >= 0 && words <= MaxWords, Unit);
     if (FIs64) {
         // x64: the first four arguments in rcx, rdx, r8, r9; the fifth on at [rsp+0x28].
+        FInRegisters = true;
         const int registers[4] = {1, 2, 8, 9};
         for (int i = 0; i < 4; ++i)
             FRegisterArgs[i] = context.Reg(registers[i]);
     }
     try {
-        FProcess.ReadMemory(FSp, FSlots, SlotCount * (FIs64 ? 8 : 4));
-        FKnown = SlotCount;
+        FProcess.ReadMemory(FSp, FSlots, (words + 1) * (FIs64 ? 8 : 4));
+        FKnown = words + 1;
     } catch (const EOSError&) {
         // The slots are then read one by one, each with its own failure.
     }
 }
 
-TCallFrame::TCallFrame(TProcessInfo& process, bool is64, TAddress sp, const uint64_t* slots, int count)
-    : FProcess(process), FSp(sp), FIs64(is64), FKnown(std::min(count, SlotCount))
+TCallFrame::TCallFrame(TProcessInfo& process, bool is64, TAddress sp, const uint64_t* slots, int known)
+    : FProcess(process), FSp(sp), FIs64(is64), FKnown(known)
 {
+    VASSERT(known >= 0 && known <= SlotCount, Unit);
     unsigned size = FIs64 ? 8 : 4;
-    for (int i = 0; i < FKnown; ++i)
+    for (int i = 0; i < known; ++i)
         std::memcpy(FSlots + size * i, &slots[i], size);
-    if (FIs64)
-        for (int i = 0; i < 4 && i + 1 < FKnown; ++i)
-            FRegisterArgs[i] = slots[i + 1];
 }
 
 uint64_t TCallFrame::Slot(int index)
@@ -228,7 +227,7 @@ void TCallFrame::Capture(TAddress address, std::string bytes)
 
 uint64_t TCallFrame::Arg(int n)
 {
-    if (FIs64 && n >= 1 && n <= 4)
+    if (FInRegisters && n >= 1 && n <= 4)
         return FRegisterArgs[n - 1];
     return Slot(n);
 }

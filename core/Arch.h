@@ -50,24 +50,28 @@ private:
 #endif
 };
 
-// The arguments of a call stopped at its entry. The words at the stack pointer are
-// read in one read; should that fail, each is read alone, raising that read's error.
+// The arguments of a call stopped at its entry, counted in machine words (an 8-byte
+// argument of a 32-bit program takes two).
 class TCallFrame {
 public:
-    // The return address and up to 15 argument words: the longest watched signature (a
-    // 32-bit bind call with an 8-byte size) takes 15.
-    static constexpr int SlotCount = 16;
-    TCallFrame(TProcessInfo& process, const TThreadContext& context);
-    // A frame whose first count slots are already known (the return address, then the
-    // arguments), as a stub reports them; the slots after them are read from the stack.
-    TCallFrame(TProcessInfo& process, bool is64, TAddress sp, const uint64_t* slots, int count);
+    // The most argument words a frame holds; its slots are the return address and they.
+    static constexpr int MaxWords = 15;
+    static constexpr int SlotCount = MaxWords + 1;
+    // A call of words argument words stopped at its entry: the return address and those
+    // words are read in one read; should that fail, each is read alone when asked,
+    // raising that read's error.
+    TCallFrame(TProcessInfo& process, const TThreadContext& context, int words);
+    // A frame whose first known slots are already known (the return address, then the
+    // arguments), as a stub reports or logs them. Slots beyond are read from the stack at
+    // sp when asked, which holds them only while the call waits at its entry.
+    TCallFrame(TProcessInfo& process, bool is64, TAddress sp, const uint64_t* slots, int known);
 
     // The thread that made the call.
     DWORD ThreadId = 0;
 
     TAddress Sp() const { return FSp; }
     TAddress ReturnAddress() { return Slot(0); }
-    // Argument n, counted from 1, as a machine word.
+    // Argument word n, counted from 1.
     uint64_t Arg(int n);
     // The same, cut to its low 32 bits (a ub4, a sword or a 32-bit pointer).
     uint32_t Arg32(int n) { return static_cast<uint32_t>(Arg(n)); }
@@ -88,9 +92,12 @@ private:
     TProcessInfo& FProcess;
     TAddress FSp;
     bool FIs64;
+    // x64 at an int3: the first four arguments as the registers held them. A stub puts
+    // them in the caller's home space, where they are slots like the others.
+    bool FInRegisters = false;
     uint64_t FRegisterArgs[4] = {};
     unsigned char FSlots[SlotCount * 8] = {};
-    // Slots [0, FKnown) are in FSlots; the others are read one by one.
+    // Slots held in FSlots, from the first.
     int FKnown = 0;
     // Nothing captured reads as an empty capture at 0: what reading no bytes gives anyway.
     TAddress FCapturedAt = 0;

@@ -14,6 +14,17 @@
 // How the engine hooks entry points: int3 patches, or jumps to stubs where possible.
 enum class THookKind { Breakpoint, Fast };
 
+// An entry point to hook, as the tracer describes it.
+struct THookSpec {
+    // The tracer's own number for the entry point's calls.
+    int Id = 0;
+    // The entry point's argument words in the traced program: what a stub copies to the
+    // original. Above StubMaxWords the entry point is hooked with an int3.
+    int Words = 0;
+    // Armed hooks stop every call.
+    bool Armed = false;
+};
+
 // The engine's side, as a call tracer sees it.
 class IHookHost {
 public:
@@ -21,8 +32,7 @@ public:
     virtual TProcessInfo& TargetProcess() = 0;
     // True when the traced program is 64-bit.
     virtual bool Target64() const = 0;
-    // Hooks the entry point at address for hook id; armed hooks stop every call.
-    virtual void AddHook(TAddress address, int id, bool armed) = 0;
+    virtual void AddHook(TAddress address, const THookSpec& spec) = 0;
     // Arms or disarms every hook of id.
     virtual void ArmHooks(int id, bool armed) = 0;
     // Forgets the hooks in [base, base + size) and the calls in flight that came
@@ -51,10 +61,9 @@ public:
     // at the time of the call (TCallFrame::Bytes gives them). Only for calls whose entry
     // reads nothing else of the program's memory and changes nothing the program can see.
     virtual TLateEntry LateEntry(int /*hookId*/) const { return {}; }
-    // The machine words hookId's calls take as arguments (x64: a 64-bit program's), 0 when
-    // that is not said. An entry whose calls take more than a stub hands on keeps its
-    // breakpoint in sessions with fast hooks.
-    virtual int ArgumentWords(int /*hookId*/, bool /*x64*/) const { return 0; }
+    // Which of hookId's calls a stub reports at all; the others run untraced. A hook the
+    // engine plants as an int3 stops every call: CallEntered passes over those itself.
+    virtual TEntryFilter EntryFilter(int /*hookId*/) const { return {}; }
     // A thread of the program has ended; nothing it calls later can come (a call logged
     // before may still reach CallEntered).
     virtual void ThreadEnded(IHookHost& /*host*/, DWORD /*threadId*/) {}

@@ -10,24 +10,26 @@
 // ---------------------------------------------------------------------------
 // Hooks
 
-void TDebugThread::AddHook(TAddress address, int id, bool armed)
+void TDebugThread::AddHook(TAddress address, const THookSpec& spec)
 {
     if (FHooks.count(address))
         return;  // one export under two names: the first one's meaning stands
     THook hook;
-    hook.Id = id;
+    hook.Id = spec.Id;
+    hook.Words = spec.Words;
     try {
         Process->ReadMemory(address, hook.Prologue, sizeof(hook.Prologue));
         hook.PrologueKnown = true;
     } catch (const EOSError&) {
         // Unknown first instruction: calls are stepped over instead.
     }
+    if (Hooks == THookKind::Fast && hook.PrologueKnown &&
+        FStubs->Add(address, hook.Prologue,
+                    TStubSpec{spec.Words, FTracer->LateEntry(spec.Id), FTracer->EntryFilter(spec.Id)},
+                    FTracer->ReturnWanted(spec.Id)))
+        hook.Kind = THookKind::Fast;
     THook& stored = FHooks.emplace(address, hook).first->second;
-    // A stub hands the original a fixed number of argument words: a call that takes more
-    // keeps its breakpoint.
-    if (Hooks == THookKind::Fast && FTracer->ArgumentWords(id, FTarget64) <= StubArgs)
-        AddFastHook(address, stored);
-    if (armed)
+    if (spec.Armed)
         SetArmed(address, stored, true);
 }
 
@@ -42,14 +44,12 @@ void TDebugThread::SetArmed(TAddress address, THook& hook, bool armed)
 {
     if (hook.Armed == armed)
         return;
-    if (hook.Fast) {
-        SetFastArmed(address, hook, armed);
-    } else if (armed) {
+    if (hook.Kind == THookKind::Fast)
+        FStubs->SetArmed(address, armed);
+    else if (armed)
         FPatches->Acquire(address);
-        FEverPatched.insert(address);
-    } else {
+    else
         FPatches->Release(address);
-    }
     hook.Armed = armed;
 }
 
@@ -61,7 +61,7 @@ void TDebugThread::DropHooks(TAddress base, uint64_t size)
     for (auto it = FHooks.begin(); it != FHooks.end();)
         it = inside(it->first) ? FHooks.erase(it) : std::next(it);
     FPatches->Abandon(base, size);
-    DropStubs(base, size);
+    FStubs->Drop(base, size);
     // Calls into the module that went away never return through it; their return
     // patches in the callers' code go.
     std::vector<TAddress> returns;
@@ -122,7 +122,7 @@ DWORD TDebugThread::OnBreakpoint(TAddress address, DWORD threadId, bool wx86)
 {
     TThreadInfo* thread = FThreads->FindThread(threadId);
     if (!FPatches->IsPatched(address) || !thread) {
-        if (thread && FEverPatched.count(address)) {
+        if (thread && FPatches->EverPatched(address)) {
             // One of ours that has been taken away since this thread ran into it: the
             // thread must run the restored instruction.
             BYTE byte = 0xCC;
@@ -176,13 +176,12 @@ void TDebugThread::EnterCall(TAddress address, THook& hook, TThreadInfo& thread,
     thread.DropCallsAtOrBelow(context.Sp(), unwound);
     ReleaseReturns(unwound);
 
-    TCallFrame frame(*Process, context);
+    TCallFrame frame(*Process, context, std::min(hook.Words, TCallFrame::MaxWords));
     frame.ThreadId = thread.ThreadId;
     std::unique_ptr<TCallData> data = FTracer->CallEntered(*this, hook.Id, frame);
     if (data) {
         TAddress returnAddress = frame.ReturnAddress();
         FPatches->Acquire(returnAddress);
-        FEverPatched.insert(returnAddress);
         thread.Calls.push_back(
             TCallInFlight{returnAddress, context.Sp(), address, hook.Id, std::move(data), PerformanceTicks()});
     }
@@ -225,46 +224,7 @@ bool TDebugThread::RunOutOfLine(TAddress address, TThreadContext& context)
     return true;
 }
 
-TAddress TDebugThread::OutOfLineCell(TAddress address)
-{
-    if (!EmulatePrologues)
-        return 0;
-    auto known = FOutOfLine.find(address);
-    if (known == FOutOfLine.end()) {
-        TAddress cell = 0;
-        try {
-            cell = MakeOutOfLine(address);
-        } catch (const EOSError&) {
-            // Code that cannot be read or a cell that cannot be written: stepped instead.
-        }
-        known = FOutOfLine.emplace(address, cell).first;
-    }
-    return known->second;
-}
-
-TAddress TDebugThread::MakeOutOfLine(TAddress address)
-{
-    unsigned char code[16];
-    FPatches->ReadCode(address, code, sizeof(code));
-    size_t length = MovableLength(code, sizeof(code), FTarget64, 1);
-    if (!length)
-        return 0;
-    if (FCellPages.empty() || FCellsUsed + OutOfLineCellSize > CellSpan) {
-        // Cells are never reused: a thread may still stand in one.
-        TAddress page = PointerAddress(VirtualAllocEx(Process->Handle.get(), nullptr, CellSpan,
-                                                      MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READWRITE));
-        if (!page)
-            return 0;
-        FCellPages.push_back(page);
-        FCellsUsed = 0;
-    }
-    TAddress cell = FCellPages.back() + FCellsUsed;
-    std::vector<unsigned char> bytes = BuildOutOfLine(cell, address, code, length, FTarget64);
-    Process->WriteMemory(cell, bytes.data(), bytes.size());
-    FCellsUsed += OutOfLineCellSize;
-    FCellOrigins[cell] = TCell{address, length};
-    return cell;
-}
+TAddress TDebugThread::OutOfLineCell(TAddress address) { return EmulatePrologues ? FCells->Cell(address) : 0; }
 
 // Runs the original instruction at address on this thread with the patch lifted: the
 // trap flag brings the thread back after one instruction to put the patch back.

@@ -157,11 +157,18 @@ TThreadContext TDebugThread::ContextOf(const TThreadInfo& thread) const
     return TThreadContext(thread.Handle, FWow64Target);
 }
 
+void TDebugThread::MakeParts()
+{
+    VASSERT(Process && FPatches, Unit);
+    FStubs = std::make_unique<TStubHooks>(*Process, *FThreads, FTarget64, FWow64Target);
+    FCells = std::make_unique<TOutOfLineCells>(*Process, *FPatches, *FThreads, FTarget64, FWow64Target);
+}
+
 void TDebugThread::SafeExecute()
 {
     SetEvent(StartedEvent.get());
     try {
-        VASSERT(Process, Unit);
+        MakeParts();
         DEBUG_EVENT& event = FEvent;
         while (!Terminated()) {
             if (!WaitForDebugEvent(&event, PollInterval)) {
@@ -192,20 +199,16 @@ void TDebugThread::SafeExecute()
 
 void TDebugThread::EndSteps()
 {
-    auto step = [this](auto&& body) {
-        try {
-            body();
-        } catch (...) {
-            ReportFailure(std::current_exception());
-        }
-    };
-    step([this] { FTracer->SessionEnding(*this); });
-    step([this] { ReleaseProcess(); });
+    TFirstError errors;
+    errors.Attempt([this] { FTracer->SessionEnding(*this); });
+    errors.Attempt([this] { ReleaseProcess(); });
     FHooks.clear();
-    step([this] {
+    errors.Attempt([this] {
         if (FPatches && Process && Process->IsRunning())
             FPatches->RestoreAll();
     });
+    if (errors)
+        ReportFailure(errors.Error());
     FThreads->Clear();
     if (Process)
         Process->Clear();
@@ -228,7 +231,7 @@ DWORD TDebugThread::OnException(const DEBUG_EVENT& event)
     case Wx86SingleStep:
         return OnSingleStep(event.dwThreadId);
     default:
-        if (IsStubReport(record)) {
+        if (FStubs->IsReport(record)) {
             OnStubReport(event);
             return DBG_CONTINUE;
         }
@@ -321,7 +324,7 @@ DWORD TDebugThread::OnUnloadDll(const DEBUG_EVENT& event)
     ForgetReturnSites(base);
     FPatches->ForgetOriginals();
     // The same goes for the instructions copied out of line.
-    FOutOfLine.clear();
+    FCells->Forget();
     return DBG_EXCEPTION_NOT_HANDLED;
 }
 

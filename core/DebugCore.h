@@ -6,8 +6,9 @@
 #include "CallTracer.h"
 #include "Errors.h"
 #include "Handles.h"
+#include "OutOfLineCells.h"
 #include "Patches.h"
-#include "Stubs.h"
+#include "StubHooks.h"
 #include "SysProcs.h"
 #include "Threads.h"
 #include "TraceEvents.h"
@@ -19,7 +20,6 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 // A thread whose failures are reported instead of being lost. It is created
@@ -97,33 +97,26 @@ private:
     // One hooked entry point.
     struct THook {
         int Id = 0;
+        int Words = 0;
+        // Fast: through a stub (FStubs); Breakpoint: an int3 in the patch table.
+        THookKind Kind = THookKind::Breakpoint;
         bool Armed = false;
         // The entry point's first code bytes, read before it was armed: the debug loop
         // carries out some first instructions itself.
         bool PrologueKnown = false;
         unsigned char Prologue[16] = {};
-        // A fast hook: the entry's jump to its stub, and the trampoline that runs the
-        // Moved bytes the jump covers.
-        bool Fast = false;
-        size_t Moved = 0;
-        TAddress Trampoline = 0;
-        unsigned char Jump[5] = {};
-    };
-    // A page of stubs in the traced process, with the entry point of each slot.
-    struct TStubPage {
-        TAddress Base = 0;
-        int Used = 0;
-        std::vector<TAddress> Entries;
-        std::vector<TStubCode::TWindow> Windows;
     };
 
     // IHookHost
     TProcessInfo& TargetProcess() override { return *Process; }
     bool Target64() const override { return FTarget64; }
-    void AddHook(TAddress address, int id, bool armed) override;
+    void AddHook(TAddress address, const THookSpec& spec) override;
     void ArmHooks(int id, bool armed) override;
     void DropHooks(TAddress base, uint64_t size) override;
     void Warn(const std::string& text) override;
+
+    // The state the loop drives, made once the process and its bitness are known.
+    void MakeParts();
 
     DWORD OnException(const DEBUG_EVENT& event);
     DWORD OnCreateThread(const DEBUG_EVENT& event);
@@ -134,105 +127,58 @@ private:
     DWORD OnUnloadDll(const DEBUG_EVENT& event);
     DWORD OnBreakpoint(TAddress address, DWORD threadId, bool wx86);
     DWORD OnSingleStep(DWORD threadId);
+    // A report of one of the stubs (DebugStubs.cpp): a call entered or returned.
+    void OnStubReport(const DEBUG_EVENT& event);
 
+    // Int3 hooks and the calls they stop (DebugCalls.cpp).
+    void SetArmed(TAddress address, THook& hook, bool armed);
     void EnterCall(TAddress address, THook& hook, TThreadInfo& thread, TThreadContext& context);
     bool ReturnFromCall(TAddress address, TThreadInfo& thread, TThreadContext& context);
     void StepOver(TAddress address, TThreadInfo& thread, TThreadContext& context);
     bool RunOutOfLine(TAddress address, TThreadContext& context);
-    // The cell that runs the instruction at address out of line, made at the first
-    // asking; 0 when it cannot run elsewhere.
+    // The cell that runs the instruction at address out of line; 0 when it cannot run
+    // elsewhere or first instructions are to be stepped.
     TAddress OutOfLineCell(TAddress address);
-    TAddress MakeOutOfLine(TAddress address);
     void ReleaseReturns(const std::vector<TAddress>& returnAddresses);
     bool KeepsReturnIdle(TAddress address);
     // The idle return patches in an unloaded module's code go without a write.
     void ForgetReturnSites(TAddress imageBase);
-    void SetArmed(TAddress address, THook& hook, bool armed);
     void FreezeOtherThreads(DWORD threadId);
     void Freeze(TThreadInfo& thread);
     void Thaw(TThreadInfo& thread);
     void ThawThreads();
     TThreadContext ContextOf(const TThreadInfo& thread) const;
-    // Calls visit(context) with the registers of each thread that has them to read (the
-    // system reads none of a thread on its way out).
-    template <class TVisit>
-    void ForEachContext(TVisit&& visit)
-    {
-        for (const auto& thread : *FThreads) {
-            TThreadContext context = ContextOf(*thread);
-            try {
-                context.Read();
-            } catch (const EOSError&) {
-                continue;
-            }
-            visit(context);
-        }
-    }
 
-    // Fast hooks (DebugStubs.cpp).
-    bool AddFastHook(TAddress address, THook& hook);
-    void SetFastArmed(TAddress address, THook& hook, bool armed);
-    void OnStubReport(const DEBUG_EVENT& event);
-    std::unordered_map<TAddress, THook>::iterator StubHook(TAddress pageBase, uint64_t slot);
-    void EnterStubCall(std::pair<const TAddress, THook>& hook, TThreadInfo* thread, TCallFrame& frame);
-    bool IsStubReport(const EXCEPTION_RECORD& record) const;
-    void DropStubs(TAddress base, uint64_t size);
-    void LiftStubs(std::exception_ptr& firstError);
-    TStubPage* StubPageFor(TAddress entry);
-    TAddress TargetExport(std::string moduleName, std::string exportName);
-    // The log of late entries: the entries up to head (or up to the head read from the
-    // log) handed to the tracer, in order; before any report is handled.
+    // Calls through stubs (DebugStubs.cpp): the calls the log holds up to head (or up to
+    // the head the log holds now) handed to the tracer, in order, before any report is
+    // handled.
     void ReadLog(uint32_t head);
     void ReadLog();
-    // One entry of the log, as read; false when it is still being written.
-    bool TakeLateEntry(const unsigned char* entry, uint32_t number);
+    void TakeLogEntry(const TStubLogEntry& entry);
+    // A call at its entry through the stub of the hook at address, from thread (none when
+    // the thread has ended before its logged entry was read: the tracer still learns of
+    // the call).
+    void EnterStubCall(TAddress address, THook& hook, TThreadInfo* thread, TCallFrame& frame);
 
     // Leaving a live process (DebugRelease.cpp): every patch lifted, the event in hand
     // continued soundly, and the events of threads still stepping consumed, so that
     // neither an int3 nor a trap flag of ours is left behind.
     void ReleaseProcess();
-    void LiftPatches(std::exception_ptr& firstError);
+    void LiftPatches(TFirstError& errors);
     DWORD SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& stepping);
-    void ContinueSettled(const DEBUG_EVENT& event, std::vector<DWORD>& stepping, std::exception_ptr& firstError);
-    void DrainSteps(std::vector<DWORD>& stepping, std::exception_ptr& firstError);
-    void FreeCells();
+    void ContinueSettled(const DEBUG_EVENT& event, std::vector<DWORD>& stepping, TFirstError& errors);
+    void DrainSteps(std::vector<DWORD>& stepping, TFirstError& errors);
     void EndSteps();
 
     std::unique_ptr<ICallTracer> FTracer;
     std::unique_ptr<TThreadInfos> FThreads;
     std::unique_ptr<TPatchTable> FPatches;
     std::unordered_map<TAddress, THook> FHooks;
-    std::vector<TStubPage> FStubPages;
-    // The log of late entries in the process (made with the first stub page), the number
-    // of the next entry to read, entries found half written (read again next time), and
-    // the tail as last written to the log.
-    TAddress FLog = 0;
-    uint32_t FLogRead = 0;
-    std::vector<uint32_t> FLogUnfinished;
-    uint32_t FLogTail = 0;
-    TAddress FRaiseException = 0;
-    TAddress FBadReadPtr = 0;
-    TAddress FCounter = 0;
-    TAddress FAddFunctionTable = 0;
-    // Patched addresses whose instruction runs out of line, with its cell (0: it cannot),
-    // and the memory the cells are taken from.
-    std::unordered_map<TAddress, TAddress> FOutOfLine;
-    // Each cell's instruction: where it stands in the program, and its length.
-    struct TCell {
-        TAddress Address;
-        size_t Length;
-    };
-    std::unordered_map<TAddress, TCell> FCellOrigins;
+    std::unique_ptr<TStubHooks> FStubs;
+    std::unique_ptr<TOutOfLineCells> FCells;
     // Return sites asked about keeping their patch idle, with the image they lie in (0:
     // none, never kept).
     std::unordered_map<TAddress, TAddress> FReturnImages;
-    static constexpr size_t CellSpan = 0x10000;
-    std::vector<TAddress> FCellPages;
-    // Bytes taken of the last of them.
-    size_t FCellsUsed = 0;
-    // Every address that was ever patched in this session: an int3 found there that is
-    // no longer ours was ours when the thread ran into it.
-    std::unordered_set<TAddress> FEverPatched;
     TUniqueHandle FImageFile;
     bool FTarget64 = false;
     bool FWow64Target = false;

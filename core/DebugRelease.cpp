@@ -11,70 +11,35 @@
 void TDebugThread::ReleaseProcess()
 {
     ThawThreads();
-    if (!Process || !Process->IsRunning())
+    if (!Process || !Process->IsRunning() || !FStubs)
         return;
     std::vector<DWORD> stepping;
     for (const auto& thread : *FThreads)
         if (thread->PendingAddress)
             stepping.push_back(thread->ThreadId);
-    std::exception_ptr firstError;
+    TFirstError errors;
     // Nothing of the program runs while its code is put back: a thread could meet half
     // of a restored jump, or pass a guard that is being cleared.
     for (const auto& thread : *FThreads)
         Freeze(*thread);
-    LiftPatches(firstError);
-    try {
-        FreeCells();
-    } catch (...) {
-        if (!firstError)
-            firstError = std::current_exception();
-    }
+    LiftPatches(errors);
+    errors.Attempt([this] { FCells->Free(); });
     ThawThreads();
     if (FEventInHand) {
         FEventInHand = false;
-        ContinueSettled(FEvent, stepping, firstError);
+        ContinueSettled(FEvent, stepping, errors);
     }
-    DrainSteps(stepping, firstError);
-    if (firstError)
-        std::rethrow_exception(firstError);
+    DrainSteps(stepping, errors);
+    errors.Rethrow();
 }
 
-void TDebugThread::LiftPatches(std::exception_ptr& firstError)
+void TDebugThread::LiftPatches(TFirstError& errors)
 {
-    LiftStubs(firstError);
+    FStubs->Lift(errors);
     FHooks.clear();
     for (const auto& thread : *FThreads)
         thread->Calls.clear();
-    try {
-        FPatches->RestoreAll();
-    } catch (...) {
-        if (!firstError)
-            firstError = std::current_exception();
-    }
-}
-
-// The cells of instructions run out of line go. A thread that stands in one (it is held
-// with the others) goes back to the instruction's own place, whose bytes are the
-// program's again, or on behind it once it has run the copy.
-void TDebugThread::FreeCells()
-{
-    if (FCellPages.empty())
-        return;
-    ForEachContext([&](TThreadContext& context) {
-        TAddress ip = context.Ip();
-        for (const auto& [cell, origin] : FCellOrigins) {
-            if (ip - cell >= OutOfLineCellSize)
-                continue;
-            context.SetIp(ip == cell ? origin.Address : origin.Address + origin.Length);
-            context.Flush();
-            break;
-        }
-    });
-    for (TAddress page : FCellPages)
-        VirtualFreeEx(Process->Handle.get(), AddressPointer(page), 0, MEM_RELEASE);
-    FCellPages.clear();
-    FCellOrigins.clear();
-    FOutOfLine.clear();
+    errors.Attempt([this] { FPatches->RestoreAll(); });
 }
 
 // Continues one event so that the thread runs on as if the tracer had never been there.
@@ -87,7 +52,7 @@ DWORD TDebugThread::SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& st
         TAddress address = PointerAddress(record.ExceptionAddress);
         DWORD code = record.ExceptionCode;
         if (code == EXCEPTION_BREAKPOINT || code == 0x4000001F) {
-            if (FEverPatched.count(address)) {
+            if (FPatches->EverPatched(address)) {
                 if (thread) {
                     TThreadContext context = ContextOf(*thread);
                     context.Read();
@@ -104,7 +69,7 @@ DWORD TDebugThread::SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& st
             return DBG_EXCEPTION_NOT_HANDLED;
         }
         // A stub's report raised before its guard was cleared: the stub goes on by itself.
-        if (IsStubReport(record))
+        if (FStubs->IsReport(record))
             return DBG_CONTINUE;
         if (code == EXCEPTION_SINGLE_STEP || code == 0x4000001E) {
             auto at = std::find(stepping.begin(), stepping.end(), event.dwThreadId);
@@ -142,25 +107,19 @@ DWORD TDebugThread::SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& st
     }
 }
 
-void TDebugThread::ContinueSettled(const DEBUG_EVENT& event, std::vector<DWORD>& stepping,
-                                   std::exception_ptr& firstError)
+void TDebugThread::ContinueSettled(const DEBUG_EVENT& event, std::vector<DWORD>& stepping, TFirstError& errors)
 {
     DWORD status = DBG_CONTINUE;
-    try {
-        status = SettleEvent(event, stepping);
-    } catch (...) {
-        if (!firstError)
-            firstError = std::current_exception();
-    }
+    errors.Attempt([&] { status = SettleEvent(event, stepping); });
     ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
 }
 
 // Threads still stepping report within an instruction, and so do threads already on their
 // way into a stub's raise; then the queue falls quiet.
-void TDebugThread::DrainSteps(std::vector<DWORD>& stepping, std::exception_ptr& firstError)
+void TDebugThread::DrainSteps(std::vector<DWORD>& stepping, TFirstError& errors)
 {
     DWORD deadline = GetTickCount() + 3000;
-    DWORD quiet = FStubPages.empty() ? 0 : 100;
+    DWORD quiet = FStubs->Empty() ? 0 : 100;
     DEBUG_EVENT event;
     while (static_cast<LONG>(deadline - GetTickCount()) > 0) {
         if (!WaitForDebugEvent(&event, stepping.empty() ? quiet : 50)) {
@@ -168,7 +127,7 @@ void TDebugThread::DrainSteps(std::vector<DWORD>& stepping, std::exception_ptr& 
                 break;
             continue;
         }
-        ContinueSettled(event, stepping, firstError);
+        ContinueSettled(event, stepping, errors);
         if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT)
             break;
     }

@@ -19,6 +19,7 @@ BYTE TPatchTable::Acquire(TAddress address)
             FProcess.ReadMemory(address, &original, 1);
         FProcess.WriteMemory(address, &Int3, 1);
         FPatches.emplace(address, TPatch{original, 1, 0, true});
+        FEver.insert(address);
         FOriginals[address] = original;
         return original;
     }
@@ -89,20 +90,12 @@ void TPatchTable::Resume(TAddress address)
 
 void TPatchTable::RestoreAll()
 {
-    std::exception_ptr firstError;
-    for (const auto& [address, patch] : FPatches) {
-        if (!patch.Written)
-            continue;
-        try {
-            FProcess.WriteMemory(address, &patch.Original, 1);
-        } catch (...) {
-            if (!firstError)
-                firstError = std::current_exception();
-        }
-    }
+    TFirstError firstError;
+    for (const auto& [address, patch] : FPatches)
+        if (patch.Written)
+            firstError.Attempt([&, address = address] { FProcess.WriteMemory(address, &patch.Original, 1); });
     FPatches.clear();
-    if (firstError)
-        std::rethrow_exception(firstError);
+    firstError.Rethrow();
 }
 
 void TPatchTable::Abandon(TAddress base, uint64_t size)

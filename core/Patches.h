@@ -51,6 +51,9 @@ public:
     // True while 0xCC stands at address because of a patch.
     bool IsWritten(TAddress address) const;
     bool Empty() const { return FPatches.empty(); }
+    // True for every address patched in this session, held or long gone: an int3 a thread
+    // met there that is no longer ours was ours when the thread ran into it.
+    bool EverPatched(TAddress address) const { return FEver.count(address) != 0; }
 
 private:
     struct TPatch {
@@ -68,4 +71,5 @@ private:
     std::unordered_map<TAddress, BYTE> FOriginals;
     // Addresses whose idle patch was run into by something else: never kept idle again.
     std::unordered_set<TAddress> FLifted;
+    std::unordered_set<TAddress> FEver;
 };

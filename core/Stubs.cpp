@@ -1,5 +1,6 @@
 #include "Stubs.h"
 
+#include "Emitter.h"
 #include "Errors.h"
 
 #include <algorithm>
@@ -108,76 +109,26 @@ size_t InstructionLength(const unsigned char* code, size_t size, bool x64)
     return 0;
 }
 
-// Machine code of a stub, written at a known address: labels and the jumps to them are
-// settled when the code is done.
-class TEmitter {
-public:
-    explicit TEmitter(TAddress base) : FBase(base) {}
+// Registers by encoding number.
+enum : int { Rax, Rcx, Rdx, Rbx, Rsp, Rbp, Rsi, Rdi, R8, R9, R10, R11 };
 
-    TAddress Here() const { return FBase + FBytes.size(); }
-    const std::vector<unsigned char>& Bytes() const { return FBytes; }
-
-    void Byte(unsigned char b) { FBytes.push_back(b); }
-    void Bytes(std::initializer_list<unsigned char> bytes) { FBytes.insert(FBytes.end(), bytes); }
-    void Dword(uint32_t v)
-    {
-        for (int i = 0; i < 4; ++i)
-            Byte(static_cast<unsigned char>(v >> (8 * i)));
-    }
-    void Qword(uint64_t v)
-    {
-        Dword(static_cast<uint32_t>(v));
-        Dword(static_cast<uint32_t>(v >> 32));
-    }
-    // A 32-bit displacement to target from the end of the instruction whose last field
-    // this is (tail: bytes of the instruction that follow the displacement).
-    void Rel32(TAddress target, size_t tail = 0)
-    {
-        TAddress next = Here() + 4 + tail;
-        int64_t distance = static_cast<int64_t>(target - next);
-        VASSERT(distance == static_cast<int32_t>(distance), Unit);
-        Dword(static_cast<uint32_t>(distance));
-    }
-
-    // Labels: a jump to a label not yet placed is patched when it is.
-    int NewLabel()
-    {
-        FLabels.push_back(0);
-        return static_cast<int>(FLabels.size()) - 1;
-    }
-    void Place(int label) { FLabels[label] = Here(); }
-    TAddress At(int label) const { return FLabels[label]; }
-    // jcc label (near form), cc the condition's code: 3 above or equal, 4 equal, 5 not
-    // equal, 7 above.
-    enum : unsigned char { AboveOrEqual = 3, Equal = 4, NotEqual = 5, Above = 7 };
-    void JumpIf(unsigned char cc, int label)
-    {
-        Bytes({0x0F, static_cast<unsigned char>(0x80 | cc)});
-        FFixups.push_back({FBytes.size(), label});
-        Dword(0);
-    }
-    void JumpIfEqual(int label) { JumpIf(Equal, label); }
-    void Jump(int label)
-    {
-        Byte(0xE9);
-        FFixups.push_back({FBytes.size(), label});
-        Dword(0);
-    }
-    void Finish()
-    {
-        for (const auto& [offset, label] : FFixups) {
-            int64_t distance = static_cast<int64_t>(FLabels[label] - (FBase + offset + 4));
-            VASSERT(distance == static_cast<int32_t>(distance), Unit);
-            std::memcpy(&FBytes[offset], &distance, 4);
-        }
-    }
-
-private:
-    TAddress FBase;
-    std::vector<unsigned char> FBytes;
-    std::vector<TAddress> FLabels;
-    std::vector<std::pair<size_t, int>> FFixups;
+// The 64-bit stub's frame, at rsp once its prologue has run (rbp is rsp + Size).
+struct TStub64Frame {
+    // Arguments 5 .. StubMaxWords of the call to the original, above the home space.
+    static constexpr int32_t Outgoing = 0x20;
+    // The performance counter at the call's start and at its end, and the call's result.
+    static constexpr int32_t Start = Outgoing + 8 * (StubMaxWords - 4);
+    static constexpr int32_t Now = Start + 8;
+    static constexpr int32_t Result = Now + 8;
+    // The reports' parameters.
+    static constexpr int32_t Params = Result + 8;
+    static constexpr int32_t Size = (Params + 8 * EXCEPTION_MAXIMUM_PARAMETERS + 15) / 16 * 16;
+    // The prologue: four stores into the home space (20 bytes), push rbp, mov rbp, rsp,
+    // sub rsp, Size (imm32); where each of the last three ends, for the unwind codes.
+    static constexpr unsigned char PushEnd = 21, FrameEnd = 24, AllocEnd = 31;
 };
+static_assert(TStub64Frame::Size % 16 == 0, "rsp stays 16-aligned for the calls the stub makes");
+static_assert(TStub64Frame::Size / 8 <= 0xFFFF, "the allocation fits one UWOP_ALLOC_LARGE slot");
 
 // The guard before a raise: skip it unless the page's guard word is set, the process is
 // being debugged (the PEB's BeingDebugged) and, where wanted is given, the byte there is
@@ -208,13 +159,50 @@ TAddress EmitGuard(TEmitter& e, TAddress page, bool x64, int skip, TAddress want
     return passed;
 }
 
+// cmp dword <argument word>, value: at the stub's entry, before anything is pushed. On
+// x64 the first four are in ecx, edx, r8d, r9d.
+void EmitCompareArg(TEmitter& e, bool x64, int word, uint32_t value)
+{
+    if (x64 && word <= 4) {
+        const int registers[4] = {Rcx, Rdx, R8, R9};
+        int reg = registers[word - 1];
+        if (reg >= R8)
+            e.Byte(0x41);
+        e.Bytes({0x81, static_cast<unsigned char>(0xF8 | (reg & 7))});  // cmp r32, imm32
+    } else {
+        e.Byte(0x81);  // cmp dword [esp/rsp+word size*word], imm32
+        e.Mem(7, Rsp, (x64 ? 8 : 4) * word);
+    }
+    e.Dword(value);
+}
+
+// The filter: a call it does not let pass goes to original with the stack and registers
+// as the caller left them.
+void EmitFilter(TEmitter& e, bool x64, const TEntryFilter& filter, int original)
+{
+    if (filter.Arg) {
+        EmitCompareArg(e, x64, filter.Arg, filter.Value);
+        e.JumpIf(TEmitter::NotEqual, original);
+    }
+    if (filter.ListArg) {
+        int pass = e.NewLabel();
+        for (int i = 0; i < filter.ListSize; ++i) {
+            EmitCompareArg(e, x64, filter.ListArg, filter.List[i]);
+            e.JumpIfEqual(pass);
+        }
+        e.Jump(original);
+        e.Place(pass);
+    }
+}
+
 // The length check of a late call's bytes, the same machine code for both bitnesses: a
 // length over what an entry holds goes to raise, none at all to empty. lengthAt: the
 // length argument's displacement from the frame pointer.
-void EmitLengthCheck(TEmitter& e, unsigned char lengthAt, int raise, int empty)
+void EmitLengthCheck(TEmitter& e, int32_t lengthAt, int raise, int empty)
 {
-    e.Bytes({0x8B, 0x4D, lengthAt});  // mov ecx, [ebp/rbp+lengthAt] (32 bits)
-    e.Bytes({0x81, 0xF9});            // cmp ecx, MaxBytes
+    e.Byte(0x8B);  // mov ecx, [ebp/rbp+lengthAt] (32 bits)
+    e.Mem(Rcx, Rbp, lengthAt);
+    e.Bytes({0x81, 0xF9});  // cmp ecx, MaxBytes
     e.Dword(static_cast<uint32_t>(TStubLogLayout::MaxBytes));
     e.JumpIf(TEmitter::Above, raise);
     e.Bytes({0x85, 0xC9});  // test ecx, ecx
@@ -225,18 +213,22 @@ void EmitLengthCheck(TEmitter& e, unsigned char lengthAt, int raise, int empty)
 // entry goes to the log and the stub goes on at done, leaving the entry's raise out; in
 // any other case it goes on at raise. On entry to it the stub's frame is set up (ebp/rbp)
 // and no argument has been touched. Field offsets are those of TStubLogLayout.
-void EmitLate32(TEmitter& e, TAddress page, int slot, TAddress log, const TLateEntry& late, int raise, int done)
+void EmitLate32(TEmitter& e, TAddress page, int slot, TAddress log, const TStubSpec& spec, int raise, int done)
 {
     using L = TStubLogLayout;
-    auto arg = [](int n) { return static_cast<unsigned char>(4 + 4 * n); };  // [ebp+4+4n]: 0 the return address
+    const TLateEntry& late = spec.Late;
+    auto arg = [](int n) { return 4 + 4 * n; };  // [ebp+4+4n]: 0 the return address
     EmitGuard(e, page, false, raise);
     int reserve = e.NewLabel(), retry = e.NewLabel();
     if (late.LengthArg) {
         EmitLengthCheck(e, arg(late.LengthArg), raise, reserve);
-        e.Bytes({0x83, 0x7D, arg(late.BytesArg), 0x00});  // cmp dword [bytes], 0
+        e.Byte(0x83);  // cmp dword [bytes], 0
+        e.Mem(7, Rbp, arg(late.BytesArg));
+        e.Byte(0x00);
         e.JumpIfEqual(raise);
-        e.Bytes({0x51, 0xFF, 0x75, arg(late.BytesArg)});  // IsBadReadPtr(bytes, length)
-        e.Bytes({0xFF, 0x15});
+        e.Bytes({0x51, 0xFF});  // push ecx; push dword [bytes]: IsBadReadPtr(bytes, length)
+        e.Mem(6, Rbp, arg(late.BytesArg));
+        e.Bytes({0xFF, 0x15});  // call [page+ReadableOffset]
         e.Dword(static_cast<uint32_t>(page + TStubPageLayout::ReadableOffset));
         e.Bytes({0x85, 0xC0});  // test eax, eax
         e.JumpIf(TEmitter::NotEqual, raise);
@@ -262,31 +254,37 @@ void EmitLate32(TEmitter& e, TAddress page, int slot, TAddress log, const TLateE
     e.Dword(static_cast<uint32_t>(log + L::EntriesOffset));
     e.Bytes({0x40, 0x50});  // inc eax; push eax
     auto store = [&](size_t field, uint32_t value) {  // mov dword [ebx+field], value
-        e.Bytes({0xC7, 0x43, static_cast<unsigned char>(field)});
+        e.Byte(0xC7);
+        e.Mem(0, Rbx, static_cast<int32_t>(field));
         e.Dword(value);
     };
     auto storeEax = [&](size_t field) {  // the 64-bit field from eax, zero-extended
-        e.Bytes({0x89, 0x43, static_cast<unsigned char>(field)});
+        e.Byte(0x89);
+        e.Mem(Rax, Rbx, static_cast<int32_t>(field));
         store(field + 4, 0);
     };
     store(L::SlotOffset, static_cast<uint32_t>(slot));
     store(L::PageOffset, static_cast<uint32_t>(page));
     store(L::PageOffset + 4, 0);
     e.Bytes({0x64, 0xA1, 0x24, 0x00, 0x00, 0x00});  // mov eax, fs:[0x24]: the thread's id
-    e.Bytes({0x89, 0x43, static_cast<unsigned char>(L::ThreadOffset)});
+    e.Byte(0x89);
+    e.Mem(Rax, Rbx, L::ThreadOffset);
     e.Bytes({0x8D, 0x45, 0x04});  // lea eax, [ebp+4]
     storeEax(L::SpOffset);
-    for (int i = 0; i <= StubArgs; ++i) {
-        e.Bytes({0x8B, 0x45, arg(i)});  // mov eax, [ebp+4+4i]
+    for (int i = 0; i <= spec.Words; ++i) {
+        e.Byte(0x8B);  // mov eax, [ebp+4+4i]
+        e.Mem(Rax, Rbp, arg(i));
         storeEax(L::FrameOffset + 8 * i);
     }
     if (late.LengthArg) {
-        e.Bytes({0x8B, 0x4D, arg(late.LengthArg)});                 // mov ecx, length
-        e.Bytes({0x89, 0x4B, static_cast<unsigned char>(L::LengthOffset)});  // mov [ebx+Length], ecx
-        e.Bytes({0x56, 0x57});                                      // push esi; push edi
-        e.Bytes({0x8B, 0x75, arg(late.BytesArg)});                  // mov esi, bytes
-        e.Bytes({0x8D, 0xBB});                                      // lea edi, [ebx+BytesOffset]
-        e.Dword(static_cast<uint32_t>(L::BytesOffset));
+        e.Byte(0x8B);  // mov ecx, length
+        e.Mem(Rcx, Rbp, arg(late.LengthArg));
+        e.Byte(0x89);  // mov [ebx+Length], ecx
+        e.Mem(Rcx, Rbx, L::LengthOffset);
+        e.Bytes({0x56, 0x57, 0x8B});  // push esi; push edi; mov esi, bytes
+        e.Mem(Rsi, Rbp, arg(late.BytesArg));
+        e.Byte(0x8D);  // lea edi, [ebx+BytesOffset]
+        e.Mem(Rdi, Rbx, L::BytesOffset);
         e.Bytes({0xFC, 0xF3, 0xA4});  // cld; rep movsb
         e.Bytes({0x5F, 0x5E});        // pop edi; pop esi
     } else {
@@ -298,19 +296,24 @@ void EmitLate32(TEmitter& e, TAddress page, int slot, TAddress log, const TLateE
 
 // The same for a 64-bit program, with volatile registers only (the stub's unwind data
 // saves none): r10 the log, r11 the entry, r9d its sequence word.
-void EmitLate64(TEmitter& e, TAddress page, int slot, TAddress log, const TLateEntry& late, int raise, int done)
+void EmitLate64(TEmitter& e, TAddress page, int slot, TAddress log, const TStubSpec& spec, int raise, int done)
 {
     using L = TStubLogLayout;
-    auto arg = [](int n) { return static_cast<unsigned char>(8 + 8 * n); };  // [rbp+8+8n]: 0 the return address
+    const TLateEntry& late = spec.Late;
+    auto arg = [](int n) { return 8 + 8 * n; };  // [rbp+8+8n]: 0 the return address
     EmitGuard(e, page, true, raise);
     int reserve = e.NewLabel(), retry = e.NewLabel();
     if (late.LengthArg) {
         EmitLengthCheck(e, arg(late.LengthArg), raise, reserve);
-        e.Bytes({0x48, 0x83, 0x7D, arg(late.BytesArg), 0x00});  // cmp qword [bytes], 0
+        e.Bytes({0x48, 0x83});  // cmp qword [bytes], 0
+        e.Mem(7, Rbp, arg(late.BytesArg));
+        e.Byte(0x00);
         e.JumpIfEqual(raise);
-        e.Bytes({0x48, 0x8B, 0x4D, arg(late.BytesArg)});  // IsBadReadPtr(bytes, length)
-        e.Bytes({0x8B, 0x55, arg(late.LengthArg)});
-        e.Bytes({0xFF, 0x15});
+        e.Bytes({0x48, 0x8B});  // mov rcx, bytes; mov edx, length: IsBadReadPtr(bytes, length)
+        e.Mem(Rcx, Rbp, arg(late.BytesArg));
+        e.Byte(0x8B);
+        e.Mem(Rdx, Rbp, arg(late.LengthArg));
+        e.Bytes({0xFF, 0x15});  // call [rip+readable]
         e.Rel32(page + TStubPageLayout::ReadableOffset);
         e.Bytes({0x85, 0xC0});  // test eax, eax
         e.JumpIf(TEmitter::NotEqual, raise);
@@ -334,28 +337,35 @@ void EmitLate64(TEmitter& e, TAddress page, int slot, TAddress log, const TLateE
     e.Bytes({0x4F, 0x8D, 0x9C, 0x1A});  // lea r11, [r10+r11+entries]
     e.Dword(static_cast<uint32_t>(L::EntriesOffset));
     auto storeRax = [&](size_t field) {  // mov [r11+field], rax
-        e.Bytes({0x49, 0x89, 0x43, static_cast<unsigned char>(field)});
+        e.Bytes({0x49, 0x89});
+        e.Mem(Rax, R11, static_cast<int32_t>(field));
     };
-    e.Bytes({0x41, 0xC7, 0x43, static_cast<unsigned char>(L::SlotOffset)});  // mov dword [r11+Slot], slot
+    e.Bytes({0x41, 0xC7});  // mov dword [r11+Slot], slot
+    e.Mem(0, R11, L::SlotOffset);
     e.Dword(static_cast<uint32_t>(slot));
     e.Bytes({0x48, 0xB8});  // mov rax, page
     e.Qword(page);
     storeRax(L::PageOffset);
     e.Bytes({0x65, 0x8B, 0x04, 0x25, 0x48, 0x00, 0x00, 0x00});  // mov eax, gs:[0x48]: the thread's id
-    e.Bytes({0x41, 0x89, 0x43, static_cast<unsigned char>(L::ThreadOffset)});
+    e.Bytes({0x41, 0x89});  // mov [r11+Thread], eax
+    e.Mem(Rax, R11, L::ThreadOffset);
     e.Bytes({0x48, 0x8D, 0x45, 0x08});  // lea rax, [rbp+8]
     storeRax(L::SpOffset);
-    for (int i = 0; i <= StubArgs; ++i) {
-        e.Bytes({0x48, 0x8B, 0x45, arg(i)});  // mov rax, [rbp+8+8i]
+    for (int i = 0; i <= spec.Words; ++i) {
+        e.Bytes({0x48, 0x8B});  // mov rax, [rbp+8+8i]
+        e.Mem(Rax, Rbp, arg(i));
         storeRax(L::FrameOffset + 8 * i);
     }
     if (late.LengthArg) {
         int copied = e.NewLabel(), copy = e.NewLabel();
-        e.Bytes({0x8B, 0x4D, arg(late.LengthArg)});                              // mov ecx, length
-        e.Bytes({0x41, 0x89, 0x4B, static_cast<unsigned char>(L::LengthOffset)});  // mov [r11+Length], ecx
-        e.Bytes({0x4C, 0x8B, 0x45, arg(late.BytesArg)});                         // mov r8, bytes
-        e.Bytes({0x49, 0x8D, 0x93});                                             // lea rdx, [r11+BytesOffset]
-        e.Dword(static_cast<uint32_t>(L::BytesOffset));
+        e.Byte(0x8B);  // mov ecx, length
+        e.Mem(Rcx, Rbp, arg(late.LengthArg));
+        e.Bytes({0x41, 0x89});  // mov [r11+Length], ecx
+        e.Mem(Rcx, R11, L::LengthOffset);
+        e.Bytes({0x4C, 0x8B});  // mov r8, bytes
+        e.Mem(R8, Rbp, arg(late.BytesArg));
+        e.Bytes({0x49, 0x8D});  // lea rdx, [r11+BytesOffset]
+        e.Mem(Rdx, R11, L::BytesOffset);
         e.Bytes({0x85, 0xC9});  // test ecx, ecx
         e.JumpIfEqual(copied);
         e.Place(copy);
@@ -364,7 +374,8 @@ void EmitLate64(TEmitter& e, TAddress page, int slot, TAddress log, const TLateE
         e.JumpIf(TEmitter::NotEqual, copy);
         e.Place(copied);
     } else {
-        e.Bytes({0x41, 0xC7, 0x43, static_cast<unsigned char>(L::LengthOffset)});  // mov dword [r11+Length], 0
+        e.Bytes({0x41, 0xC7});  // mov dword [r11+Length], 0
+        e.Mem(0, R11, L::LengthOffset);
         e.Dword(0);
     }
     e.Bytes({0x45, 0x89, 0x0B});  // mov [r11], r9d: the entry is complete
@@ -373,12 +384,14 @@ void EmitLate64(TEmitter& e, TAddress page, int slot, TAddress log, const TLateE
 
 // The 32-bit stub. Arguments are on the stack; the original may be cdecl or stdcall: what
 // it popped of the copied arguments is popped from the caller's on the way back.
-void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress trampoline, TAddress log,
-                const TLateEntry& late)
+void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, int original, TAddress log,
+                const TStubSpec& spec)
 {
-    auto pushArgs = [&] {
-        for (int i = StubArgs; i >= 1; --i)
-            e.Bytes({0xFF, 0x75, static_cast<unsigned char>(4 + 4 * i)});  // push [ebp+4+4i]
+    auto pushArgs = [&](int count) {
+        for (int i = count; i >= 1; --i) {
+            e.Byte(0xFF);  // push dword [ebp+4+4i]
+            e.Mem(6, Rbp, 4 + 4 * i);
+        }
     };
     auto raise = [&](uint32_t exceptionCode, int count, TAddress wanted) {
         // RaiseException(code, 0, count, esp) with the parameters just pushed.
@@ -421,25 +434,26 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
         e.Dword(static_cast<uint32_t>(page + TStubPageLayout::CounterOffset));
     };
     int raiseEntry = e.NewLabel(), call = e.NewLabel();
-    if (log && late.Allowed)
-        EmitLate32(e, page, slot, log, late, raiseEntry, call);
+    if (log && spec.Late.Allowed)
+        EmitLate32(e, page, slot, log, spec, raiseEntry, call);
     e.Place(raiseEntry);
-    // Entry: the log's head, arguments, return address, entry stack pointer, then slot and page.
+    // Entry: the first arguments, the log's head, return address, entry stack pointer,
+    // then slot and page.
+    pushArgs(std::min(spec.Words, StubReportArgs));
     pushHead();
-    pushArgs();
     e.Bytes({0xFF, 0x75, 0x04});        // push [ebp+4]
     e.Bytes({0x8D, 0x45, 0x04, 0x50});  // lea eax, [ebp+4]; push eax
-    raise(StubEntryCode, StubEntryParams, 0);
+    raise(StubEntryCode, StubEntryParams(spec.Words), 0);
     // The call itself, with the arguments copied, timed.
     e.Place(call);
     e.Bytes({0x8D, 0x45, 0xF4, 0x50});  // lea eax, [ebp-12]; push eax
     readCounter();
     e.Bytes({0x89, 0xE3});  // mov ebx, esp
-    pushArgs();
+    pushArgs(spec.Words);
     e.Byte(0xE8);
-    e.Rel32(trampoline);
+    e.Rel32(e.At(original));
     // ecx = bytes the original popped; result kept in eax:edx.
-    e.Bytes({0x89, 0xE1, 0x29, 0xD9, 0x83, 0xC1, static_cast<unsigned char>(4 * StubArgs)});
+    e.Bytes({0x89, 0xE1, 0x29, 0xD9, 0x83, 0xC1, static_cast<unsigned char>(4 * spec.Words)});
     e.Bytes({0x89, 0xDC, 0x52, 0x50, 0x51});  // mov esp, ebx; push edx; push eax; push ecx
     // The ticks since the start, in edx:eax.
     e.Bytes({0x83, 0xEC, 0x08, 0x54});  // sub esp, 8; push esp
@@ -466,38 +480,42 @@ void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
 
 // The 64-bit stub. The four register arguments go to the caller's home space, so that
 // all arguments lie in a row above the return address; the call gets them back in
-// registers and the fifth onwards at [rsp+0x20].
-void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress trampoline, TAddress log,
-                const TLateEntry& late)
+// registers and the fifth onwards in the outgoing area (TStub64Frame).
+void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, int original, TAddress log,
+                const TStubSpec& spec)
 {
-    // The frame below rbp: the reports' parameters, the result, the counter at the call's
-    // start and at its end, the outgoing arguments.
-    constexpr unsigned char Params = 0x80, Result = 0x70, Now = 0x68, Start = 0x60;
-    auto readCounter = [&](unsigned char at) {  // QueryPerformanceCounter(rsp+at)
-        e.Bytes({0x48, 0x8D, 0x4C, 0x24, at});  // lea rcx, [rsp+at]
-        e.Bytes({0xFF, 0x15});                  // call [rip+counter]
+    using F = TStub64Frame;
+    auto load = [&](int base, int32_t disp) {  // mov rax, [base+disp]
+        e.Bytes({0x48, 0x8B});
+        e.Mem(Rax, base, disp);
+    };
+    auto store = [&](int32_t disp) {  // mov [rsp+disp], rax
+        e.Bytes({0x48, 0x89});
+        e.Mem(Rax, Rsp, disp);
+    };
+    auto readCounter = [&](int32_t at) {  // QueryPerformanceCounter(rsp+at)
+        e.Bytes({0x48, 0x8D});                // lea rcx, [rsp+at]
+        e.Mem(Rcx, Rsp, at);
+        e.Bytes({0xFF, 0x15});  // call [rip+counter]
         e.Rel32(page + TStubPageLayout::CounterOffset);
     };
-    auto storeParam = [&](int index) {  // mov [rsp+Params+8*index], rax
-        e.Bytes({0x48, 0x89, 0x84, 0x24});
-        e.Dword(Params + 8u * index);
-    };
+    auto storeParam = [&](int index) { store(F::Params + 8 * index); };
     auto header = [&] {
         e.Bytes({0x48, 0xB8});  // mov rax, page
         e.Qword(page);
         storeParam(StubParamPage);
-        e.Bytes({0x48, 0xC7, 0x84, 0x24});  // mov qword [rsp+..], slot
-        e.Dword(Params + 8u * StubParamSlot);
+        e.Bytes({0x48, 0xC7});  // mov qword [rsp+..], slot
+        e.Mem(0, Rsp, F::Params + 8 * StubParamSlot);
         e.Dword(static_cast<uint32_t>(slot));
         e.Bytes({0x48, 0x8D, 0x45, 0x08});  // lea rax, [rbp+8]
         storeParam(StubParamEntrySp);
     };
-    auto storeHead = [&](int index) {
+    auto storeHead = [&] {
         e.Bytes({0x48, 0xB8});  // mov rax, log
         e.Qword(log);
         if (log)
             e.Bytes({0x8B, 0x00});  // mov eax, [rax]
-        storeParam(index);
+        storeParam(StubParamLogHead);
     };
     auto raise = [&](uint32_t exceptionCode, int count, TAddress wanted) {
         e.Byte(0xB9);  // mov ecx, code
@@ -505,8 +523,8 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
         e.Bytes({0x31, 0xD2});  // xor edx, edx
         e.Bytes({0x41, 0xB8});  // mov r8d, count
         e.Dword(static_cast<uint32_t>(count));
-        e.Bytes({0x4C, 0x8D, 0x8C, 0x24});  // lea r9, [rsp+Params]
-        e.Dword(Params);
+        e.Bytes({0x4C, 0x8D});  // lea r9, [rsp+Params]
+        e.Mem(R9, Rsp, F::Params);
         int skip = e.NewLabel();
         TAddress from = EmitGuard(e, page, true, skip, wanted);
         TAddress call = e.Here();
@@ -516,49 +534,57 @@ void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, TAddress 
         code.Windows.push_back({from, call, e.At(skip)});
     };
 
+    TAddress prologue = e.Here();
     e.Bytes({0x48, 0x89, 0x4C, 0x24, 0x08});  // mov [rsp+8], rcx
     e.Bytes({0x48, 0x89, 0x54, 0x24, 0x10});  // mov [rsp+16], rdx
     e.Bytes({0x4C, 0x89, 0x44, 0x24, 0x18});  // mov [rsp+24], r8
     e.Bytes({0x4C, 0x89, 0x4C, 0x24, 0x20});  // mov [rsp+32], r9
     e.Bytes({0x55, 0x48, 0x89, 0xE5});        // push rbp; mov rbp, rsp
-    e.Bytes({0x48, 0x81, 0xEC, 0x00, 0x01, 0x00, 0x00});  // sub rsp, 0x100
+    e.Bytes({0x48, 0x81, 0xEC});              // sub rsp, Size
+    e.Dword(F::Size);
+    VASSERT(e.Here() - prologue == F::AllocEnd, Unit);
     int raiseEntry = e.NewLabel(), call = e.NewLabel();
-    if (log && late.Allowed)
-        EmitLate64(e, page, slot, log, late, raiseEntry, call);
+    if (log && spec.Late.Allowed)
+        EmitLate64(e, page, slot, log, spec, raiseEntry, call);
     e.Place(raiseEntry);
-    // Entry: page, slot, entry stack pointer, return address, arguments, the log's head.
+    // Entry: page, slot, entry stack pointer, return address, the log's head, the first
+    // arguments.
     header();
-    storeHead(StubEntryLogHead);
-    for (int i = 0; i <= StubArgs; ++i) {
-        e.Bytes({0x48, 0x8B, 0x45, static_cast<unsigned char>(8 + 8 * i)});  // mov rax, [rbp+8+8i]
-        storeParam(StubParamReturn + i);
+    load(Rbp, 8);
+    storeParam(StubParamReturn);
+    storeHead();
+    for (int i = 1; i <= std::min(spec.Words, StubReportArgs); ++i) {
+        load(Rbp, 8 + 8 * i);
+        storeParam(StubParamFirstArg + i - 1);
     }
-    raise(StubEntryCode, StubEntryParams, 0);
+    raise(StubEntryCode, StubEntryParams(spec.Words), 0);
     // The call, timed: arguments five onwards to the outgoing area, the first four to registers.
     e.Place(call);
-    readCounter(Start);
-    for (int i = 5; i <= StubArgs; ++i) {
-        e.Bytes({0x48, 0x8B, 0x45, static_cast<unsigned char>(8 + 8 * i)});
-        e.Bytes({0x48, 0x89, 0x44, 0x24, static_cast<unsigned char>(0x20 + 8 * (i - 5))});
+    readCounter(F::Start);
+    for (int i = 5; i <= spec.Words; ++i) {
+        load(Rbp, 8 + 8 * i);
+        store(F::Outgoing + 8 * (i - 5));
     }
     e.Bytes({0x48, 0x8B, 0x4D, 0x10, 0x48, 0x8B, 0x55, 0x18});  // rcx, rdx
     e.Bytes({0x4C, 0x8B, 0x45, 0x20, 0x4C, 0x8B, 0x4D, 0x28});  // r8, r9
     e.Byte(0xE8);
-    e.Rel32(trampoline);
-    e.Bytes({0x48, 0x89, 0x44, 0x24, Result});  // mov [rsp+Result], rax
-    readCounter(Now);
-    e.Bytes({0x48, 0x8B, 0x44, 0x24, Now, 0x48, 0x2B, 0x44, 0x24, Start});  // mov rax, [rsp+Now]; sub rax, [rsp+Start]
-    e.Bytes({0x48, 0x89, 0xC2, 0x48, 0xC1, 0xEA, 0x20, 0x89, 0xC0});      // mov rdx, rax; shr rdx, 32; mov eax, eax
-    storeParam(StubReturnElapsedLow);
+    e.Rel32(e.At(original));
+    store(F::Result);
+    readCounter(F::Now);
+    load(Rsp, F::Now);
+    e.Bytes({0x48, 0x2B});  // sub rax, [rsp+Start]
+    e.Mem(Rax, Rsp, F::Start);
+    e.Bytes({0x48, 0x89, 0xC2, 0x48, 0xC1, 0xEA, 0x20, 0x89, 0xC0});  // mov rdx, rax; shr rdx, 32; mov eax, eax
+    storeParam(StubParamElapsedLow);
     e.Bytes({0x48, 0x89, 0xD0});  // mov rax, rdx
-    storeParam(StubReturnElapsedHigh);
+    storeParam(StubParamElapsedHigh);
     header();
-    e.Bytes({0x48, 0x8B, 0x44, 0x24, Result});  // mov rax, [rsp+Result]
+    load(Rsp, F::Result);
     storeParam(StubParamReturn);
-    storeHead(StubReturnLogHead);
+    storeHead();
     raise(StubReturnCode, StubReturnParams, TStubPageLayout::ReturnWanted(page, slot));
-    e.Bytes({0x48, 0x8B, 0x44, 0x24, Result});  // mov rax, [rsp+Result]
-    e.Bytes({0xC9, 0xC3});                      // leave; ret
+    load(Rsp, F::Result);
+    e.Bytes({0xC9, 0xC3});  // leave; ret
 }
 
 } // namespace
@@ -576,14 +602,21 @@ size_t MovableLength(const unsigned char* code, size_t size, bool x64, size_t ju
 }
 
 TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned char* moved, size_t movedSize,
-                        bool x64, TAddress log, const TLateEntry& late)
+                        bool x64, TAddress log, const TStubSpec& spec)
 {
     VASSERT(slot >= 0 && slot < TStubPageLayout::SlotCount, Unit);
+    VASSERT(spec.Words >= 0 && spec.Words <= StubMaxWords, Unit);
+    const TEntryFilter& filter = spec.Filter;
+    VASSERT(filter.Arg >= 0 && filter.Arg <= spec.Words && filter.ListArg >= 0 && filter.ListArg <= spec.Words, Unit);
+    VASSERT(filter.ListSize >= (filter.ListArg ? 1 : 0) && filter.ListSize <= TEntryFilter::MaxList, Unit);
+    const TLateEntry& late = spec.Late;
+    VASSERT(late.BytesArg <= spec.Words && late.LengthArg <= spec.Words, Unit);
     TStubCode code;
     TAddress base = TStubPageLayout::Slot(page, slot);
     TEmitter e(base);
     // The trampoline: the moved instructions, then on behind them in the entry point.
     code.Trampoline = e.Here();
+    int original = e.LabelAt(code.Trampoline);
     for (size_t i = 0; i < movedSize; ++i)
         e.Byte(moved[i]);
     e.Byte(0xE9);
@@ -593,9 +626,18 @@ TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned 
         e.Byte(0xCC);
     code.Stub = e.Here();
     if (x64)
-        EmitStub64(e, code, page, slot, code.Trampoline, log, late);
+        EmitStub64(e, code, page, slot, original, log, spec);
     else
-        EmitStub32(e, code, page, slot, code.Trampoline, log, late);
+        EmitStub32(e, code, page, slot, original, log, spec);
+    VASSERT(e.Here() - base <= TStubPageLayout::FilterOffset, Unit);
+    if (filter.Any()) {
+        int body = e.LabelAt(code.Stub);
+        while (e.Here() - base < TStubPageLayout::FilterOffset)
+            e.Byte(0xCC);
+        code.Stub = e.Here();
+        EmitFilter(e, x64, filter, original);
+        e.Jump(body);
+    }
     e.Finish();
     VASSERT(e.Bytes().size() <= TStubPageLayout::SlotSize, Unit);
     code.Bytes = e.Bytes();
@@ -619,20 +661,22 @@ std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddre
     if (!x64)
         return header;
     put(L::AddTableOffset, addFunctionTable, 8);
-    // The stub's prologue: four stores into the home space (20 bytes), push rbp (ends at
-    // 21), mov rbp, rsp (24), sub rsp, 0x100 (31). Codes in reverse order of the prologue.
+    // The stub's prologue (TStub64Frame), its codes in reverse order. The filter lies
+    // outside the stub's range: an unwind from there takes it for a leaf function, which
+    // it is (nothing is pushed).
+    using F = TStub64Frame;
     const unsigned char unwind[] = {
-        0x01, 31, 4, 0x05,  // version 1, prologue size, 4 code slots, frame register rbp
-        31, 0x01, 0x20, 0x00,  // at 31: UWOP_ALLOC_LARGE, 0x100 / 8 in the next slot
-        24, 0x03,              // at 24: UWOP_SET_FPREG
-        21, 0x50,              // at 21: UWOP_PUSH_NONVOL rbp
+        0x01, F::AllocEnd, 4, 0x05,  // version 1, prologue size, 4 code slots, frame register rbp
+        F::AllocEnd, 0x01, F::Size / 8 & 0xFF, F::Size / 8 >> 8,  // UWOP_ALLOC_LARGE, Size / 8 in the next slot
+        F::FrameEnd, 0x03,           // UWOP_SET_FPREG
+        F::PushEnd, 0x50,            // UWOP_PUSH_NONVOL rbp
     };
     std::memcpy(&header[L::UnwindOffset], unwind, sizeof(unwind));
     for (int slot = 0; slot < L::SlotCount; ++slot) {
         size_t entry = L::TableOffset + 12u * slot;
         uint64_t begin = L::Slot(0, slot) + L::StubOffset;
         put(entry, begin, 4);
-        put(entry + 4, L::Slot(0, slot) + L::SlotSize, 4);
+        put(entry + 4, L::Slot(0, slot) + L::FilterOffset, 4);
         put(entry + 8, L::UnwindOffset, 4);
     }
     // RtlAddFunctionTable(page + TableOffset, SlotCount, page) as a thread routine.

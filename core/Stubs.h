@@ -18,6 +18,11 @@
 //
 // The stub times the call itself, with the program's performance counter just before and
 // just after the original: the return report carries the ticks in between.
+//
+// The stub copies the entry point's own number of argument words to the original. A hook
+// on an entry point called far more often than it is of interest may have a filter in
+// front of its stub: a few compares of two arguments send the other calls straight to the
+// original, untimed and unreported.
 #pragma once
 
 #include "SysProcs.h"
@@ -30,25 +35,27 @@
 constexpr uint32_t StubEntryCode = 0xE0564C45;
 constexpr uint32_t StubReturnCode = 0xE0564C52;
 
+// The most argument words a stub copies to the original (an 8-byte argument of a 32-bit
+// program takes two words, on x64 every argument takes one). An entry point that takes
+// more is hooked with an int3.
+constexpr int StubMaxWords = 15;
+
 // What the reports carry, by position in the exception's parameters.
 enum TStubParam : int {
     StubParamPage,      // the stub page's address: whose report it is
     StubParamSlot,      // the hook's slot in the page
     StubParamEntrySp,   // the stack pointer at the entry (the return address's place)
     StubParamReturn,    // entry: the return address; return: the call's result
-    StubParamFirstArg,  // entry: arguments 1 .. StubArgs
+    StubParamLogHead,   // the log's head (see TStubLogLayout) as the stub saw it
+    StubParamFirstArg,  // entry: the first arguments, as many as there are room for
+    StubParamElapsedLow = StubParamFirstArg,  // return: performance-counter ticks since the
+    StubParamElapsedHigh,                     // entry, in two 32-bit halves
 };
-// Arguments copied to the original and reported at the entry: enough for every watched call.
-constexpr int StubArgs = 10;
-// The log's head (see TStubLogLayout) as the stub saw it, last of each report's parameters.
-constexpr int StubEntryLogHead = StubParamFirstArg + StubArgs;
-constexpr int StubReturnLogHead = StubParamReturn + 1;
-// The return's performance-counter ticks since the entry, in two 32-bit halves.
-constexpr int StubReturnElapsedLow = StubReturnLogHead + 1;
-constexpr int StubReturnElapsedHigh = StubReturnElapsedLow + 1;
-constexpr int StubEntryParams = StubEntryLogHead + 1;
-constexpr int StubReturnParams = StubReturnElapsedHigh + 1;
-static_assert(StubEntryParams <= EXCEPTION_MAXIMUM_PARAMETERS);
+// The arguments an entry report has room for. The others lie on the stack above the entry
+// stack pointer, where they stay while the reported call waits for the debugger.
+constexpr int StubReportArgs = EXCEPTION_MAXIMUM_PARAMETERS - StubParamFirstArg;
+constexpr int StubEntryParams(int words) { return StubParamFirstArg + (words < StubReportArgs ? words : StubReportArgs); }
+constexpr int StubReturnParams = StubParamElapsedHigh + 1;
 
 // The length of the whole instructions at the start of code that a jump of jumpSize bytes
 // would cover, when each of them can run unchanged at another address: no relative
@@ -58,9 +65,10 @@ size_t MovableLength(const unsigned char* code, size_t size, bool x64, size_t ju
 
 // The page of stubs: a header (the guard word, the addresses the stubs call, and for a
 // 64-bit program the unwind data of the stubs with the code that registers it), then
-// the slots, each a trampoline and, at a fixed place, a stub.
+// the slots, each a trampoline and, at fixed places, a stub and the filter of a hook
+// that has one (where the entry's jump then goes).
 struct TStubPageLayout {
-    static constexpr size_t Size = 0x4000;
+    static constexpr size_t Size = 0x8000;
     static constexpr size_t GuardOffset = 0;
     static constexpr size_t RaiseOffset = 8;
     static constexpr size_t AddTableOffset = 0x10;
@@ -72,13 +80,16 @@ struct TStubPageLayout {
     // A byte per slot: its calls' returns are reported.
     static constexpr size_t ReturnWantedOffset = 0x1F0;
     static constexpr size_t HeaderSize = 0x200;
-    static constexpr size_t SlotSize = 0x400;
+    static constexpr size_t SlotSize = 0x800;
     static constexpr size_t StubOffset = 0x20;
+    static constexpr size_t FilterOffset = SlotSize - 0x90;
     static constexpr int SlotCount = static_cast<int>((Size - HeaderSize) / SlotSize);
     static TAddress Slot(TAddress page, int slot) { return page + HeaderSize + SlotSize * slot; }
     static TAddress ReturnWanted(TAddress page, int slot) { return page + ReturnWantedOffset + slot; }
 };
 static_assert(TStubPageLayout::ReturnWantedOffset + TStubPageLayout::SlotCount <= TStubPageLayout::HeaderSize);
+static_assert(TStubPageLayout::TableOffset + 12 * TStubPageLayout::SlotCount <= TStubPageLayout::RegisterOffset,
+              "one RUNTIME_FUNCTION per slot");
 
 // The log of late entries, one per traced process, shared by all stub pages. Entries are
 // numbered from 0; entry n lives at Entry(log, n). A stub takes the next number by a locked
@@ -102,8 +113,8 @@ struct TStubLogLayout {
     static constexpr size_t LengthOffset = 0x10;  // 32-bit: bytes copied
     static constexpr size_t ThreadOffset = 0x14;  // 32-bit: the calling thread's id
     static constexpr size_t SpOffset = 0x18;   // the stack pointer at the entry
-    static constexpr size_t FrameOffset = 0x20;   // the return address, then the arguments
-    static constexpr size_t BytesOffset = 0x80;
+    static constexpr size_t FrameOffset = 0x20;   // the return address, then every argument word
+    static constexpr size_t BytesOffset = FrameOffset + 8 * (StubMaxWords + 1);
     static constexpr size_t MaxBytes = EntrySize - BytesOffset;
     static TAddress Entry(TAddress log, uint32_t number)
     {
@@ -111,7 +122,6 @@ struct TStubLogLayout {
     }
 };
 static_assert((TStubLogLayout::EntryCount & (TStubLogLayout::EntryCount - 1)) == 0);
-static_assert(TStubLogLayout::FrameOffset + 8 * (StubArgs + 1) <= TStubLogLayout::BytesOffset);
 
 // Whether a hook's calls may be logged instead of raised at their entry, and which bytes
 // go with them: BytesArg points to them and LengthArg counts them (32 bits), both counted
@@ -121,6 +131,29 @@ struct TLateEntry {
     bool Allowed = false;
     int BytesArg = 0;
     int LengthArg = 0;
+};
+
+// Calls a hook wants to hear of at all, for entry points called far more often than they
+// are of interest: those whose argument Arg has the low 32 bits Value and whose argument
+// ListArg has low 32 bits among the first ListSize of List. Arguments are counted in words
+// from 1, as TCallFrame counts them; 0 leaves that test out. Any other call goes straight
+// to the original: no report, no log entry, no timing, a few compares.
+struct TEntryFilter {
+    static constexpr int MaxList = 8;
+    int Arg = 0;
+    uint32_t Value = 0;
+    int ListArg = 0;
+    int ListSize = 0;
+    uint32_t List[MaxList] = {};
+    bool Any() const { return Arg != 0 || ListArg != 0; }
+};
+
+// What one slot's stub is built for: the argument words of its entry point (copied to the
+// original), whether its calls may be logged, and which calls it reports at all.
+struct TStubSpec {
+    int Words = 0;
+    TLateEntry Late;
+    TEntryFilter Filter;
 };
 
 // The page's header, every slot's returns wanted. raise: RaiseException in the traced
@@ -136,7 +169,8 @@ std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddre
 // The code of one slot: the moved instructions and a jump back behind them (the
 // trampoline), then the stub. entry: the hooked entry point; moved: its first movedSize
 // bytes, which the trampoline runs. log: the process's log of late entries (its head goes
-// into every report), late: whether and how this slot's calls go there.
+// into every report). spec.Words may not exceed StubMaxWords, nor the filter's arguments
+// spec.Words.
 struct TStubCode {
     std::vector<unsigned char> Bytes;
     // The stub's address, where the entry's jump goes.
@@ -151,7 +185,7 @@ struct TStubCode {
     std::vector<TWindow> Windows;
 };
 TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned char* moved, size_t movedSize,
-                        bool x64, TAddress log, const TLateEntry& late = {});
+                        bool x64, TAddress log, const TStubSpec& spec);
 
 // The 5-byte jump from the entry point to its stub; false when the stub is out of reach.
 bool BuildEntryJump(TAddress entry, TAddress stub, unsigned char (&jump)[5]);

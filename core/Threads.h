@@ -1,6 +1,8 @@
 // Threads of the traced process, each with the calls it has in flight.
 #pragma once
 
+#include "Arch.h"
+#include "Errors.h"
 #include "OwningList.h"
 #include "SysProcs.h"
 
@@ -69,4 +71,21 @@ public:
     TThreadInfo* ThreadById(DWORD threadId) const;
     TThreadInfo* FindThread(DWORD threadId) const;
     bool AnyStepping() const;
+
+    // Calls visit(context) with the registers of each thread that has them to read (the
+    // system reads none of a thread on its way out). wow64: 32-bit threads of a 64-bit
+    // tracer.
+    template <class TVisit>
+    void ForEachContext(bool wow64, TVisit&& visit) const
+    {
+        for (const auto& thread : *this) {
+            TThreadContext context(thread->Handle, wow64);
+            try {
+                context.Read();
+            } catch (const EOSError&) {
+                continue;
+            }
+            visit(context);
+        }
+    }
 };

@@ -77,6 +77,8 @@ bool IsOCIModuleName(const std::string& fullName) { return UpperFileName(fullNam
 
 namespace {
 
+constexpr const char* Unit = "OCIBreaks";
+
 // What the tracer keeps of one call from its entry to its return.
 class TOCICallData : public TCallData {
 public:
@@ -207,7 +209,41 @@ TLateEntry TOCITracer::LateEntry(int hookId) const
     }
 }
 
-int TOCITracer::ArgumentWords(int hookId, bool x64) const { return OCIEntries[hookId].Words(x64); }
+// OCIAttrGet is asked for many attributes of many handles per statement call, OCIErrorGet
+// for every record of a diagnostic, OCIAttrSet for every setting a program makes: a stub
+// lets through only what ReadEntered and the session calls could take. None of these
+// entries has an 8-byte argument, so their positions are their words on both machines.
+TEntryFilter TOCITracer::EntryFilter(int hookId) const
+{
+    const TOCIEntry& entry = OCIEntries[hookId];
+    TEntryFilter filter;
+    switch (entry.Call) {
+    case TOCICall::ErrorGet:
+        filter.Arg = entry.Word(entry.Arg(TOCIArg::Record), false);
+        filter.Value = 1;
+        break;
+    case TOCICall::AttrGet:
+        filter.Arg = entry.Word(entry.Arg(TOCIArg::HandleType), false);
+        filter.Value = OCI_HTYPE_STMT;
+        filter.ListArg = entry.Word(entry.Arg(TOCIArg::AttrType), false);
+        for (uint32_t attribute : RowAttributes)
+            filter.List[filter.ListSize++] = attribute;
+        break;
+    case TOCICall::AttrSet:
+        filter.ListArg = entry.Word(entry.Arg(TOCIArg::AttrType), false);
+        for (uint32_t attribute : SessionAttributes)
+            filter.List[filter.ListSize++] = attribute;
+        break;
+    default: break;
+    }
+    VASSERT(!filter.Any() || entry.Words(false) == entry.Words(true), Unit);
+    return filter;
+}
+
+THookSpec TOCITracer::HookSpec(IHookHost& host, int hookId) const
+{
+    return THookSpec{hookId, OCIEntries[hookId].Words(host.Target64()), Armed(hookId)};
+}
 
 void TOCITracer::ThreadEnded(IHookHost& /*host*/, DWORD threadId) { FWaits.ThreadEnded(threadId); }
 
@@ -246,7 +282,7 @@ void TOCITracer::PlantEntries(IHookHost& host, const TModuleInfo& module)
             continue;
         }
         if (found->Address) {
-            host.AddHook(found->Address, id, Armed(id));
+            host.AddHook(found->Address, HookSpec(host, id));
             continue;
         }
         // A forwarded export is code of another module: hooked there once it is loaded,
@@ -282,7 +318,7 @@ void TOCITracer::ResolveForwards(IHookHost& host, const TModuleInfo& module)
         if (found && found->Address) {
             if (std::none_of(FHooked.begin(), FHooked.end(), [&](const TRange& r) { return r.Base == module.Base; }))
                 FHooked.push_back(TRange{module.Base, image.SizeOfImage()});
-            host.AddHook(found->Address, it->HookId, Armed(it->HookId));
+            host.AddHook(found->Address, HookSpec(host, it->HookId));
         } else {
             host.Warn(Format("%s is forwarded to %s.%s, which %s does not export: it is not traced.",
                              OCIEntries[it->HookId].Name, it->Module.c_str(), it->Export.c_str(), name.c_str()));

@@ -62,7 +62,7 @@ public:
     void CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result, int64_t elapsedTicks) override;
     bool ReturnWanted(int hookId) const override;
     TLateEntry LateEntry(int hookId) const override;
-    int ArgumentWords(int hookId, bool x64) const override;
+    TEntryFilter EntryFilter(int hookId) const override;
     void ThreadEnded(IHookHost& host, DWORD threadId) override;
     void SessionEnding(IHookHost& host) override;
 
@@ -86,6 +86,7 @@ private:
 
     bool Traced(TTraceAction action) const;
     bool Traced(BYTE kind) const { return (FMask & kind) != 0; }
+    THookSpec HookSpec(IHookHost& host, int hookId) const;
     std::string ReadText(TCallFrame& frame, TAddress text, uint64_t length, bool wide);
     // The details of calls (OCIDetails.cpp): binds, error texts, rows.
     std::unique_ptr<TCallData> BindEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);

@@ -7,6 +7,9 @@
 #include "OCITexts.h"
 #include "TraceMask.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 // A bind call from its entry to its return, which tells the bind handle.
@@ -129,8 +132,7 @@ std::unique_ptr<TCallData> TOCITracer::ReadEntered(const TOCIEntry& entry, TCall
     case TOCICall::AttrGet: {
         uint32_t attribute = arg32(TOCIArg::AttrType);
         if (arg32(TOCIArg::HandleType) != OCI_HTYPE_STMT ||
-            (attribute != OCI_ATTR_ROW_COUNT && attribute != OCI_ATTR_ROWS_FETCHED &&
-             attribute != OCI_ATTR_UB8_ROW_COUNT) ||
+            std::find(std::begin(RowAttributes), std::end(RowAttributes), attribute) == std::end(RowAttributes) ||
             !FWaits.WaitsForRows(frame.ThreadId, handle))
             return nullptr;
         break;

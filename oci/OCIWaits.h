@@ -36,6 +36,7 @@ constexpr uint32_t OCI_ATTR_ROW_COUNT = 9;
 constexpr uint32_t OCI_ATTR_ROWS_FETCHED = 197;
 constexpr uint32_t OCI_ATTR_UB8_ROW_COUNT = 457;
 constexpr uint32_t OCI_HTYPE_STMT = 4;
+inline constexpr uint32_t RowAttributes[] = {OCI_ATTR_ROW_COUNT, OCI_ATTR_ROWS_FETCHED, OCI_ATTR_UB8_ROW_COUNT};
 
 class TOCIWaits {
 public:

@@ -11,12 +11,6 @@ constexpr uint32_t OCI_HTYPE_SVCCTX = 3;
 constexpr uint32_t OCI_HTYPE_SESSION = 9;
 constexpr uint32_t OCI_HTYPE_SPOOL = 27;
 
-constexpr uint32_t OCI_ATTR_SERVER = 6;
-constexpr uint32_t OCI_ATTR_SESSION = 7;
-constexpr uint32_t OCI_ATTR_USERNAME = 22;
-constexpr uint32_t OCI_ATTR_PASSWORD = 23;
-constexpr uint32_t OCI_ATTR_DRIVER_NAME = 424;
-constexpr uint32_t OCI_ATTR_SPOOL_AUTH = 460;
 
 constexpr uint32_t OCI_CRED_EXT = 2;
 // OCIServerAttach, OCILogon2: the name is a connection pool's, not a connect string.

@@ -11,8 +11,21 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 #include <unordered_set>
+
+// The attributes OCIAttrSet names a session's parts with (a password: only its place);
+// the tracer passes over every other one.
+constexpr uint32_t OCI_ATTR_SERVER = 6;
+constexpr uint32_t OCI_ATTR_SESSION = 7;
+constexpr uint32_t OCI_ATTR_USERNAME = 22;
+constexpr uint32_t OCI_ATTR_PASSWORD = 23;
+constexpr uint32_t OCI_ATTR_DRIVER_NAME = 424;
+constexpr uint32_t OCI_ATTR_SPOOL_AUTH = 460;
+inline constexpr uint32_t SessionAttributes[] = {OCI_ATTR_SERVER,   OCI_ATTR_SESSION,     OCI_ATTR_USERNAME,
+                                                 OCI_ATTR_PASSWORD, OCI_ATTR_DRIVER_NAME, OCI_ATTR_SPOOL_AUTH};
+static_assert(std::size(SessionAttributes) <= TEntryFilter::MaxList);
 
 // What a session call keeps from its entry to its return.
 struct TSessionCall {

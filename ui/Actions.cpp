@@ -17,6 +17,42 @@ TAction* TActionList::Find(int id) const
     return nullptr;
 }
 
+TAction* TActionList::FindShortCut(WORD key, BYTE modifiers) const
+{
+    for (const auto& action : FActions)
+        if (action->ShortCut && action->ShortCut == key && action->ShortCutModifiers == modifiers)
+            return action.get();
+    return nullptr;
+}
+
+std::string ShortCutText(WORD key, BYTE modifiers)
+{
+    std::string text;
+    if (modifiers & FCONTROL)
+        text += "Ctrl+";
+    if (modifiers & FSHIFT)
+        text += "Shift+";
+    if (modifiers & FALT)
+        text += "Alt+";
+    if ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9'))
+        text += static_cast<char>(key);
+    else if (key >= VK_F1 && key <= VK_F24)
+        text += "F" + std::to_string(key - VK_F1 + 1);
+    return text;
+}
+
+BYTE ShortCutModifiersHeld()
+{
+    BYTE modifiers = 0;
+    if (GetKeyState(VK_CONTROL) & 0x8000)
+        modifiers |= FCONTROL;
+    if (GetKeyState(VK_SHIFT) & 0x8000)
+        modifiers |= FSHIFT;
+    if (GetKeyState(VK_MENU) & 0x8000)
+        modifiers |= FALT;
+    return modifiers;
+}
+
 void TActionList::UpdateActions()
 {
     for (const auto& action : FActions) {
@@ -54,7 +90,10 @@ void TActionList::AppendMenuItem(HMENU menu, int id)
     item.fMask = MIIM_ID | MIIM_STRING | MIIM_FTYPE;
     item.fType = MFT_STRING;
     item.wID = static_cast<UINT>(id);
-    item.dwTypeData = const_cast<char*>(action->Caption);
+    std::string caption = action->Caption;
+    if (action->ShortCut)
+        caption += "\t" + ShortCutText(action->ShortCut, action->ShortCutModifiers);
+    item.dwTypeData = caption.data();
     if (action->ImageIndex >= 0) {
         item.fMask |= MIIM_BITMAP;
         item.hbmpItem = HBMMENU_CALLBACK;

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class TAction {
@@ -18,6 +19,10 @@ public:
     const char* Category = "";
     const char* Caption = "";
     int ImageIndex = -1;
+    // The key that runs the action (a virtual-key code, 0 for none) with the modifiers
+    // held (FCONTROL, FSHIFT, FALT); the menus show it after the caption.
+    WORD ShortCut = 0;
+    BYTE ShortCutModifiers = 0;
     std::function<void()> OnExecute;
     // Sets Enabled and Checked; none means always enabled.
     std::function<void(TAction&)> OnUpdate;
@@ -25,6 +30,12 @@ public:
     bool Enabled = true;
     bool Checked = false;
 };
+
+// How a menu shows a short cut: "Ctrl+Shift+S".
+std::string ShortCutText(WORD key, BYTE modifiers);
+// The modifiers held now, as the calling thread's key state has them (FCONTROL, FSHIFT,
+// FALT).
+BYTE ShortCutModifiersHeld();
 
 class TActionList {
 public:
@@ -34,6 +45,9 @@ public:
     TAction& Add(TAction action);
     // The action with this id, or none.
     TAction* Find(int id) const;
+    // The action whose short cut is this key with these modifiers (FCONTROL, FSHIFT,
+    // FALT), or none.
+    TAction* FindShortCut(WORD key, BYTE modifiers) const;
 
     // Runs every update rule and shows the states.
     void UpdateActions();

@@ -223,15 +223,27 @@ void HandleGuarded(const std::function<void()>& handler)
 bool TMessageLoop::ProcessMessages()
 {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             return false;
         }
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        Dispatch(msg);
     }
     return true;
+}
+
+void TMessageLoop::Dispatch(MSG& msg)
+{
+    bool handled = false;
+    if (OnMessage)
+        HandleGuarded([&] { handled = OnMessage(msg); });
+    if (handled)
+        return;
+    TranslateMessage(&msg);
+    // In UTF-16 all the way: a character typed into a Unicode control (the filter box)
+    // that the system's code page lacks would not survive a trip through it.
+    DispatchMessageW(&msg);
 }
 
 void TMessageLoop::Idle()
@@ -244,7 +256,7 @@ void TMessageLoop::RunUntilClosed(HWND window)
 {
     MSG msg;
     while (IsWindow(window)) {
-        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             Idle();
             if (!IsWindow(window))
                 break;
@@ -253,8 +265,7 @@ void TMessageLoop::RunUntilClosed(HWND window)
         }
         if (msg.message == WM_QUIT)
             break;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        Dispatch(msg);
     }
 }
 

@@ -132,11 +132,17 @@ class TMessageLoop {
 public:
     // Set by the main window: the application's idle event.
     std::function<void()> OnIdle;
+    // Set by the main window: sees every message before it is dispatched (the short cuts
+    // of its actions); true when it has handled the message.
+    std::function<bool(MSG&)> OnMessage;
 
     // Dispatches every waiting message; false once WM_QUIT has been seen (it is re-posted).
     bool ProcessMessages();
     // The idle step, for loops of their own (modal states, tests).
     void Idle();
+    // Translates and dispatches a message taken with PeekMessageW, unless OnMessage
+    // handles it.
+    void Dispatch(MSG& msg);
     // Dispatches messages, idling whenever the queue is empty, until window has been
     // destroyed or WM_QUIT arrives.
     void RunUntilClosed(HWND window);

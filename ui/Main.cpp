@@ -19,6 +19,8 @@ const char* const Unit = "Main";
 // queued: a row count change costs the list view milliseconds (its scroll bar is redrawn),
 // so a burst of records is shown with one.
 constexpr UINT WM_SHOW_ROWS = WM_APP + 1;
+// Shows in the memo the row the selection has settled on, if any.
+constexpr UINT WM_CHECK_MEMO = WM_APP + 2;
 
 } // namespace
 
@@ -38,6 +40,9 @@ TfrmMain::TfrmMain(std::string settingsFile)
     odg.Filter = "EXE-files|*.exe|All files|*.*";
     odg.DefaultExt = "exe";
     InitExportDialog(sdg);
+    sdgStatements.Filter = "Text (Tab delimited) (*.txt)|*.txt|All files|*.*";
+    sdgStatements.DefaultExt = "txt";
+    sdgStatements.Options = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_ENABLESIZING;
 
     const int width = 696, height = 480;
     int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
@@ -67,6 +72,7 @@ void TfrmMain::FormCreate()
     SetWindowTextA(Handle, BaseCaption.c_str());
 
     CreateToolBar();
+    CreateFilterBox();
     lvwTrace = TraceListView::Create(Handle, idTrace, FFont.get());
     Splitter1.Create(Handle, idSplitter);
     StatusBar1 = CreateChildControl(Handle, STATUSCLASSNAMEA, "", 0, 0, 0, 0, 0, idStatusBar);
@@ -78,7 +84,10 @@ void TfrmMain::FormCreate()
     Layout();
 
     LoadSettings();
+    ShowRowCounts();
+    ShowSessionState();
     MessageLoop().OnIdle = [this] { Idle(); };
+    MessageLoop().OnMessage = [this](MSG& msg) { return ShortCut(msg); };
 }
 
 void TfrmMain::FormDestroy() { SaveSettings(); }
@@ -92,10 +101,19 @@ void TfrmMain::Layout()
     GetClientRect(Handle, &client);
     int width = client.right;
     int height = client.bottom;
-    if (ToolBar1)
-        SetControlBounds(ToolBar1, 0, 2, width, ToolBarHeight - 4);
+    // The tool bar takes the width of its buttons, the filter box the rest of the band.
+    SIZE buttons{};
+    SendMessageA(ToolBar1, TB_GETMAXSIZE, 0, reinterpret_cast<LPARAM>(&buttons));
+    SetControlBounds(ToolBar1, 0, 2, buttons.cx, ToolBarHeight - 4);
+    RECT label = ControlBounds(lblFilter);
+    int labelWidth = label.right - label.left;
+    int filterLeft = std::max<int>(buttons.cx + 16 + labelWidth, width - 4 - FilterWidth);
+    SetControlBounds(edtFilter, filterLeft, 4, std::max(0, width - 4 - filterLeft), ToolBarHeight - 8);
+    SetControlBounds(lblFilter, filterLeft - 6 - labelWidth, (ToolBarHeight - (label.bottom - label.top)) / 2, labelWidth,
+                     label.bottom - label.top);
     // The status bar places itself along the bottom when told of a new size.
     SendMessageA(StatusBar1, WM_SIZE, 0, 0);
+    LayoutStatusBar();
     RECT status{};
     GetWindowRect(StatusBar1, &status);
     height = std::max(0, height - static_cast<int>(status.bottom - status.top));
@@ -161,9 +179,10 @@ void TfrmMain::lvwTraceResize()
 // ---------------------------------------------------------------------------
 // Rows
 
-int TfrmMain::AppendRow(const TListRow& row)
+int TfrmMain::AppendRow(const TListRow& row, int32_t statement)
 {
-    int index = TraceRows.Add(row);
+    int index = TraceRows.Add(row, statement);
+    TraceFilter.RowsAdded();
     if (!FShowRowsPosted && PostMessageA(Handle, WM_SHOW_ROWS, 0, 0))
         FShowRowsPosted = true;
     return index;
@@ -173,8 +192,9 @@ void TfrmMain::ShowRows()
 {
     FShowRowsPosted = false;
     int shown = static_cast<int>(SendMessageA(lvwTrace, LVM_GETITEMCOUNT, 0, 0));
-    if (shown != TraceRows.RowCount())
-        TraceListView::RowsAppended(lvwTrace, shown, TraceRows.RowCount());
+    if (shown != TraceFilter.RowCount())
+        TraceListView::RowsAppended(lvwTrace, shown, TraceFilter.RowCount());
+    ShowRowCounts();
 }
 
 int TfrmMain::AddTraceRow(const std::string& text) { return AddTraceRow(TListRow{text, {}}); }
@@ -188,11 +208,28 @@ int TfrmMain::AddTraceRow(const TListRow& row)
 
 void TfrmMain::lvwTraceChange(int item)
 {
+    // With several rows selected the memo shows the one the user came to last, which has
+    // the focus.
+    int row = item >= 0 && TraceListView::IsRowSelected(lvwTrace, item) && item < TraceFilter.RowCount()
+                  ? TraceFilter.RowOf(item)
+                  : MemoRow();
+    // A click unselects the old row before it selects the new one: the memo is emptied
+    // once the selection has settled with no row to show, not in between.
+    if (row < 0) {
+        if (!FMemoCheckPosted && PostMessageA(Handle, WM_CHECK_MEMO, 0, 0))
+            FMemoCheckPosted = true;
+        return;
+    }
+    ShowMemo(row);
+}
+
+void TfrmMain::ShowMemo(int row)
+{
     using namespace TraceListView;
-    bool statement = item >= 0 && item < TraceRows.RowCount() && TraceRows.SubItemCount(item) >= StatementColumn;
-    std::string text = statement ? MemoText(TraceRows.CellText(item, StatementColumn),
-                                            TraceRows.CellText(item, FirstDetailColumn + 1),
-                                            TraceRows.CellText(item, FirstDetailColumn + 2), TraceRows.NoteText(item))
+    bool statement = row >= 0 && row < TraceRows.RowCount() && TraceRows.SubItemCount(row) >= StatementColumn;
+    std::string text = statement ? MemoText(TraceRows.CellText(row, StatementColumn),
+                                            TraceRows.CellText(row, FirstDetailColumn + 1),
+                                            TraceRows.CellText(row, FirstDetailColumn + 2), TraceRows.NoteText(row))
                                  : std::string();
     // A click raises up to three changes (the old row unselected and unfocused, the new one
     // selected), and an edit control lays out all its lines anew whenever its text is set,
@@ -211,6 +248,7 @@ void TfrmMain::RunProgram(const TRunEntry& run, std::optional<BYTE> mask, std::o
     AddRecent(run, true);
     odg.InitialDir = ExtractFileDir(run.Program);
     BYTE traced = PrepareSession(mask, hooks, hideValues);
+    FAttachSession = false;
     // A path with blanks is quoted, or the system would take its first word for the
     // program.
     std::string commandLine = run.CommandLine();
@@ -218,6 +256,7 @@ void TfrmMain::RunProgram(const TRunEntry& run, std::optional<BYTE> mask, std::o
     // starts nowhere and fails as it would anyway.
     std::string folder = run.Folder.empty() ? ExtractFileDir(ProgramOfCommandLine(commandLine)) : run.Folder;
     Session.Run(commandLine, traced, folder);
+    ShowSessionState();
 }
 
 void TfrmMain::RunProgram(const std::string& path) { RunProgram(TRunEntry{path, "", ""}); }
@@ -225,7 +264,10 @@ void TfrmMain::RunProgram(const std::string& path) { RunProgram(TRunEntry{path, 
 void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process, std::optional<BYTE> mask,
                              std::optional<THookKind> hooks, bool hideValues)
 {
-    Session.Attach(std::move(process), PrepareSession(mask, hooks, hideValues));
+    BYTE traced = PrepareSession(mask, hooks, hideValues);
+    FAttachSession = true;
+    Session.Attach(std::move(process), traced);
+    ShowSessionState();
 }
 
 BYTE TfrmMain::PrepareSession(std::optional<BYTE> mask, std::optional<THookKind> hooks, bool hideValues)
@@ -234,6 +276,7 @@ BYTE TfrmMain::PrepareSession(std::optional<BYTE> mask, std::optional<THookKind>
     Session.Hooks = hooks.value_or(Settings.Hooks);
     // A command line may hide values for its session, never show those the settings hide.
     Session.HideValues = Settings.HideValues || hideValues;
+    FSessionState = "Starting";
     if (TraceListView::ShowDetailColumns(lvwTrace, traced))
         lvwTraceResize();
     return traced;
@@ -245,7 +288,7 @@ void TfrmMain::SessionRecord(const TTraceRecord& record)
 {
     if (!TraceEnabled)
         return;
-    int index = AppendRow(TraceRecordRow(record));
+    int index = AppendRow(TraceRecordRow(record), Totals.Add(record));
     if (record.Pending)
         FPendingRows[record.Serial] = index;
 }
@@ -260,20 +303,47 @@ void TfrmMain::SessionRecordUpdated(const TTraceRecord& record)
     int index = found->second;
     if (!record.Pending)
         FPendingRows.erase(found);
-    TraceRows.Set(index, TraceRecordRow(record));
-    SendMessageA(lvwTrace, LVM_REDRAWITEMS, static_cast<WPARAM>(index), static_cast<LPARAM>(index));
-    if (SendMessageA(lvwTrace, LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_SELECTED) & LVIS_SELECTED)
-        lvwTraceChange(index);
+    int statement = Totals.Update(record);
+    TraceRows.Set(index, TraceRecordRow(record), statement >= 0 ? statement : TraceRows.Tag(index));
+    // What the row holds now may take it into the rows shown or out of them.
+    int keep = MemoRow();
+    if (TraceFilter.RowChanged(index)) {
+        ShowFiltered(keep);
+        return;
+    }
+    int shown = TraceFilter.IndexOf(index);
+    if (shown < 0)
+        return;
+    SendMessageA(lvwTrace, LVM_REDRAWITEMS, static_cast<WPARAM>(shown), static_cast<LPARAM>(shown));
+    if (TraceListView::IsRowSelected(lvwTrace, shown))
+        lvwTraceChange(shown);
 }
 
-void TfrmMain::SessionStarted(DWORD, const std::string& image)
+void TfrmMain::SessionStarted(DWORD processId, const std::string& image)
 {
     Warnings.clear();
     ShowStatus();
+    FProcessId = processId;
+    FSessionState = FAttachSession ? Format("Attached to process %lu", static_cast<unsigned long>(processId))
+                                   : "Running";
+    ShowSessionState();
     SetWindowTextA(Handle, Format("%s - %s", BaseCaption.c_str(), image.c_str()).c_str());
 }
 
-void TfrmMain::SessionFinished(DWORD) { SetWindowTextA(Handle, BaseCaption.c_str()); }
+void TfrmMain::SessionFinished(DWORD exitCode)
+{
+    // A program the session let go of (detached), or never had, did not end with it.
+    if (exitCode != STILL_ACTIVE)
+        FSessionState = Format(exitCode > 0xFFFF ? "Ended with exit code 0x%08lX" : "Ended with exit code %lu",
+                               static_cast<unsigned long>(exitCode));
+    else if (FAttachSession && FProcessId)
+        FSessionState = Format("Detached from process %lu", static_cast<unsigned long>(FProcessId));
+    else
+        FSessionState = "Ended";
+    FProcessId = 0;
+    ShowSessionState();
+    SetWindowTextA(Handle, BaseCaption.c_str());
+}
 
 void TfrmMain::SessionMark(const std::string& caption) { AddTraceRow(caption); }
 
@@ -290,7 +360,7 @@ void TfrmMain::ShowStatus()
         note = Warnings.size() == 1 ? "Warning: " + Warnings.back()
                                     : Format("%d warnings, the last: %s", static_cast<int>(Warnings.size()),
                                              Warnings.back().c_str());
-    SendMessageW(StatusBar1, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Utf8ToWide(note).c_str()));
+    SetStatusText(spWarnings, note);
 }
 
 bool TfrmMain::FormCloseQuery()
@@ -308,6 +378,7 @@ bool TfrmMain::FormCloseQuery()
 void TfrmMain::AppIdle(bool& done)
 {
     ActionList.UpdateActions();
+    ShowSessionState();
     done = true;
 }
 
@@ -325,7 +396,11 @@ LRESULT TfrmMain::OnNotify(NMHDR& header)
     if (header.hwndFrom == lvwTrace) {
         switch (header.code) {
         case LVN_GETDISPINFOW:
-            TraceListView::GetDispInfo(TraceRows, reinterpret_cast<NMLVDISPINFOW&>(header));
+            TraceListView::GetDispInfo(TraceFilter, reinterpret_cast<NMLVDISPINFOW&>(header));
+            return 0;
+        case LVN_ODSTATECHANGED:
+            TraceListView::RangeChanged(lvwTrace);
+            lvwTraceChange(-1);
             return 0;
         case LVN_ITEMCHANGED: {
             auto& change = reinterpret_cast<NMLISTVIEW&>(header);
@@ -336,7 +411,7 @@ LRESULT TfrmMain::OnNotify(NMHDR& header)
             return 0;
         }
         case NM_CUSTOMDRAW:
-            return TraceListCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW&>(header), Settings.ColorRules, TraceRows);
+            return TraceListCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW&>(header), Settings.ColorRules, TraceFilter);
         }
         return 0;
     }
@@ -349,9 +424,16 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_SHOW_ROWS:
         ShowRows();
         return 0;
+    case WM_CHECK_MEMO:
+        FMemoCheckPosted = false;
+        ShowMemo(MemoRow());
+        return 0;
     case WM_COMMAND: {
         int id = LOWORD(wParam);
-        if (id >= cmRecentFirst && id <= cmRecentLast)
+        if (id == idFilter) {
+            if (HIWORD(wParam) == EN_CHANGE)
+                edtFilterChange();
+        } else if (id >= cmRecentFirst && id <= cmRecentLast)
             RecentItemClick(id);
         else
             ActionList.Execute(id);
@@ -405,6 +487,7 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
         if (Application().MainWindow() == Handle)
             Application().SetMainWindow(nullptr);
         MessageLoop().OnIdle = nullptr;
+        MessageLoop().OnMessage = nullptr;
         HandleGuarded([this] { FormDestroy(); });
         return 0;
     }

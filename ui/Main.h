@@ -4,8 +4,9 @@
 //
 // Units of the window: Main.cpp (creation, layout, session control, messages),
 // MainActions.cpp (the action table, menus, tool bar and the action handlers),
-// MainSettings.cpp (the recent list's menu). What the window keeps between runs is its
-// TSettings (Settings.h).
+// MainSettings.cpp (the recent list's menu), MainView.cpp (the filter, the selection and
+// copy, the statements view and the status bar). What the window keeps between runs is
+// its TSettings (Settings.h).
 #pragma once
 
 #include "Actions.h"
@@ -13,6 +14,9 @@
 #include "Forms.h"
 #include "Images.h"
 #include "Settings.h"
+#include "StatementTotals.h"
+#include "StatementsView.h"
+#include "TraceFilter.h"
 #include "TraceList.h"
 #include "TraceSession.h"
 
@@ -37,13 +41,21 @@ enum TCommandId : int {
     cmExit,
     cmTraceEnable,
     cmStmtColorize,
+    cmEditCopy,
+    cmEditSelectAll,
+    cmEditFilter,
+    cmViewStatements,
+    cmSaveStatements,
     // The items of pmnRecents, in the order of the recent list.
     cmRecentFirst = 200,
     cmRecentLast = 299
 };
 
 // Child window ids.
-enum TControlId : int { idToolBar = 10, idTrace, idSQL, idSplitter, idStatusBar };
+enum TControlId : int { idToolBar = 10, idTrace, idSQL, idSplitter, idStatusBar, idFilter, idFilterLabel };
+
+// The parts of the status bar, left to right.
+enum TStatusPart : int { spRows, spSession, spHooks, spWarnings, StatusPartCount };
 
 class TfrmMain : public TWindow, private ISessionClient {
 public:
@@ -57,8 +69,13 @@ public:
     HWND ToolBar1 = nullptr;
     HWND lvwTrace = nullptr;
     HWND memSQL = nullptr;
-    // The standard status bar along the window's bottom: notes that need no answer.
+    // The standard status bar along the window's bottom: the rows shown, the session's
+    // state, how it hooks, and notes that need no answer (TStatusPart).
     HWND StatusBar1 = nullptr;
+    // The filter box right of the tool bar, and its label ("Filter:", or "Statement:"
+    // while the rows of one statement are shown).
+    HWND edtFilter = nullptr;
+    HWND lblFilter = nullptr;
     TSplitter Splitter1;
     TActionList ActionList;
     TAction* actDebugAttach = nullptr;
@@ -71,19 +88,34 @@ public:
     TAction* actExit = nullptr;
     TAction* actTraceEnable = nullptr;
     TAction* actStmtColorize = nullptr;
+    TAction* actEditCopy = nullptr;
+    TAction* actEditSelectAll = nullptr;
+    TAction* actEditFilter = nullptr;
+    TAction* actViewStatements = nullptr;
+    TAction* actSaveStatements = nullptr;
     TUniqueImageList IML;
     // The menu bar belongs to the window (it goes with it), its pop-ups to the menu bar.
     HMENU mmu = nullptr;
     HMENU mniDebug = nullptr;
+    HMENU mniEdit = nullptr;
+    HMENU mniView = nullptr;
     HMENU mniTrace = nullptr;
     HMENU mniHelp = nullptr;
     // The Run button's drop-down menu, which no window holds.
     TUniqueMenu pmnRecents;
     TFileDialog odg;
     TFileDialog sdg;
+    // Save statements: tab-separated text.
+    TFileDialog sdgStatements;
 
-    // The rows of lvwTrace.
+    // The rows of the trace, each with the index of its statement in Totals; lvwTrace shows
+    // those that TraceFilter lets through.
     TTraceRows TraceRows;
+    TTraceFilter TraceFilter{TraceRows};
+    // Totals per statement over every row of the trace, whatever the filter.
+    TStatementTotals Totals;
+    // Made when it is first asked for.
+    std::unique_ptr<TfrmStatements> frmStatements;
 
     // The recent list, the trace mask and the colour rules, read when the window is made
     // and written when it goes.
@@ -144,6 +176,12 @@ public:
     void actExitExecute();
     void actTraceEnableExecute();
     void actStmtColorizeExecute();
+    void actEditCopyExecute();
+    void actEditSelectAllExecute();
+    void actEditFilterExecute();
+    void actViewStatementsExecute();
+    void actSaveStatementsExecute();
+    void actViewStatementsUpdate(TAction& sender);
     void actDebugAttachUpdate(TAction& sender);
     void actDebugStopUpdate(TAction& sender);
     void actTraceEnableUpdate(TAction& sender);
@@ -153,8 +191,17 @@ public:
     void lvwTraceChange(int item);
     void lvwTraceResize();
 
+    // The filter (MainView.cpp): the rows whose cells contain text, case-insensitive ("":
+    // every row), as the filter box does; the rows of one statement of Totals, as a line of
+    // the statements view chosen does.
+    void FilterText(const std::string& text);
+    void FilterStatement(int statement);
+    // The stored row the memo shows (the focused row if it is selected), or -1.
+    int MemoRow() const;
+
     // Layout constants.
     static constexpr int ToolBarHeight = 30;
+    static constexpr int FilterWidth = 260;
     static constexpr int SplitterHeight = 3;
     static constexpr int InitialMemoHeight = 89;
     // The Statement column's least width while detail columns are shown.
@@ -189,9 +236,24 @@ private:
     void SessionWarning(const std::string& text) override;
     void ShowStatus();
     // Stores a row; the list view learns of it with the next ShowRows.
-    int AppendRow(const TListRow& row);
+    int AppendRow(const TListRow& row, int32_t statement = -1);
     void ShowRows();
+    // The memo: the statement of a stored row, or nothing for -1.
+    void ShowMemo(int row);
     void Idle();
+
+    // MainView.cpp.
+    void CreateFilterBox();
+    void edtFilterChange();
+    // Shows the rows the filter now lets through, the stored row keep (the one the user
+    // was on, -1 for none) still selected and in view if it is one of them.
+    void ShowFiltered(int keep);
+    bool ShortCut(MSG& msg);
+    void SetStatusText(int part, const std::string& text);
+    void ShowRowCounts();
+    void ShowSessionState();
+    void LayoutStatusBar();
+    void ClearView();
 
     // The rows of records that may still be completed, by serial.
     std::unordered_map<uint64_t, int> FPendingRows;
@@ -201,6 +263,14 @@ private:
     TUniqueMenu FMenuBar;
     int FMemoHeight = InitialMemoHeight;
     bool FShowRowsPosted = false;
+    bool FMemoCheckPosted = false;
+    // While the window sets the filter box's text itself (a statement chosen).
+    bool FSettingFilterText = false;
+    // The session's state for the status bar: which kind, the process, how it ended.
+    bool FAttachSession = false;
+    DWORD FProcessId = 0;
+    std::string FSessionState;
+    std::string FStatusTexts[StatusPartCount];
 };
 
 // The program's main window while it exists.

@@ -25,6 +25,8 @@ struct TActionDef {
     int Image;
     void (TfrmMain::*Execute)();
     void (TfrmMain::*Update)(TAction&);
+    WORD ShortCut = 0;
+    BYTE ShortCutModifiers = 0;
 };
 
 const TActionDef ActionDefs[] = {
@@ -44,18 +46,31 @@ const TActionDef ActionDefs[] = {
      &TfrmMain::actTraceEnableExecute, &TfrmMain::actTraceEnableUpdate},
     {&TfrmMain::actStmtColorize, cmStmtColorize, "Trace", "Statement colorize...", imgColorize,
      &TfrmMain::actStmtColorizeExecute, nullptr},
+    {&TfrmMain::actEditCopy, cmEditCopy, "Edit", "&Copy", -1, &TfrmMain::actEditCopyExecute, nullptr, 'C', FCONTROL},
+    {&TfrmMain::actEditSelectAll, cmEditSelectAll, "Edit", "Select &All", -1, &TfrmMain::actEditSelectAllExecute,
+     nullptr, 'A', FCONTROL},
+    {&TfrmMain::actEditFilter, cmEditFilter, "Edit", "&Filter", -1, &TfrmMain::actEditFilterExecute, nullptr, 'F',
+     FCONTROL},
+    {&TfrmMain::actViewStatements, cmViewStatements, "View", "&Statements", -1, &TfrmMain::actViewStatementsExecute,
+     &TfrmMain::actViewStatementsUpdate, 'T', FCONTROL},
+    {&TfrmMain::actSaveStatements, cmSaveStatements, "Trace", "Save &statements...", -1,
+     &TfrmMain::actSaveStatementsExecute, nullptr, 'S', FCONTROL | FSHIFT},
 };
 
 // Menu bar: a caption and the command ids of its items, 0 for a separator.
 struct TMenuDef {
     const char* Caption;
     HMENU TfrmMain::*Field;
-    int Items[6];
+    int Items[7];
 };
 
+// The menus in the usual order: the program's own first, as a File menu stands, then Edit
+// and View, then the rest, Help last.
 const TMenuDef MenuDefs[] = {
     {"&Debug", &TfrmMain::mniDebug, {cmDebugRun, cmDebugAttach, cmDebugStop, 0, cmExit, -1}},
-    {"&Trace", &TfrmMain::mniTrace, {cmSave, cmViewClear, cmTraceOpt, cmTraceEnable, cmStmtColorize, -1}},
+    {"&Edit", &TfrmMain::mniEdit, {cmEditCopy, cmEditSelectAll, 0, cmEditFilter, -1}},
+    {"&View", &TfrmMain::mniView, {cmViewStatements, -1}},
+    {"&Trace", &TfrmMain::mniTrace, {cmSave, cmViewClear, cmTraceOpt, cmTraceEnable, cmStmtColorize, cmSaveStatements, -1}},
     {"Help", &TfrmMain::mniHelp, {cmAbout, -1}},
 };
 
@@ -101,6 +116,8 @@ void TfrmMain::CreateActions()
         action.Category = def.Category;
         action.Caption = def.Caption;
         action.ImageIndex = def.Image;
+        action.ShortCut = def.ShortCut;
+        action.ShortCutModifiers = def.ShortCutModifiers;
         action.OnExecute = [this, execute = def.Execute] { (this->*execute)(); };
         if (def.Update)
             action.OnUpdate = [this, update = def.Update](TAction& sender) { (this->*update)(sender); };
@@ -211,19 +228,10 @@ void TfrmMain::actDebugAttachExecute()
 
 void TfrmMain::actDebugStopExecute() { StopSession(); }
 
-void TfrmMain::actSaveExecute()
-{
-    ExecuteExport(sdg, Handle, TraceRows);
-}
+// The rows shown: all of them, or those the filter lets through.
+void TfrmMain::actSaveExecute() { ExecuteExport(sdg, Handle, TraceFilter); }
 
-void TfrmMain::actViewClearExecute()
-{
-    TraceRows.Clear();
-    FPendingRows.clear();
-    SendMessageA(lvwTrace, LVM_DELETEALLITEMS, 0, 0);
-    SendMessageA(lvwTrace, LVM_SETITEMCOUNT, 0, 0);
-    SetWindowTextUtf8(memSQL, "");
-}
+void TfrmMain::actViewClearExecute() { ClearView(); }
 
 void TfrmMain::actTraceOptExecute()
 {

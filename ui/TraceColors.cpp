@@ -1,5 +1,6 @@
 #include "TraceColors.h"
 
+#include "StatementTotals.h"
 #include "Utils.h"
 
 #include <algorithm>
@@ -97,10 +98,10 @@ TRowColors GetRowColors(const TColorInfos& rules, const TListRow& row, int rowIn
     return RowColors(rules, 1 + static_cast<int>(row.SubItems.size()), cell, rowIndex, selected);
 }
 
-TRowColors GetRowColors(const TColorInfos& rules, const TTraceRows& rows, int rowIndex, bool selected)
+TRowColors GetRowColors(const TColorInfos& rules, const TTraceRows& rows, int row, int shownIndex, bool selected)
 {
-    auto cell = [&](int k) -> const std::string& { return rows.CellText(rowIndex, k); };
-    return RowColors(rules, 1 + rows.SubItemCount(rowIndex), cell, rowIndex, selected);
+    auto cell = [&](int k) -> const std::string& { return rows.CellText(row, k); };
+    return RowColors(rules, 1 + rows.SubItemCount(row), cell, shownIndex, selected);
 }
 
 void PaintCell(HDC dc, RECT rect, const TRowColors& colors, std::string_view text, UINT align, int inset)
@@ -122,6 +123,13 @@ void PaintTraceRow(HDC dc, const RECT& rowRect, TraceListView::TPaintState& pain
         }
         int width = cell.right - cell.left - 2 * inset;
         std::string_view text = ShownPart(rows.CellText(rowIndex, column), width, paint.CharWidths);
+        // Line breaks and tabs show as blanks, which are no narrower: the part kept still
+        // reaches past the cell's edge.
+        std::string line;
+        if (!IsSingleLine(text)) {
+            line = SingleLineText(text);
+            text = line;
+        }
         UINT align = columns.Align[column];
         if (const std::wstring* shown = paint.ShownTexts.Find(width, text)) {
             DrawCell(dc, cell, colors, *shown, align, inset);
@@ -140,7 +148,7 @@ void PaintTraceRow(HDC dc, const RECT& rowRect, TraceListView::TPaintState& pain
     }
 }
 
-LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules, const TTraceRows& rows)
+LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules, const TTraceFilter& shown)
 {
     HWND list = draw.nmcd.hdr.hwndFrom;
     TraceListView::TPaintState* paint = TraceListView::PaintStateOf(list);
@@ -152,7 +160,7 @@ LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules
         return CDRF_NOTIFYITEMDRAW;
     case CDDS_ITEMPREPAINT: {
         int rowIndex = static_cast<int>(draw.nmcd.dwItemSpec);
-        if (rowIndex < 0 || rowIndex >= rows.RowCount())
+        if (rowIndex < 0 || rowIndex >= shown.RowCount())
             return CDRF_DODEFAULT;
         // The row's bounds and whether it is selected come from what the paint read at its
         // start: asking the list for each row costs more than painting it under Wine.
@@ -161,11 +169,12 @@ LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules
             return CDRF_DODEFAULT;
         // The colours belong to the whole row: worked out once for all its cells, anew at
         // every paint, from the rules in force.
-        bool selected = rowIndex == paint->SelectedRow;
-        TRowColors colors = GetRowColors(rules, rows, rowIndex, selected);
+        bool selected = paint->IsSelected(rowIndex);
+        int row = shown.RowOf(rowIndex);
+        TRowColors colors = GetRowColors(rules, shown.Rows(), row, rowIndex, selected);
         // The list view selects its font only for its own drawing, which is skipped.
         HGDIOBJ oldFont = paint->Font ? SelectObject(draw.nmcd.hdc, paint->Font) : nullptr;
-        PaintTraceRow(draw.nmcd.hdc, rowRect, *paint, rows, rowIndex, colors);
+        PaintTraceRow(draw.nmcd.hdc, rowRect, *paint, shown.Rows(), row, colors);
         if (oldFont)
             SelectObject(draw.nmcd.hdc, oldFont);
         return CDRF_SKIPDEFAULT;

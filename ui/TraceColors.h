@@ -5,6 +5,7 @@
 #include "ColorInfos.h"
 #include "Forms.h"
 #include "RowExport.h"
+#include "TraceFilter.h"
 #include "TraceList.h"
 
 #include <string_view>
@@ -25,8 +26,9 @@ constexpr TColor clEvenRow = 0x00E8FFF8;
 // sub-item, or black on the alternating background. Rows and search strings are UTF-8, so
 // a byte-wise search finds whole characters only.
 TRowColors GetRowColors(const TColorInfos& rules, const TListRow& row, int rowIndex, bool selected);
-// The same for a stored row, read in place.
-TRowColors GetRowColors(const TColorInfos& rules, const TTraceRows& rows, int rowIndex, bool selected);
+// The same for a stored row, read in place, shown at shownIndex (which alternates the
+// background).
+TRowColors GetRowColors(const TColorInfos& rules, const TTraceRows& rows, int row, int shownIndex, bool selected);
 
 // Fills rect with the background and draws text on one line (line breaks are not
 // honoured), vertically centred, aligned by align (DT_LEFT, DT_CENTER or DT_RIGHT),
@@ -34,9 +36,10 @@ TRowColors GetRowColors(const TColorInfos& rules, const TTraceRows& rows, int ro
 // where it is too long. The text is UTF-8.
 void PaintCell(HDC dc, RECT rect, const TRowColors& colors, std::string_view text, UINT align, int inset);
 
-// Paints row rowIndex over rowRect (its bounds in the list) in its colours: column 0 over
-// the whole row, each other column over its own cell, the text aligned as the column is,
-// in the columns and font that paint read at the start of the paint.
+// Paints stored row rowIndex over rowRect (its bounds in the list) in its colours: column
+// 0 over the whole row, each other column over its own cell, the text on one line and
+// aligned as the column is, in the columns and font that paint read at the start of the
+// paint.
 void PaintTraceRow(HDC dc, const RECT& rowRect, TraceListView::TPaintState& paint, const TTraceRows& rows, int rowIndex,
                    const TRowColors& colors);
 
@@ -47,4 +50,4 @@ void PaintTraceRow(HDC dc, const RECT& rowRect, TraceListView::TPaintState& pain
 // or cell: under Wine every message to the list costs tens of microseconds, and a paint
 // has some eighty cells. The list double buffers (LVS_EX_DOUBLEBUFFER): the DC it hands
 // over is already a memory DC, so a buffer of our own would only add a copy.
-LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules, const TTraceRows& rows);
+LRESULT TraceListCustomDraw(const NMLVCUSTOMDRAW& draw, const TColorInfos& rules, const TTraceFilter& shown);

@@ -1,6 +1,8 @@
 #include "TraceList.h"
 
 #include "DlgControls.h"
+#include "StatementTotals.h"
+#include "TraceFilter.h"
 #include "Errors.h"
 #include "Forms.h"
 #include "TraceMask.h"
@@ -43,10 +45,11 @@ void TStringPool::Clear()
 // ---------------------------------------------------------------------------
 // TTraceRows
 
-TTraceRows::TRow TTraceRows::Store(const TListRow& row)
+TTraceRows::TRow TTraceRows::Store(const TListRow& row, int32_t tag)
 {
     VASSERT(row.SubItems.size() <= MaxSubItems, Unit);
     TRow stored{};
+    stored.Tag = tag;
     stored.Cells[0] = FPool.Intern(row.Caption);
     for (size_t k = 0; k < row.SubItems.size(); ++k)
         stored.Cells[k + 1] = FPool.Intern(row.SubItems[k]);
@@ -56,16 +59,23 @@ TTraceRows::TRow TTraceRows::Store(const TListRow& row)
     return stored;
 }
 
-int TTraceRows::Add(const TListRow& row)
+int TTraceRows::Add(const TListRow& row, int32_t tag)
 {
-    FRows.push_back(Store(row));
+    FRows.push_back(Store(row, tag));
     return RowCount() - 1;
 }
 
-void TTraceRows::Set(int index, const TListRow& row)
+void TTraceRows::Set(int index, const TListRow& row, int32_t tag)
 {
     Row(index);
-    FRows[static_cast<size_t>(index)] = Store(row);
+    FRows[static_cast<size_t>(index)] = Store(row, tag);
+}
+
+int TTraceRows::CellIds(int index, uint32_t (&ids)[1 + MaxSubItems]) const
+{
+    const TRow& stored = Row(index);
+    std::copy(std::begin(stored.Cells), std::end(stored.Cells), ids);
+    return 1 + stored.SubItemCount;
 }
 
 void TTraceRows::Clear()
@@ -127,6 +137,16 @@ std::wstring WidePrefix(std::string_view text, size_t units)
     return wide;
 }
 
+std::string_view CellLine(std::string_view text, size_t units, std::string& line)
+{
+    text = text.substr(0, text.find('\0'));
+    if (IsSingleLine(text))
+        return text;
+    // No character takes more than four bytes, and a line break at most two.
+    line = SingleLineText(text.substr(0, 4 * units + 4));
+    return line;
+}
+
 // Up to the first zero byte, every line break a CR LF.
 static std::string MemoLines(const std::string& statement)
 {
@@ -183,7 +203,6 @@ std::string MemoText(const std::string& statement, const std::string& binds, con
     return text;
 }
 
-
 // ---------------------------------------------------------------------------
 // The list view
 
@@ -191,16 +210,18 @@ namespace TraceListView {
 
 namespace {
 
-// What the list keeps beside the list view: its selected row, and what the paint under
-// way has read of it.
+// What the list keeps beside the list view: its one selected row, its focused row, and
+// what the paint under way has read of it.
 //
 // Wine's owner-data list view unselects the old row by visiting every row of the list
 // (half a second at a million rows) whenever a row is selected while another one is,
 // but skips that when no row is selected. So the list drops its one selected row itself
 // (one row, at once) before a click or a navigation key moves the selection, and puts
-// it back when a key moved nothing. The parent's notifications keep the row's index.
+// it back when a key moved nothing. The parent's notifications keep the rows' indexes;
+// SelectedRow is -1 while no row or several rows are selected.
 struct TListState {
     int SelectedRow = -1;
+    int FocusedRow = -1;
     TPaintState Paint;
 };
 
@@ -215,14 +236,18 @@ void SetRowSelected(HWND list, int row, bool selected)
     SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
 }
 
+// A click or a key that leaves only the row it comes to selected: not one that adds rows
+// to the selection or takes them out (with Ctrl or Shift held).
 bool MovesSelection(UINT msg, WPARAM wParam)
 {
     switch (msg) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
-        return true;
+        return !(wParam & (MK_CONTROL | MK_SHIFT));
     case WM_KEYDOWN:
+        if ((GetKeyState(VK_CONTROL) | GetKeyState(VK_SHIFT)) & 0x8000)
+            return false;
         return wParam == VK_UP || wParam == VK_DOWN || wParam == VK_PRIOR || wParam == VK_NEXT || wParam == VK_HOME ||
                wParam == VK_END;
     }
@@ -235,10 +260,13 @@ LRESULT CALLBACK ListProc(HWND list, UINT msg, WPARAM wParam, LPARAM lParam, UIN
     switch (msg) {
     case LVM_DELETEALLITEMS:
         state->SelectedRow = -1;
+        state->FocusedRow = -1;
         break;
     case LVM_SETITEMCOUNT:
         if (state->SelectedRow >= static_cast<int>(wParam))
             state->SelectedRow = -1;
+        if (state->FocusedRow >= static_cast<int>(wParam))
+            state->FocusedRow = -1;
         break;
     case WM_NCDESTROY:
         RemoveWindowSubclass(list, ListProc, SubclassId);
@@ -296,7 +324,7 @@ HWND Create(HWND parent, int id, HFONT font)
     // WS_CLIPCHILDREN: the list paints around its header, so a repaint of the whole list
     // does not repaint the header too (a third of the time of such a repaint under Wine).
     HWND list = CreateUnicodeChildControl(parent, WC_LISTVIEWW, "",
-                                   LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_NOSORTHEADER | WS_TABSTOP |
+                                   LVS_REPORT | LVS_OWNERDATA | LVS_NOSORTHEADER | WS_TABSTOP |
                                        WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
                                    0, 0, 0, 0, id, WS_EX_CLIENTEDGE, font);
     const DWORD ex = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
@@ -388,8 +416,29 @@ void TPaintState::Read(HWND list, HDC dc)
     FirstRow.left = LVIR_BOUNDS;
     if (!SendMessageW(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&FirstRow)))
         FirstRow = {};
-    TListState* state = StateOf(list);
-    SelectedRow = state ? state->SelectedRow : -1;
+    // A paint reaches the rows in view; whether each is selected is asked of the list once
+    // here (a handful of rows), unless none is or all are.
+    Selected.clear();
+    FirstSelectable = 0;
+    int selectedRows = static_cast<int>(SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0));
+    int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    if (selectedRows > 0 && selectedRows == rows) {
+        Selected.push_back(true);
+        FirstSelectable = -1;
+    } else if (selectedRows > 0) {
+        FirstSelectable = static_cast<int>(SendMessageW(list, LVM_GETTOPINDEX, 0, 0));
+        int last = std::min(rows, FirstSelectable + static_cast<int>(SendMessageW(list, LVM_GETCOUNTPERPAGE, 0, 0)) + 2);
+        for (int row = FirstSelectable; row < last; ++row)
+            Selected.push_back(IsRowSelected(list, row));
+    }
+}
+
+bool TPaintState::IsSelected(int row) const
+{
+    if (FirstSelectable < 0)
+        return !Selected.empty();
+    int k = row - FirstSelectable;
+    return k >= 0 && k < static_cast<int>(Selected.size()) && Selected[static_cast<size_t>(k)];
 }
 
 RECT TPaintState::RowRect(int row) const
@@ -411,21 +460,140 @@ void ItemChanged(HWND list, const NMLISTVIEW& change)
     TListState* state = StateOf(list);
     if (!state || !(change.uChanged & LVIF_STATE))
         return;
+    bool wasFocused = change.uOldState & LVIS_FOCUSED;
+    bool isFocused = change.uNewState & LVIS_FOCUSED;
+    if (isFocused && change.iItem >= 0)
+        state->FocusedRow = change.iItem;
+    else if (wasFocused && !isFocused && (change.iItem < 0 || change.iItem == state->FocusedRow))
+        state->FocusedRow = -1;
+
     bool wasSelected = change.uOldState & LVIS_SELECTED;
     bool isSelected = change.uNewState & LVIS_SELECTED;
-    if (isSelected && change.iItem >= 0) {
-        if (state->SelectedRow >= 0 && state->SelectedRow != change.iItem)
-            InvalidateRow(list, state->SelectedRow);
+    if (wasSelected == isSelected)
+        return;
+    // An owner-data list reports rows selected or unselected all at once as item -1.
+    if (change.iItem < 0) {
+        state->SelectedRow = -1;
+        InvalidateRect(list, nullptr, FALSE);
+    } else if (isSelected) {
         InvalidateRow(list, change.iItem);
-        state->SelectedRow = change.iItem;
-    } else if (wasSelected && !isSelected) {
-        // An owner-data list reports the rows it unselected all at once as item -1.
-        int row = change.iItem >= 0 ? change.iItem : state->SelectedRow;
-        if (row >= 0)
-            InvalidateRow(list, row);
-        if (change.iItem < 0 || change.iItem == state->SelectedRow)
+        state->SelectedRow = SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) == 1 ? change.iItem : -1;
+    } else {
+        InvalidateRow(list, change.iItem);
+        if (change.iItem == state->SelectedRow)
             state->SelectedRow = -1;
     }
+}
+
+void RangeChanged(HWND list)
+{
+    if (TListState* state = StateOf(list))
+        state->SelectedRow = -1;
+    InvalidateRect(list, nullptr, FALSE);
+}
+
+int FocusedRow(HWND list)
+{
+    TListState* state = StateOf(list);
+    return state ? state->FocusedRow : -1;
+}
+
+bool IsRowSelected(HWND list, int row)
+{
+    return row >= 0 && (SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED);
+}
+
+std::vector<int> SelectedRows(HWND list)
+{
+    int selected = static_cast<int>(SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0));
+    int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    std::vector<int> rows;
+    rows.reserve(static_cast<size_t>(std::max(0, selected)));
+    if (selected == count) {
+        for (int row = 0; row < count; ++row)
+            rows.push_back(row);
+        return rows;
+    }
+    int row = -1;
+    while (static_cast<int>(rows.size()) < selected &&
+           (row = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(row), LVNI_SELECTED))) >= 0)
+        rows.push_back(row);
+    return rows;
+}
+
+namespace {
+
+// Wine's owner-data list sets the state of every row one by one when asked to set them all,
+// and invalidates each row as it goes (a trip to the display server each: half a minute
+// for a million rows) unless it is not redrawing. A row count or a scroll costs it
+// milliseconds of scroll bar and painting too. So changes of many rows are made with the
+// list's redrawing off, and it is repainted once at the end.
+class TRedrawOff {
+public:
+    explicit TRedrawOff(HWND list) : FList(list) { SendMessageW(FList, WM_SETREDRAW, FALSE, 0); }
+    ~TRedrawOff()
+    {
+        SendMessageW(FList, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(FList, nullptr, FALSE);
+    }
+    TRedrawOff(const TRedrawOff&) = delete;
+    TRedrawOff& operator=(const TRedrawOff&) = delete;
+
+private:
+    HWND FList;
+};
+
+// Unselects every row; unselecting them all visits every row under Wine, so one row known
+// to be the only one selected is unselected by itself.
+void UnselectAll(HWND list)
+{
+    TListState* state = StateOf(list);
+    if (state && state->SelectedRow >= 0)
+        SetRowSelected(list, state->SelectedRow, false);
+    if (SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) > 0)
+        SetRowSelected(list, -1, false);
+}
+
+void SelectAndFocus(HWND list, int row)
+{
+    LVITEMW item{};
+    item.stateMask = item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    SendMessageW(list, LVM_SETSELECTIONMARK, 0, row);
+}
+
+} // namespace
+
+void SetAllSelected(HWND list, bool selected)
+{
+    TRedrawOff off(list);
+    if (selected)
+        SetRowSelected(list, -1, true);
+    else
+        UnselectAll(list);
+}
+
+void SelectOnly(HWND list, int row)
+{
+    UnselectAll(list);
+    if (row >= 0)
+        SelectAndFocus(list, row);
+}
+
+void ShowNewRows(HWND list, int count, int row)
+{
+    TRedrawOff off(list);
+    UnselectAll(list);
+    if (TListState* state = StateOf(list); state && state->FocusedRow >= 0) {
+        LVITEMW item{};
+        item.stateMask = LVIS_FOCUSED;
+        SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(state->FocusedRow), reinterpret_cast<LPARAM>(&item));
+    }
+    SendMessageW(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), LVSICF_NOSCROLL);
+    if (row >= 0)
+        SelectAndFocus(list, row);
+    if (row >= 0 || count > 0)
+        SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row >= 0 ? row : count - 1), FALSE);
 }
 
 void RowsAppended(HWND list, int oldCount, int newCount)
@@ -438,17 +606,19 @@ void RowsAppended(HWND list, int oldCount, int newCount)
         SendMessageA(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(newCount - 1), FALSE);
 }
 
-void GetDispInfo(const TTraceRows& rows, NMLVDISPINFOW& info)
+void GetDispInfo(const TTraceFilter& shown, NMLVDISPINFOW& info)
 {
     LVITEMW& item = info.item;
     if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0)
         return;
-    if (item.iItem < 0 || item.iItem >= rows.RowCount()) {
+    if (item.iItem < 0 || item.iItem >= shown.RowCount()) {
         item.pszText[0] = L'\0';
         return;
     }
     // Only what fits is converted: a statement of a megabyte is asked for a cell at a time.
-    std::wstring wide = WidePrefix(rows.CellText(item.iItem, item.iSubItem), static_cast<size_t>(item.cchTextMax - 1));
+    auto units = static_cast<size_t>(item.cchTextMax - 1);
+    std::string line;
+    std::wstring wide = WidePrefix(CellLine(shown.Rows().CellText(shown.RowOf(item.iItem), item.iSubItem), units, line), units);
     std::wmemcpy(item.pszText, wide.data(), wide.size());
     item.pszText[wide.size()] = L'\0';
 }

@@ -30,15 +30,16 @@ private:
     std::unordered_map<std::string_view, uint32_t> FIds;
 };
 
-// The rows of the trace list: a caption and up to six sub-items each, in arrival order.
+// The rows of the trace list: a caption and up to six sub-items each, in arrival order,
+// and a number the owner keeps with each (the window: the row's statement, -1 for none).
 class TTraceRows : public TRowSource {
 public:
     static constexpr int MaxSubItems = 6;
 
     // Appends a row and returns its index.
-    int Add(const TListRow& row);
-    // Replaces the texts of the row at index.
-    void Set(int index, const TListRow& row);
+    int Add(const TListRow& row, int32_t tag = -1);
+    // Replaces the texts and the number of the row at index.
+    void Set(int index, const TListRow& row, int32_t tag = -1);
     void Clear();
 
     int RowCount() const override { return static_cast<int>(FRows.size()); }
@@ -52,15 +53,20 @@ public:
     const std::string& CellText(int index, int column) const;
     const std::string& NoteText(int index) const { return FPool.Text(Row(index).Note); }
     size_t DistinctTexts() const { return FPool.Count(); }
+    int32_t Tag(int index) const { return Row(index).Tag; }
+    // The ids of the row's texts, caption first (Text gives them); returns how many.
+    int CellIds(int index, uint32_t (&ids)[1 + MaxSubItems]) const;
+    const std::string& Text(uint32_t id) const { return FPool.Text(id); }
 
 private:
     struct TRow {
         uint32_t Cells[1 + MaxSubItems];
         uint32_t Note;
+        int32_t Tag;
         uint8_t SubItemCount;
     };
     const TRow& Row(int index) const;
-    TRow Store(const TListRow& row);
+    TRow Store(const TListRow& row, int32_t tag);
 
     std::deque<TRow> FRows;
     TStringPool FPool;
@@ -81,6 +87,12 @@ std::vector<std::string> SplitBinds(const std::string& binds, const std::string&
 // would end; a character that would not fit whole is left out, not cut in half. Only that
 // much of the text is converted.
 std::wstring WidePrefix(std::string_view text, size_t units);
+// The beginning of a text as a list cell shows it, on one line (SingleLineText), long
+// enough for units UTF-16 units; text itself where it has no line break or tab, else a
+// view of line.
+std::string_view CellLine(std::string_view text, size_t units, std::string& line);
+
+class TTraceFilter;
 
 // The list view side of lvwTrace.
 namespace TraceListView {
@@ -119,8 +131,9 @@ struct TPaintState {
     // while the list has no rows. The rows of a report list are of one height, one below
     // the other, so every row's bounds follow from them.
     RECT FirstRow{};
-    // The row the list has selected, -1 for none.
-    int SelectedRow = -1;
+    // The selected rows among those the paint may reach.
+    int FirstSelectable = 0;
+    std::vector<bool> Selected;
     // The advance widths of the font's characters 0 to 127 (all 0 where the font did not
     // say), for cutting a long text down to the part a cell can show.
     int CharWidths[128] = {};
@@ -133,11 +146,12 @@ struct TPaintState {
     void Read(HWND list, HDC dc);
     // The bounds of a row (LVIR_BOUNDS) as the list itself gives them.
     RECT RowRect(int row) const;
+    bool IsSelected(int row) const;
 };
 
 // The report list with its columns, a Unicode window: owner data, grid lines, whole-row selection,
-// one selected row, read-only, headers that do not sort. The columns after Statement
-// (Rows, Binds, Error) take no room until ShowDetailColumns gives them some.
+// any number of selected rows, read-only, headers that do not sort. The columns after
+// Statement (Rows, Binds, Error) take no room until ShowDetailColumns gives them some.
 HWND Create(HWND parent, int id, HFONT font);
 // Index of the Statement column, and of the first of the detail columns after it.
 constexpr int StatementColumn = 3;
@@ -146,16 +160,31 @@ constexpr int ColumnCount = 7;
 // Gives the detail columns of the kinds in mask (TraceMaskRows, ...Binds, ...Errors)
 // their widths, where they have none yet; true when any column changed.
 bool ShowDetailColumns(HWND list, unsigned mask);
-// The parent passes every LVN_ITEMCHANGED of the list here, so that the list knows its
-// selected row without asking itself (see TraceList.cpp), and a row whose selection
-// changed is repainted whole.
+// The parent passes every LVN_ITEMCHANGED and LVN_ODSTATECHANGED of the list here, so that
+// the list knows its focused row and its one selected row without asking itself (see
+// TraceList.cpp), and a row whose selection changed is repainted whole.
 void ItemChanged(HWND list, const NMLISTVIEW& change);
+void RangeChanged(HWND list);
+// The row with the focus (-1: none), and whether a row is selected.
+int FocusedRow(HWND list);
+bool IsRowSelected(HWND list, int row);
+// The selected rows, in list order.
+std::vector<int> SelectedRows(HWND list);
+// Selects or unselects every row.
+void SetAllSelected(HWND list, bool selected);
+// Unselects every row, then selects and focuses row (none for -1).
+void SelectOnly(HWND list, int row);
+// Shows count rows in place of those before, none of them selected but row, which is
+// selected, focused and scrolled into view; for row -1 the last row is in view, so that the
+// list follows the rows that arrive.
+void ShowNewRows(HWND list, int count, int row);
 // Tells the view the new row count after rows were appended. While the last row was in
 // view it scrolls to the new last row; otherwise neither the view nor the selection moves.
 void RowsAppended(HWND list, int oldCount, int newCount);
-// Answers LVN_GETDISPINFOW from the rows (their UTF-8 texts in UTF-16). The list asks in
-// UTF-16 when its parent answers its WM_NOTIFYFORMAT with NFR_UNICODE (see NotifyFormat).
-void GetDispInfo(const TTraceRows& rows, NMLVDISPINFOW& info);
+// Answers LVN_GETDISPINFOW from the rows shown (their UTF-8 texts on one line, in UTF-16).
+// The list asks in UTF-16 when its parent answers its WM_NOTIFYFORMAT with NFR_UNICODE
+// (see NotifyFormat).
+void GetDispInfo(const TTraceFilter& shown, NMLVDISPINFOW& info);
 // The paint state of a list made by Create (nullptr for any other window).
 TPaintState* PaintStateOf(HWND list);
 // The answer to WM_NOTIFYFORMAT for the list's parent: how the control with the id of the

@@ -247,7 +247,11 @@ void ParseToolOutput(const std::string& tsv, TTraced& traced)
             traced.Problems.push_back("unreadable row: " + line);
             continue;
         }
-        traced.Rows.push_back({f[0], 0, result, f[3]});
+        TTraceRow& row = traced.Rows.emplace_back();
+        row.Action = f[0];
+        row.Elapsed = 0;
+        row.Result = result;
+        row.Statement = f[3];
     }
     if (!started || !finished)
         traced.Problems.push_back(started ? "no Finish row" : "no Start row");

@@ -131,6 +131,61 @@ TEST(CaptureTool, WritesTheTraceInEachFormat)
               std::string::npos);
 }
 
+TEST(CaptureTool, SummaryWritesTheTotalsPerStatementAsTabSeparatedTextWhateverTheFormat)
+{
+    std::string summary = TempFile("summary.txt");
+    TToolRun run = RunTool({"--trace", "prepare,execute,fetch", "--format", "csv", "--summary", summary, "--",
+                            FixtureDir() + "\\ocirun.exe", "-e",
+                            "load; alloc S; prepare S SELECT a FROM t /*vt sleep=30*/; execute S; fetchall S 5; "
+                            "execute S; fetchall S 5; prepare S UPDATE t SET a = 1 /*vt result=-1*/; execute S"});
+    EXPECT_EQ(run.ExitCode, 0u) << run.Err;
+    // Statement, Executes, Fetches, Errors as they are; the times (and the rows the calls
+    // moved, which depend on what is traced of them) as numbers.
+    std::string text = ReadFileBytes(summary);
+    ASSERT_GE(text.size(), 2u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << "CR LF after the last line too";
+    std::vector<std::vector<std::string>> lines;
+    for (size_t from = 0; from < text.size();) {
+        size_t end = std::min(text.find("\r\n", from), text.size());
+        std::vector<std::string>& cells = lines.emplace_back();
+        for (size_t cell = from;;) {
+            size_t tab = text.find('\t', cell);
+            if (tab > end)
+                tab = end;
+            cells.push_back(text.substr(cell, tab - cell));
+            if (tab == end)
+                break;
+            cell = tab + 1;
+        }
+        from = end + 2;
+    }
+    ASSERT_EQ(lines.size(), 3u) << text;
+    EXPECT_EQ(lines[0], (std::vector<std::string>{"Statement", "Executes", "Fetches", "Rows", "Errors", "Total ms",
+                                                  "Average ms", "Max ms"}));
+    const struct {
+        const char* Statement;
+        const char* Executes;
+        const char* Fetches;
+        const char* Errors;
+        double AtLeastMs;
+    } expected[] = {{"SELECT a FROM t /*vt sleep=30*/", "2", "4", "0", 60},
+                    {"UPDATE t SET a = 1 /*vt result=-1*/", "1", "0", "1", 0}};
+    for (int i = 0; i < 2; ++i) {
+        const std::vector<std::string>& cells = lines[static_cast<size_t>(i) + 1];
+        ASSERT_EQ(cells.size(), 8u);
+        EXPECT_EQ(cells[0], expected[i].Statement);
+        EXPECT_EQ(cells[1], expected[i].Executes);
+        EXPECT_EQ(cells[2], expected[i].Fetches);
+        EXPECT_EQ(cells[4], expected[i].Errors);
+        double total = std::stod(cells[5]), average = std::stod(cells[6]), max = std::stod(cells[7]);
+        EXPECT_GE(total, expected[i].AtLeastMs) << cells[5];
+        EXPECT_NEAR(average, total / std::stoi(cells[1]), 0.051) << cells[6];
+        EXPECT_GE(total + 0.05, max);
+        EXPECT_GE(std::stoll(cells[3]), 0);
+    }
+    DeleteFileA(summary.c_str());
+}
+
 TEST(CaptureTool, ExitStatusTellsErrorsAndUsage)
 {
     TToolRun missing = RunTool({"--", "no-such-program.exe"});

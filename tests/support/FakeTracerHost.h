@@ -21,7 +21,11 @@ public:
     };
     TProcessInfo& TargetProcess() override { return Process; }
     bool Target64() const override { return Is64; }
-    void AddHook(TAddress address, int id, bool armed) override { Hooks[address] = THook{id, armed}; }
+    void AddHook(TAddress address, const THookSpec& spec) override
+    {
+        Hooks[address] = THook{spec.Id, spec.Armed};
+        Words[spec.Id] = spec.Words;
+    }
     void ArmHooks(int id, bool armed) override
     {
         for (auto& [address, hook] : Hooks)
@@ -38,6 +42,7 @@ public:
     TFakeProcess Process;
     bool Is64 = false;
     std::map<TAddress, THook> Hooks;
+    std::map<int, int> Words;
     std::vector<std::string> Warnings;
 };
 
@@ -72,7 +77,6 @@ inline int HookId(const char* name)
     return -1;
 }
 
-
 // A call of entry on thread, stopped at its entry in a 32-bit program: the stack at esp
 // holds a return address and words (the arguments, an 8-byte one as two words), then
 // zeros. work runs while the call is under way (as the library fills its out buffers);
@@ -86,9 +90,9 @@ inline void CallTraced(ICallTracer& tracer, TFakeHost& host, TAddress esp, const
         host.Process.PokeDword(esp + 4 * (i + 1), i < words.size() ? words[i] : 0);
     TThreadContext context(nullptr, Tracer64);
     context.SetSp(esp);
-    TCallFrame frame(host.Process, context);
-    frame.ThreadId = thread;
     int id = HookId(entry);
+    TCallFrame frame(host.Process, context, OCIEntries[id].Words(false));
+    frame.ThreadId = thread;
     std::unique_ptr<TCallData> data = tracer.CallEntered(host, id, frame);
     if (work)
         work();

@@ -5,13 +5,17 @@
 #include "FakeTracerHost.h"
 #include "OCIBreaks.h"
 #include "OCITexts.h"
+#include "StatementTotals.h"
 #include "TargetCheck.h"
 #include "TraceMask.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
+#include <set>
+#include <tuple>
 
 namespace {
 
@@ -348,10 +352,93 @@ TEST_F(CallDetailTest, ARecordWaitsForWhatItsThreadReadsNextAndNoLonger)
                       "1:done 2 'ORA-00942: table or view does not exist'");
 }
 
-// A kind not traced costs nothing: its entries are not planted. The bind calls take more
-// words than a stub hands on, so they keep their breakpoints; an execute reads bind values
-// while the program waits, so it cannot come late.
-TEST(CallDetails, EntriesArePlantedByKindAndKeepBreakpointsWhereTheyAreLong)
+// The totals per statement count a record's rows once it is complete: its first delivery
+// and its updates, as the window and the capture tool take them, add up to the rows the
+// program was told of, a fetch's by the growth of the row count.
+TEST_F(CallDetailTest, TotalsCountTheRowsTheRecordsAreCompletedWith)
+{
+    Use(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch | TraceMaskErrors | TraceMaskRows);
+    TAddress count = Put(std::string(8, '\0')), text = Put("ORA-00001: unique constraint violated");
+    TAddress buffer = Put(std::string(64, '\0'));
+    auto rowCount = [&](uint32_t stmt, uint32_t attribute, uint64_t value) {
+        Call("OCIAttrGet", {stmt, OCI_HTYPE_STMT, static_cast<uint32_t>(count), 0, attribute, Err}, 0, 1,
+             [&] { host.Process.PokeValue<uint64_t>(count, value); });
+    };
+    Prepare(0x51, "SELECT id FROM t");
+    Call("OCIStmtExecute", {Svc, 0x51, Err, 2, 0, 0, 0, 0});
+    rowCount(0x51, OCI_ATTR_ROW_COUNT, 2);
+    Call("OCIStmtFetch2", {0x51, Err, 10, 2, 0, 0});
+    rowCount(0x51, OCI_ATTR_ROW_COUNT, 12);
+    Call("OCIStmtFetch2", {0x51, Err, 10, 2, 0, 0}, OCI_NO_DATA);
+    rowCount(0x51, OCI_ATTR_ROWS_FETCHED, 3);
+    Prepare(0x52, "UPDATE t SET x = 1");
+    Call("OCIStmtExecute", {Svc, 0x52, Err, 1, 0, 0, 0, 0}, OCI_ERROR);
+    rowCount(0x52, OCI_ATTR_UB8_ROW_COUNT, 4);
+    Call("OCIErrorGet", {Err, 1, 0, static_cast<uint32_t>(count), static_cast<uint32_t>(buffer), 64, 2}, 0, 1,
+         [&] { host.Process.Poke(buffer, host.Process.ReadString(text, 37)); });
+    Call("OCIStmtExecute", {Svc, 0x52, Err, 1, 0, 0, 0, 0});  // never asked: no rows
+    tracer->SessionEnding(host);
+
+    TStatementTotals totals;
+    std::set<uint64_t> seen;
+    for (const TTraceRecord& r : events.Log)
+        if (seen.insert(r.Serial).second)
+            totals.Add(r);
+        else
+            totals.Update(r);
+    const TStatementTotal& query = totals.Item(totals.Find("SELECT id FROM t"));
+    const TStatementTotal& update = totals.Item(totals.Find("UPDATE t SET x = 1"));
+    EXPECT_EQ(std::make_tuple(query.Executes, query.Fetches, query.Rows, query.Errors),
+              std::make_tuple(int64_t(1), int64_t(2), int64_t(15), int64_t(0)));
+    EXPECT_EQ(std::make_tuple(update.Executes, update.Fetches, update.Rows, update.Errors),
+              std::make_tuple(int64_t(2), int64_t(0), int64_t(4), int64_t(1)));
+}
+
+// With fast hooks a stub's filter sends OCIAttrGet and OCIErrorGet calls straight to the
+// original: it must pass every call that can complete a waiting record, and should pass
+// few others.
+TEST_F(CallDetailTest, AStubsFilterPassesEveryReadThatCanCompleteARecord)
+{
+    TAddress buffer = Put(std::string(64, '\0')), text = Put("ORA-01403: no data found");
+    const struct {
+        const char* Entry;
+        std::vector<uint32_t> Words;
+        bool Passes;
+    } calls[] = {
+        {"OCIAttrGet", {0x51, OCI_HTYPE_STMT, static_cast<uint32_t>(buffer), 0, OCI_ATTR_ROW_COUNT, Err}, true},
+        {"OCIAttrGet", {0x51, OCI_HTYPE_STMT, static_cast<uint32_t>(buffer), 0, OCI_ATTR_ROWS_FETCHED, Err}, true},
+        {"OCIAttrGet", {0x51, OCI_HTYPE_STMT, static_cast<uint32_t>(buffer), 0, OCI_ATTR_UB8_ROW_COUNT, Err}, true},
+        {"OCIAttrGet", {0x51, OCI_HTYPE_STMT, static_cast<uint32_t>(buffer), 0, 24, Err}, false},  // its type
+        {"OCIAttrGet", {Err, 2, static_cast<uint32_t>(buffer), 0, OCI_ATTR_ROW_COUNT, Err}, false},
+        {"OCIErrorGet", {Err, 1, 0, static_cast<uint32_t>(Put(Raw<int32_t>(0))), static_cast<uint32_t>(buffer), 64, 2},
+         true},
+        {"OCIErrorGet", {Err, 2, 0, static_cast<uint32_t>(Put(Raw<int32_t>(0))), static_cast<uint32_t>(buffer), 64, 2},
+         false},
+    };
+    for (const auto& c : calls) {
+        Use(TraceMaskFetch | TraceMaskErrors | TraceMaskRows);
+        TEntryFilter filter = tracer->EntryFilter(HookId(c.Entry));
+        auto word = [&](int n) { return c.Words[static_cast<size_t>(n - 1)]; };
+        bool passes = (!filter.Arg || word(filter.Arg) == filter.Value) &&
+                      (!filter.ListArg || std::count(filter.List, filter.List + filter.ListSize, word(filter.ListArg)));
+        // A fetch that failed waits for both: every row attribute and the error text complete it.
+        Call("OCIStmtFetch2", {0x51, Err, 10, 2, 0, 0}, OCI_ERROR);
+        size_t before = events.Log.size();
+        Call(c.Entry, c.Words, OCI_SUCCESS, 1, [&] {
+            if (std::strcmp(c.Entry, "OCIErrorGet") == 0)
+                host.Process.Poke(buffer, host.Process.ReadString(text, 24));
+            else
+                host.Process.PokeValue<uint64_t>(buffer, 7);
+        });
+        bool completes = events.Log.size() > before;
+        EXPECT_EQ(passes, c.Passes) << c.Entry << " " << c.Words[1] << " " << c.Words[4];
+        EXPECT_EQ(completes, c.Passes) << c.Entry << " " << c.Words[1] << " " << c.Words[4];
+    }
+}
+
+// A kind not traced costs nothing: its entries are not planted. An execute reads bind
+// values while the program waits, so it cannot come late.
+TEST(CallDetails, EntriesArePlantedByKindWithTheirArgumentWords)
 {
     TRecords events;
     for (BYTE mask : {BYTE(TraceMaskExecute), BYTE(TraceMaskBinds), BYTE(TraceMaskErrors), BYTE(TraceMaskRows),
@@ -381,7 +468,7 @@ TEST(CallDetails, EntriesArePlantedByKindAndKeepBreakpointsWhereTheyAreLong)
         }
         EXPECT_EQ(tracer.LateEntry(HookId("OCIStmtExecute")).Allowed, !(mask & TraceMaskBinds)) << int(mask);
     }
-    TOCITracer tracer(TraceMaskAll, events);
+    // The published argument lists, in words: all of them a stub hands on.
     const struct {
         const char* Name;
         int Words32, Words64;
@@ -389,7 +476,7 @@ TEST(CallDetails, EntriesArePlantedByKindAndKeepBreakpointsWhereTheyAreLong)
                  {"OCIBindArrayOfStruct", 6, 6}, {"OCIErrorGet", 7, 7},       {"OCIAttrGet", 6, 6},
                  {"OCIStmtExecute", 8, 8},       {"OCISessionGet", 12, 12},   {"OCISessionPoolCreate", 15, 15}};
     for (const auto& w : words) {
-        EXPECT_EQ(tracer.ArgumentWords(HookId(w.Name), false), w.Words32) << w.Name;
-        EXPECT_EQ(tracer.ArgumentWords(HookId(w.Name), true), w.Words64) << w.Name;
+        EXPECT_EQ(OCIEntries[HookId(w.Name)].Words(false), w.Words32) << w.Name;
+        EXPECT_EQ(OCIEntries[HookId(w.Name)].Words(true), w.Words64) << w.Name;
     }
 }

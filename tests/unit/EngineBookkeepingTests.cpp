@@ -1,10 +1,12 @@
 // The engine's bookkeeping without a live process: the patch table, the calls in flight
-// of a thread, a call's arguments and the queue that carries a session's events.
+// of a thread, a call's arguments, the owner of memory in the traced process (here this
+// one) and the queue that carries a session's events.
 #include "Application.h"
 #include "Arch.h"
 #include "EventQueue.h"
 #include "FakeProcess.h"
 #include "Patches.h"
+#include "RemoteBlock.h"
 #include "TargetCheck.h"
 #include "Threads.h"
 
@@ -233,6 +235,34 @@ TEST_F(PatchTableTest, AnIdlePatchLiftedForGoodIsNeverKeptIdleAgain)
     EXPECT_TRUE(patches.IsIdle(site));
 }
 
+// Memory of ours in the program goes with its owner, unless it is kept on purpose (code
+// a thread may still run through); a move hands it over without freeing it.
+TEST(RemoteBlock, FreedWithItsOwnerUnlessKeptOnPurpose)
+{
+    auto state = [](TAddress at) {
+        MEMORY_BASIC_INFORMATION info{};
+        VirtualQuery(AddressPointer(at), &info, sizeof(info));
+        return info.State;
+    };
+    HANDLE self = GetCurrentProcess();
+    TAddress freed = 0, kept = 0;
+    {
+        TRemoteBlock block = TRemoteBlock::Allocate(self, 0x1000, PAGE_READWRITE);
+        ASSERT_TRUE(block);
+        freed = block.get();
+        TRemoteBlock owner = std::move(block);
+        EXPECT_FALSE(block);
+        EXPECT_EQ(state(freed), static_cast<DWORD>(MEM_COMMIT)) << "a move frees nothing";
+        TRemoteBlock other = TRemoteBlock::Allocate(self, 0x1000, PAGE_READWRITE);
+        kept = other.Release();
+        EXPECT_FALSE(other);
+    }
+    EXPECT_EQ(state(freed), static_cast<DWORD>(MEM_FREE));
+    EXPECT_EQ(state(kept), static_cast<DWORD>(MEM_COMMIT));
+    VirtualFree(AddressPointer(kept), 0, MEM_RELEASE);
+    EXPECT_FALSE(TRemoteBlock::Allocate(self, 0x1000, PAGE_READWRITE, 0x100)) << "below what can be mapped";
+}
+
 TEST(CallsInFlight, ReturnsMatchTheInnermostCallAndDropWhatWasUnwound)
 {
     TThreadInfo thread(1, nullptr);
@@ -279,18 +309,19 @@ TEST(CallFrame, ArgumentsComeFromOneReadOrFailOneByOne)
     TThreadContext context = X86Context();
     context.SetSp(Esp);
     {
-        TCallFrame frame(process, context);
+        TCallFrame frame(process, context, 10);
         EXPECT_EQ(process.Reads, 1);
         EXPECT_EQ(frame.ReturnAddress(), 0x100u);
         EXPECT_EQ(frame.Arg(1), 0x101u);
         EXPECT_EQ(frame.Arg(10), 0x10Au);
         EXPECT_EQ(process.Reads, 1);
+        EXPECT_EQ(frame.Arg(15), 0x10Fu) << "a word beyond those the call was said to take";
         EXPECT_EQ(frame.SpAfterReturn(), Esp + 4);
     }
     // The top of the readable stack: the words below it are still there, one read each.
     for (TAddress a = Esp + 12; a < Esp + 4 * TCallFrame::SlotCount; ++a)
         process.Memory.erase(a);
-    TCallFrame frame(process, context);
+    TCallFrame frame(process, context, 10);
     EXPECT_EQ(frame.Arg(2), 0x102u);
     EXPECT_THROW(frame.Arg(3), EOSError);
 }
@@ -341,7 +372,7 @@ TEST(FirstInstruction, X64ArgumentsAndPrologues)
     context.SetSp(Rsp);
     for (int reg : {1, 2, 8, 9})
         context.SetReg(reg, 0xA0 + reg);
-    TCallFrame frame(process, context);
+    TCallFrame frame(process, context, 9);
     EXPECT_EQ(frame.ReturnAddress(), 0x100u);
     EXPECT_EQ((std::vector<uint64_t>{frame.Arg(1), frame.Arg(2), frame.Arg(3), frame.Arg(4), frame.Arg(5), frame.Arg(9)}),
               (std::vector<uint64_t>{0xA1, 0xA2, 0xA8, 0xA9, 0x105, 0x109}));

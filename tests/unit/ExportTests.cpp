@@ -57,8 +57,8 @@ TEST(Export, DelimitedTextIsWrittenByteForByte)
     DeleteFileA(txt.c_str());
 }
 
-// The Rows, Binds and Error columns are written exactly when some row fills one of them;
-// otherwise the four columns of old, byte for byte.
+// The Rows, Binds and Error columns are written (and copied) exactly when some row fills
+// one of them; otherwise the four columns of old, byte for byte.
 TEST(Export, TheDetailColumnsAreWrittenOnlyWhenSomeRowFillsOne)
 {
     const std::vector<TListRow> empty = {
@@ -74,6 +74,9 @@ TEST(Export, TheDetailColumnsAreWrittenOnlyWhenSomeRowFillsOne)
     SaveItemsAsText(TVectorRows(filled), csv, ',');
     EXPECT_EQ(ReadFileBytes(csv), "Start\r\nExecute,07,OCI_SUCCESS,SELECT a,,,\r\n"
                                   "Fetch (10),,OCI_NO_DATA,SELECT a,3,,\r\nFinish\r\n");
+    // Copy writes what a file holds, by the same rule.
+    EXPECT_EQ(ItemsAsText(TVectorRows(filled), ','), ReadFileBytes(csv));
+    EXPECT_EQ(ItemsAsText(TVectorRows(empty), '\t'), "Start\r\nExecute\t07\tOCI_SUCCESS\tSELECT a\r\nFinish\r\n");
     SaveItemsAsHtml(TVectorRows(empty), htm);
     EXPECT_NE(ReadFileBytes(htm).find("<td>OCI_SUCCESS</td><td>SELECT a</td></tr>"), std::string::npos);
     SaveItemsAsHtml(TVectorRows(filled), htm);

@@ -137,6 +137,10 @@ TEST(OCIModule, EveryExportedEntryIsHookedAndArmedAsTheMaskNeeds)
                                                   {"OCIStmtFetch2", false}, {"OCIEnvCreate", true},
                                                   {"OCIEnvNlsCreate", true}, {"OCIHandleAlloc", false}}))
         << "the registry needs every prepare and release; handles are followed only under UTF-16";
+    // A stub hands the original only the words its hook was given: all of a 32-bit
+    // program's words of the entry.
+    for (const auto& [id, words] : host.Words)
+        EXPECT_EQ(words, OCIEntries[id].Words(false)) << OCIEntries[id].Name;
 
     host.Hooks.clear();
     tracer.ModuleLoaded(host, TModuleInfo(OtherBase, nullptr, "C:\\app\\XOCI.DLL"));
@@ -315,12 +319,12 @@ TEST(OCIModule, ReturnsSaidToBeUnneededAreNeverKeptFor)
                 continue;
             ++unneeded;
             host.Process.PokeDword(Esp, 0x00401234);
-            const uint32_t args[TCallFrame::SlotCount - 1] = {0xAA, 0xE, static_cast<uint32_t>(Text), 18, 1};
+            const uint32_t args[] = {0xAA, 0xE, static_cast<uint32_t>(Text), 18, 1, 0, 0, 0, 0, 0};
             for (size_t i = 0; i < std::size(args); ++i)
                 host.Process.PokeDword(Esp + 4 * (i + 1), args[i]);
             TThreadContext context(nullptr, Tracer64);
             context.SetSp(Esp);
-            TCallFrame frame(host.Process, context);
+            TCallFrame frame(host.Process, context, OCIEntries[id].Words(false));
             EXPECT_EQ(tracer.CallEntered(host, id, frame), nullptr) << OCIEntries[id].Name << ", mask " << int(mask);
         }
         EXPECT_GE(unneeded, (mask & TraceMaskPrepare) ? 2 : 3) << "mask " << int(mask);
@@ -354,7 +358,7 @@ TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
                 continue;
             ++late;
             const TOCIEntry& oci = OCIEntries[id];
-            uint64_t slots[StubArgs + 1] = {0x00401234};
+            uint64_t slots[TCallFrame::SlotCount] = {0x00401234};
             slots[oci.Arg(TOCIArg::Handle)] = 0xAA;
             // Texts and keys in buffers of their own, which hold other bytes by now.
             const std::tuple<int, int, TAddress> buffers[] = {
@@ -369,7 +373,7 @@ TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
                 slots[entry.BytesArg] = Text;
                 slots[entry.LengthArg] = said.size();
             }
-            TCallFrame frame(host.Process, false, Esp, slots, StubArgs + 1);
+            TCallFrame frame(host.Process, false, Esp, slots, oci.Words(false) + 1);
             if (entry.BytesArg)
                 frame.Capture(frame.Pointer(entry.BytesArg), said);
             int readsBefore = host.Process.Reads;
@@ -394,8 +398,8 @@ TEST_F(OCITracerTest, DecodingFailuresKeepFieldsSetBeforeThemAndAnUnreadableFree
 {
     TThreadContext context(nullptr, Tracer64);
     context.SetSp(0x00700000);  // an unreadable stack
-    TCallFrame frame(host.Process, context);
     int fetch = HookId("OCIStmtFetch");
+    TCallFrame frame(host.Process, context, OCIEntries[fetch].Words(false));
     auto data = tracer.CallEntered(host, fetch, frame);
     ASSERT_TRUE(data);
     tracer.CallReturned(host, fetch, *data, 0, 0);

@@ -1,6 +1,7 @@
 // The texts of a trace row (time, result) and the trace list's row store: what the window
 // shows, without a window.
 #include "Errors.h"
+#include "TraceFilter.h"
 #include "TraceList.h"
 #include "TraceRows.h"
 #include "Utils.h"
@@ -150,6 +151,7 @@ TEST(TraceRows, TheListIsAnsweredInUtf16WholeCharactersUpToItsRoom)
     rows.Add(TListRow{"Execute", {"", "", "clef \xF0\x9D\x84\x9E end"}});
     rows.Add(TListRow{"Execute", {"", "", std::string("before\0after", 12)}});
     rows.Add(TListRow{"Execute", {"", "", "bad \xFF byte"}});
+    rows.Add(TListRow{"Execute", {"", "", "SELECT a,\r\n\tb\nFROM t\rWHERE 1 = 1"}});
     const struct {
         int Row;
         int Column;
@@ -165,6 +167,9 @@ TEST(TraceRows, TheListIsAnsweredInUtf16WholeCharactersUpToItsRoom)
         {1, 3, 8, L"clef \U0001D11E"},
         {2, 3, 260, L"before"},
         {3, 3, 260, L"bad \uFFFD byte"},
+        // Line breaks and tabs show as blanks, each CR LF as one.
+        {4, 3, 260, L"SELECT a,  b FROM t WHERE 1 = 1"},
+        {4, 3, 12, L"SELECT a,  "},
         {7, 0, 260, L""},
     };
     for (const auto& c : cases) {
@@ -175,7 +180,7 @@ TEST(TraceRows, TheListIsAnsweredInUtf16WholeCharactersUpToItsRoom)
         info.item.iSubItem = c.Column;
         info.item.pszText = buffer.data();
         info.item.cchTextMax = c.Room;
-        TraceListView::GetDispInfo(rows, info);
+        TraceListView::GetDispInfo(TTraceFilter(rows), info);
         EXPECT_EQ(std::wstring(buffer.c_str()), c.Expected) << c.Row << "/" << c.Column << " in " << c.Room;
     }
 }

@@ -18,6 +18,11 @@ namespace {
 
 constexpr bool X64 = sizeof(void*) == 8;
 
+TStubSpec Spec(int words, const TLateEntry& late = {}, const TEntryFilter& filter = {})
+{
+    return TStubSpec{words, late, filter};
+}
+
 size_t Movable(const std::string& bytes, bool x64)
 {
     return MovableLength(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), x64);
@@ -133,6 +138,9 @@ struct TReport {
     DWORD Code;
     std::vector<uint64_t> Params;
     std::vector<uint64_t> Frames;
+    // Entry: the argument words on the stack above the entry stack pointer, as they are
+    // while the call waits at its entry.
+    std::vector<uint64_t> Stack;
 };
 std::vector<TReport> Reports;
 std::mutex ReportsLock;
@@ -142,9 +150,13 @@ LONG CALLBACK CatchReport(EXCEPTION_POINTERS* pointers)
     const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
     if (record->ExceptionCode != StubEntryCode && record->ExceptionCode != StubReturnCode)
         return EXCEPTION_CONTINUE_SEARCH;
-    TReport report{record->ExceptionCode, {}, {}};
+    TReport report{record->ExceptionCode, {}, {}, {}};
     for (DWORD i = 0; i < record->NumberParameters; ++i)
         report.Params.push_back(record->ExceptionInformation[i]);
+    if (record->ExceptionCode == StubEntryCode) {
+        const auto* words = reinterpret_cast<const uintptr_t*>(record->ExceptionInformation[StubParamEntrySp]);
+        report.Stack.assign(words + 1, words + 1 + StubMaxWords);
+    }
 #ifdef _WIN64
     // The first frames as an unwinder sees them from the raise, through the stub.
     CONTEXT context = *pointers->ContextRecord;
@@ -205,13 +217,13 @@ protected:
 
     // Writes code as function number n and hooks it through slot n; returns its address.
     // late: whether and how its calls go to the log instead.
-    uintptr_t Hook(int n, const std::string& code, const TLateEntry& late = {})
+    uintptr_t Hook(int n, const std::string& code, const TStubSpec& spec = Spec(10))
     {
         unsigned char* entry = FMemory + TStubPageLayout::Size + 0x100 * n;
         std::memcpy(entry, code.data(), code.size());
         size_t moved = MovableLength(entry, code.size(), X64);
         EXPECT_GE(moved, 5u);
-        TStubCode stub = BuildStubCode(FPage, n, reinterpret_cast<uintptr_t>(entry), entry, moved, X64, FLog, late);
+        TStubCode stub = BuildStubCode(FPage, n, reinterpret_cast<uintptr_t>(entry), entry, moved, X64, FLog, spec);
         std::memcpy(FMemory + (TStubPageLayout::Slot(FPage, n) - FPage), stub.Bytes.data(), stub.Bytes.size());
         unsigned char jump[5];
         EXPECT_TRUE(BuildEntryJump(reinterpret_cast<uintptr_t>(entry), stub.Stub, jump));
@@ -295,7 +307,7 @@ TEST_F(StubRun, ACallIsReportedWithItsArgumentsAndResult)
 
     const TReport& in = Reports[0];
     ASSERT_EQ(in.Code, StubEntryCode);
-    ASSERT_EQ(in.Params.size(), static_cast<size_t>(StubEntryParams));
+    ASSERT_EQ(in.Params.size(), static_cast<size_t>(StubEntryParams(10)));
     EXPECT_EQ(in.Params[StubParamPage], FPage);
     EXPECT_EQ(in.Params[StubParamSlot], 0u);
     EXPECT_NE(in.Params[StubParamReturn], 0u) << "the caller's return address";
@@ -307,9 +319,9 @@ TEST_F(StubRun, ACallIsReportedWithItsArgumentsAndResult)
     ASSERT_EQ(out.Params.size(), static_cast<size_t>(StubReturnParams));
     EXPECT_EQ(out.Params[StubParamEntrySp], in.Params[StubParamEntrySp]) << "one call, one stack position";
     EXPECT_EQ(static_cast<TArg>(out.Params[StubParamReturn]), Expected(args));
-    EXPECT_EQ(in.Params[StubEntryLogHead], 0u) << "nothing logged yet";
-    EXPECT_EQ(out.Params[StubReturnLogHead], 0u);
-    EXPECT_EQ(out.Params[StubReturnElapsedHigh], 0u) << "a call of a few instructions";
+    EXPECT_EQ(in.Params[StubParamLogHead], 0u) << "nothing logged yet";
+    EXPECT_EQ(out.Params[StubParamLogHead], 0u);
+    EXPECT_EQ(out.Params[StubParamElapsedHigh], 0u) << "a call of a few instructions";
 
     // An exception raised inside the call unwinds through the stub to its caller.
     if (X64) {
@@ -365,8 +377,8 @@ TEST_F(StubRun, TheReturnCarriesTheTimeTheCallTook)
     ASSERT_EQ(Reports.size(), 2u);
     const TReport& out = Reports[1];
     ASSERT_EQ(out.Code, StubReturnCode);
-    int64_t ticks = static_cast<int64_t>((out.Params[StubReturnElapsedHigh] << 32) |
-                                         static_cast<uint32_t>(out.Params[StubReturnElapsedLow]));
+    int64_t ticks = static_cast<int64_t>((out.Params[StubParamElapsedHigh] << 32) |
+                                         static_cast<uint32_t>(out.Params[StubParamElapsedLow]));
     EXPECT_GE(ticks * 1000 / frequency.QuadPart, 55) << "ms: the original sleeps 60";
     EXPECT_LE(ticks, after.QuadPart - before.QuadPart) << "the stub's time lies within the caller's";
 }
@@ -378,7 +390,7 @@ TEST_F(StubRun, AStdcallOriginalHasItsArgumentsPoppedFromTheCallersStack)
 {
     const std::string sum3("\x55\x89\xE5\x8B\x45\x08\x03\x45\x0C\x03\x45\x10\x5D\xC2\x0C\x00", 16);  // ret 12
     using TSum3 = int(__stdcall*)(int, int, int);
-    auto sum = reinterpret_cast<TSum3>(Hook(2, sum3));
+    auto sum = reinterpret_cast<TSum3>(Hook(2, sum3, Spec(3)));
     Debugged([&] {
         for (int i = 0; i < 100; ++i) {
             uintptr_t before, after;
@@ -394,9 +406,163 @@ TEST_F(StubRun, AStdcallOriginalHasItsArgumentsPoppedFromTheCallersStack)
 #endif
 
 // ---------------------------------------------------------------------------
+// Arity and filters
+
+namespace {
+
+// What Take15 was last given.
+TArg Taken[15];
+
+#define VT_ARGS15 TArg a1, TArg a2, TArg a3, TArg a4, TArg a5, TArg a6, TArg a7, TArg a8, TArg a9, TArg a10, \
+                  TArg a11, TArg a12, TArg a13, TArg a14, TArg a15
+#define VT_TAKE15                                                                          \
+    {                                                                                      \
+        const TArg all[15] = {a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12, a13, a14, a15}; \
+        std::copy(all, all + 15, Taken);                                                   \
+        return Mix(all);                                                                   \
+    }
+
+// A result that changes with every argument and with their order.
+TArg Mix(const TArg (&a)[15])
+{
+    TArg result = 0;
+    for (TArg v : a)
+        result = result * 31 + v;
+    return result;
+}
+
+__attribute__((noinline)) TArg Take15(VT_ARGS15) VT_TAKE15
+#ifndef _WIN64
+__attribute__((noinline, stdcall)) TArg Take15Stdcall(VT_ARGS15) VT_TAKE15
+#endif
+
+using TTake15 = TArg (*)(VT_ARGS15);
+
+TArg Call15(uintptr_t entry, const TArg (&a)[15])
+{
+    return reinterpret_cast<TTake15>(entry)(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10], a[11],
+                                            a[12], a[13], a[14]);
+}
+
+// A jump on to a compiled function whose first instruction a stub can move: mov eax/rax,
+// target; jmp eax/rax.
+std::string Thunk(const void* target)
+{
+    std::string code = X64 ? std::string("\x48\xB8") : std::string("\xB8");
+    auto address = reinterpret_cast<uintptr_t>(target);
+    code.append(reinterpret_cast<const char*>(&address), sizeof(address));
+    return code + "\xFF\xE0";
+}
+
+// Fifteen arguments, each with bits of its own (in the upper half too on x64).
+struct TArgs15 {
+    TArg Args[15];
+    explicit TArgs15(int seed)
+    {
+        for (int i = 0; i < 15; ++i)
+            Args[i] = static_cast<TArg>((uint64_t(0x1111 * (i + 1)) << (X64 ? 32 : 8)) + seed * 100 + i + 1);
+    }
+};
+
+} // namespace
+
+// A stub copies every word of a 15-word call to the original; the entry report holds the
+// first ones and the stack above the entry stack pointer the rest; a logged call has them
+// all in its log entry.
+TEST_F(StubRun, FifteenArgumentWordsReachTheOriginalAndTheTracer)
+{
+    const TArgs15 call(1);
+    uintptr_t raised = Hook(9, Thunk(reinterpret_cast<const void*>(&Take15)), Spec(15));
+    TArg result = 0;
+    Debugged([&] { result = Call15(raised, call.Args); });
+    EXPECT_EQ(result, Mix(call.Args));
+    EXPECT_TRUE(std::equal(call.Args, call.Args + 15, Taken)) << "the original's arguments";
+    ASSERT_EQ(Reports.size(), 2u);
+    const TReport& in = Reports[0];
+    ASSERT_EQ(in.Params.size(), static_cast<size_t>(EXCEPTION_MAXIMUM_PARAMETERS));
+    for (int i = 0; i < 15; ++i) {
+        TArg reported = static_cast<TArg>(i < StubReportArgs ? in.Params[StubParamFirstArg + i] : in.Stack[i]);
+        EXPECT_EQ(reported, call.Args[i]) << "argument " << i + 1;
+        EXPECT_EQ(static_cast<TArg>(in.Stack[i]), call.Args[i]) << "argument " << i + 1 << " on the stack";
+    }
+    EXPECT_EQ(static_cast<TArg>(Reports[1].Params[StubParamReturn]), Mix(call.Args));
+
+    Reports.clear();
+    const TArgs15 logged(2);
+    uintptr_t late = Hook(10, Thunk(reinterpret_cast<const void*>(&Take15)), Spec(15, {true, 0, 0}));
+    Debugged([&] { result = Call15(late, logged.Args); });
+    EXPECT_EQ(result, Mix(logged.Args));
+    ASSERT_EQ(LogWord(TStubLogLayout::HeadOffset), 1u);
+    for (int i = 0; i < 15; ++i)
+        EXPECT_EQ(static_cast<TArg>(Field(LogEntry(0), TStubLogLayout::FrameOffset + 8 * (i + 1))), logged.Args[i])
+            << "logged argument " << i + 1;
+
+#ifndef _WIN64
+    // A stdcall original pops its 60 bytes of the copies: as many go from the caller's stack.
+    using TTake15Stdcall = TArg(__stdcall*)(VT_ARGS15);
+    auto stdcall = reinterpret_cast<TTake15Stdcall>(Hook(11, Thunk(reinterpret_cast<const void*>(&Take15Stdcall)), Spec(15)));
+    const TArg* a = call.Args;
+    Debugged([&] {
+        uintptr_t before, after;
+        asm volatile("mov %%esp, %0" : "=r"(before));
+        result = stdcall(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10], a[11], a[12], a[13], a[14]);
+        asm volatile("mov %%esp, %0" : "=r"(after));
+        EXPECT_EQ(after, before) << "the stack pointer after a stdcall call";
+    });
+    EXPECT_EQ(result, Mix(call.Args));
+#endif
+}
+
+// A filtered call reaches the original with all its arguments and its result reaches the
+// caller, with nothing reported or logged; calls the filter lets pass are traced as ever.
+// Arguments in registers and on the stack (x64), in both tests of the filter.
+TEST_F(StubRun, CallsTheFilterDoesNotLetPassGoStraightToTheOriginal)
+{
+    TEntryFilter onStack{6, 0x1006, 2, 3, {0x4002, 0x5002, 0x6002}};
+    TEntryFilter inRegisters{2, 0x4002, 7, 2, {0x1007, 0x2007}};
+    uintptr_t raised = Hook(12, Thunk(reinterpret_cast<const void*>(&Take15)), Spec(15, {}, onStack));
+    uintptr_t logged = Hook(13, Thunk(reinterpret_cast<const void*>(&Take15)), Spec(15, {true, 0, 0}, inRegisters));
+    struct TCase {
+        uintptr_t Entry;
+        TArg Second, Sixth, Seventh;
+        bool Traced;
+    } cases[] = {
+        {raised, 0x4002, 0x1006, 0, true},
+        {raised, 0x6002, 0x1006, 0, true},    // the last of the list
+        {raised, 0x7002, 0x1006, 0, false},   // not in the list
+        {raised, 0x4002, 0x1106, 0, false},   // the value differs
+        {logged, 0x4002, 0, 0x2007, true},
+        {logged, 0x4003, 0, 0x2007, false},
+        {logged, 0x4002, 0, 0x3007, false},
+    };
+    uint32_t head = 0;
+    for (const TCase& c : cases) {
+        TArgs15 call(static_cast<int>(&c - cases));
+        call.Args[1] = c.Second;
+        call.Args[5] = c.Sixth;
+        call.Args[6] = c.Seventh;
+        // Only the low 32 bits are compared.
+        if (X64)
+            call.Args[1] += static_cast<TArg>(uint64_t(1) << 40);
+        Reports.clear();
+        TArg result = 0;
+        Debugged([&] { result = Call15(c.Entry, call.Args); });
+        EXPECT_EQ(result, Mix(call.Args)) << "case " << (&c - cases);
+        EXPECT_TRUE(std::equal(call.Args, call.Args + 15, Taken)) << "case " << (&c - cases);
+        size_t reports = c.Traced ? (c.Entry == logged ? 1 : 2) : 0;
+        EXPECT_EQ(Reports.size(), reports) << "case " << (&c - cases);
+        head += c.Traced && c.Entry == logged;
+        EXPECT_EQ(LogWord(TStubLogLayout::HeadOffset), head) << "case " << (&c - cases);
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Late entries: calls logged instead of raised
 
 namespace {
+
+// Sum's calls logged with the text its third argument points to and its fourth counts.
+const TStubSpec TextLate = Spec(10, {true, 3, 4});
 
 // Arguments of a call whose third argument points to text and whose fourth counts it.
 struct TTextCall {
@@ -432,7 +598,7 @@ struct TextWorker {
 TEST_F(StubRun, ALateCallIsLoggedWithItsArgumentsAndBytesAndTheNextReportSaysSo)
 {
     using L = TStubLogLayout;
-    uintptr_t late = Hook(3, Sum, {true, 3, 4});
+    uintptr_t late = Hook(3, Sum, TextLate);
     uintptr_t plain = Hook(4, Sum);
     const std::string text = "select name from staff where id = :1";
     TTextCall call(text, 7);
@@ -442,7 +608,7 @@ TEST_F(StubRun, ALateCallIsLoggedWithItsArgumentsAndBytesAndTheNextReportSaysSo)
     // The return is still reported (the page wants every slot's returns here); the entry is not.
     ASSERT_EQ(Reports.size(), 1u);
     EXPECT_EQ(Reports[0].Code, StubReturnCode);
-    EXPECT_EQ(Reports[0].Params[StubReturnLogHead], 1u);
+    EXPECT_EQ(Reports[0].Params[StubParamLogHead], 1u);
 
     ASSERT_EQ(LogWord(L::HeadOffset), 1u);
     const unsigned char* entry = LogEntry(0);
@@ -461,13 +627,13 @@ TEST_F(StubRun, ALateCallIsLoggedWithItsArgumentsAndBytesAndTheNextReportSaysSo)
     Reports.clear();
     Debugged([&] { CallSum(plain, call.Args); });
     ASSERT_EQ(Reports.size(), 2u);
-    EXPECT_EQ(Reports[0].Params[StubEntryLogHead], 1u);
+    EXPECT_EQ(Reports[0].Params[StubParamLogHead], 1u);
 }
 
 TEST_F(StubRun, ALateCallIsRaisedWhenItsBytesDoNotFitOrPointNowhereOrTheLogIsFull)
 {
     using L = TStubLogLayout;
-    uintptr_t late = Hook(5, Sum, {true, 3, 4});
+    uintptr_t late = Hook(5, Sum, TextLate);
     FMemory[TStubPageLayout::ReturnWantedOffset + 5] = 0;
     auto entriesRaised = [&](TTextCall& call) {
         Reports.clear();
@@ -503,7 +669,7 @@ TEST_F(StubRun, ALateCallIsRaisedWhenItsBytesDoNotFitOrPointNowhereOrTheLogIsFul
 
 TEST_F(StubRun, WithoutADebuggerOrWithTheGuardClearedALateCallLeavesNoTrace)
 {
-    uintptr_t late = Hook(6, Sum, {true, 3, 4});
+    uintptr_t late = Hook(6, Sum, TextLate);
     TTextCall call("select 1 from dual", 5);
     EXPECT_EQ(CallSum(late, call.Args), Expected(call.Args));
     FMemory[TStubPageLayout::GuardOffset] = 0;
@@ -517,7 +683,7 @@ TEST_F(StubRun, WithoutADebuggerOrWithTheGuardClearedALateCallLeavesNoTrace)
 TEST_F(StubRun, ThreadsLoggingAtOnceNeverShareAnEntry)
 {
     using L = TStubLogLayout;
-    uintptr_t late = Hook(7, Sum, {true, 3, 4});
+    uintptr_t late = Hook(7, Sum, TextLate);
     FMemory[TStubPageLayout::ReturnWantedOffset + 7] = 0;
     constexpr int Threads = 4;
     std::vector<std::string> texts;

@@ -337,17 +337,22 @@ TEST_F(MainWindowTest, MenusAndToolBarCarryTheActions)
     } menus[] = {
         {0, "&Debug", {{cmDebugRun, "Run..."}, {cmDebugAttach, "Attach..."}, {cmDebugStop, "Stop"}, {0, ""}, {cmExit, "Exit"}}},
         {1,
+         "&Edit",
+         {{cmEditCopy, "&Copy\tCtrl+C"}, {cmEditSelectAll, "Select &All\tCtrl+A"}, {0, ""}, {cmEditFilter, "&Filter\tCtrl+F"}}},
+        {2, "&View", {{cmViewStatements, "&Statements\tCtrl+T"}}},
+        {3,
          "&Trace",
          {{cmSave, "Save log..."},
           {cmViewClear, "Clear log"},
           {cmTraceOpt, "Options..."},
           {cmTraceEnable, "Enable trace"},
-          {cmStmtColorize, "Statement colorize..."}}},
-        {2, "Help", {{cmAbout, "About..."}}},
+          {cmStmtColorize, "Statement colorize..."},
+          {cmSaveStatements, "Save &statements...\tCtrl+Shift+S"}}},
+        {4, "Help", {{cmAbout, "About..."}}},
     };
     HMENU bar = GetMenu(Form->Handle);
     ASSERT_EQ(bar, Form->mmu);
-    ASSERT_EQ(GetMenuItemCount(bar), 3);
+    ASSERT_EQ(GetMenuItemCount(bar), 5);
     for (const auto& menu : menus) {
         char text[128] = {};
         GetMenuStringA(bar, static_cast<UINT>(menu.Position), text, sizeof(text), MF_BYPOSITION);

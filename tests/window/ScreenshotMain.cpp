@@ -5,11 +5,13 @@
 //
 // Runs democlient.exe (beside this program) under the tracer in the real window, with a
 // few colour rules, and selects the row of a multi-line statement. SCENE is "main" (the
-// default: the window itself) or one of "rules", "editor", "attach", "about", "run" (that
-// dialog, opened through its command; the Run dialog filled in) or "details" (the window
-// after a session tracing binds, errors and rows, the failing update selected). The screen
-// rectangle of what is shown ("left top width height") goes to READY_FILE, and it stays up
-// until DONE_FILE exists (at most a minute), so that a screen grabber can take it.
+// default: the window itself), "filter" (the window with a text in its filter box),
+// "statements" (the statements view over the window), "details" (the window after a
+// session tracing binds, errors and rows, the failing update selected) or one of "rules",
+// "editor", "attach", "about", "run" (that dialog, opened through its command; the Run
+// dialog filled in). The screen rectangle of what is shown ("left top width height") goes
+// to READY_FILE, and it stays up until DONE_FILE exists (at most a minute), so that a
+// screen grabber can take it.
 #include "Application.h"
 #include "DlgRun.h"
 #include "DlgSelProcess.h"
@@ -47,11 +49,9 @@ void SelectRow(HWND list, int row)
     SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
 }
 
-// Tells the grabber where the window is and waits until it has taken it.
-void ShowUntilDone(HWND window, const char* readyFile, const char* doneFile, const std::function<void()>& pump)
+// Tells the grabber where the picture is and waits until it has taken it.
+void ShowUntilDone(const RECT& r, const char* readyFile, const char* doneFile, const std::function<void()>& pump)
 {
-    RECT r{};
-    GetWindowRect(window, &r);
     {
         std::ofstream ready(readyFile);
         ready << r.left << " " << r.top << " " << (r.right - r.left) << " " << (r.bottom - r.top) << "\n";
@@ -59,6 +59,13 @@ void ShowUntilDone(HWND window, const char* readyFile, const char* doneFile, con
     DWORD start = GetTickCount();
     while (GetFileAttributesA(doneFile) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < 60000)
         pump();
+}
+
+void ShowUntilDone(HWND window, const char* readyFile, const char* doneFile, const std::function<void()>& pump)
+{
+    RECT r{};
+    GetWindowRect(window, &r);
+    ShowUntilDone(r, readyFile, doneFile, pump);
 }
 
 // From a helper thread while a command shows the dialog: the dialog once it is up.
@@ -142,6 +149,29 @@ int main(int argc, char** argv)
         PumpFor(500);
         if (scene == "main" || details) {
             ShowUntilDone(form.Handle, ready, done, [] { PumpFor(50); });
+        } else if (scene == "filter") {
+            // Typed as a user types it; the first row shown selected.
+            SetFocus(form.edtFilter);
+            SetWindowTextW(form.edtFilter, L"orders");
+            SendMessageW(form.edtFilter, EM_SETSEL, 6, 6);
+            SelectRow(form.lvwTrace, 0);
+            PumpFor(500);
+            ShowUntilDone(form.Handle, ready, done, [] { PumpFor(50); });
+        } else if (scene == "statements") {
+            SendMessageA(form.Handle, WM_COMMAND, MAKEWPARAM(cmViewStatements, 0), 0);
+            HWND view = form.frmStatements->Handle;
+            RECT main{}, over{};
+            GetWindowRect(form.Handle, &main);
+            GetWindowRect(view, &over);
+            // Over the window's memo, down and to the right as far as the screen allows.
+            int left = std::min<int>(main.left + 60, GetSystemMetrics(SM_CXSCREEN) - (over.right - over.left) - 14);
+            SetWindowPos(view, nullptr, left, main.bottom - 190, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            SelectRow(form.frmStatements->lvwStatements, 1);
+            PumpFor(500);
+            GetWindowRect(view, &over);
+            RECT both{};
+            UnionRect(&both, &main, &over);
+            ShowUntilDone(both, ready, done, [] { PumpFor(50); });
         } else {
             const struct {
                 const char* Scene;

@@ -255,7 +255,7 @@ TEST_F(MainWindowTest, AWarningIsANoteInTheStatusBarAndNoBox)
     EXPECT_TRUE(errors.empty()) << errors.front();
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Finish"}));
     wchar_t note[512] = {};
-    SendMessageW(Form->StatusBar1, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(note));
+    SendMessageW(Form->StatusBar1, SB_GETTEXTW, spWarnings, reinterpret_cast<LPARAM>(note));
     EXPECT_EQ(WideToUtf8(note), "Warning: OCIStmtFetch2 is forwarded to OTHER.DLL.OCIStmtFetch2, which OTHER.DLL does "
                                 "not export: it is not traced.");
 }

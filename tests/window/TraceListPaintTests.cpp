@@ -6,6 +6,7 @@
 #include "Images.h"
 #include "MainWindowFixture.h"
 
+#include "StatementTotals.h"
 #include "TraceColors.h"
 #include "Utils.h"
 
@@ -131,7 +132,7 @@ protected:
                 // Column 0's text is drawn over the whole row, the next column over it.
                 RECT cell = ListCellRect(list, row, column);
                 const std::string& utf8 = column == 0 ? Added[row].Caption : Added[row].SubItems[column - 1];
-                std::wstring caption = Utf8ToWide(utf8.substr(0, utf8.find('\0')));
+                std::wstring caption = Utf8ToWide(SingleLineText(utf8.substr(0, utf8.find('\0'))));
                 TPicture expected = DrawTextCell(font, cell.right - cell.left, cell.bottom - cell.top, text, back,
                                                  caption, static_cast<UINT>(align[column]));
                 int right = column == 0 ? ListCellRect(list, row, 1).left : cell.right;

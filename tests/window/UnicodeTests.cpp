@@ -48,7 +48,9 @@ TEST_F(UnicodeWindowTest, AUtf8StatementReachesTheListTheMemoAndTheExportsWhole)
         int Column;
         std::string Text;
     } cells[] = {
-        {0, 0, "Start"}, {1, 0, "Execute"}, {1, 1, "07"}, {1, 2, "OCI_SUCCESS"}, {1, 3, Greeting}, {3, 0, "Finish"},
+        {0, 0, "Start"}, {1, 0, "Execute"}, {1, 1, "07"}, {1, 2, "OCI_SUCCESS"},
+        // On one line in the list; the memo and the exports keep the line break.
+        {1, 3, "SELECT 'Grüße, 東京' FROM dual"}, {3, 0, "Finish"},
     };
     for (const auto& c : cells)
         EXPECT_EQ(ListTextUtf8(Form->lvwTrace, c.Row, c.Column), c.Text) << c.Row << "/" << c.Column;

@@ -102,6 +102,12 @@ void MainWindowTest::Command(int id) { SendMessageA(Form->Handle, WM_COMMAND, MA
 
 void MainWindowTest::SelectRow(int index)
 {
+    // A click leaves no other row selected.
+    if (index >= 0 && SendMessageA(Form->lvwTrace, LVM_GETSELECTEDCOUNT, 0, 0) > 0) {
+        LVITEMA none{};
+        none.stateMask = LVIS_SELECTED;
+        SendMessageA(Form->lvwTrace, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+    }
     LVITEMA item{};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = index < 0 ? 0 : LVIS_SELECTED | LVIS_FOCUSED;

@@ -3,6 +3,8 @@
 #include "Forms.h"
 #include "Utils.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 void UnmanagedWindowsForThisProgram()
@@ -25,10 +27,9 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
     bool idle = false;
     for (;;) {
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             idle = false;
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            MessageLoop().Dispatch(msg);
         }
         if (done())
             return true;
@@ -48,4 +49,26 @@ void PumpFor(DWORD ms)
 {
     DWORD start = GetTickCount();
     PumpUntil([&] { return GetTickCount() - start >= ms; }, ms + 1000);
+}
+
+void PressShortCut(HWND target, WORD key, BYTE modifiers)
+{
+    BYTE before[256] = {};
+    GetKeyboardState(before);
+    BYTE held[256];
+    std::copy(std::begin(before), std::end(before), held);
+    const struct {
+        BYTE Modifier;
+        int Keys[3];
+    } keys[] = {{FCONTROL, {VK_CONTROL, VK_LCONTROL, 0}}, {FSHIFT, {VK_SHIFT, VK_LSHIFT, 0}}, {FALT, {VK_MENU, VK_LMENU, 0}}};
+    for (const auto& k : keys)
+        for (int vk : k.Keys)
+            if (vk)
+                held[vk] = (modifiers & k.Modifier) ? 0x80 : 0;
+    SetKeyboardState(held);
+    UINT down = (modifiers & FALT) ? WM_SYSKEYDOWN : WM_KEYDOWN;
+    PostMessageA(target, down, key, 1);
+    PostMessageA(target, down == WM_KEYDOWN ? WM_KEYUP : WM_SYSKEYUP, key, static_cast<LPARAM>(0xC0000001));
+    PumpFor(50);
+    SetKeyboardState(before);
 }

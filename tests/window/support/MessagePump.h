@@ -17,3 +17,10 @@ void UnmanagedWindowsForThisProgram();
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
 // Pumps for about ms milliseconds.
 void PumpFor(DWORD ms);
+
+// A key pressed with modifiers held (FCONTROL, FSHIFT, FALT) in target, as a user presses
+// it with the focus there: the calling thread's key state holds the modifiers while the
+// key's messages are handled (by the application's loop, short cuts and all), then lets go.
+// The window is named rather than taken from the focus, which a window of a test running
+// beside this one on the same display may take away. Call it on target's thread.
+void PressShortCut(HWND target, WORD key, BYTE modifiers);
