@@ -13,6 +13,9 @@
 struct TListRow {
     std::string Caption;
     std::vector<std::string> SubItems;
+    // A line the memo shows below the row's statement; neither the list nor an export
+    // shows it.
+    std::string Note = {};
 };
 
 // Trace rows hold Time, Result and Statement, then the optional cells Rows, Binds and

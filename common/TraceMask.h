@@ -1,7 +1,7 @@
-// The trace mask: which of the statement actions a session traces, and which details of
-// the calls it reads besides (bind values, error texts, rows). One table serves the
-// capture tool's command line, the settings file and the trace options dialog, so that a
-// kind added here shows up in all three.
+// The trace mask: which kinds of calls a session traces (statements, sessions,
+// transactions), and which details of the calls it reads besides (bind values, error
+// texts, rows). One table serves the capture tool's command line, the settings file and
+// the trace options dialog, so that a kind added here shows up in all three.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +13,8 @@ constexpr BYTE TraceMaskFetch = 4;
 constexpr BYTE TraceMaskBinds = 8;
 constexpr BYTE TraceMaskErrors = 16;
 constexpr BYTE TraceMaskRows = 32;
+constexpr BYTE TraceMaskConnect = 64;
+constexpr BYTE TraceMaskCommit = 128;
 // The kinds that fill the Rows, Binds and Error cells.
 constexpr BYTE TraceMaskDetails = TraceMaskBinds | TraceMaskErrors | TraceMaskRows;
 
@@ -37,6 +39,8 @@ inline constexpr TTraceMaskBit TraceMaskBits[] = {
     {TraceMaskBinds, "binds", "TRACE_BINDS", false, "Binds (OCIBindByName/Pos)"},
     {TraceMaskErrors, "errors", "TRACE_ERRORS", false, "Errors (OCIErrorGet)"},
     {TraceMaskRows, "rows", "TRACE_ROWS", false, "Rows (OCIAttrGet)"},
+    {TraceMaskConnect, "connect", "TRACE_CONNECT", false, "Connect and Disconnect"},
+    {TraceMaskCommit, "commit", "TRACE_COMMIT", false, "Commit and Rollback"},
 };
 
 // The --trace word for every kind of the table.

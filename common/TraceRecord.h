@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-enum class TTraceAction : uint8_t { Prepare, Execute, Fetch };
+enum class TTraceAction : uint8_t { Prepare, Execute, Fetch, Connect, Disconnect, Commit, Rollback };
 
 struct TTraceRecord {
     TTraceAction Action = TTraceAction::Execute;
@@ -16,8 +16,11 @@ struct TTraceRecord {
     int32_t Result = 0;
     // Rows asked for, of a fetch.
     int32_t FetchRows = 0;
-    // The SQL text as UTF-8, or the text of the error that kept it from being read.
+    // The SQL text as UTF-8, or the text of the error that kept it from being read. Of a
+    // session's rows (connect, disconnect, commit, rollback) its label, "user@connect".
     std::string Statement;
+    // An execute whose mode commits the transaction when it succeeds.
+    bool CommitsOnSuccess = false;
     // Numbers a session's records from 1 in the order they are first delivered. A record
     // delivered again as an update (ITraceEvents::TraceRecordUpdated) keeps its number.
     uint64_t Serial = 0;

@@ -21,6 +21,24 @@ std::string NameKey(const std::string& name)
     return key;
 }
 
+// The types whose bytes the cell shows as they are: a password bound is one of them. A
+// number that lies where a password once did is shown: it cannot be one.
+bool ShowsBytes(uint16_t type)
+{
+    switch (type) {
+    case Sqlt::Chr:
+    case Sqlt::Str:
+    case Sqlt::Vcs:
+    case Sqlt::Lvc:
+    case Sqlt::Afc:
+    case Sqlt::Avc:
+    case Sqlt::Bin:
+    case Sqlt::Lbi:
+    case Sqlt::Lvb: return true;
+    default: return false;
+    }
+}
+
 } // namespace
 
 std::string BindName(const std::string* placeholder)
@@ -81,7 +99,8 @@ void TOCIBinds::Forget(TAddress stmt)
     FByStmt.erase(found);
 }
 
-std::string TOCIBinds::ValueText(TSafeReader& reader, const TOCIBind& bind, uint64_t row) const
+std::string TOCIBinds::ValueText(TSafeReader& reader, const TOCIBind& bind, uint64_t row,
+                                 const TSecretMemory& secrets) const
 {
     if (bind.AtExecute)
         return BindAtExecuteText;
@@ -109,12 +128,15 @@ std::string TOCIBinds::ValueText(TSafeReader& reader, const TOCIBind& bind, uint
     value.Wide = bind.Wide;
     uint64_t needed = BoundBytesNeeded(bind.Type, length, bind.Wide);
     TAddress at = bind.Value + row * (bind.ValueSkip ? bind.ValueSkip : static_cast<uint64_t>(bind.Size));
+    if (ShowsBytes(bind.Type) && secrets.Overlaps(at, needed))
+        return BindHiddenText;
     if (needed && !reader.Read(at, static_cast<size_t>(needed), value.Bytes))
         return BindUnreadableText;
     return BoundValueText(value);
 }
 
-std::string TOCIBinds::Text(TSafeReader& reader, TAddress stmt, uint32_t iters, uint32_t rowOffset, bool hide) const
+std::string TOCIBinds::Text(TSafeReader& reader, TAddress stmt, uint32_t iters, uint32_t rowOffset, bool hide,
+                            const TSecretMemory& secrets) const
 {
     auto found = FByStmt.find(stmt);
     if (found == FByStmt.end() || found->second.empty())
@@ -129,7 +151,7 @@ std::string TOCIBinds::Text(TSafeReader& reader, TAddress stmt, uint32_t iters, 
             text += first ? "" : ", ";
             first = false;
             text += bind.Name + "=" +
-                    (hide ? std::string(BindHiddenText) : ValueText(reader, bind, uint64_t(rowOffset) + r));
+                    (hide ? std::string(BindHiddenText) : ValueText(reader, bind, uint64_t(rowOffset) + r, secrets));
         }
     }
     if (rows > BindRowsShown)

@@ -2,6 +2,7 @@
 // execute: a bind call only says where a value will be; the execute reads it there.
 #pragma once
 
+#include "OCISessions.h"
 #include "SysProcs.h"
 
 #include <cstdint>
@@ -57,11 +58,13 @@ public:
     // The Binds cell of an execute of stmt: "name=value" per bind in bind order, joined by
     // ", "; for more than one row (iters > 1) the first BindRowsShown rows from rowOffset
     // on, joined by "; ", then "; ... (N rows)". Values are read now through reader; with
-    // hide every value is "?".
-    std::string Text(TSafeReader& reader, TAddress stmt, uint32_t iters, uint32_t rowOffset, bool hide) const;
+    // hide every value is "?", and so is a text or binary value that lies where a
+    // password does (secrets).
+    std::string Text(TSafeReader& reader, TAddress stmt, uint32_t iters, uint32_t rowOffset, bool hide,
+                     const TSecretMemory& secrets = {}) const;
 
 private:
-    std::string ValueText(TSafeReader& reader, const TOCIBind& bind, uint64_t row) const;
+    std::string ValueText(TSafeReader& reader, const TOCIBind& bind, uint64_t row, const TSecretMemory& secrets) const;
 
     std::unordered_map<TAddress, std::vector<TOCIBind>> FByStmt;
     // The statement of each bind handle.

@@ -95,6 +95,8 @@ public:
     DWORD Thread = 0;
     TAddress ErrorHandle = 0;
     TAddress Statement = 0;
+    // A session call's arguments and labels, from its entry to its return.
+    TSessionCall Session;
 };
 
 bool Succeeded(int32_t result) { return result == OCI_SUCCESS || result == OCI_SUCCESS_WITH_INFO; }
@@ -126,13 +128,20 @@ bool TOCITracer::Traced(TTraceAction action) const
     case TTraceAction::Prepare: return FMask & TraceMaskPrepare;
     case TTraceAction::Execute: return FMask & TraceMaskExecute;
     case TTraceAction::Fetch: return FMask & TraceMaskFetch;
+    case TTraceAction::Connect:
+    case TTraceAction::Disconnect: return FMask & TraceMaskConnect;
+    case TTraceAction::Commit:
+    case TTraceAction::Rollback: return FMask & TraceMaskCommit;
     }
     return false;
 }
 
 bool TOCITracer::Planted(int hookId) const
 {
-    switch (OCIEntries[hookId].Call) {
+    TOCICall call = OCIEntries[hookId].Call;
+    if (TSessionCalls::IsSessionCall(call))
+        return TSessionCalls::Planted(call, FMask);
+    switch (call) {
     case TOCICall::Bind:
     case TOCICall::Bind2:
     case TOCICall::BindArray:
@@ -160,7 +169,10 @@ bool TOCITracer::Armed(int hookId) const
 // The calls that only feed the registry need nothing at their return.
 bool TOCITracer::ReturnWanted(int hookId) const
 {
-    switch (OCIEntries[hookId].Call) {
+    TOCICall call = OCIEntries[hookId].Call;
+    if (TSessionCalls::IsSessionCall(call))
+        return TSessionCalls::ReturnWanted(call);
+    switch (call) {
     case TOCICall::Prepare: return Traced(TTraceAction::Prepare);
     case TOCICall::Execute: return Traced(TTraceAction::Execute);
     case TOCICall::HandleFree:
@@ -178,6 +190,8 @@ bool TOCITracer::ReturnWanted(int hookId) const
 TLateEntry TOCITracer::LateEntry(int hookId) const
 {
     const TOCIEntry& entry = OCIEntries[hookId];
+    if (TSessionCalls::IsSessionCall(entry.Call))
+        return TSessionCalls::LateEntry(entry);
     switch (entry.Call) {
     case TOCICall::Prepare: return {true, entry.Arg(TOCIArg::Text), entry.Arg(TOCIArg::Length)};
     case TOCICall::Execute:
@@ -208,8 +222,9 @@ bool TOCITracer::LateReturn(int hookId) const
 }
 
 // OCIAttrGet is asked for many attributes of many handles per statement call, OCIErrorGet
-// for every record of a diagnostic: a stub lets through only what ReadEntered could take.
-// Neither entry has an 8-byte argument, so their positions are their words on both machines.
+// for every record of a diagnostic, OCIAttrSet for every setting a program makes: a stub
+// lets through only what ReadEntered and the session calls could take. None of these
+// entries has an 8-byte argument, so their positions are their words on both machines.
 TEntryFilter TOCITracer::EntryFilter(int hookId) const
 {
     const TOCIEntry& entry = OCIEntries[hookId];
@@ -224,6 +239,11 @@ TEntryFilter TOCITracer::EntryFilter(int hookId) const
         filter.Value = OCI_HTYPE_STMT;
         filter.ListArg = entry.Word(entry.Arg(TOCIArg::AttrType), false);
         for (uint32_t attribute : RowAttributes)
+            filter.List[filter.ListSize++] = attribute;
+        break;
+    case TOCICall::AttrSet:
+        filter.ListArg = entry.Word(entry.Arg(TOCIArg::AttrType), false);
+        for (uint32_t attribute : SessionAttributes)
             filter.List[filter.ListSize++] = attribute;
         break;
     default: break;
@@ -410,6 +430,7 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, 
             if (entry.Arg(TOCIArg::Rows))
                 record.FetchRows = static_cast<int32_t>(arg32(TOCIArg::Rows));
             if (entry.Call == TOCICall::Execute) {
+                record.CommitsOnSuccess = arg32(TOCIArg::Mode) & OCI_COMMIT_ON_SUCCESS;
                 FWaits.Executed(data->Statement);
                 if (data->Traced && Traced(TraceMaskBinds))
                     record.Binds = ExecuteBinds(host, entry, frame, data->Statement);
@@ -442,6 +463,7 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, 
         FBinds.Forget(handle);
         FWaits.HandleFreed(handle);
         FWide.erase(handle);
+        FSessions.Labels.Forget(handle);
         return nullptr;
     }
     case TOCICall::EnvCreate: {
@@ -458,6 +480,11 @@ std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, 
         data->Out = arg(TOCIArg::Out);
         return data;
     default:
+        if (TSessionCalls::IsSessionCall(entry.Call)) {
+            bool wanted = false;
+            Decoded(record, [&] { wanted = FSessions.Entered(entry, frame, record, data->Session); });
+            return wanted || data->Traced ? std::move(data) : nullptr;
+        }
         break;
     }
     return data->Traced ? std::move(data) : nullptr;
@@ -510,12 +537,15 @@ void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, 
         }
         return;
     default:
+        if (TSessionCalls::IsSessionCall(OCIEntries[hookId].Call))
+            FSessions.Returned(host, OCIEntries[hookId].Call, data.Session, record);
         break;
     }
     if (data.Traced) {
         record.Serial = ++FSerial;
         bool waitsError = Traced(TraceMaskErrors) && record.Result != OCI_SUCCESS;
-        bool waitsRows = Traced(TraceMaskRows) && record.Action != TTraceAction::Prepare;
+        bool waitsRows = Traced(TraceMaskRows) &&
+                         (record.Action == TTraceAction::Execute || record.Action == TTraceAction::Fetch);
         FWaits.Deliver(std::move(record), data.Thread, data.ErrorHandle, data.Statement, waitsError, waitsRows);
     }
 }

@@ -8,6 +8,7 @@
 #include "OCIEntries.h"
 #include "OCIWaits.h"
 #include "OwningList.h"
+#include "SessionCalls.h"
 #include "TraceEvents.h"
 
 #include <windows.h>
@@ -108,6 +109,7 @@ private:
     std::unordered_map<std::string, std::string> FKeyed;
     // Handles of UTF-16 environments and of everything allocated under them.
     std::unordered_set<TAddress> FWide;
+    TSessionCalls FSessions{FWide};
     std::vector<TForward> FForwards;
     // Modules that hold hooks.
     std::vector<TRange> FHooked;

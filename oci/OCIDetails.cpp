@@ -159,6 +159,12 @@ void TOCITracer::ReadReturned(IHookHost& host, TCallData& callData, int32_t resu
             FWaits.ErrorRead(data.Thread, data.Handle, nullptr);
         if ((result != OCI_SUCCESS && result != OCI_SUCCESS_WITH_INFO) || !data.Buffer || !data.BufferSize)
             return;
+        // Of a buffer where a password lies nothing is read: the text is read with what
+        // follows it in the buffer, and only then cut at its end.
+        if (FSessions.Passwords.Overlaps(data.Buffer, std::min(data.BufferSize, MaxErrorBytes))) {
+            FWaits.ErrorRead(data.Thread, data.Handle, nullptr);
+            return;
+        }
         bool wide = FWide.count(data.Handle) != 0;
         std::string text =
             TextOf(UpToNul(reader.ReadPrefix(data.Buffer, std::min(data.BufferSize, MaxErrorBytes)), wide), wide);
@@ -179,5 +185,5 @@ std::string TOCITracer::ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TC
         return "";
     TSafeReader reader(host.TargetProcess());
     return FBinds.Text(reader, stmt, OCIArgument32(entry, frame, TOCIArg::Iters),
-                       OCIArgument32(entry, frame, TOCIArg::RowOffset), FHideValues);
+                       OCIArgument32(entry, frame, TOCIArg::RowOffset), FHideValues, FSessions.Passwords);
 }

@@ -5,7 +5,9 @@
 #define OCISignature(words) OCISignature(words)
 
 // The signatures follow the published argument lists. The entries after the first ten are
-// planted only when their kind of detail is traced (see TOCITracer::Planted).
+// planted only when their kind of detail, session or transaction is traced (see
+// TOCITracer::Planted). A password's argument words tell where it lies, so that nothing
+// read there is shown; its bytes are never read.
 // clang-format off
 constexpr TOCIEntry OCIEntries[] = {
     {"OCIStmtPrepare",       TOCICall::Prepare,     true,  OCISignature("handle error text length - -")},
@@ -30,6 +32,23 @@ constexpr TOCIEntry OCIEntries[] = {
     {"OCIBindDynamic",       TOCICall::BindDynamic, false, OCISignature("handle error - - - -")},
     {"OCIErrorGet",          TOCICall::ErrorGet,    false, OCISignature("handle record - code buffer buffersize htype")},
     {"OCIAttrGet",           TOCICall::AttrGet,     false, OCISignature("handle htype attribute - attrtype error")},
+    {"OCIServerAttach",      TOCICall::ServerAttach,   false, OCISignature("handle error connect connectlength mode")},
+    {"OCIAttrSet",           TOCICall::AttrSet,        false, OCISignature("handle htype attribute size attrtype error")},
+    {"OCISessionBegin",      TOCICall::SessionBegin,   false, OCISignature("handle error session credentials mode")},
+    {"OCISessionEnd",        TOCICall::SessionEnd,     false, OCISignature("handle error session mode")},
+    {"OCISessionGet",        TOCICall::SessionGet,     false,
+     OCISignature("handle error out session connect connectlength - - - - - mode")},
+    {"OCISessionRelease",    TOCICall::SessionRelease, false, OCISignature("handle error - - mode")},
+    {"OCISessionPoolCreate", TOCICall::PoolCreate,     false,
+     OCISignature("handle error pool out outlength connect connectlength - - - user userlength password "
+                  "passwordlength mode")},
+    {"OCILogon",             TOCICall::Logon,          false,
+     OCISignature("handle error out user userlength password passwordlength connect connectlength")},
+    {"OCILogon2",            TOCICall::Logon2,         false,
+     OCISignature("handle error out user userlength password passwordlength connect connectlength mode")},
+    {"OCILogoff",            TOCICall::Logoff,         false, OCISignature("handle error")},
+    {"OCITransCommit",       TOCICall::TransCommit,    false, OCISignature("handle error -")},
+    {"OCITransRollback",     TOCICall::TransRollback,  false, OCISignature("handle error -")},
 };
 // clang-format on
 const int OCIEntryCount = static_cast<int>(sizeof(OCIEntries) / sizeof(OCIEntries[0]));
@@ -72,6 +91,15 @@ bool OCICallMakesRow(TOCICall call, TTraceAction& action)
     case TOCICall::Prepare2: action = TTraceAction::Prepare; return true;
     case TOCICall::Execute: action = TTraceAction::Execute; return true;
     case TOCICall::Fetch: action = TTraceAction::Fetch; return true;
+    case TOCICall::SessionBegin:
+    case TOCICall::SessionGet:
+    case TOCICall::Logon:
+    case TOCICall::Logon2: action = TTraceAction::Connect; return true;
+    case TOCICall::SessionEnd:
+    case TOCICall::SessionRelease:
+    case TOCICall::Logoff: action = TTraceAction::Disconnect; return true;
+    case TOCICall::TransCommit: action = TTraceAction::Commit; return true;
+    case TOCICall::TransRollback: action = TTraceAction::Rollback; return true;
     default: return false;
     }
 }

@@ -23,19 +23,34 @@ enum class TOCICall : uint8_t {
     BindDynamic,  // OCIBindDynamic: the values come at execute time
     ErrorGet,     // the text of an error a call left
     AttrGet,      // a statement's rows, among much else
+    // Sessions and transactions (SessionCalls): rows of their own, and the calls that
+    // name the parts of their labels.
+    ServerAttach,
+    AttrSet,
+    SessionBegin,
+    SessionEnd,
+    SessionGet,
+    SessionRelease,
+    PoolCreate,
+    Logon,
+    Logon2,
+    Logoff,
+    TransCommit,
+    TransRollback,
 };
 
 // What an argument is to the tracer. An entry's signature names each of its arguments by
 // one of these words, in order.
 enum class TOCIArg : uint8_t {
-    Handle,     // the statement handle, the handle freed, the parent handle, the bind handle
+    Handle,     // the statement handle, the handle freed, the parent handle, the bind handle,
+                // the service context, server, environment or pool handle a session call is about
     Error,      // the error handle the call reports on
     Text,
     Length,
     Key,
     KeyLength,
     Rows,       // rows asked for by a fetch
-    Out,        // where the call stores the handle it makes
+    Out,        // where the call stores the handle (or the pool name) it makes
     Mode,
     Charset,
     Iters,
@@ -58,8 +73,18 @@ enum class TOCIArg : uint8_t {
     Buffer,
     BufferSize,
     HandleType,
-    Attribute,  // OCIAttrGet's out buffer and attribute id
+    Attribute,  // OCIAttrGet's out buffer or OCIAttrSet's value (its size: Size); the attribute id
     AttrType,
+    Session,    // a session or authentication handle
+    Credentials,
+    User,       // a user name and its length
+    UserLength,
+    Connect,    // a connect string, or the name of a pool, and its length
+    ConnectLength,
+    Pool,       // the session pool a call makes
+    OutLength,  // where the call stores the length of the name it makes
+    Password,   // where a password lies, and its length: its bytes are never read
+    PasswordLength,
     Count
 };
 
@@ -117,6 +142,8 @@ bool OCICallMakesRow(TOCICall call, TTraceAction& action);
 // OCIEnvCreate's mode bit and OCIEnvNlsCreate's character set id for UTF-16 text.
 constexpr uint32_t OCI_UTF16 = 0x4000;
 constexpr uint16_t OCI_UTF16ID = 1000;
+// OCIStmtExecute's mode bit that commits the transaction when the statement succeeds.
+constexpr uint32_t OCI_COMMIT_ON_SUCCESS = 0x20;
 
 // ---------------------------------------------------------------------------
 
@@ -126,6 +153,8 @@ inline constexpr std::string_view Names[] = {
     "mode",     "charset", "iters",     "rowoffset",    "name",       "namelength", "position", "value",
     "size",     "type",    "indicator", "altlength",    "maxarray",   "current",   "valueskip",
     "indicatorskip", "lengthskip", "record", "code", "buffer", "buffersize", "htype", "attribute", "attrtype",
+    "session",  "credentials", "user",  "userlength",   "connect",    "connectlength", "pool", "outlength",
+    "password", "passwordlength",
 };
 static_assert(std::size(Names) == static_cast<size_t>(TOCIArg::Count));
 } // namespace OCISignatureWords

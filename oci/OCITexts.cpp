@@ -8,6 +8,7 @@
 #include <cmath>
 
 const char* const UnavailableStatement = "<unavailable>";
+const char* const CommitsOnSuccessNote = "Commits on success (OCI_COMMIT_ON_SUCCESS)";
 
 std::string ActionText(const TTraceRecord& record)
 {
@@ -15,6 +16,10 @@ std::string ActionText(const TTraceRecord& record)
     case TTraceAction::Prepare: return "Prepare";
     case TTraceAction::Execute: return "Execute";
     case TTraceAction::Fetch: return Format("Fetch (%d)", static_cast<int>(record.FetchRows));
+    case TTraceAction::Connect: return "Connect";
+    case TTraceAction::Disconnect: return "Disconnect";
+    case TTraceAction::Commit: return "Commit";
+    case TTraceAction::Rollback: return "Rollback";
     }
     return "";
 }

@@ -19,8 +19,11 @@ constexpr int32_t OCI_CONTINUE = -24200;
 
 // "<unavailable>" for a handle the registry does not know.
 extern const char* const UnavailableStatement;
+// What the memo says below an execute whose mode commits on success.
+extern const char* const CommitsOnSuccessNote;
 
-// The Action column: "Prepare", "Execute", "Fetch (%d)".
+// The Action column: "Prepare", "Execute", "Fetch (%d)", "Connect", "Disconnect",
+// "Commit", "Rollback".
 std::string ActionText(const TTraceRecord& record);
 // The Time column: the non-zero parts of the elapsed time (in days), smallest first in
 // the order milliseconds, seconds, minutes, hours, each at least two digits, joined by ":".

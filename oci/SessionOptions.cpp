@@ -72,7 +72,8 @@ std::string UsageText(const TProgramOptions& program)
                        "       " + name + " [options] --attach PID\r\n";
     if (!program.SessionRequired)
         text += "       " + name + "\r\n";
-    text += "  --trace LIST    comma-separated subset of " + TraceMaskWords() + ",\r\n" +
+    text += "  --trace LIST    comma-separated subset of\r\n"
+            "                  " + TraceMaskWords() + ",\r\n" +
             "                  or all (default: " + program.TraceDefault + ")\r\n" +
             "  --hide-values   bound values show as ? (their names stay)\r\n" +
             "  --hooks KIND    int3 for breakpoints, fast for jumps to a stub, log for stubs that log\r\n"

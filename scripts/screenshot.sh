@@ -1,7 +1,8 @@
 #!/bin/sh
 # Renders the main window after a demo session under a virtual display, and each of its
 # dialogs over it, and saves them as docs/screenshot-SCENE.png (main, filter, statements,
-# details: the window tracing binds, errors and rows, rules, editor, attach, about, run).
+# details: the window tracing binds, errors and rows, rules, editor, attach, about, run,
+# options).
 # A 64-bit tree (velloran64.exe) takes the window and the attach dialog, the two that
 # differ from the 32-bit build's, as docs/screenshot-SCENE-64.png, beside the 32-bit
 # pictures rather than over them. Scenes named after the tree are the only ones taken.
@@ -13,7 +14,7 @@ BUILD=$(cd "${1:-$ROOT/build}" && pwd)
 if [ $# -gt 0 ]; then shift; fi
 DOCS="$ROOT/docs"
 SUFFIX=
-SCENES="main filter statements details rules editor attach about run"
+SCENES="main filter statements details rules editor attach about run options"
 if grep -q '^#define VELLORAN_BITS 64' "$BUILD/generated/VelloranBuild.h" 2>/dev/null; then
     SUFFIX=-64
     SCENES="main attach"

@@ -1,13 +1,23 @@
 #include "DlgTraceMask.h"
 
+static_assert(TraceMaskBits[6].Bit == TraceMaskConnect && TraceMaskBits[7].Bit == TraceMaskCommit,
+              "cbxConnect and cbxCommit name their kinds");
+
 namespace {
-// The check boxes stand a row apart from the top of the bevel down.
+
+// The check boxes one below the other in the bevel (the kinds, then cbxHideValues), the
+// hooks' group box below it, the buttons at the bottom: each place follows from the
+// number of check boxes.
 constexpr int RowHeight = 24;
 constexpr int FirstRow = 24;
-constexpr int BoxRows = static_cast<int>(std::size(TraceMaskBits)) + 1;  // and cbxHideValues
+constexpr int BoxRows = static_cast<int>(std::size(TraceMaskBits)) + 1;
 // The radio buttons stand closer, one per hook kind.
 constexpr int RadioHeight = 22;
-constexpr int RadioRows = static_cast<int>(std::size(HookKindNames));
+constexpr int HooksHeight = 21 + RadioHeight * static_cast<int>(std::size(HookKindNames));
+constexpr int BevelHeight = 25 + RowHeight * BoxRows;
+constexpr int HooksTop = 8 + BevelHeight + 7;
+constexpr int ButtonsTop = HooksTop + HooksHeight + 7;
+
 } // namespace
 
 TTraceMaskDlg::TTraceMaskDlg(BYTE traceMask, THookKind hooks, bool hideValues)
@@ -15,18 +25,14 @@ TTraceMaskDlg::TTraceMaskDlg(BYTE traceMask, THookKind hooks, bool hideValues)
 {
     Caption = "Choose actions to trace";
     ClientWidth = 208;
-    ClientHeight = 100 + RowHeight * BoxRows + RadioHeight * RadioRows;
+    ClientHeight = ButtonsTop + 25 + 7;
 }
 
 void TTraceMaskDlg::FormCreate()
 {
-    const int bevelHeight = 25 + RowHeight * BoxRows;
-    const int hooksTop = 15 + bevelHeight;
-    const int hooksHeight = 21 + RadioHeight * RadioRows;
-    const int buttonsTop = hooksTop + hooksHeight + 7;
-    Bevel1.SetBounds(8, 8, 193, bevelHeight);
-    SetControlBounds(btnOK, 48, buttonsTop, 75, 25);
-    SetControlBounds(btnCancel, 126, buttonsTop, 75, 25);
+    Bevel1.SetBounds(8, 8, 193, BevelHeight);
+    SetControlBounds(btnOK, 48, ButtonsTop, 75, 25);
+    SetControlBounds(btnCancel, 126, ButtonsTop, 75, 25);
     const DWORD style = BS_AUTOCHECKBOX | WS_TABSTOP;
     for (size_t i = 0; i < std::size(TraceMaskBits); ++i) {
         const TTraceMaskBit& bit = TraceMaskBits[i];
@@ -37,13 +43,13 @@ void TTraceMaskDlg::FormCreate()
     cbxHideValues =
         CreateControl("BUTTON", HideValuesCaption, style, 24, FirstRow + RowHeight * (BoxRows - 1), 169, 17);
     SetChecked(cbxHideValues, HideValues);
-    grpHooks = CreateControl("BUTTON", "Hooks", BS_GROUPBOX, 8, hooksTop, 193, hooksHeight);
+    grpHooks = CreateControl("BUTTON", "Hooks", BS_GROUPBOX, 8, HooksTop, 193, HooksHeight);
     for (size_t i = 0; i < std::size(HookKindNames); ++i) {
         const THookKindName& name = HookKindNames[i];
         // The first button starts the radio group and is its tab stop.
         const DWORD radio = BS_AUTORADIOBUTTON | (i == 0 ? WS_GROUP | WS_TABSTOP : 0);
-        HookButtons[i] =
-            CreateControl("BUTTON", name.Caption, radio, 24, hooksTop + 18 + RadioHeight * static_cast<int>(i), 169, 17);
+        const int top = HooksTop + 18 + RadioHeight * static_cast<int>(i);
+        HookButtons[i] = CreateControl("BUTTON", name.Caption, radio, 24, top, 169, 17);
         SetChecked(HookButtons[i], Hooks == name.Kind);
     }
 }

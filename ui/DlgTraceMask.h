@@ -1,5 +1,5 @@
-// TTraceMaskDlg: which statement actions and which of their details the next sessions
-// trace, whether bound values are hidden, and how the sessions hook entry points.
+// TTraceMaskDlg: which kinds of calls and which of their details the next sessions trace,
+// whether bound values are hidden, and how the sessions hook entry points.
 #pragma once
 
 #include "DlgTemplate.h"
@@ -26,6 +26,8 @@ public:
     HWND& cbxPrepare = CheckBoxes[0];
     HWND& cbxExecute = CheckBoxes[1];
     HWND& cbxFetch = CheckBoxes[2];
+    HWND& cbxConnect = CheckBoxes[6];
+    HWND& cbxCommit = CheckBoxes[7];
     // Below them: every bound value shown as "?".
     HWND cbxHideValues = nullptr;
     // The group box "Hooks" below that, with one radio button per entry of HookKindNames.

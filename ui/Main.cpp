@@ -229,7 +229,7 @@ void TfrmMain::ShowMemo(int row)
     bool statement = row >= 0 && row < TraceRows.RowCount() && TraceRows.SubItemCount(row) >= StatementColumn;
     std::string text = statement ? MemoText(TraceRows.CellText(row, StatementColumn),
                                             TraceRows.CellText(row, FirstDetailColumn + 1),
-                                            TraceRows.CellText(row, FirstDetailColumn + 2))
+                                            TraceRows.CellText(row, FirstDetailColumn + 2), TraceRows.NoteText(row))
                                  : std::string();
     // A click raises up to three changes (the old row unselected and unfocused, the new one
     // selected), and an edit control lays out all its lines anew whenever its text is set,

@@ -53,6 +53,7 @@ TTraceRows::TRow TTraceRows::Store(const TListRow& row, int32_t tag)
     stored.Cells[0] = FPool.Intern(row.Caption);
     for (size_t k = 0; k < row.SubItems.size(); ++k)
         stored.Cells[k + 1] = FPool.Intern(row.SubItems[k]);
+    stored.Note = FPool.Intern(row.Note);
     stored.SubItemCount = static_cast<uint8_t>(row.SubItems.size());
     FOptionalCells = FOptionalCells || HasOptionalCells(row);
     return stored;
@@ -99,6 +100,7 @@ void TTraceRows::GetRow(int index, TListRow& row) const
     row.SubItems.resize(stored.SubItemCount);
     for (int k = 0; k < stored.SubItemCount; ++k)
         row.SubItems[static_cast<size_t>(k)] = FPool.Text(stored.Cells[k + 1]);
+    row.Note = FPool.Text(stored.Note);
 }
 
 bool TTraceRows::AllAscii() const
@@ -183,7 +185,8 @@ std::vector<std::string> SplitBinds(const std::string& binds, const std::string&
     return items;
 }
 
-std::string MemoText(const std::string& statement, const std::string& binds, const std::string& error)
+std::string MemoText(const std::string& statement, const std::string& binds, const std::string& error,
+                     const std::string& note)
 {
     std::string text = MemoLines(statement);
     std::vector<std::string> rows = SplitBinds(binds, "; ");
@@ -193,6 +196,8 @@ std::string MemoText(const std::string& statement, const std::string& binds, con
         for (const std::string& line : lines)
             text += "\r\n" + line;
     }
+    if (!note.empty())
+        text += "\r\n" + note;
     if (!error.empty())
         text += "\r\n" + MemoLines(error);
     return text;

@@ -51,6 +51,7 @@ public:
     int SubItemCount(int index) const;
     // Column 0 is the caption, column k the k-th sub-item; "" beyond the row's sub-items.
     const std::string& CellText(int index, int column) const;
+    const std::string& NoteText(int index) const { return FPool.Text(Row(index).Note); }
     size_t DistinctTexts() const { return FPool.Count(); }
     int32_t Tag(int index) const { return Row(index).Tag; }
     // The ids of the row's texts, caption first (Text gives them); returns how many.
@@ -60,6 +61,7 @@ public:
 private:
     struct TRow {
         uint32_t Cells[1 + MaxSubItems];
+        uint32_t Note;
         int32_t Tag;
         uint8_t SubItemCount;
     };
@@ -74,8 +76,9 @@ private:
 // A statement as the memo shows it: up to its first zero byte, each line break (CR LF,
 // a lone CR or a lone LF) made the CR LF that starts a new line of an edit control. Then,
 // on lines of their own, each bind of binds (a Binds cell: each row of an array execute
-// on a line) and the error text.
-std::string MemoText(const std::string& statement, const std::string& binds = "", const std::string& error = "");
+// on a line), the row's note and the error text.
+std::string MemoText(const std::string& statement, const std::string& binds = "", const std::string& error = "",
+                     const std::string& note = "");
 // The items of a Binds cell: split at its separators (sep: ", " or "; "), never inside a
 // quoted text.
 std::vector<std::string> SplitBinds(const std::string& binds, const std::string& sep);

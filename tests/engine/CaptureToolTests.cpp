@@ -396,3 +396,37 @@ TEST(CaptureTool, DetailColumnsAreWrittenOnlyWhenSomeRowFillsOne)
     EXPECT_NE(hidden.Out.find("\t\t:id=?\tORA-00942: table or view does not exist\r\n"), std::string::npos)
         << hidden.Out;
 }
+
+// Sessions written in every format, with both kinds of hooks, with and without the details
+// of calls: the rows of their connects and commits, and the script's password in none of
+// the tool's outputs, while the program finds no copy of it in itself.
+TEST(CaptureTool, SessionRowsInEveryFormatAndNoPasswordInAnyOutput)
+{
+    const std::string script = FixtureScript("sessions.txt");
+    ASSERT_TRUE(ScriptPassesSessionsPassword(ReadFileBytes(script)));
+    const struct {
+        const char* Hooks;
+        const char* Format;
+        bool ToFile;
+        const char* Trace;
+    } runs[] = {{"int3", "tsv", false, "all"},
+                {"fast", "csv", true, "prepare,execute,fetch,connect,commit"},
+                {"fast", "html", true, "all"}};
+    for (const auto& r : runs) {
+        const std::string what = std::string(r.Hooks) + ", " + r.Format + ", " + r.Trace;
+        const std::string outFile = TempFile(std::string("sessions.") + r.Format);
+        std::vector<std::string> args{"--trace", r.Trace, "--hooks", r.Hooks, "--format", r.Format};
+        if (r.ToFile)
+            args.insert(args.end(), {"--output", outFile});
+        args.insert(args.end(), {"--", FixtureDir() + "\\ocirun.exe", script});
+        TToolRun run = RunTool(args);
+        const std::string rows = r.ToFile ? ReadFileBytes(outFile) : run.Out;
+        EXPECT_EQ(run.ExitCode, 0u) << what << ": " << run.Err;
+        EXPECT_NE(run.Out.find("scanpassword: no copy"), std::string::npos) << what << ": the script ran to its end";
+        for (const char* shown : {"Connect", "Disconnect", "Commit", "Rollback", "scott@localhost/orclpdb (vt-fixture : 1.0)"})
+            EXPECT_NE(rows.find(shown), std::string::npos) << what << ": " << shown;
+        for (const std::string& output : {run.Out, run.Err, rows})
+            EXPECT_FALSE(HoldsSessionsPassword(output)) << what;
+        DeleteFileA(outFile.c_str());
+    }
+}

@@ -29,7 +29,7 @@ std::vector<TTraceRow> Calls(const std::vector<TTraceRow>& rows)
 {
     std::vector<TTraceRow> calls;
     for (const TTraceRow& r : rows)
-        if (r.Action != "Prepare")
+        if (r.Action == "Execute" || r.Action.rfind("Fetch", 0) == 0)
             calls.push_back(r);
     return calls;
 }

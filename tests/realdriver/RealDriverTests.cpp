@@ -1,7 +1,7 @@
 // A real driver traced end to end: the thick-mode oracledb driver of the pinned npm
 // packages, in the 64-bit node.exe, connects through the 64-bit stand-in OCI.DLL, runs a
-// query with a bind, an UPDATE, a result set fetched in batches and a statement that
-// fails, and closes, all under velloran-trace64. driver.js writes what the driver got to
+// query with a bind, an UPDATE, a commit and a rollback, a result set fetched in batches
+// and a statement that fails, and closes, all under velloran-trace64. driver.js writes what the driver got to
 // a file (node's standard output to a pipe fails under Wine); the capture tool writes
 // its rows to another. Both are checked whole.
 #include "TestFiles.h"
@@ -35,8 +35,8 @@ struct TRun {
 
 TRun RunProgram(const std::vector<std::string>& args, const TScratchDir& dir, const std::string& name)
 {
-    // Two traced runs and their waits fit in the test's own 180 s.
-    const DWORD boundMs = 75000;
+    // Three traced runs and their waits fit in the test's own 180 s.
+    const DWORD boundMs = 55000;
     std::string outFile = dir.File(name + "-stdout.txt"), errFile = dir.File(name + "-stderr.txt");
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE out = CreateFileA(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, &inherit,
@@ -188,6 +188,19 @@ std::string Row(const std::string& action, const std::string& result, const std:
     return action + "\tT\t" + result + "\t" + sql + "\t" + rows + "\t" + binds + "\t" + error;
 }
 
+// The driver's version, as the pinned package says it: the driver names itself with it.
+std::string DriverVersion()
+{
+    const std::string manifest = ReadFileBytes(SourceDir + "\\node_modules\\oracledb\\package.json");
+    const std::string key = "\"version\": \"";
+    size_t at = manifest.find(key);
+    return at == std::string::npos ? "?" : manifest.substr(at + key.size(), manifest.find('"', at + key.size()) - at - key.size());
+}
+
+// The label of the driver's session: its user and connect string, and the name it gives
+// itself (OCI_ATTR_DRIVER_NAME).
+std::string Session() { return "scott@localhost/orclpdb (node-oracledb : " + DriverVersion() + " thk)"; }
+
 // Every row the capture tool writes for driver.js, everything traced. The statement cache
 // hands the same handle out again for each new statement: each row shows the SQL of its
 // own. The driver binds its numbers as VARNUM by a name without its colon; it reads the
@@ -195,22 +208,29 @@ std::string Row(const std::string& action, const std::string& result, const std:
 // query's execute. Prepare of the failing statement succeeds (a prepare reaches no
 // server); its Execute fails with OCI_ERROR, and the driver reads ORA-00942 back through
 // OCIErrorGet.
-const std::vector<std::string> TracedRows{
-    "Start",
-    Row("Prepare", "OCI_SUCCESS", Query),
-    Row("Execute", "OCI_SUCCESS", Query, "", ":lo=100"),
-    Row("Fetch (100)", "OCI_NO_DATA", Query, "3"),
-    Row("Prepare", "OCI_SUCCESS", Update),
-    Row("Execute", "OCI_SUCCESS", Update, "2", ":id=101"),
-    Row("Prepare", "OCI_SUCCESS", ResultSet),
-    Row("Execute", "OCI_SUCCESS", ResultSet),
-    Row("Fetch (100)", "OCI_SUCCESS", ResultSet, "100"),
-    Row("Fetch (100)", "OCI_SUCCESS", ResultSet, "100"),
-    Row("Fetch (100)", "OCI_NO_DATA", ResultSet, "50"),
-    Row("Prepare", "OCI_SUCCESS", Failing),
-    Row("Execute", "OCI_ERROR", Failing, "", "", "ORA-00942: table or view does not exist"),
-    "Finish",
-};
+std::vector<std::string> TracedRows()
+{
+    return {
+        "Start",
+        Row("Connect", "OCI_SUCCESS", Session()),
+        Row("Prepare", "OCI_SUCCESS", Query),
+        Row("Execute", "OCI_SUCCESS", Query, "", ":lo=100"),
+        Row("Fetch (100)", "OCI_NO_DATA", Query, "3"),
+        Row("Prepare", "OCI_SUCCESS", Update),
+        Row("Execute", "OCI_SUCCESS", Update, "2", ":id=101"),
+        Row("Commit", "OCI_SUCCESS", Session()),
+        Row("Rollback", "OCI_SUCCESS", Session()),
+        Row("Prepare", "OCI_SUCCESS", ResultSet),
+        Row("Execute", "OCI_SUCCESS", ResultSet),
+        Row("Fetch (100)", "OCI_SUCCESS", ResultSet, "100"),
+        Row("Fetch (100)", "OCI_SUCCESS", ResultSet, "100"),
+        Row("Fetch (100)", "OCI_NO_DATA", ResultSet, "50"),
+        Row("Prepare", "OCI_SUCCESS", Failing),
+        Row("Execute", "OCI_ERROR", Failing, "", "", "ORA-00942: table or view does not exist"),
+        Row("Disconnect", "OCI_SUCCESS", Session()),
+        "Finish",
+    };
+}
 
 } // namespace
 
@@ -229,19 +249,27 @@ TEST(RealDriver, RunsAloneAgainstTheStandin)
 }
 
 // The driver under velloran-trace64, everything traced, against each library: the driver
-// gets what it gets untraced, and the trace holds every row with its SQL, a well-formed
-// time, its bind values, rows and error text, and the query's 150 ms sleep at least.
+// gets what it gets untraced, and the trace holds every row with its SQL or its session's
+// label, a well-formed time, its bind values, rows and error text, the query's 150 ms
+// sleep at least, and nowhere the password the driver connects with.
 TEST(RealDriver, TracedEndToEnd)
 {
     ASSERT_NO_FATAL_FAILURE(CheckPackages());
-    for (const std::string& sub : LibDirs) {
-        SCOPED_TRACE("libDir " + LibDir(sub));
+    ASSERT_NE(ReadFileBytes(DriverScript()).find(SessionsPassword), std::string::npos) << "the password searched for";
+    // Each library with breakpoints, and the first with fast hooks as well.
+    std::vector<std::pair<std::string, std::string>> runs;
+    for (const std::string& sub : LibDirs)
+        runs.emplace_back(sub, "int3");
+    runs.emplace_back(LibDirs.front(), "fast");
+    for (const auto& [sub, hooks] : runs) {
+        SCOPED_TRACE("libDir " + LibDir(sub) + ", hooks " + hooks);
         TScratchDir dir;
         std::string results = dir.File("results.txt"), tsvFile = dir.File("trace.tsv");
-        TRun tool = RunProgram({BinDir() + "\\" VELLORAN_TRACE_EXE, "--trace", "all", "--format",
+        TRun tool = RunProgram({BinDir() + "\\" VELLORAN_TRACE_EXE, "--trace", "all", "--hooks", hooks, "--format",
                                 "tsv", "--output", tsvFile, "--", NodeExe(), DriverScript(), LibDir(sub), results},
                                dir, "trace");
-        std::printf("traced run against %s: %lu ms\n", LibDir(sub).c_str(), static_cast<unsigned long>(tool.Ms));
+        std::printf("traced run against %s, %s: %lu ms\n", LibDir(sub).c_str(), hooks.c_str(),
+                    static_cast<unsigned long>(tool.Ms));
         if (tool.TimedOut) {
             ADD_FAILURE() << "the capture tool did not finish within its bound";
             continue;
@@ -253,8 +281,10 @@ TEST(RealDriver, TracedEndToEnd)
 
         std::string tsv = ReadFileBytes(tsvFile);
         TTraceRows trace = ReadTraceRows(tsv);
-        EXPECT_EQ(trace.Rows, TracedRows) << tsv;
+        EXPECT_EQ(trace.Rows, TracedRows()) << tsv;
         EXPECT_EQ(tsv.find("<unavailable>"), std::string::npos) << tsv;
+        for (const std::string& output : {tsv, tool.Out, tool.Err})
+            EXPECT_FALSE(HoldsSessionsPassword(output)) << output;
         for (size_t i = 0; i < trace.Rows.size(); ++i) {
             EXPECT_GE(trace.Times[i], 0) << "Time cell of row " << i << ":\n" << tsv;
             if (trace.Rows[i] == Row("Execute", "OCI_SUCCESS", Query, "", ":lo=100")) {

@@ -21,8 +21,9 @@ async function main() {
     oracledb.initOracleClient({ libDir });
     lines.push(`mode ${oracledb.thin ? 'thin' : 'thick'}`);
     step = 'getConnection';
+    // A password the test looks for in everything the tracer writes.
     const conn = await oracledb.getConnection({
-        user: 'scott', password: 'tiger', connectString: 'localhost/orclpdb' });
+        user: 'scott', password: 'pW0rd-5ecret-77', connectString: 'localhost/orclpdb' });
     try {
         // The stand-in's execute sleeps as the comment says: the trace's time is at least that.
         step = 'query with a bind';
@@ -36,6 +37,9 @@ async function main() {
         const u = await conn.execute(
             "update people set name = 'Grüße, 東京' where id = :id /*vt rows=2*/", { id: 101 });
         lines.push(`updated ${u.rowsAffected}`);
+        step = 'commit and rollback';
+        await conn.commit();
+        await conn.rollback();
 
         step = 'result set';
         const rs = (await conn.execute('select id, name from people /*vt rows=250*/', [],

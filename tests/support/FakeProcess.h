@@ -30,6 +30,7 @@ public:
     void ReadMemory(TAddress address, void* buffer, size_t size) override
     {
         ++Reads;
+        ReadRanges.emplace_back(address, size);
         BYTE* out = static_cast<BYTE*>(buffer);
         for (size_t i = 0; i < size; ++i) {
             auto it = Memory.find(address + i);
@@ -85,5 +86,7 @@ public:
     std::vector<std::pair<TAddress, TAddress>> Executable;
     bool Running = true;
     int Reads = 0;
+    // Every read asked for: its address and size.
+    std::vector<std::pair<TAddress, size_t>> ReadRanges;
     int Writes = 0;
 };

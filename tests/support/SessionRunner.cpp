@@ -36,7 +36,7 @@ static TTraceRow RowOf(const TTraceRecord& record)
 {
     return TTraceRow{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
                      record.Serial,      record.Rows,        record.Binds,  record.Error,
-                     record.Pending};
+                     record.Pending,     record.CommitsOnSuccess};
 }
 
 void TSessionRunner::SessionRecord(const TTraceRecord& record)

@@ -34,6 +34,7 @@ struct TTraceRow {
     std::string Error;
     // As the record last stood: its last update not pending.
     bool Pending = false;
+    bool CommitsOnSuccess = false;
 };
 
 struct TSession {

@@ -1,5 +1,6 @@
 #include "TestFiles.h"
 
+#include "Errors.h"
 #include "Utils.h"
 
 #include <windows.h>
@@ -67,3 +68,23 @@ void WriteFileBytes(const std::string& path, const std::string& bytes)
 
 TScratchDir::TScratchDir() : Path(NewScratchPath()) {}
 TScratchDir::~TScratchDir() { RemoveTree(Path); }
+
+std::string FixtureScript(const std::string& name) { return BinDir() + "\\..\\..\\fixtures\\scripts\\" + name; }
+
+const char* const SessionsPassword = "pW0rd-5ecret-77";
+
+bool HoldsSessionsPassword(const std::string& text)
+{
+    std::string wide;
+    for (const char* c = SessionsPassword; *c; ++c)
+        wide += std::string{*c, '\0'};
+    return text.find(SessionsPassword) != std::string::npos || text.find(wide) != std::string::npos;
+}
+
+bool ScriptPassesSessionsPassword(const std::string& script)
+{
+    std::string line = "\npassword ";
+    for (const char* c = SessionsPassword; *c; ++c)
+        line += Format("%02X", static_cast<unsigned char>(*c) ^ 0x5A);
+    return script.find(line + "\n") != std::string::npos || script.find(line + "\r\n") != std::string::npos;
+}

@@ -10,6 +10,17 @@ std::string TempFile(const std::string& name);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
+// fixtures/scripts/NAME of the source tree, found from a build tree's bin folder.
+std::string FixtureScript(const std::string& name);
+
+// The password fixtures/scripts/sessions.txt passes on every connect (the script gives it
+// XORed, see the password command), and whether any text holds it, as bytes or UTF-16.
+// Checks that the script says it: a search for a password the script does not pass
+// would find nothing whatever leaked.
+extern const char* const SessionsPassword;
+bool HoldsSessionsPassword(const std::string& text);
+bool ScriptPassesSessionsPassword(const std::string& script);
+
 // A directory of its own for one test, removed with everything in it.
 class TScratchDir {
 public:

@@ -442,7 +442,7 @@ TEST(CallDetails, EntriesArePlantedByKindWithTheirArgumentWords)
 {
     TRecords events;
     for (BYTE mask : {BYTE(TraceMaskExecute), BYTE(TraceMaskBinds), BYTE(TraceMaskErrors), BYTE(TraceMaskRows),
-                      BYTE(TraceMaskAll)}) {
+                      BYTE(TraceMaskConnect), BYTE(TraceMaskCommit), BYTE(TraceMaskAll)}) {
         TOCITracer tracer(mask, events);
         for (int id = 0; id < OCIEntryCount; ++id) {
             BYTE kind = 0;
@@ -453,7 +453,16 @@ TEST(CallDetails, EntriesArePlantedByKindWithTheirArgumentWords)
             case TOCICall::BindDynamic: kind = TraceMaskBinds; break;
             case TOCICall::ErrorGet: kind = TraceMaskErrors; break;
             case TOCICall::AttrGet: kind = TraceMaskRows; break;
-            default: break;
+            case TOCICall::TransCommit:
+            case TOCICall::TransRollback: kind = TraceMaskCommit; break;
+            // The calls that hand over a password tell the binds where not to look.
+            case TOCICall::AttrSet:
+            case TOCICall::PoolCreate:
+            case TOCICall::Logon:
+            case TOCICall::Logon2: kind = TraceMaskConnect | TraceMaskCommit | TraceMaskBinds; break;
+            // Connects, disconnects and the calls that name a session's parts: commits
+            // show the labels too.
+            default: kind = TSessionCalls::IsSessionCall(OCIEntries[id].Call) ? TraceMaskConnect | TraceMaskCommit : 0;
             }
             EXPECT_EQ(tracer.Planted(id), !kind || (mask & kind)) << OCIEntries[id].Name << ", mask " << int(mask);
         }
@@ -465,7 +474,7 @@ TEST(CallDetails, EntriesArePlantedByKindWithTheirArgumentWords)
         int Words32, Words64;
     } words[] = {{"OCIBindByName", 14, 14},     {"OCIBindByName2", 15, 14}, {"OCIBindByPos2", 14, 13},
                  {"OCIBindArrayOfStruct", 6, 6}, {"OCIErrorGet", 7, 7},       {"OCIAttrGet", 6, 6},
-                 {"OCIStmtExecute", 8, 8}};
+                 {"OCIStmtExecute", 8, 8},       {"OCISessionGet", 12, 12},   {"OCISessionPoolCreate", 15, 15}};
     for (const auto& w : words) {
         EXPECT_EQ(OCIEntries[HookId(w.Name)].Words(false), w.Words32) << w.Name;
         EXPECT_EQ(OCIEntries[HookId(w.Name)].Words(true), w.Words64) << w.Name;

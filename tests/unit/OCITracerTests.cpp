@@ -77,7 +77,7 @@ protected:
     std::optional<TTraceRecord> Call(const char* entry, std::vector<uint32_t> args, int32_t result = 0)
     {
         size_t before = events.Records.size();
-        CallTraced(tracer, host, Esp, entry, args, result);
+        CallTraced(*active, host, Esp, entry, args, result);
         if (events.Records.size() == before)
             return std::nullopt;
         return events.Records.back();
@@ -110,7 +110,9 @@ protected:
 
     TFakeHost host;
     TRecords events;
-    TOCITracer tracer{TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch, events};
+    TOCITracer tracer{TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch | TraceMaskConnect | TraceMaskCommit, events};
+    // The tracer Call hands calls to.
+    TOCITracer* active = &tracer;
 };
 
 } // namespace
@@ -338,8 +340,7 @@ TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
     const std::string said = "SELECT said FROM t", reused = "DELETE FROM reused";
     const BYTE details = TraceMaskErrors | TraceMaskRows;
     for (BYTE mask : {BYTE(0), BYTE(TraceMaskPrepare), BYTE(TraceMaskExecute), BYTE(TraceMaskFetch),
-                      BYTE(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch),
-                      BYTE(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch | details)}) {
+                      BYTE(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch), TraceMaskAll}) {
         TFakeHost host;
         TRecords events;
         TOCITracer tracer(mask, events);
@@ -370,6 +371,10 @@ TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
                     slots[bytes] = at;
                     slots[length] = said.size();
                 }
+            if (entry.BytesArg && !slots[entry.BytesArg]) {
+                slots[entry.BytesArg] = Text;
+                slots[entry.LengthArg] = said.size();
+            }
             TCallFrame frame(host.Process, false, Esp, slots, oci.Words(false) + 1);
             if (entry.BytesArg)
                 frame.Capture(frame.Pointer(entry.BytesArg), said);
@@ -388,9 +393,12 @@ TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
             }
         }
         EXPECT_GE(late, 5) << "prepare, execute, both fetches and free at least; mask " << int(mask);
-        EXPECT_GE(lateReturns, 4) << "prepare, execute and both fetches; mask " << int(mask);
-        for (const TTraceRecord& record : events.Records)
-            EXPECT_EQ(record.Statement, said) << ActionText(record) << ", mask " << int(mask);
+        EXPECT_GE(lateReturns, 3) << "prepare and both fetches at least; mask " << int(mask);
+        for (const TTraceRecord& record : events.Records) {
+            if (record.Action <= TTraceAction::Fetch) {
+                EXPECT_EQ(record.Statement, said) << ActionText(record) << ", mask " << int(mask);
+            }
+        }
     }
 }
 
@@ -506,4 +514,157 @@ TEST(StatementText, NarrowTextIsUtf8WhereValidElseTheCodePage)
     int n = WideCharToMultiByte(CP_UTF8, 0, &e, 1, expected, sizeof(expected), nullptr, nullptr);
     EXPECT_EQ(NarrowTextToUtf8("caf\xE9"), "caf" + std::string(expected, n));
     EXPECT_EQ(WideTextToUtf8(std::string("A\0B\0C", 5)), "AB") << "an odd last byte is dropped";
+}
+
+// ---------------------------------------------------------------------------
+// Sessions and transactions
+
+// Not traced, the session entries are not hooked at all.
+TEST(OCIModule, SessionEntriesAreHookedOnlyForTheKindsThatNeedThem)
+{
+    std::vector<std::pair<std::string, std::string>> exports(AllExports.begin(), AllExports.begin() + 4);
+    const std::string sessionCalls[] = {"OCIServerAttach", "OCIAttrSet",        "OCISessionBegin",
+                                        "OCISessionEnd",   "OCISessionGet",     "OCISessionRelease",
+                                        "OCISessionPoolCreate", "OCILogon",     "OCILogon2",
+                                        "OCILogoff",       "OCITransCommit",    "OCITransRollback"};
+    for (const std::string& name : sessionCalls)
+        exports.emplace_back(name, "");
+    const struct {
+        BYTE Mask;
+        bool Labels;        // the calls that connect, disconnect and name a session's parts
+        bool Transactions;  // commit and rollback
+    } cases[] = {
+        {TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch, false, false},
+        {TraceMaskConnect, true, false},
+        {TraceMaskCommit, true, true},
+        {TraceMaskConnect | TraceMaskCommit, true, true},
+    };
+    for (const auto& c : cases) {
+        TFakeHost host;
+        TRecords events;
+        TOCITracer tracer(c.Mask, events);
+        PokeImage(host.Process, OciBase, exports);
+        tracer.ModuleLoaded(host, TModuleInfo(OciBase, nullptr, "OCI.DLL"));
+        for (size_t i = 4; i < exports.size(); ++i) {
+            bool transaction = exports[i].first.rfind("OCITrans", 0) == 0;
+            auto hook = host.Hooks.find(CodeOf(OciBase, static_cast<int>(i)));
+            bool armed = hook != host.Hooks.end() && hook->second.Armed;
+            EXPECT_EQ(armed, transaction ? c.Transactions : c.Labels) << exports[i].first << ", mask " << int(c.Mask);
+        }
+    }
+}
+
+namespace {
+
+constexpr TAddress Names = 0x00800000;
+// The password's bytes: no read may touch them.
+constexpr TAddress Secret = 0x00900000;
+
+} // namespace
+
+// Everything traced, binds and error texts included.
+TEST_F(OCITracerTest, SessionRowsShowTheirLabelAndNoPasswordIsEverRead)
+{
+    TOCITracer all(TraceMaskAll, events);
+    active = &all;
+    const std::string password = "pW0rd-5ecret-77";
+    host.Process.Poke(Secret, password);
+    const auto pw = static_cast<uint32_t>(Secret), pwLength = static_cast<uint32_t>(password.size());
+    auto name = [&](TAddress at, const std::string& text) {
+        host.Process.Poke(at, text);
+        return static_cast<uint32_t>(at);
+    };
+    const uint32_t connect = name(Names, "localhost/orclpdb"), user = name(Names + 0x100, "scott"),
+                   driver = name(Names + 0x200, "node-oracledb : 6.0.0 thk"), pool = name(Names + 0x300, "OCI:SP:1");
+    const std::string label = "scott@localhost/orclpdb (node-oracledb : 6.0.0 thk)";
+    auto row = [](const std::optional<TTraceRecord>& r) { return r ? ActionText(*r) + " " + r->Statement : "(none)"; };
+
+    // A standalone session in the first library's order.
+    EXPECT_FALSE(Call("OCIServerAttach", {0x5E, 0xE, connect, 17, 0}));
+    Call("OCIAttrSet", {0x5C, 3, 0x5E, 0, 6, 0xE});
+    Call("OCIAttrSet", {0x55, 9, driver, 25, 424, 0xE});
+    Call("OCIAttrSet", {0x55, 9, user, 5, 22, 0xE});
+    EXPECT_FALSE(Call("OCIAttrSet", {0x55, 9, pw, pwLength, 23, 0xE}));
+    Call("OCIAttrSet", {0x5C, 3, 0x55, 0, 7, 0xE});
+    EXPECT_EQ(row(Call("OCISessionBegin", {0x5C, 0xE, 0x55, 1, 0x40})), "Connect " + label);
+    EXPECT_EQ(row(Call("OCITransCommit", {0x5C, 0xE, 0})), "Commit " + label);
+    EXPECT_EQ(row(Call("OCITransRollback", {0x5C, 0xE, 0}, OCI_ERROR)), "Rollback " + label);
+    // An execute that commits on success says so; one that does not, does not.
+    EXPECT_TRUE(Call("OCIStmtExecute", {0x5C, 0xAA, 0xE, 1, 0, 0, 0, 0x20})->CommitsOnSuccess);
+    EXPECT_FALSE(Call("OCIStmtExecute", {0x5C, 0xAA, 0xE, 1, 0, 0, 0, 0x80})->CommitsOnSuccess);
+    // A text bound where the password lies is hidden, one bound elsewhere is not; an error
+    // text asked for into that place is not read.
+    auto bind = [&](uint32_t handle, const std::string& placeholder, uint32_t value, uint32_t size) {
+        host.Process.PokeDword(Out + 0x40, handle);
+        Call("OCIBindByName", {0xAA, static_cast<uint32_t>(Out + 0x40), 0xE, name(Names + 0x400 + handle, placeholder),
+                               static_cast<uint32_t>(placeholder.size()), value, size, 1, 0, 0, 0, 0, 0, 0});
+    };
+    bind(0xB1, ":pw", pw, pwLength);
+    bind(0xB2, ":u", user, 5);
+    EXPECT_EQ(Call("OCIStmtExecute", {0x5C, 0xAA, 0xE, 1, 0, 0, 0, 0}, OCI_ERROR)->Binds, ":pw=?, :u='scott'");
+    Call("OCIErrorGet", {0xE, 1, 0, static_cast<uint32_t>(Out + 0x50), pw, 64, 2});
+    EXPECT_EQ(events.Records.back().Error, "");
+    EXPECT_EQ(row(Call("OCISessionEnd", {0x5C, 0xE, 0x55, 0})), "Disconnect " + label);
+    EXPECT_EQ(row(Call("OCITransCommit", {0x5C, 0xE, 0})), "Commit ") << "a context disconnected keeps no label";
+
+    // A logon, then a pool and a session from it: their password arguments are never read.
+    host.Process.PokeDword(Out, 0x60);
+    EXPECT_EQ(row(Call("OCILogon", {0xE0, 0xE, static_cast<uint32_t>(Out), user, 5, pw, pwLength, connect, 17})),
+              "Connect scott@localhost/orclpdb");
+    EXPECT_EQ(row(Call("OCITransCommit", {0x60, 0xE, 0})), "Commit scott@localhost/orclpdb");
+    EXPECT_EQ(row(Call("OCILogoff", {0x60, 0xE})), "Disconnect scott@localhost/orclpdb");
+    host.Process.PokeDword(Out + 0x10, pool);
+    host.Process.PokeDword(Out + 0x20, 8);
+    EXPECT_FALSE(Call("OCISessionPoolCreate", {0xE0, 0xE, 0x70, static_cast<uint32_t>(Out + 0x10),
+                                               static_cast<uint32_t>(Out + 0x20), connect, 17, 1, 4, 1, user, 5, pw,
+                                               pwLength, 2}));
+    host.Process.PokeDword(Out + 0x30, 0x61);
+    EXPECT_EQ(row(Call("OCISessionGet", {0xE0, 0xE, static_cast<uint32_t>(Out + 0x30), 0, pool, 8, 0, 0, 0, 0, 0, 1})),
+              "Connect scott@localhost/orclpdb");
+    EXPECT_EQ(row(Call("OCISessionRelease", {0x61, 0xE, 0, 0, 0})), "Disconnect scott@localhost/orclpdb");
+
+    for (const auto& [at, size] : host.Process.ReadRanges)
+        EXPECT_FALSE(at < Secret + password.size() && Secret < at + size) << "a read of " << size << " bytes at " << at;
+}
+
+TEST_F(OCITracerTest, SessionNamesAreReadInTheEnvironmentsEncodingAndUnreadableOnesStayEmpty)
+{
+    auto utf16 = [](const std::u16string& text) {
+        return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    };
+    host.Process.PokeDword(Out, 0xE1);
+    Call("OCIEnvCreate", {static_cast<uint32_t>(Out), OCI_UTF16, 0, 0, 0, 0, 0, 0});
+    for (uint32_t handle : {0x5E, 0x55}) {
+        host.Process.PokeDword(Out, handle);
+        Call("OCIHandleAlloc", {0xE1, static_cast<uint32_t>(Out), handle == 0x5E ? 8u : 9u, 0, 0});
+    }
+    const std::string connect = utf16(u"東京/db"), user = utf16(u"Jürgen");
+    host.Process.Poke(Names, connect);
+    host.Process.Poke(Names + 0x100, user);
+    Call("OCIServerAttach", {0x5E, 0xE, static_cast<uint32_t>(Names), static_cast<uint32_t>(connect.size()), 0});
+    Call("OCIAttrSet", {0x5C, 3, 0x5E, 0, 6, 0xE});
+    Call("OCIAttrSet", {0x55, 9, static_cast<uint32_t>(Names + 0x100), static_cast<uint32_t>(user.size()), 22, 0xE});
+    EXPECT_EQ(Call("OCISessionBegin", {0x5C, 0xE, 0x55, 1, 0})->Statement, "J\xC3\xBCrgen@\xE6\x9D\xB1\xE4\xBA\xAC/db");
+
+    // A user name that cannot be read, or with a length no name has, is not known.
+    for (uint32_t length : {5u, 0xFFFFFFF0u}) {
+        Call("OCIAttrSet", {0x56, 9, length == 5 ? 0x7FFF0000u : static_cast<uint32_t>(Names), length, 22, 0xE});
+        EXPECT_EQ(Call("OCISessionBegin", {0x5C, 0xE, 0x56, 1, 0})->Statement, "@\xE6\x9D\xB1\xE4\xBA\xAC/db");
+    }
+}
+
+TEST_F(OCITracerTest, KindsNotTracedMakeNoRowsYetCommitsStillShowTheirSession)
+{
+    TOCITracer commitOnly(TraceMaskCommit, events);
+    active = &commitOnly;
+    host.Process.Poke(Names, "scott");
+    host.Process.PokeDword(Out, 0x60);
+    EXPECT_FALSE(Call("OCILogon", {0xE0, 0xE, static_cast<uint32_t>(Out), static_cast<uint32_t>(Names), 5, 0, 0, 0, 0}));
+    EXPECT_EQ(Call("OCITransCommit", {0x60, 0xE, 0})->Statement, "scott@");
+    EXPECT_FALSE(Call("OCILogoff", {0x60, 0xE}));
+    EXPECT_EQ(Call("OCITransRollback", {0x60, 0xE, 0})->Statement, "");
+    // A failed logon hands out no context: none is labelled.
+    host.Process.PokeDword(Out, 0x62);
+    Call("OCILogon", {0xE0, 0xE, static_cast<uint32_t>(Out), static_cast<uint32_t>(Names), 5, 0, 0, 0, 0}, OCI_ERROR);
+    EXPECT_EQ(Call("OCITransCommit", {0x62, 0xE, 0})->Statement, "");
 }

@@ -46,21 +46,22 @@ TEST(SettingsFile, WhatTheWindowKeepsComesBackFromTheFile)
     TSettings saved(path);
     for (const char* recent : {"C:\\a.exe", "C:\\b.exe", "C:\\A.EXE"})
         saved.AddRecent({recent}, true);
-    saved.TraceMask = TraceMaskPrepare | TraceMaskFetch | TraceMaskErrors;
+    saved.TraceMask = TraceMaskPrepare | TraceMaskFetch | TraceMaskErrors | TraceMaskConnect;
     saved.Hooks = THookKind::Fast;
     saved.HideValues = true;
     saved.ColorRules.Assign({{0x80000005, 0x000000FF, "SELECT"}, {0x0000FFFF, 0, "東京"}});
     saved.Save();
     const std::string text = ReadFileBytes(path);
     EXPECT_NE(text.find("[TRACEOPT]\r\nTRACE_PREPARE=1\r\nTRACE_EXECUTE=0\r\nTRACE_FETCH=1\r\nTRACE_BINDS=0\r\n"
-                        "TRACE_ERRORS=1\r\nTRACE_ROWS=0\r\nHOOKS=fast\r\nHIDE_VALUES=1\r\n"),
+                        "TRACE_ERRORS=1\r\nTRACE_ROWS=0\r\nTRACE_CONNECT=1\r\nTRACE_COMMIT=0\r\nHOOKS=fast\r\n"
+                        "HIDE_VALUES=1\r\n"),
               std::string::npos)
         << text;
 
     TSettings loaded(path);
     loaded.Load();
     EXPECT_EQ(loaded.Recents, (std::vector<TRunEntry>{{"C:\\A.EXE"}, {"C:\\b.exe"}}));
-    EXPECT_EQ(loaded.TraceMask, TraceMaskPrepare | TraceMaskFetch | TraceMaskErrors);
+    EXPECT_EQ(loaded.TraceMask, TraceMaskPrepare | TraceMaskFetch | TraceMaskErrors | TraceMaskConnect);
     EXPECT_TRUE(loaded.HideValues);
     EXPECT_EQ(loaded.Hooks, THookKind::Fast);
     ASSERT_EQ(loaded.ColorRules.Count(), 2);

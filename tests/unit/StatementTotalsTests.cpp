@@ -42,6 +42,11 @@ TEST(StatementTotals, CountsEachStatementOnceWhateverItsLineBreaks)
         Record(Prepare, "<unavailable>", 0.4, OCI_ERROR, 99),
         Record(Fetch, "", 3.0, OCI_SUCCESS),
         Record(Fetch, "", -2.0, OCI_SUCCESS, 2),
+        // Session rows are no statement's.
+        Record(TTraceAction::Connect, "scott@localhost/orclpdb", 50.0),
+        Record(TTraceAction::Commit, "scott@localhost/orclpdb", 1.0, OCI_ERROR),
+        Record(TTraceAction::Rollback, "", 1.0),
+        Record(TTraceAction::Disconnect, "scott@localhost/orclpdb", 2.0),
     };
     TStatementTotals totals;
     for (const TTraceRecord& record : records)

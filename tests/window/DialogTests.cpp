@@ -98,22 +98,21 @@ TEST(TemplateDlg, EachWayOfClosingGivesItsResult)
 namespace {
 
 // In creation order: the check boxes of TraceMaskBits (prepare, execute, fetch, binds,
-// errors, rows), cbxHideValues, grpHooks, then rbnBreakpoint, rbnFast and rbnLog.
-const int CheckBoxIds[6] = {100, 101, 102, 103, 104, 105};
-const BYTE CheckBoxBits[6] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch,
-                              TraceMaskBinds,   TraceMaskErrors,  TraceMaskRows};
-const int HideValuesId = 106;
-const int GroupHooksId = 107;
-const int HookRadioIds[3] = {108, 109, 110};
+// errors, rows, connect, commit), cbxHideValues, grpHooks, then rbnBreakpoint, rbnFast and rbnLog.
+const int CheckBoxIds[8] = {100, 101, 102, 103, 104, 105, 106, 107};
+const BYTE CheckBoxBits[8] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch,   TraceMaskBinds,
+                              TraceMaskErrors,  TraceMaskRows,    TraceMaskConnect, TraceMaskCommit};
+const int HideValuesId = 108;
+const int GroupHooksId = 109;
+const int HookRadioIds[3] = {110, 111, 112};
 const THookKind HookRadioKinds[3] = {THookKind::Breakpoint, THookKind::Fast, THookKind::Log};
 
 BYTE MaskShown(HWND dialog)
 {
     BYTE mask = 0;
-    const BYTE* bits = CheckBoxBits;
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 8; ++i)
         if (SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_GETCHECK, 0, 0) == BST_CHECKED)
-            mask |= bits[i];
+            mask |= CheckBoxBits[i];
     return mask;
 }
 
@@ -140,9 +139,9 @@ void ClickHooks(HWND dialog, THookKind kind)
 
 void ShowMask(HWND dialog, BYTE mask)
 {
-    const BYTE* bits = CheckBoxBits;
-    for (int i = 0; i < 6; ++i)
-        SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_SETCHECK, (mask & bits[i]) ? BST_CHECKED : BST_UNCHECKED, 0);
+    for (int i = 0; i < 8; ++i)
+        SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_SETCHECK, (mask & CheckBoxBits[i]) ? BST_CHECKED : BST_UNCHECKED,
+                     0);
 }
 
 } // namespace
@@ -156,8 +155,8 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
         DWORD Type;  // BS_TYPEMASK of the style
     };
     const TControl expected[] = {
-        {IDOK, "&OK", Rect(48, 302, 75, 25), BS_DEFPUSHBUTTON},
-        {IDCANCEL, "&Cancel", Rect(126, 302, 75, 25), BS_PUSHBUTTON},
+        {IDOK, "&OK", Rect(48, 350, 75, 25), BS_DEFPUSHBUTTON},
+        {IDCANCEL, "&Cancel", Rect(126, 350, 75, 25), BS_PUSHBUTTON},
         // Today's three where they always were, the new ones below.
         {100, "Prepare (OCIStmtPrepare)", Rect(24, 24, 169, 17), BS_AUTOCHECKBOX},
         {101, "Execute (OCIStmtExecute)", Rect(24, 48, 169, 17), BS_AUTOCHECKBOX},
@@ -165,11 +164,13 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
         {103, "Binds (OCIBindByName/Pos)", Rect(24, 96, 169, 17), BS_AUTOCHECKBOX},
         {104, "Errors (OCIErrorGet)", Rect(24, 120, 169, 17), BS_AUTOCHECKBOX},
         {105, "Rows (OCIAttrGet)", Rect(24, 144, 169, 17), BS_AUTOCHECKBOX},
-        {HideValuesId, "Hide bound values", Rect(24, 168, 169, 17), BS_AUTOCHECKBOX},
-        {GroupHooksId, "Hooks", Rect(8, 208, 193, 87), BS_GROUPBOX},
-        {HookRadioIds[0], "Breakpoints (int3)", Rect(24, 226, 169, 17), BS_AUTORADIOBUTTON},
-        {HookRadioIds[1], "Fast (jump to stub)", Rect(24, 248, 169, 17), BS_AUTORADIOBUTTON},
-        {HookRadioIds[2], "Logged (no stop per call)", Rect(24, 270, 169, 17), BS_AUTORADIOBUTTON},
+        {106, "Connect and Disconnect", Rect(24, 168, 169, 17), BS_AUTOCHECKBOX},
+        {107, "Commit and Rollback", Rect(24, 192, 169, 17), BS_AUTOCHECKBOX},
+        {HideValuesId, "Hide bound values", Rect(24, 216, 169, 17), BS_AUTOCHECKBOX},
+        {GroupHooksId, "Hooks", Rect(8, 256, 193, 87), BS_GROUPBOX},
+        {HookRadioIds[0], "Breakpoints (int3)", Rect(24, 274, 169, 17), BS_AUTORADIOBUTTON},
+        {HookRadioIds[1], "Fast (jump to stub)", Rect(24, 296, 169, 17), BS_AUTORADIOBUTTON},
+        {HookRadioIds[2], "Logged (no stop per call)", Rect(24, 318, 169, 17), BS_AUTORADIOBUTTON},
     };
     std::vector<std::pair<std::string, RECT>> seen;
     std::vector<LONG> styles;
@@ -186,20 +187,20 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
     Command(cmTraceOpt);
     ASSERT_TRUE(driver.Wait());
     EXPECT_EQ(driver.Seen().Client.right, 208);
-    EXPECT_EQ(driver.Seen().Client.bottom, 334);
+    EXPECT_EQ(driver.Seen().Client.bottom, 382);
     ASSERT_EQ(seen.size(), std::size(expected));
     for (size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].first, expected[i].Text);
         EXPECT_TRUE(SameRect(seen[i].second, expected[i].Place)) << expected[i].Text << ": " << RectText(seen[i].second);
         EXPECT_EQ(static_cast<DWORD>(styles[i]) & BS_TYPEMASK, expected[i].Type) << expected[i].Text;
     }
-    EXPECT_EQ(tabOrder, (std::vector<int>{IDOK, IDCANCEL, 100, 101, 102, 103, 104, 105, HideValuesId, GroupHooksId,
-                                          HookRadioIds[0], HookRadioIds[1], HookRadioIds[2]}));
+    EXPECT_EQ(tabOrder, (std::vector<int>{IDOK, IDCANCEL, 100, 101, 102, 103, 104, 105, 106, 107, HideValuesId,
+                                          GroupHooksId, HookRadioIds[0], HookRadioIds[1], HookRadioIds[2]}));
     // The radio buttons are a group of their own, reached by one tab stop; the box is none.
-    EXPECT_EQ(styles[9] & (WS_GROUP | WS_TABSTOP), 0);
-    EXPECT_EQ(styles[10] & (WS_GROUP | WS_TABSTOP), WS_GROUP | WS_TABSTOP);
     EXPECT_EQ(styles[11] & (WS_GROUP | WS_TABSTOP), 0);
-    EXPECT_EQ(styles[12] & (WS_GROUP | WS_TABSTOP), 0);
+    EXPECT_EQ(styles[12] & (WS_GROUP | WS_TABSTOP), WS_GROUP | WS_TABSTOP);
+    EXPECT_EQ(styles[13] & (WS_GROUP | WS_TABSTOP), 0);
+    EXPECT_EQ(styles[14] & (WS_GROUP | WS_TABSTOP), 0);
 }
 
 TEST_F(MainWindowTest, TraceOptionsPresetFromTheMaskAndOnlyOkApplies)
@@ -217,6 +218,8 @@ TEST_F(MainWindowTest, TraceOptionsPresetFromTheMaskAndOnlyOkApplies)
         {"OK, all", 0, TraceMaskAll, [](HWND w) { PressButton(w, IDOK); }, TraceMaskAll},
         {"OK, the details", TraceMaskExecute, TraceMaskFetch | TraceMaskErrors | TraceMaskRows,
          [](HWND w) { PressButton(w, IDOK); }, TraceMaskFetch | TraceMaskErrors | TraceMaskRows},
+        {"OK, sessions", TraceMaskExecute, TraceMaskConnect | TraceMaskCommit, [](HWND w) { PressButton(w, IDOK); },
+         TraceMaskConnect | TraceMaskCommit},
         {"Cancel", TraceMaskPrepare, 7, [](HWND w) { PressButton(w, IDCANCEL); }, TraceMaskPrepare},
         {"Escape", TraceMaskExecute | TraceMaskFetch, 0, [](HWND w) { PressKey(w, VK_ESCAPE); },
          TraceMaskExecute | TraceMaskFetch},

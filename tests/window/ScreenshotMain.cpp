@@ -93,7 +93,7 @@ int main(int argc, char** argv)
 {
     if (argc != 3 && argc != 4) {
         std::fprintf(stderr,
-                     "usage: velloran-shot READY_FILE DONE_FILE [main|details|rules|editor|attach|about|run]\n");
+                     "usage: velloran-shot READY_FILE DONE_FILE [main|details|rules|editor|attach|about|run|options]\n");
         return 1;
     }
     const char* ready = argv[1];
@@ -200,6 +200,8 @@ int main(int argc, char** argv)
                      ShowDialogUntilDone(dlg, ready, done);
                  }},
                 {"about", cmAbout, [&] { ShowDialogUntilDone(WaitForDialog("About"), ready, done); }},
+                {"options", cmTraceOpt,
+                 [&] { ShowDialogUntilDone(WaitForDialog("Choose actions to trace"), ready, done); }},
                 {"run", cmDebugRun,
                  [&] {
                      HWND dlg = WaitForDialog("Run");

@@ -11,6 +11,7 @@
 #include "TraceExport.h"
 #include "Utils.h"
 
+#include <map>
 
 namespace {
 
@@ -441,4 +442,57 @@ TEST_F(MainWindowTest, CloseDuringAnAttachSessionLeavesTheProgramRunningUnharmed
     DWORD code = 0;
     GetExitCodeProcess(attachee.Info.hProcess, &code);
     EXPECT_EQ(code, 0u);
+}
+
+// Sessions in the window: their rows, the memo's note of an execute that commits on
+// success, and the script's password in no row, memo, export or settings file.
+TEST_F(MainWindowTest, SessionRowsAndTheirMemosAndNoPasswordInAnythingTheWindowWrites)
+{
+    const std::string script = ReadFileBytes(FixtureScript("sessions.txt"));
+    ASSERT_TRUE(ScriptPassesSessionsPassword(script));
+    std::vector<std::string> lines;
+    for (size_t from = 0, end; from < script.size(); from = end + 1) {
+        end = std::min(script.find('\n', from), script.size());
+        lines.push_back(ReplaceAll(script.substr(from, end - from), "\r", ""));
+    }
+    SetClientScript(lines);
+    Form->TraceMask = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch | TraceMaskConnect | TraceMaskCommit;
+    RunToFinish(Client());
+
+    std::map<std::string, int> counts;
+    std::vector<std::vector<std::string>> executeMemos;
+    std::string shown;
+    const std::vector<std::string> captions = Captions();
+    for (size_t i = 0; i < captions.size(); ++i) {
+        ++counts[captions[i]];
+        SelectRow(static_cast<int>(i));
+        for (const std::string& line : MemoLines())
+            shown += line + "\n";
+        if (captions[i] == "Execute")
+            executeMemos.push_back(MemoLines());
+    }
+    EXPECT_EQ(counts, (std::map<std::string, int>{{"Start", 1}, {"Prepare", 1}, {"Execute", 2}, {"Connect", 9},
+                                                  {"Disconnect", 8}, {"Commit", 4}, {"Rollback", 2}, {"Finish", 1}}));
+    const std::string update = "UPDATE orders SET state = 'done' /*vt rows=2*/";
+    EXPECT_EQ(executeMemos, (std::vector<std::vector<std::string>>{
+                                {update, "Commits on success (OCI_COMMIT_ON_SUCCESS)"}, {update}}));
+    for (const TListRow& row : Rows())
+        for (const std::string& cell : row.SubItems)
+            shown += cell + "\n";
+    EXPECT_NE(shown.find("scott@localhost/orclpdb (vt-fixture : 1.0)"), std::string::npos) << shown;
+    EXPECT_FALSE(HoldsSessionsPassword(shown));
+
+    for (int format : {1, 2, 3}) {
+        const std::string file = Scratch.File("export-" + std::to_string(format));
+        SaveTrace(Form->TraceRows, file, format);
+        const std::string written = ReadFileBytes(file);
+        EXPECT_NE(written.find("Rollback"), std::string::npos) << format;
+        EXPECT_FALSE(HoldsSessionsPassword(written)) << format;
+        EXPECT_EQ(written.find("Commits on success"), std::string::npos) << format << ": the note is the memo's";
+    }
+    DestroyForm();
+    const std::string settings = ReadFileBytes(SettingsPath());
+    EXPECT_NE(settings.find("TRACE_CONNECT=1\r\nTRACE_COMMIT=1\r\n"), std::string::npos) << settings;
+    EXPECT_FALSE(HoldsSessionsPassword(settings));
+    CreateForm();
 }

@@ -1,0 +1,71 @@
+// The session and transaction calls as the tracer takes them: the Connect, Disconnect,
+// Commit and Rollback rows they make, and the labels those rows show, fed by the calls
+// that name a session's parts. A password, as an attribute or as an argument, is never
+// read: the tracer looks at its pointer and length at most.
+#pragma once
+
+#include "CallTracer.h"
+#include "OCIEntries.h"
+#include "OCISessions.h"
+#include "TraceRecord.h"
+
+#include <windows.h>
+
+#include <iterator>
+#include <string>
+#include <unordered_set>
+
+// The attributes OCIAttrSet names a session's parts with (a password: only its place);
+// the tracer passes over every other one.
+constexpr uint32_t OCI_ATTR_SERVER = 6;
+constexpr uint32_t OCI_ATTR_SESSION = 7;
+constexpr uint32_t OCI_ATTR_USERNAME = 22;
+constexpr uint32_t OCI_ATTR_PASSWORD = 23;
+constexpr uint32_t OCI_ATTR_DRIVER_NAME = 424;
+constexpr uint32_t OCI_ATTR_SPOOL_AUTH = 460;
+inline constexpr uint32_t SessionAttributes[] = {OCI_ATTR_SERVER,   OCI_ATTR_SESSION,     OCI_ATTR_USERNAME,
+                                                 OCI_ATTR_PASSWORD, OCI_ATTR_DRIVER_NAME, OCI_ATTR_SPOOL_AUTH};
+static_assert(std::size(SessionAttributes) <= TEntryFilter::MaxList);
+
+// What a session call keeps from its entry to its return.
+struct TSessionCall {
+    // The service context (or the pool) the call is about, and the session it begins or ends.
+    TAddress Svc = 0;
+    TAddress Session = 0;
+    // Where the call stores the context or the pool name it makes, and the name's length.
+    TAddress Out = 0;
+    TAddress OutLength = 0;
+    bool Wide = false;
+    // A pool's user and connect string, known once the call has named the pool.
+    std::string User;
+    std::string Connect;
+};
+
+class TSessionCalls {
+public:
+    // wide: the handles of UTF-16 environments and of everything allocated under them.
+    explicit TSessionCalls(const std::unordered_set<TAddress>& wide) : FWide(wide) {}
+
+    static bool IsSessionCall(TOCICall call);
+    // Whether call's entries are hooked with this trace mask: rows of a kind not traced
+    // need nothing, and labels are needed only by the rows that show them. The calls that
+    // hand over a password are hooked with binds traced too: a value bound where a
+    // password lies is not shown.
+    static bool Planted(TOCICall call, BYTE mask);
+    static bool ReturnWanted(TOCICall call);
+    static TLateEntry LateEntry(const TOCIEntry& entry);
+
+    // A session call at its entry: record.Statement becomes the label of a call that makes
+    // a row; what the return needs goes into data. True when the return is of interest.
+    bool Entered(const TOCIEntry& entry, TCallFrame& frame, TTraceRecord& record, TSessionCall& data);
+    // At its return; record holds the result and the label shown.
+    void Returned(IHookHost& host, TOCICall call, const TSessionCall& data, const TTraceRecord& record);
+
+    TOCISessions Labels;
+    TSecretMemory Passwords;
+
+private:
+    bool IsWide(TAddress handle) const { return FWide.count(handle) != 0; }
+
+    const std::unordered_set<TAddress>& FWide;
+};
