@@ -3,6 +3,7 @@
 #include "SessionRunner.h"
 #include "VelloranBuild.h"
 
+#include "HookKinds.h"
 #include "ProcessList.h"
 
 #include "Errors.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -341,27 +343,41 @@ TEST(Tracing, AnAttachPicksUpTheLoadedOCIDllAndTracesFromThenOn)
 
 // Calls made while the program goes on without an event reach the window all the same:
 // the program waits for a file that the test makes only once it has the calls' rows.
-// Logged hooks deliver them without stopping the program once.
+// Logged hooks deliver them without stopping the program once. The time from letting the
+// program go on after its prepare to the fetch's row is printed: it bounds how late a row
+// comes (the program's own 10 ms poll of the file and two calls included).
 TEST(Tracing, RowsArriveWhileTheProgramRunsOn)
 {
-    std::string gate = TempFile("rowsgate");
+    std::string go = TempFile("rowsgo"), gate = TempFile("rowsgate");
+    DeleteFileA(go.c_str());
     DeleteFileA(gate.c_str());
-    std::string script = "load\nalloc S\nprepare S SELECT 1 FROM dual /*vt rows=1*/\nexecute S\nfetch S 1\n"
-                         "waitfile " + gate + "\nfree S\n";
+    std::string script = "load\nalloc S\nprepare S SELECT 1 FROM dual /*vt rows=1*/\nwaitfile " + go +
+                         "\nexecute S\nfetch S 1\nwaitfile " + gate + "\nfree S\n";
     std::string scriptFile = TempFile("rowsgate.txt");
     WriteFileBytes(scriptFile, script);
     TSessionRunner runner;
     size_t before = 0;
+    LARGE_INTEGER frequency, released{}, arrived{};
+    QueryPerformanceFrequency(&frequency);
     runner.OnRecord = [&](TSessionRunner&, const TTraceRow&) {
-        if (++before == 3)
+        if (++before == 1) {
+            QueryPerformanceCounter(&released);
+            WriteFileBytes(go, "go");
+        } else if (before == 3) {
+            QueryPerformanceCounter(&arrived);
             WriteFileBytes(gate, "go");
+        }
     };
     TSession s = runner.Run(FixtureCommand("ocirun.exe", {scriptFile}), AllActions);
+    DeleteFileA(go.c_str());
     DeleteFileA(gate.c_str());
     DeleteFileA(scriptFile.c_str());
     EXPECT_TRUE(s.Errors.empty()) << s.Errors.front();
     EXPECT_EQ(s.ExitCode, 0u) << "the program waited in vain: the rows came only at its end";
     ASSERT_EQ(s.Records.size(), 3u);
+    std::printf("hooks %s: execute and fetch rows in %.1f ms after the program went on\n",
+                HookKindWord(runner.Hooks),
+                1000.0 * static_cast<double>(arrived.QuadPart - released.QuadPart) / static_cast<double>(frequency.QuadPart));
     if (runner.Hooks == THookKind::Log) {
         EXPECT_EQ(s.CallStops, 0u) << "no call stopped the program";
     }
