@@ -144,17 +144,8 @@ TEST(ClientLibraries, ThreadsMixingClassicAndCachedCallsKeepTheirOwnCalls)
         TClientRun run = RunScript(script, AllActions, emulate);
         EXPECT_TRUE(run.Session.Errors.empty()) << run.Session.Errors.front();
         EXPECT_EQ(run.Session.ExitCode, 0u);
-        // Each thread's calls in its own order; the thread is the digit after SELECT.
-        std::map<DWORD, std::vector<TTruthCall>> byThread;
-        for (const TTruthCall& c : run.Truth)
-            if (c.ThreadId)
-                byThread[c.ThreadId].push_back(c);
-        std::map<char, std::vector<TTraceRow>> expected, traced;
-        for (const auto& [thread, calls] : byThread)
-            for (const TTraceRow& row : ExpectedRecords(calls, AllActions))
-                expected[row.Statement.size() > 7 ? row.Statement[7] : '?'].push_back(row);
-        for (const TTraceRow& row : run.Session.Records)
-            traced[row.Statement.size() > 7 ? row.Statement[7] : '?'].push_back(row);
+        // Each thread's calls in its own order.
+        auto [expected, traced] = RowsByThread(run.Truth, run.Session.Records, AllActions);
         ASSERT_EQ(expected.size(), 4u);
         for (const auto& [thread, rows] : expected) {
             EXPECT_EQ(rows.size(), 15u * 6u);

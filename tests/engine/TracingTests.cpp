@@ -404,17 +404,8 @@ TEST(Tracing, AFullLogHoldsAThreadUpAndLosesNoCall)
         EXPECT_TRUE(s.Errors.empty()) << s.Errors.front();
         EXPECT_EQ(s.ExitCode, 0u);
         EXPECT_GT(s.CallStops, 0u) << "the log never filled";
-        std::map<DWORD, std::vector<TTruthCall>> byThread;
-        for (const TTruthCall& c : truth)
-            if (c.ThreadId)
-                byThread[c.ThreadId].push_back(c);
-        // Each thread's rows in its own order; the thread is the digit after SELECT.
-        std::map<char, std::vector<TTraceRow>> expected, traced;
-        for (const auto& [thread, calls] : byThread)
-            for (const TTraceRow& row : ExpectedRecords(calls, AllActions))
-                expected[row.Statement.size() > 7 ? row.Statement[7] : '?'].push_back(row);
-        for (const TTraceRow& row : s.Records)
-            traced[row.Statement.size() > 7 ? row.Statement[7] : '?'].push_back(row);
+        // Each thread's rows in its own order.
+        auto [expected, traced] = RowsByThread(truth, s.Records, AllActions);
         ASSERT_EQ(expected.size(), 4u);
         EXPECT_EQ(traced.size(), 4u) << "no row without its thread's SQL";
         for (const auto& [thread, rows] : expected) {

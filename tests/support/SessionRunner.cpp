@@ -339,6 +339,22 @@ std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYT
     return rows;
 }
 
+TRowsByThread RowsByThread(const std::vector<TTruthCall>& truth, const std::vector<TTraceRow>& records, BYTE mask)
+{
+    auto threadOf = [](const TTraceRow& row) { return row.Statement.size() > 7 ? row.Statement[7] : '?'; };
+    std::map<DWORD, std::vector<TTruthCall>> byThread;
+    for (const TTruthCall& c : truth)
+        if (c.ThreadId)
+            byThread[c.ThreadId].push_back(c);
+    TRowsByThread rows;
+    for (const auto& [thread, calls] : byThread)
+        for (const TTraceRow& row : ExpectedRecords(calls, mask))
+            rows.Expected[threadOf(row)].push_back(row);
+    for (const TTraceRow& row : records)
+        rows.Traced[threadOf(row)].push_back(row);
+    return rows;
+}
+
 TFixtureRun RunLogged(const std::string& program, std::vector<std::string> args, BYTE mask, bool emulate,
                       DWORD timeoutMs)
 {

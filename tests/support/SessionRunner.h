@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -130,6 +131,13 @@ std::string ShownText(const std::string& bytes, bool utf16);
 
 // The records a tracer with this mask must deliver for the calls of one thread, in order.
 std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYTE mask);
+
+// The rows a run must deliver and those it did, each by the thread that made them, for
+// scripts that put the thread's digit right after "SELECT " ('?' for rows without it).
+struct TRowsByThread {
+    std::map<char, std::vector<TTraceRow>> Expected, Traced;
+};
+TRowsByThread RowsByThread(const std::vector<TTruthCall>& truth, const std::vector<TTraceRow>& records, BYTE mask);
 
 // A fixture's session under the tracer with the fixture's own log of its calls.
 struct TFixtureRun {
