@@ -81,7 +81,6 @@ int TTraceRows::CellIds(int index, uint32_t (&ids)[1 + MaxSubItems]) const
 void TTraceRows::Clear()
 {
     FRows.clear();
-    FRows.shrink_to_fit();
     FPool.Clear();
     FOptionalCells = false;
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,6 +29,34 @@ public:
 private:
     std::deque<std::string> FTexts;
     std::unordered_map<std::string_view, uint32_t> FIds;
+};
+
+// Values appended in blocks of many thousands: one never moves once stored, and the heap
+// sees one large allocation per block. (A deque asks for a small block every dozen rows;
+// among the many freed texts of records, Wine's heap takes microseconds to find one.)
+template <class T, size_t BlockSize = 16384>
+class TBlockArray {
+public:
+    size_t size() const { return FSize; }
+    T& operator[](size_t index) { return FBlocks[index / BlockSize][index % BlockSize]; }
+    const T& operator[](size_t index) const { return FBlocks[index / BlockSize][index % BlockSize]; }
+    void push_back(const T& value)
+    {
+        if (FSize / BlockSize == FBlocks.size())
+            FBlocks.emplace_back(new T[BlockSize]);
+        (*this)[FSize++] = value;
+    }
+    // Gives all the memory back.
+    void clear()
+    {
+        FBlocks.clear();
+        FBlocks.shrink_to_fit();
+        FSize = 0;
+    }
+
+private:
+    std::vector<std::unique_ptr<T[]>> FBlocks;
+    size_t FSize = 0;
 };
 
 // The rows of the trace list: a caption and up to six sub-items each, in arrival order,
@@ -68,7 +97,7 @@ private:
     const TRow& Row(int index) const;
     TRow Store(const TListRow& row, int32_t tag);
 
-    std::deque<TRow> FRows;
+    TBlockArray<TRow> FRows;
     TStringPool FPool;
     bool FOptionalCells = false;
 };
