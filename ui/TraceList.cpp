@@ -45,42 +45,70 @@ void TStringPool::Clear()
 // ---------------------------------------------------------------------------
 // TTraceRows
 
-TTraceRows::TRow TTraceRows::Store(const TListRow& row, int32_t tag)
+TTraceRows::TRow TTraceRows::Store(const TListRow& row, int32_t tag, uint32_t extra)
 {
     VASSERT(row.SubItems.size() <= MaxSubItems, Unit);
+    uint32_t ids[2 + MaxSubItems] = {};
+    ids[0] = FPool.Intern(row.Caption);
+    for (size_t k = 0; k < row.SubItems.size(); ++k)
+        ids[k + 1] = FPool.Intern(row.SubItems[k]);
+    ids[1 + MaxSubItems] = FPool.Intern(row.Note);
     TRow stored{};
     stored.Tag = tag;
-    stored.Cells[0] = FPool.Intern(row.Caption);
-    for (size_t k = 0; k < row.SubItems.size(); ++k)
-        stored.Cells[k + 1] = FPool.Intern(row.SubItems[k]);
-    stored.Note = FPool.Intern(row.Note);
     stored.SubItemCount = static_cast<uint8_t>(row.SubItems.size());
+    std::copy(ids, ids + RowCells, stored.Cells);
+    if (extra != 0 || std::any_of(ids + RowCells, std::end(ids), [](uint32_t id) { return id != 0; })) {
+        TExtra cells{};
+        std::copy(ids + RowCells, ids + 1 + MaxSubItems, cells.Cells);
+        cells.Note = ids[1 + MaxSubItems];
+        if (extra == 0) {
+            FExtras.push_back(cells);
+            extra = static_cast<uint32_t>(FExtras.size());
+        } else
+            FExtras[extra - 1] = cells;
+        stored.Extra = extra;
+    }
     FOptionalCells = FOptionalCells || HasOptionalCells(row);
     return stored;
 }
 
+void TTraceRows::Ids(const TRow& row, uint32_t (&ids)[2 + MaxSubItems]) const
+{
+    std::copy(std::begin(row.Cells), std::end(row.Cells), ids);
+    std::fill(ids + RowCells, std::end(ids), 0);
+    if (row.Extra != 0) {
+        const TExtra& extra = FExtras[row.Extra - 1];
+        std::copy(std::begin(extra.Cells), std::end(extra.Cells), ids + RowCells);
+        ids[1 + MaxSubItems] = extra.Note;
+    }
+}
+
 int TTraceRows::Add(const TListRow& row, int32_t tag)
 {
-    FRows.push_back(Store(row, tag));
+    FRows.push_back(Store(row, tag, 0));
     return RowCount() - 1;
 }
 
 void TTraceRows::Set(int index, const TListRow& row, int32_t tag)
 {
-    Row(index);
-    FRows[static_cast<size_t>(index)] = Store(row, tag);
+    // A row that had extra cells keeps their slot, so that updates take no more room.
+    uint32_t extra = Row(index).Extra;
+    FRows[static_cast<size_t>(index)] = Store(row, tag, extra);
 }
 
 int TTraceRows::CellIds(int index, uint32_t (&ids)[1 + MaxSubItems]) const
 {
     const TRow& stored = Row(index);
-    std::copy(std::begin(stored.Cells), std::end(stored.Cells), ids);
+    uint32_t all[2 + MaxSubItems];
+    Ids(stored, all);
+    std::copy(all, all + 1 + MaxSubItems, ids);
     return 1 + stored.SubItemCount;
 }
 
 void TTraceRows::Clear()
 {
     FRows.clear();
+    FExtras.clear();
     FPool.Clear();
     FOptionalCells = false;
 }
@@ -95,11 +123,13 @@ const TTraceRows::TRow& TTraceRows::Row(int index) const
 void TTraceRows::GetRow(int index, TListRow& row) const
 {
     const TRow& stored = Row(index);
-    row.Caption = FPool.Text(stored.Cells[0]);
+    uint32_t ids[2 + MaxSubItems];
+    Ids(stored, ids);
+    row.Caption = FPool.Text(ids[0]);
     row.SubItems.resize(stored.SubItemCount);
     for (int k = 0; k < stored.SubItemCount; ++k)
-        row.SubItems[static_cast<size_t>(k)] = FPool.Text(stored.Cells[k + 1]);
-    row.Note = FPool.Text(stored.Note);
+        row.SubItems[static_cast<size_t>(k)] = FPool.Text(ids[k + 1]);
+    row.Note = FPool.Text(ids[1 + MaxSubItems]);
 }
 
 bool TTraceRows::AllAscii() const
@@ -117,7 +147,15 @@ const std::string& TTraceRows::CellText(int index, int column) const
     const TRow& stored = Row(index);
     if (column < 0 || column > stored.SubItemCount)
         return FPool.Text(0);
-    return FPool.Text(stored.Cells[column]);
+    if (column < RowCells)
+        return FPool.Text(stored.Cells[column]);
+    return stored.Extra == 0 ? FPool.Text(0) : FPool.Text(FExtras[stored.Extra - 1].Cells[column - RowCells]);
+}
+
+const std::string& TTraceRows::NoteText(int index) const
+{
+    const TRow& stored = Row(index);
+    return stored.Extra == 0 ? FPool.Text(0) : FPool.Text(FExtras[stored.Extra - 1].Note);
 }
 
 std::wstring WidePrefix(std::string_view text, size_t units)

@@ -80,7 +80,7 @@ public:
     int SubItemCount(int index) const;
     // Column 0 is the caption, column k the k-th sub-item; "" beyond the row's sub-items.
     const std::string& CellText(int index, int column) const;
-    const std::string& NoteText(int index) const { return FPool.Text(Row(index).Note); }
+    const std::string& NoteText(int index) const;
     size_t DistinctTexts() const { return FPool.Count(); }
     int32_t Tag(int index) const { return Row(index).Tag; }
     // The ids of the row's texts, caption first (Text gives them); returns how many.
@@ -88,16 +88,30 @@ public:
     const std::string& Text(uint32_t id) const { return FPool.Text(id); }
 
 private:
-    struct TRow {
-        uint32_t Cells[1 + MaxSubItems];
+    // Most rows have no detail cells and no note: a row keeps the ids of its first cells,
+    // and those of the rest only where one of them is not empty, apart.
+    static constexpr int RowCells = 4;
+    static constexpr int ExtraCells = 1 + MaxSubItems - RowCells;
+    struct TExtra {
+        uint32_t Cells[ExtraCells];
         uint32_t Note;
+    };
+    struct TRow {
+        uint32_t Cells[RowCells];
+        // 1 + the index of the row's extra cells, 0 for none.
+        uint32_t Extra;
         int32_t Tag;
         uint8_t SubItemCount;
     };
     const TRow& Row(int index) const;
-    TRow Store(const TListRow& row, int32_t tag);
+    // The ids of the row's cells in column order; the note's last.
+    void Ids(const TRow& row, uint32_t (&ids)[2 + MaxSubItems]) const;
+    // Interns the texts of row; extra names the slot its extra cells go to, if any (0:
+    // a new one).
+    TRow Store(const TListRow& row, int32_t tag, uint32_t extra);
 
     TBlockArray<TRow> FRows;
+    TBlockArray<TExtra> FExtras;
     TStringPool FPool;
     bool FOptionalCells = false;
 };

@@ -134,12 +134,33 @@ TEST(TraceRows, ARecordsRowHasItsSevenCells)
     EXPECT_EQ(row.SubItems, (std::vector<std::string>{"", "OCI_NO_DATA", "SELECT 1", "0", ":a=1", "ORA-01403: no data found"}));
     EXPECT_TRUE(HasOptionalCells(row)) << "0 rows is a value";
 
+    // Stored and read back, whether the row came with its detail cells and note or got
+    // them, or lost them, in place.
     TTraceRows rows;
     rows.Add(TraceRecordRow(TTraceRecord{}));
     EXPECT_FALSE(rows.AnyOptionalCells());
     int at = rows.Add(TListRow{"Start", {}});
     rows.Set(at, row);
     EXPECT_TRUE(rows.AnyOptionalCells()) << "a row completed in place counts";
+    record.CommitsOnSuccess = true;
+    int noted = rows.Add(TraceRecordRow(record));
+    rows.Add(TListRow{"Finish", {}});
+    TListRow back;
+    for (int index : {at, noted}) {
+        rows.GetRow(index, back);
+        EXPECT_EQ(back.SubItems, row.SubItems);
+        EXPECT_EQ(rows.CellText(index, 6), "ORA-01403: no data found");
+    }
+    EXPECT_EQ(rows.NoteText(at), "");
+    EXPECT_EQ(rows.NoteText(noted), CommitsOnSuccessNote);
+    rows.Set(noted, TListRow{"Execute", {"", "OCI_SUCCESS", "SELECT 2"}});
+    rows.GetRow(noted, back);
+    EXPECT_EQ(back.SubItems, (std::vector<std::string>{"", "OCI_SUCCESS", "SELECT 2"}));
+    EXPECT_EQ(back.Note, "");
+    EXPECT_EQ(rows.CellText(noted, 5), "");
+    rows.GetRow(at, back);
+    EXPECT_EQ(back.SubItems[4], ":a=1") << "other rows keep theirs";
+    EXPECT_EQ(rows.CellText(noted + 1, 0), "Finish");
     rows.Clear();
     EXPECT_FALSE(rows.AnyOptionalCells());
 }
