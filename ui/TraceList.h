@@ -184,6 +184,9 @@ struct TPaintState {
     // text is cut to its cell with an ellipsis once, not at every paint: DrawText finds
     // where by measuring the text over and over.
     TShownTexts ShownTexts;
+    // Whether Columns.Align holds the alignments of the columns as they are (the list
+    // clears it when a column is inserted, set or deleted).
+    bool FormatsRead = false;
     // Reads the columns, the font, the rows' geometry and the selection from the list, and
     // the character widths from dc with the list's font selected.
     void Read(HWND list, HDC dc);
