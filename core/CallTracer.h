@@ -44,6 +44,13 @@ public:
     virtual void Warn(const std::string& text) = 0;
 };
 
+// A pointer of the traced program, as wide as its own.
+inline size_t PointerSize(const IHookHost& host) { return host.Target64() ? 8 : 4; }
+inline TAddress ReadTargetPointer(IHookHost& host, TAddress address)
+{
+    return host.Target64() ? host.TargetProcess().ReadQword(address) : host.TargetProcess().ReadDword(address);
+}
+
 class ICallTracer {
 public:
     virtual ~ICallTracer() = default;

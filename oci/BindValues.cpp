@@ -192,7 +192,7 @@ std::string TextValue(std::string bytes, bool whole, uint64_t declaredBytes, boo
         else
             DropCutCharacter(bytes);
     }
-    std::string utf8 = wide ? WideTextToUtf8(bytes) : NarrowTextToUtf8(bytes);
+    std::string utf8 = TextToUtf8(bytes, wide);
     uint64_t characters = whole ? CharacterCount(utf8) : (wide ? declaredBytes / 2 : declaredBytes);
     return QuotedText(utf8, characters);
 }
@@ -209,17 +209,6 @@ std::string HexText(std::string_view bytes, uint64_t length)
     if (length > BindBinaryBytes)
         return text + Format("...') (%llu bytes)", static_cast<unsigned long long>(length));
     return text + "')";
-}
-
-// The end of a NUL-terminated text: a zero byte, or two at an even offset in UTF-16.
-size_t NulEnd(const std::string& bytes, bool wide)
-{
-    if (!wide)
-        return std::min(bytes.find('\0'), bytes.size());
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        if (bytes[i] == 0 && bytes[i + 1] == 0)
-            return i;
-    return bytes.size();
 }
 
 } // namespace
@@ -307,6 +296,12 @@ std::string QuotedText(const std::string& utf8, uint64_t characters)
     if (characters > BindTextChars)
         return text + Format("...' (%llu characters)", static_cast<unsigned long long>(characters));
     return text + "'";
+}
+
+bool ShowsBytes(uint16_t type)
+{
+    size_t prefix = 0;
+    return KindOf(type, prefix) >= TKind::Text;
 }
 
 uint64_t BoundBytesNeeded(uint16_t type, uint64_t length, bool /*wide*/)

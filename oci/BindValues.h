@@ -38,6 +38,9 @@ struct TBoundValue {
 // shows of it (a text of more than 64 KiB is counted by its declared length); 0 for the
 // types shown by name alone (descriptors, locators, handles, unknown codes).
 uint64_t BoundBytesNeeded(uint16_t type, uint64_t length, bool wide);
+// Whether the type's value is shown from its bytes as they are (text, binary), as a
+// password bound would be; numbers, dates and the rest are decoded.
+bool ShowsBytes(uint16_t type);
 // The value's text: "123456", "'O''Brien'", "HEXTORAW('0A1B')", "DATE '2024-02-29
 // 13:45:07'", "TRUE", "<TIMESTAMP>", "<type 8>"; "<unreadable>" for bytes that are
 // not a value of the type (or fewer than BoundBytesNeeded asks for).

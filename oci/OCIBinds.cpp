@@ -21,24 +21,6 @@ std::string NameKey(const std::string& name)
     return key;
 }
 
-// The types whose bytes the cell shows as they are: a password bound is one of them. A
-// number that lies where a password once did is shown: it cannot be one.
-bool ShowsBytes(uint16_t type)
-{
-    switch (type) {
-    case Sqlt::Chr:
-    case Sqlt::Str:
-    case Sqlt::Vcs:
-    case Sqlt::Lvc:
-    case Sqlt::Afc:
-    case Sqlt::Avc:
-    case Sqlt::Bin:
-    case Sqlt::Lbi:
-    case Sqlt::Lvb: return true;
-    default: return false;
-    }
-}
-
 } // namespace
 
 std::string BindName(const std::string* placeholder)
@@ -66,27 +48,30 @@ void TOCIBinds::Add(TAddress stmt, TOCIBind bind, TAddress previous)
     FStmtOf[bind.Handle] = stmt;
 }
 
-void TOCIBinds::SetSkips(TAddress bindHandle, uint64_t value, uint64_t indicator, uint64_t length)
+TOCIBind* TOCIBinds::Find(TAddress bindHandle)
 {
     auto stmt = FStmtOf.find(bindHandle);
     if (stmt == FStmtOf.end())
-        return;
+        return nullptr;
     for (TOCIBind& bind : FByStmt[stmt->second])
-        if (bind.Handle == bindHandle) {
-            bind.ValueSkip = value;
-            bind.IndicatorSkip = indicator;
-            bind.LengthSkip = length;
-        }
+        if (bind.Handle == bindHandle)
+            return &bind;
+    return nullptr;
+}
+
+void TOCIBinds::SetSkips(TAddress bindHandle, uint64_t value, uint64_t indicator, uint64_t length)
+{
+    if (TOCIBind* bind = Find(bindHandle)) {
+        bind->ValueSkip = value;
+        bind->IndicatorSkip = indicator;
+        bind->LengthSkip = length;
+    }
 }
 
 void TOCIBinds::SetAtExecute(TAddress bindHandle)
 {
-    auto stmt = FStmtOf.find(bindHandle);
-    if (stmt == FStmtOf.end())
-        return;
-    for (TOCIBind& bind : FByStmt[stmt->second])
-        if (bind.Handle == bindHandle)
-            bind.AtExecute = true;
+    if (TOCIBind* bind = Find(bindHandle))
+        bind->AtExecute = true;
 }
 
 void TOCIBinds::Forget(TAddress stmt)

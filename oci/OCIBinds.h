@@ -53,7 +53,6 @@ public:
     void SetAtExecute(TAddress bindHandle);
     // The statement's binds go: it was freed, released or prepared anew.
     void Forget(TAddress stmt);
-    bool Any(TAddress stmt) const { return FByStmt.count(stmt) != 0; }
 
     // The Binds cell of an execute of stmt: "name=value" per bind in bind order, joined by
     // ", "; for more than one row (iters > 1) the first BindRowsShown rows from rowOffset
@@ -64,6 +63,8 @@ public:
                      const TSecretMemory& secrets = {}) const;
 
 private:
+    // The bind of a handle Add stored, nullptr for one it never saw.
+    TOCIBind* Find(TAddress bindHandle);
     std::string ValueText(TSafeReader& reader, const TOCIBind& bind, uint64_t row, const TSecretMemory& secrets) const;
 
     std::unordered_map<TAddress, std::vector<TOCIBind>> FByStmt;

@@ -99,8 +99,6 @@ public:
     TSessionCall Session;
 };
 
-bool Succeeded(int32_t result) { return result == OCI_SUCCESS || result == OCI_SUCCESS_WITH_INFO; }
-
 const int HandleAllocHook = OCIHookIdOf(TOCICall::HandleAlloc);
 
 // Decoding failures become the record's statement; the record is timed and delivered
@@ -350,15 +348,10 @@ void TOCITracer::ModuleUnloaded(IHookHost& host, const TModuleInfo& module)
     FHooked.erase(it);
 }
 
-TAddress TOCITracer::ReadPointer(IHookHost& host, TAddress address)
-{
-    return host.Target64() ? host.TargetProcess().ReadQword(address) : host.TargetProcess().ReadDword(address);
-}
-
 std::string TOCITracer::ReadText(TCallFrame& frame, TAddress text, uint64_t length, bool wide)
 {
     std::string bytes = frame.Bytes(text, length);
-    return wide ? WideTextToUtf8(bytes) : NarrowTextToUtf8(bytes);
+    return TextToUtf8(bytes, wide);
 }
 
 std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, TCallFrame& frame)
@@ -506,9 +499,9 @@ void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, 
     switch (OCIEntries[hookId].Call) {
     case TOCICall::Prepare2:
         // A failed call hands out no handle and leaves the registry as it was.
-        if (Succeeded(record.Result) && data.Out) {
+        if (OCISucceeded(record.Result) && data.Out) {
             try {
-                TAddress handle = ReadPointer(host, data.Out);
+                TAddress handle = ReadTargetPointer(host, data.Out);
                 if (data.TextRead)
                     Statements.SetText(handle, record.Statement);
                 else
@@ -528,9 +521,9 @@ void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, 
         break;
     case TOCICall::EnvCreate:
     case TOCICall::HandleAlloc:
-        if (Succeeded(record.Result)) {
+        if (OCISucceeded(record.Result)) {
             try {
-                MarkWide(host, ReadPointer(host, data.Out));
+                MarkWide(host, ReadTargetPointer(host, data.Out));
             } catch (const EOSError&) {
                 // An out pointer the call did not fill: nothing to follow.
             }

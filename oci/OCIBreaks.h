@@ -95,7 +95,6 @@ private:
     std::unique_ptr<TCallData> ReadEntered(const TOCIEntry& entry, TCallFrame& frame);
     void ReadReturned(IHookHost& host, TCallData& data, int32_t result);
     std::string ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt);
-    TAddress ReadPointer(IHookHost& host, TAddress address);
     void PlantEntries(IHookHost& host, const TModuleInfo& module);
     void ResolveForwards(IHookHost& host, const TModuleInfo& module);
     void MarkWide(IHookHost& host, TAddress handle);

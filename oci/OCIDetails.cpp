@@ -40,20 +40,7 @@ constexpr uint32_t MaxErrorBytes = 8192;
 
 // A text read from the program's memory ends at its first NUL (two zero bytes at an even
 // offset in UTF-16).
-std::string UpToNul(std::string bytes, bool wide)
-{
-    if (!wide)
-        return bytes.substr(0, bytes.find('\0'));
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        if (!bytes[i] && !bytes[i + 1])
-            return bytes.substr(0, i);
-    return bytes;
-}
-
-std::string TextOf(std::string bytes, bool wide)
-{
-    return wide ? WideTextToUtf8(bytes) : NarrowTextToUtf8(bytes);
-}
+std::string UpToNul(const std::string& bytes, bool wide) { return bytes.substr(0, NulEnd(bytes, wide)); }
 
 } // namespace
 
@@ -81,7 +68,7 @@ std::unique_ptr<TCallData> TOCITracer::BindEntered(IHookHost& host, const TOCIEn
             bytes = UpToNul(reader.ReadPrefix(name, MaxNameBytes), bind.Wide);
             read = !bytes.empty();
         }
-        std::string text = TextOf(bytes, bind.Wide);
+        std::string text = TextToUtf8(bytes, bind.Wide);
         bind.Name = BindName(read ? &text : nullptr);
     }
     bind.Value = arg(TOCIArg::Value);
@@ -93,7 +80,7 @@ std::unique_ptr<TCallData> TOCITracer::BindEntered(IHookHost& host, const TOCIEn
     bind.AtExecute = (static_cast<uint32_t>(arg(TOCIArg::Mode)) & OCI_DATA_AT_EXEC) != 0;
     if (data->Out) {
         uint64_t previous = 0;
-        if (reader.Read(data->Out, &previous, host.Target64() ? 8 : 4))
+        if (reader.Read(data->Out, &previous, PointerSize(host)))
             data->Previous = previous;
     }
     return data;
@@ -102,11 +89,11 @@ std::unique_ptr<TCallData> TOCITracer::BindEntered(IHookHost& host, const TOCIEn
 void TOCITracer::BindReturned(IHookHost& host, TCallData& callData, int32_t result)
 {
     auto& data = static_cast<TBindCallData&>(callData);
-    if (result != OCI_SUCCESS && result != OCI_SUCCESS_WITH_INFO)
+    if (!OCISucceeded(result))
         return;
     TSafeReader reader(host.TargetProcess());
     uint64_t handle = 0;
-    if (!data.Out || !reader.Read(data.Out, &handle, host.Target64() ? 8 : 4))
+    if (!data.Out || !reader.Read(data.Out, &handle, PointerSize(host)))
         return;
     data.Bind.Handle = handle;
     FBinds.Add(data.Statement, data.Bind, data.Previous);
@@ -157,7 +144,7 @@ void TOCITracer::ReadReturned(IHookHost& host, TCallData& callData, int32_t resu
         // The program asked with nothing to take the text: it may ask again.
         if (result == OCI_NO_DATA)
             FWaits.ErrorRead(data.Thread, data.Handle, nullptr);
-        if ((result != OCI_SUCCESS && result != OCI_SUCCESS_WITH_INFO) || !data.Buffer || !data.BufferSize)
+        if (!OCISucceeded(result) || !data.Buffer || !data.BufferSize)
             return;
         // Of a buffer where a password lies nothing is read: the text is read with what
         // follows it in the buffer, and only then cut at its end.
@@ -167,7 +154,7 @@ void TOCITracer::ReadReturned(IHookHost& host, TCallData& callData, int32_t resu
         }
         bool wide = FWide.count(data.Handle) != 0;
         std::string text =
-            TextOf(UpToNul(reader.ReadPrefix(data.Buffer, std::min(data.BufferSize, MaxErrorBytes)), wide), wide);
+            TextToUtf8(UpToNul(reader.ReadPrefix(data.Buffer, std::min(data.BufferSize, MaxErrorBytes)), wide), wide);
         text.erase(text.find_last_not_of(" \t\r\n") + 1);
         FWaits.ErrorRead(data.Thread, data.Handle, &text);
         return;
@@ -181,8 +168,6 @@ void TOCITracer::ReadReturned(IHookHost& host, TCallData& callData, int32_t resu
 
 std::string TOCITracer::ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt)
 {
-    if (!FBinds.Any(stmt))
-        return "";
     TSafeReader reader(host.TargetProcess());
     return FBinds.Text(reader, stmt, OCIArgument32(entry, frame, TOCIArg::Iters),
                        OCIArgument32(entry, frame, TOCIArg::RowOffset), FHideValues, FSessions.Passwords);

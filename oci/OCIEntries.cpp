@@ -2,8 +2,6 @@
 
 #include "Arch.h"
 
-#define OCISignature(words) OCISignature(words)
-
 // The signatures follow the published argument lists. The entries after the first ten are
 // planted only when their kind of detail, session or transaction is traced (see
 // TOCITracer::Planted). A password's argument words tell where it lies, so that nothing

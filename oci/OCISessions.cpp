@@ -35,8 +35,7 @@ void TOCISessions::SessionSet(TAddress svc, TAddress session)
     TSvc& context = FSvcs[svc];
     context.Session = session;
     const TAuth* auth = session ? FindAuth(session) : nullptr;
-    context.Connected = auth && auth->Begun;
-    context.Label = context.Connected ? auth->Label : std::string();
+    context.Label = auth ? auth->Label : std::string();
 }
 
 void TOCISessions::PoolAuthSet(TAddress pool, TAddress auth) { FPoolAuths[pool] = auth; }
@@ -100,26 +99,24 @@ std::string TOCISessions::LogonLabel(const std::string& user, const std::string&
 void TOCISessions::Connected(TAddress svc, TAddress session, const std::string& label)
 {
     TSvc& context = FSvcs[svc];
-    context.Connected = true;
     context.Label = label;
     if (!session)
         return;
     context.Session = session;
     TAuth& auth = FAuths[session];
-    auth.Begun = true;
     auth.Label = label;
 }
 
 std::string TOCISessions::Label(TAddress svc) const
 {
     auto context = FSvcs.find(svc);
-    return context != FSvcs.end() && context->second.Connected ? context->second.Label : std::string();
+    return context != FSvcs.end() ? context->second.Label : std::string();
 }
 
 std::string TOCISessions::EndLabel(TAddress svc, TAddress session) const
 {
     const TAuth* auth = session ? FindAuth(session) : nullptr;
-    return auth && auth->Begun ? auth->Label : Label(svc);
+    return auth && !auth->Label.empty() ? auth->Label : Label(svc);
 }
 
 void TOCISessions::Disconnected(TAddress svc, TAddress session)
@@ -127,23 +124,17 @@ void TOCISessions::Disconnected(TAddress svc, TAddress session)
     auto context = FSvcs.find(svc);
     if (!session && context != FSvcs.end())
         session = context->second.Session;
-    if (context != FSvcs.end()) {
-        context->second.Connected = false;
+    if (context != FSvcs.end())
         context->second.Label.clear();
-    }
     if (!session)
         return;
     auto auth = FAuths.find(session);
-    if (auth != FAuths.end()) {
-        auth->second.Begun = false;
+    if (auth != FAuths.end())
         auth->second.Label.clear();
-    }
     // Other contexts the program switched onto the session lose it too.
     for (auto& [handle, other] : FSvcs)
-        if (other.Session == session) {
-            other.Connected = false;
+        if (other.Session == session)
             other.Label.clear();
-        }
 }
 
 void TOCISessions::Forget(TAddress handle)
@@ -162,15 +153,6 @@ void TOCISessions::Forget(TAddress handle)
     if (!FPools.empty())
         for (auto it = FPools.begin(); it != FPools.end();)
             it = it->second.Handle == handle ? FPools.erase(it) : std::next(it);
-}
-
-void TOCISessions::Clear()
-{
-    FServers.clear();
-    FAuths.clear();
-    FSvcs.clear();
-    FPools.clear();
-    FPoolAuths.clear();
 }
 
 void TSecretMemory::Add(TAddress at, uint64_t size)

@@ -55,20 +55,17 @@ public:
 
     // OCIHandleFree of any handle.
     void Forget(TAddress handle);
-    void Clear();
 
 private:
     struct TAuth {
         std::string User;
         std::string Driver;
-        bool Begun = false;
-        std::string Label;  // while begun
+        std::string Label;  // while begun, else empty
     };
     struct TSvc {
         TAddress Server = 0;
         TAddress Session = 0;
-        bool Connected = false;
-        std::string Label;  // while connected
+        std::string Label;  // while connected, else empty
     };
     struct TPool {
         TAddress Handle = 0;

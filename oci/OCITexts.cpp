@@ -111,6 +111,21 @@ std::string NarrowTextToUtf8(const std::string& bytes)
     return WideToUtf8(wide.data(), wide.size());
 }
 
+std::string TextToUtf8(const std::string& bytes, bool wide)
+{
+    return wide ? WideTextToUtf8(bytes) : NarrowTextToUtf8(bytes);
+}
+
+size_t NulEnd(const std::string& bytes, bool wide)
+{
+    if (!wide)
+        return std::min(bytes.find('\0'), bytes.size());
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        if (bytes[i] == 0 && bytes[i + 1] == 0)
+            return i;
+    return bytes.size();
+}
+
 std::string WideTextToUtf8(const std::string& bytes)
 {
     std::wstring wide(bytes.size() / 2, L'\0');

@@ -17,6 +17,8 @@ constexpr int32_t OCI_INVALID_HANDLE = -2;
 constexpr int32_t OCI_STILL_EXECUTING = -3123;
 constexpr int32_t OCI_CONTINUE = -24200;
 
+inline bool OCISucceeded(int32_t result) { return result == OCI_SUCCESS || result == OCI_SUCCESS_WITH_INFO; }
+
 // "<unavailable>" for a handle the registry does not know.
 extern const char* const UnavailableStatement;
 // What the memo says below an execute whose mode commits on success.
@@ -37,3 +39,8 @@ bool IsValidUtf8(const std::string& bytes);
 std::string NarrowTextToUtf8(const std::string& bytes);
 // UTF-16 (little-endian) text of a wide environment; an odd last byte is dropped.
 std::string WideTextToUtf8(const std::string& bytes);
+// Text of an environment, wide or narrow, in UTF-8.
+std::string TextToUtf8(const std::string& bytes, bool wide);
+// The end of a NUL-terminated text: its first zero byte, or in UTF-16 its first two at an
+// even offset; the whole text where there is none.
+size_t NulEnd(const std::string& bytes, bool wide);

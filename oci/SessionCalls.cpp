@@ -22,12 +22,10 @@ constexpr uint32_t OCI_SESSGET_CREDEXT = 0x10;
 // Names longer than this are garbage, not names.
 constexpr int64_t MaxNameBytes = 4096;
 
-bool Succeeded(int32_t result) { return result == OCI_SUCCESS || result == OCI_SUCCESS_WITH_INFO; }
-
 // A name in the environment's encoding, up to its first zero character.
 std::string DecodeName(const std::string& bytes, bool wide)
 {
-    std::string name = wide ? WideTextToUtf8(bytes) : NarrowTextToUtf8(bytes);
+    std::string name = TextToUtf8(bytes, wide);
     return name.substr(0, name.find('\0'));
 }
 
@@ -42,11 +40,6 @@ std::string NameText(TCallFrame& frame, TAddress text, int64_t length, bool wide
     } catch (const EOSError&) {
         return {};
     }
-}
-
-TAddress ReadPointer(IHookHost& host, TAddress address)
-{
-    return host.Target64() ? host.TargetProcess().ReadQword(address) : host.TargetProcess().ReadDword(address);
 }
 
 } // namespace
@@ -198,7 +191,7 @@ bool TSessionCalls::Entered(const TOCIEntry& entry, TCallFrame& frame, TTraceRec
 
 void TSessionCalls::Returned(IHookHost& host, TOCICall call, const TSessionCall& data, const TTraceRecord& record)
 {
-    if (!Succeeded(record.Result))
+    if (!OCISucceeded(record.Result))
         return;
     switch (call) {
     case TOCICall::SessionBegin:
@@ -215,14 +208,14 @@ void TSessionCalls::Returned(IHookHost& host, TOCICall call, const TSessionCall&
     case TOCICall::Logon:
     case TOCICall::Logon2:
         try {
-            Labels.Connected(ReadPointer(host, data.Out), 0, record.Statement);
+            Labels.Connected(ReadTargetPointer(host, data.Out), 0, record.Statement);
         } catch (const EOSError&) {
             // No context where the call says it put one: later rows on it show no label.
         }
         break;
     case TOCICall::PoolCreate:
         try {
-            TAddress name = ReadPointer(host, data.Out);
+            TAddress name = ReadTargetPointer(host, data.Out);
             uint32_t length = host.TargetProcess().ReadDword(data.OutLength);
             std::string bytes = length <= MaxNameBytes ? host.TargetProcess().ReadString(name, length) : std::string();
             Labels.PoolCreated(data.Svc, DecodeName(bytes, data.Wide), data.User, data.Connect);

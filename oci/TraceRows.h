@@ -8,5 +8,3 @@
 // The row of one trace record: Action, Time, Result, Statement, then Rows (empty while
 // not known), Binds and Error; and the memo's note of an execute that commits on success.
 TListRow TraceRecordRow(const TTraceRecord& record);
-// The cells of a trace record row, by their index among its sub-items.
-enum TTraceCell : int { cellTime, cellResult, cellStatement, cellRows, cellBinds, cellError, TraceCellCount };
