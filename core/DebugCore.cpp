@@ -217,8 +217,9 @@ void TDebugThread::SafeExecute()
 void TDebugThread::EndSteps()
 {
     TFirstError errors;
-    errors.Attempt([this] { FTracer->SessionEnding(*this); });
+    // Releasing a live process delivers the calls it logged last: the tracer ends after.
     errors.Attempt([this] { ReleaseProcess(); });
+    errors.Attempt([this] { FTracer->SessionEnding(*this); });
     FHooks.clear();
     errors.Attempt([this] {
         if (FPatches && Process && Process->IsRunning())
