@@ -147,8 +147,6 @@ DWORD TDebugThread::OnBreakpoint(TAddress address, DWORD threadId, bool wx86)
         // The program's own int3: its handlers see it as they would without a debugger.
         return DBG_EXCEPTION_NOT_HANDLED;
     }
-    // Calls logged by stubs came before this one (a session with both kinds of hooks).
-    ReadLog();
     TThreadContext context = ContextOf(*thread);
     context.Read();
     context.SetIp(address);

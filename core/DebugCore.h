@@ -163,7 +163,6 @@ private:
     // the head the log holds now) handed to the tracer, in order, before any report is
     // handled.
     // Both return the entries read.
-    size_t ReadLog(uint32_t head);
     size_t ReadLog();
     void TakeLogEntry(const TStubLogEntry& entry);
     // The call of thread entered with a stack pointer of entrySp has returned.

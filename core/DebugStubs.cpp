@@ -7,9 +7,9 @@
 void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
 {
     ++FCallStops;
+    // The calls logged before this one came first: the loop reads the log before every
+    // event.
     TStubReport report = FStubs->Report(event.u.Exception.ExceptionRecord);
-    // Calls logged before this one come first.
-    ReadLog(report.LogHead);
     TThreadInfo* thread = FThreads->FindThread(event.dwThreadId);
     if (!report.Entry) {
         ReturnStubCall(thread, report.EntrySp, static_cast<uint32_t>(report.Frame[0]), report.ElapsedTicks);
@@ -50,11 +50,6 @@ void TDebugThread::ReturnStubCall(TThreadInfo* thread, TAddress entrySp, uint32_
 size_t TDebugThread::ReadLog()
 {
     return FStubs->Log().Read([this](const TStubLogEntry& entry) { TakeLogEntry(entry); });
-}
-
-size_t TDebugThread::ReadLog(uint32_t head)
-{
-    return FStubs->Log().Read(head, [this](const TStubLogEntry& entry) { TakeLogEntry(entry); });
 }
 
 // A call logged at its entry (every argument word and the bytes named were copied then),

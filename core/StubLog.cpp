@@ -77,7 +77,6 @@ bool TStubLog::Decode(uint32_t number, TStubLogEntry& entry) const
         return false;
     // The stub writes the sequence word last; nothing of the entry may be read before it.
     std::atomic_thread_fence(std::memory_order_acquire);
-    entry.Number = number;
     entry.Return = field(L::KindOffset, 4) == L::KindReturn;
     entry.Page = field(L::PageOffset, 8);
     entry.Slot = static_cast<uint32_t>(field(L::SlotOffset, 4));

@@ -17,7 +17,6 @@
 
 // One entry of the log.
 struct TStubLogEntry {
-    uint32_t Number = 0;
     // A call's entry, or (Return) its return.
     bool Return = false;
     // The stub that wrote it: its page and slot.
