@@ -173,7 +173,7 @@ void TfrmMain::lvwTraceResize()
     if (details)
         w = std::max(w, MinStatementWidth);
     if (w > 0)
-        SendMessageA(lvwTrace, LVM_SETCOLUMNWIDTH, 3, MAKELPARAM(w, 0));
+        SendMessageA(lvwTrace, LVM_SETCOLUMNWIDTH, StatementColumn, MAKELPARAM(w, 0));
 }
 
 // ---------------------------------------------------------------------------

@@ -116,6 +116,9 @@ void PaintTraceRow(HDC dc, const RECT& rowRect, TraceListView::TPaintState& pain
     const int inset = 3;
     const TraceListView::TColumns& columns = paint.Columns;
     for (int column = 0; column < columns.Count; ++column) {
+        // A column given no room (a detail not traced) has nothing to paint.
+        if (column > 0 && columns.Right[column] <= columns.Left[column])
+            continue;
         RECT cell = rowRect;
         if (column > 0) {
             cell.left = rowRect.left + columns.Left[column];

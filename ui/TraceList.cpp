@@ -202,7 +202,9 @@ static std::string MemoLines(const std::string& statement)
     return text;
 }
 
-std::vector<std::string> SplitBinds(const std::string& binds, const std::string& sep)
+// The items of a Binds cell: split at its separators (sep: ", " or "; "), never inside a
+// quoted text.
+static std::vector<std::string> SplitBinds(const std::string& binds, const std::string& sep)
 {
     std::vector<std::string> items;
     bool quoted = false;
@@ -429,12 +431,9 @@ void TShownTexts::Add(int width, std::string_view text, std::wstring shown)
 void TPaintState::Read(HWND list, HDC dc)
 {
     auto header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
-    int count = std::clamp(static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)), 0, TColumns::MaxCount);
     // The columns' alignments are asked for only after columns change (a quarter of a
     // millisecond a column under Wine, at every paint otherwise).
-    if (count != Columns.Count)
-        FormatsRead = false;
-    Columns.Count = count;
+    Columns.Count = std::clamp(static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)), 0, TColumns::MaxCount);
     for (int column = 0; column < Columns.Count; ++column) {
         // Where the header shows the column is where the list paints its cells.
         RECT rect{};

@@ -122,9 +122,6 @@ private:
 // on a line), the row's note and the error text.
 std::string MemoText(const std::string& statement, const std::string& binds = "", const std::string& error = "",
                      const std::string& note = "");
-// The items of a Binds cell: split at its separators (sep: ", " or "; "), never inside a
-// quoted text.
-std::vector<std::string> SplitBinds(const std::string& binds, const std::string& sep);
 
 // At most units UTF-16 units of a UTF-8 text, up to its first zero byte as a C string
 // would end; a character that would not fit whole is left out, not cut in half. Only that
