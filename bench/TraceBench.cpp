@@ -158,21 +158,18 @@ TMeasure RunTraced(const std::string& scriptFile, BYTE mask, THookKind hooks)
 
 double Median3(double a, double b, double c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
 
-// The median of three untraced runs of a script.
-double PlainRun(const std::string& scriptFile)
+// Three untraced runs of a script: their median, or their mean.
+double PlainRun(const std::string& scriptFile, bool mean = false)
 {
     double runs[3];
     for (double& run : runs)
         run = RunPlain(JoinCommandLine({FixtureDir() + "\\ocirun.exe", scriptFile}));
-    return Median3(runs[0], runs[1], runs[2]);
+    return mean ? (runs[0] + runs[1] + runs[2]) / 3 : Median3(runs[0], runs[1], runs[2]);
 }
 
-// The median of three traced runs by seconds; records and stops the worst of the three.
-TMeasure MedianRun(const std::string& scriptFile, BYTE mask, THookKind hooks)
+// Of three traced runs, the median by seconds; records and stops the worst of the three.
+TMeasure MedianOf(TMeasure (&runs)[3])
 {
-    TMeasure runs[3];
-    for (TMeasure& run : runs)
-        run = RunTraced(scriptFile, mask, hooks);
     std::sort(std::begin(runs), std::end(runs), [](const TMeasure& a, const TMeasure& b) { return a.Seconds < b.Seconds; });
     TMeasure median = runs[1];
     for (const TMeasure& run : runs) {
@@ -182,7 +179,33 @@ TMeasure MedianRun(const std::string& scriptFile, BYTE mask, THookKind hooks)
     return median;
 }
 
+TMeasure MedianRun(const std::string& scriptFile, BYTE mask, THookKind hooks)
+{
+    TMeasure runs[3];
+    for (TMeasure& run : runs)
+        run = RunTraced(scriptFile, mask, hooks);
+    return MedianOf(runs);
+}
+
 const BYTE AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
+
+// The masks each bench runs through: one action at a time, then all three.
+const struct {
+    BYTE Mask;
+    const char* Name;
+} ActionMasks[] = {{TraceMaskPrepare, "prepare"},
+                   {TraceMaskExecute, "execute"},
+                   {TraceMaskFetch, "fetch"},
+                   {AllActions, "prepare,execute,fetch"}};
+
+// How many of the three actions a mask traces: the rows a triple makes.
+int Actions(BYTE mask)
+{
+    int actions = 0;
+    for (BYTE bit : {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch})
+        actions += (mask & bit) != 0;
+    return actions;
+}
 
 // Logged hooks: calls per mask, the untraced and traced runs of a long and a short script,
 // the difference per call.
@@ -192,21 +215,14 @@ void RunLogged(int iterations, double bare)
                 iterations * 20, iterations / 10);
     std::printf("%-6s %-8s %-22s %8s %9s %12s %7s %6s %6s\n", "hooks", "threads", "mask", "calls", "records",
                 "per call us", "ratio", "lost", "stops");
-    const struct {
-        BYTE Mask;
-        const char* Name;
-    } masks[] = {{TraceMaskPrepare, "prepare"}, {TraceMaskExecute, "execute"}, {TraceMaskFetch, "fetch"},
-                 {AllActions, "prepare,execute,fetch"}};
     for (int threads : {1, 4}) {
         std::string longFile = TempFile("benchlong.txt"), shortFile = TempFile("benchshort.txt");
         const int longTriples = iterations * 20, shortTriples = iterations / 10;
         WriteFileBytes(longFile, Script(longTriples, threads));
         WriteFileBytes(shortFile, Script(shortTriples, threads));
         double plain = PlainRun(longFile) - PlainRun(shortFile);
-        for (const auto& m : masks) {
-            int actions = 0;
-            for (BYTE bit : {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch})
-                actions += (m.Mask & bit) != 0;
+        for (const auto& m : ActionMasks) {
+            int actions = Actions(m.Mask);
             TMeasure longRun = MedianRun(longFile, m.Mask, THookKind::Log);
             TMeasure shortRun = MedianRun(shortFile, m.Mask, THookKind::Log);
             size_t calls = static_cast<size_t>(longTriples - longTriples % threads) * actions;
@@ -250,21 +266,14 @@ void MeasureMask(const std::string& scriptFile, double plain, int threads, BYTE 
                  double bare)
 {
     const THookKind mechanisms[] = {THookKind::Breakpoint, THookKind::Fast};
-    size_t calls = 0;
-    for (BYTE bit : {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch})
-        if (mask & bit)
-            calls += static_cast<size_t>(iterations);
+    size_t calls = static_cast<size_t>(iterations) * Actions(mask);
     TMeasure runs[2][3];
     for (int i = 0; i < 3; ++i)
         for (int h = 0; h < 2; ++h)
             runs[h][i] = RunTraced(scriptFile, mask, mechanisms[h]);
     double int3PerCall = 0;
     for (int h = 0; h < 2; ++h) {
-        std::sort(std::begin(runs[h]), std::end(runs[h]),
-                  [](const TMeasure& a, const TMeasure& b) { return a.Seconds < b.Seconds; });
-        TMeasure traced = runs[h][1];
-        for (const TMeasure& run : runs[h])
-            traced.Records = std::min(traced.Records, run.Records);
+        TMeasure traced = MedianOf(runs[h]);
         double perCall = (traced.Seconds - plain) / static_cast<double>(calls);
         std::string versus = "-";
         if (mechanisms[h] == THookKind::Breakpoint)
@@ -290,16 +299,13 @@ void MeasureDetails(int iterations, double bare)
 {
     std::string detailFile = TempFile("bench-details.txt");
     WriteFileBytes(detailFile, Script(iterations, 1, true));
-    double detailPlain = 0;
-    for (int i = 0; i < 3; ++i)
-        detailPlain += RunPlain(JoinCommandLine({FixtureDir() + "\\ocirun.exe", detailFile})) / 3;
+    double detailPlain = PlainRun(detailFile, true);
     std::printf("\nwith a bind and a read of the rows fetched per triple (untraced run %.2f s):\n", detailPlain);
     PrintHeader();
-    const BYTE statements = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
-    MeasureMask(detailFile, detailPlain, 1, statements, "prepare,execute,fetch", iterations, bare);
-    MeasureMask(detailFile, detailPlain, 1, statements | TraceMaskErrors | TraceMaskRows, "... and errors,rows",
+    MeasureMask(detailFile, detailPlain, 1, AllActions, "prepare,execute,fetch", iterations, bare);
+    MeasureMask(detailFile, detailPlain, 1, AllActions | TraceMaskErrors | TraceMaskRows, "... and errors,rows",
                 iterations, bare);
-    MeasureMask(detailFile, detailPlain, 1, statements | TraceMaskBinds, "... and binds", iterations, bare);
+    MeasureMask(detailFile, detailPlain, 1, AllActions | TraceMaskBinds, "... and binds", iterations, bare);
     MeasureMask(detailFile, detailPlain, 1, TraceMaskAll, "all", iterations, bare);
     DeleteFileA(detailFile.c_str());
 }
@@ -346,25 +352,16 @@ int main(int argc, char** argv)
     for (int t = 0; t < 2; ++t) {
         scriptFiles[t] = TempFile("bench" + std::to_string(threadCounts[t]) + ".txt");
         WriteFileBytes(scriptFiles[t], Script(iterations, threadCounts[t]));
-        for (int i = 0; i < 3; ++i)
-            plain[t] += RunPlain(JoinCommandLine({FixtureDir() + "\\ocirun.exe", scriptFiles[t]}));
-        plain[t] /= 3;
+        plain[t] = PlainRun(scriptFiles[t], true);
     }
     std::printf("untraced run: %.2f s (1 thread), %.2f s (4 threads)\n\n", plain[0], plain[1]);
     PrintHeader();
 
-    struct {
-        BYTE Mask;
-        const char* Name;
-    } masks[] = {{TraceMaskPrepare, "prepare"},
-                 {TraceMaskExecute, "execute"},
-                 {TraceMaskFetch, "fetch"},
-                 {TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch, "prepare,execute,fetch"}};
     // A first traced run, not counted: the first session of a process may pay for more
     // than tracing (loading, Wine's first use of the debug calls).
     RunTraced(scriptFiles[0], TraceMaskExecute, THookKind::Breakpoint);
     for (int t = 0; t < 2; ++t)
-        for (const auto& m : masks)
+        for (const auto& m : ActionMasks)
             MeasureMask(scriptFiles[t], plain[t], threadCounts[t], m.Mask, m.Name, iterations, bare);
 
     MeasureDetails(iterations, bare);
