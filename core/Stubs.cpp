@@ -1,582 +1,76 @@
+// The parts of the stubs both machines share: the slot's layout (trampoline, stub,
+// filter), the guard, the filter's compares, the page header, the entry jump and the
+// out-of-line cells. Each machine's stub is written in a unit of its own.
 #include "Stubs.h"
 
-#include "Emitter.h"
 #include "Errors.h"
+#include "StubEmit.h"
 
 #include <algorithm>
 #include <cstring>
+
+using namespace X86;
 
 namespace {
 
 constexpr const char* Unit = "DebugCore";
 
-// Registers by encoding number.
-enum : int { Rax, Rcx, Rdx, Rbx, Rsp, Rbp, Rsi, Rdi, R8, R9, R10, R11 };
-
-// The 64-bit stub's frame, at rsp once its prologue has run (rbp is rsp + Size).
-struct TStub64Frame {
-    // Arguments 5 .. StubMaxWords of the call to the original, above the home space.
-    static constexpr int32_t Outgoing = 0x20;
-    // The performance counter at the call's start and at its end, and the call's result.
-    static constexpr int32_t Start = Outgoing + 8 * (StubMaxWords - 4);
-    static constexpr int32_t Now = Start + 8;
-    static constexpr int32_t Result = Now + 8;
-    // The reports' parameters.
-    static constexpr int32_t Params = Result + 8;
-    static constexpr int32_t Size = (Params + 8 * EXCEPTION_MAXIMUM_PARAMETERS + 15) / 16 * 16;
-    // The prologue: four stores into the home space (20 bytes), push rbp, mov rbp, rsp,
-    // sub rsp, Size (imm32); where each of the last three ends, for the unwind codes.
-    static constexpr unsigned char PushEnd = 21, FrameEnd = 24, AllocEnd = 31;
-};
-static_assert(TStub64Frame::Size % 16 == 0, "rsp stays 16-aligned for the calls the stub makes");
-static_assert(TStub64Frame::Size / 8 <= 0xFFFF, "the allocation fits one UWOP_ALLOC_LARGE slot");
-
-// The guard before a raise: skip it unless the page's guard word is set, the process is
-// being debugged (the PEB's BeingDebugged) and, where wanted is given, the byte there is
-// set. Returns where the window of a thread that has passed the first test begins.
-TAddress EmitGuard(TEmitter& e, TAddress page, bool x64, int skip, TAddress wanted = 0)
-{
-    auto testByte = [&](TAddress address) {
-        e.Bytes({0x80, 0x3D});  // cmp byte [address], 0 (rip-relative in 64-bit code)
-        if (x64)
-            e.Rel32(address, 1);
-        else
-            e.Dword(static_cast<uint32_t>(address));
-        e.Byte(0x00);
-    };
-    testByte(wanted ? wanted : page + TStubPageLayout::GuardOffset);
-    TAddress passed = e.Here();
-    e.JumpIfEqual(skip);
-    if (wanted) {
-        testByte(page + TStubPageLayout::GuardOffset);
-        e.JumpIfEqual(skip);
-    }
-    if (x64)
-        e.Bytes({0x65, 0x48, 0x8B, 0x04, 0x25, 0x60, 0x00, 0x00, 0x00});  // mov rax, gs:[0x60]
-    else
-        e.Bytes({0x64, 0xA1, 0x30, 0x00, 0x00, 0x00});  // mov eax, fs:[0x30]
-    e.Bytes({0x80, 0x78, 0x02, 0x00});  // cmp byte [eax+2], 0
-    e.JumpIfEqual(skip);
-    return passed;
-}
-
 // cmp dword <argument word>, value: at the stub's entry, before anything is pushed. On
 // x64 the first four are in ecx, edx, r8d, r9d.
-void EmitCompareArg(TEmitter& e, bool x64, int word, uint32_t value)
+void EmitCompareArg(TX86Writer& w, int word, uint32_t value)
 {
-    if (x64 && word <= 4) {
-        const int registers[4] = {Rcx, Rdx, R8, R9};
-        int reg = registers[word - 1];
-        if (reg >= R8)
-            e.Byte(0x41);
-        e.Bytes({0x81, static_cast<unsigned char>(0xF8 | (reg & 7))});  // cmp r32, imm32
+    if (w.X64() && word <= 4) {
+        const TReg registers[4] = {Ecx, Edx, R8d, R9d};
+        w.PutAluRegImm32(TAlu::Cmp, registers[word - 1], value);
     } else {
-        e.Byte(0x81);  // cmp dword [esp/rsp+word size*word], imm32
-        e.Mem(7, Rsp, (x64 ? 8 : 4) * word);
+        w.PutAluMemImm32(TAlu::Cmp, Dword(Mem(Xsp, (w.X64() ? 8 : 4) * word)), value);
     }
-    e.Dword(value);
 }
 
 // The filter: a call it does not let pass goes to original with the stack and registers
 // as the caller left them.
-void EmitFilter(TEmitter& e, bool x64, const TEntryFilter& filter, int original)
+void EmitFilter(TX86Writer& w, const TEntryFilter& filter, int original)
 {
     if (filter.Arg) {
-        EmitCompareArg(e, x64, filter.Arg, filter.Value);
-        e.JumpIf(TEmitter::NotEqual, original);
+        EmitCompareArg(w, filter.Arg, filter.Value);
+        w.PutJccLabel(NotEqual, original);
     }
     if (filter.ListArg) {
-        int pass = e.NewLabel();
+        int pass = w.NewLabel();
         for (int i = 0; i < filter.ListSize; ++i) {
-            EmitCompareArg(e, x64, filter.ListArg, filter.List[i]);
-            e.JumpIfEqual(pass);
+            EmitCompareArg(w, filter.ListArg, filter.List[i]);
+            w.PutJccLabel(Equal, pass);
         }
-        e.Jump(original);
-        e.Place(pass);
+        w.PutJmpLabel(original);
+        w.PutLabel(pass);
     }
-}
-
-// The length check of a late call's bytes, the same machine code for both bitnesses: a
-// length over what an entry holds goes to raise, none at all to empty. lengthAt: the
-// length argument's displacement from the frame pointer.
-void EmitLengthCheck(TEmitter& e, int32_t lengthAt, int raise, int empty)
-{
-    e.Byte(0x8B);  // mov ecx, [ebp/rbp+lengthAt] (32 bits)
-    e.Mem(Rcx, Rbp, lengthAt);
-    e.Bytes({0x81, 0xF9});  // cmp ecx, MaxBytes
-    e.Dword(static_cast<uint32_t>(TStubLogLayout::MaxBytes));
-    e.JumpIf(TEmitter::Above, raise);
-    e.Bytes({0x85, 0xC9});  // test ecx, ecx
-    e.JumpIfEqual(empty);
-}
-
-// Takes the log's next entry for a 32-bit stub: ebx its address, its sequence word pushed
-// (the caller pops it into the entry's first word when the entry is whole), and the
-// fields every entry has written: kind, slot, page, thread and the stack pointer at the
-// call's entry ([ebp+4]). A full log goes on at full, the stack as it was. Uses eax, edx.
-// Field offsets are those of TStubLogLayout.
-void EmitTakeEntry32(TEmitter& e, TAddress page, int slot, const TStubLogRef& log, uint32_t kind, int full)
-{
-    using L = TStubLogLayout;
-    int retry = e.NewLabel();
-    e.Byte(0xA1);  // mov eax, [head]
-    e.Dword(static_cast<uint32_t>(log.Base + L::HeadOffset));
-    e.Place(retry);
-    e.Bytes({0x89, 0xC2, 0x2B, 0x15});  // mov edx, eax; sub edx, [tail]
-    e.Dword(static_cast<uint32_t>(log.Base + L::TailOffset));
-    e.Bytes({0x81, 0xFA});  // cmp edx, entries
-    e.Dword(log.Entries);
-    e.JumpIf(TEmitter::AboveOrEqual, full);
-    e.Bytes({0x8D, 0x50, 0x01});        // lea edx, [eax+1]
-    e.Bytes({0xF0, 0x0F, 0xB1, 0x15});  // lock cmpxchg [head], edx
-    e.Dword(static_cast<uint32_t>(log.Base + L::HeadOffset));
-    e.JumpIf(TEmitter::NotEqual, retry);
-    e.Bytes({0x89, 0xC3, 0x81, 0xE3});  // mov ebx, eax; and ebx, entries - 1
-    e.Dword(log.Entries - 1);
-    e.Bytes({0xC1, 0xE3, static_cast<unsigned char>(L::EntryShift)});  // shl ebx, EntryShift
-    e.Bytes({0x81, 0xC3});                                             // add ebx, entries
-    e.Dword(static_cast<uint32_t>(log.Base + L::EntriesOffset));
-    e.Bytes({0x40, 0x50});  // inc eax; push eax
-    auto store = [&](size_t field, uint32_t value) {  // mov dword [ebx+field], value
-        e.Byte(0xC7);
-        e.Mem(0, Rbx, static_cast<int32_t>(field));
-        e.Dword(value);
-    };
-    store(L::KindOffset, kind);
-    store(L::SlotOffset, static_cast<uint32_t>(slot));
-    store(L::PageOffset, static_cast<uint32_t>(page));
-    store(L::PageOffset + 4, 0);
-    e.Bytes({0x64, 0xA1, 0x24, 0x00, 0x00, 0x00});  // mov eax, fs:[0x24]: the thread's id
-    e.Byte(0x89);
-    e.Mem(Rax, Rbx, L::ThreadOffset);
-    e.Bytes({0x8D, 0x45, 0x04});  // lea eax, [ebp+4]
-    e.Byte(0x89);
-    e.Mem(Rax, Rbx, L::SpOffset);
-    store(L::SpOffset + 4, 0);
-}
-
-// The same for a 64-bit stub, with volatile registers only (the stub's unwind data saves
-// none): r10 the log, r11 the entry, r9d its sequence word (the caller stores it into the
-// entry's first word). Uses rax, rdx.
-void EmitTakeEntry64(TEmitter& e, TAddress page, int slot, const TStubLogRef& log, uint32_t kind, int full)
-{
-    using L = TStubLogLayout;
-    int retry = e.NewLabel();
-    e.Bytes({0x49, 0xBA});  // mov r10, log
-    e.Qword(log.Base);
-    e.Bytes({0x41, 0x8B, 0x42, static_cast<unsigned char>(L::HeadOffset)});  // mov eax, [r10+Head]
-    e.Place(retry);
-    e.Bytes({0x89, 0xC2, 0x41, 0x2B, 0x52, static_cast<unsigned char>(L::TailOffset)});  // mov edx, eax; sub edx, [r10+Tail]
-    e.Bytes({0x81, 0xFA});  // cmp edx, entries
-    e.Dword(log.Entries);
-    e.JumpIf(TEmitter::AboveOrEqual, full);
-    e.Bytes({0x8D, 0x50, 0x01});                    // lea edx, [rax+1]
-    e.Bytes({0xF0, 0x41, 0x0F, 0xB1, 0x52, static_cast<unsigned char>(L::HeadOffset)});  // lock cmpxchg [r10+Head], edx
-    e.JumpIf(TEmitter::NotEqual, retry);
-    e.Bytes({0x44, 0x8D, 0x48, 0x01});  // lea r9d, [rax+1]
-    e.Bytes({0x41, 0x89, 0xC3, 0x41, 0x81, 0xE3});  // mov r11d, eax; and r11d, entries - 1
-    e.Dword(log.Entries - 1);
-    e.Bytes({0x49, 0xC1, 0xE3, static_cast<unsigned char>(L::EntryShift)});  // shl r11, EntryShift
-    e.Bytes({0x4F, 0x8D, 0x9C, 0x1A});  // lea r11, [r10+r11+entries]
-    e.Dword(static_cast<uint32_t>(L::EntriesOffset));
-    auto store = [&](size_t field, uint32_t value) {  // mov dword [r11+field], value
-        e.Bytes({0x41, 0xC7});
-        e.Mem(0, R11, static_cast<int32_t>(field));
-        e.Dword(value);
-    };
-    auto storeRax = [&](size_t field) {  // mov [r11+field], rax
-        e.Bytes({0x49, 0x89});
-        e.Mem(Rax, R11, static_cast<int32_t>(field));
-    };
-    store(L::KindOffset, kind);
-    store(L::SlotOffset, static_cast<uint32_t>(slot));
-    e.Bytes({0x48, 0xB8});  // mov rax, page
-    e.Qword(page);
-    storeRax(L::PageOffset);
-    e.Bytes({0x65, 0x8B, 0x04, 0x25, 0x48, 0x00, 0x00, 0x00});  // mov eax, gs:[0x48]: the thread's id
-    e.Bytes({0x41, 0x89});  // mov [r11+Thread], eax
-    e.Mem(Rax, R11, L::ThreadOffset);
-    e.Bytes({0x48, 0x8D, 0x45, 0x08});  // lea rax, [rbp+8]
-    storeRax(L::SpOffset);
-}
-
-// The late path of a stub: unless the guard says otherwise or the log is full, the call's
-// entry goes to the log and the stub goes on at done, leaving the entry's raise out; in
-// any other case it goes on at raise. On entry to it the stub's frame is set up (ebp/rbp)
-// and no argument has been touched.
-void EmitLate32(TEmitter& e, TAddress page, int slot, const TStubLogRef& log, const TStubSpec& spec, int raise, int done)
-{
-    using L = TStubLogLayout;
-    const TLateEntry& late = spec.Late;
-    auto arg = [](int n) { return 4 + 4 * n; };  // [ebp+4+4n]: 0 the return address
-    EmitGuard(e, page, false, raise);
-    int reserve = e.NewLabel();
-    if (late.LengthArg) {
-        EmitLengthCheck(e, arg(late.LengthArg), raise, reserve);
-        e.Byte(0x83);  // cmp dword [bytes], 0
-        e.Mem(7, Rbp, arg(late.BytesArg));
-        e.Byte(0x00);
-        e.JumpIfEqual(raise);
-        e.Bytes({0x51, 0xFF});  // push ecx; push dword [bytes]: IsBadReadPtr(bytes, length)
-        e.Mem(6, Rbp, arg(late.BytesArg));
-        e.Bytes({0xFF, 0x15});  // call [page+ReadableOffset]
-        e.Dword(static_cast<uint32_t>(page + TStubPageLayout::ReadableOffset));
-        e.Bytes({0x85, 0xC0});  // test eax, eax
-        e.JumpIf(TEmitter::NotEqual, raise);
-    }
-    e.Place(reserve);
-    EmitTakeEntry32(e, page, slot, log, L::KindEntry, raise);
-    for (int i = 0; i <= spec.Words; ++i) {
-        e.Byte(0x8B);  // mov eax, [ebp+4+4i]
-        e.Mem(Rax, Rbp, arg(i));
-        e.Byte(0x89);  // mov [ebx+Frame+8i], eax; the high half 0
-        e.Mem(Rax, Rbx, static_cast<int32_t>(L::FrameOffset + 8 * i));
-        e.Byte(0xC7);
-        e.Mem(0, Rbx, static_cast<int32_t>(L::FrameOffset + 8 * i + 4));
-        e.Dword(0);
-    }
-    if (late.LengthArg) {
-        e.Byte(0x8B);  // mov ecx, length
-        e.Mem(Rcx, Rbp, arg(late.LengthArg));
-        e.Byte(0x89);  // mov [ebx+Length], ecx
-        e.Mem(Rcx, Rbx, L::LengthOffset);
-        e.Bytes({0x56, 0x57, 0x8B});  // push esi; push edi; mov esi, bytes
-        e.Mem(Rsi, Rbp, arg(late.BytesArg));
-        e.Byte(0x8D);  // lea edi, [ebx+BytesOffset]
-        e.Mem(Rdi, Rbx, L::BytesOffset);
-        e.Bytes({0xFC, 0xF3, 0xA4});  // cld; rep movsb
-        e.Bytes({0x5F, 0x5E});        // pop edi; pop esi
-    } else {
-        e.Byte(0xC7);  // mov dword [ebx+Length], 0
-        e.Mem(0, Rbx, L::LengthOffset);
-        e.Dword(0);
-    }
-    e.Bytes({0x58, 0x89, 0x03});  // pop eax; mov [ebx], eax: the entry is complete
-    e.Jump(done);
-}
-
-// The same for a 64-bit program.
-void EmitLate64(TEmitter& e, TAddress page, int slot, const TStubLogRef& log, const TStubSpec& spec, int raise, int done)
-{
-    using L = TStubLogLayout;
-    const TLateEntry& late = spec.Late;
-    auto arg = [](int n) { return 8 + 8 * n; };  // [rbp+8+8n]: 0 the return address
-    EmitGuard(e, page, true, raise);
-    int reserve = e.NewLabel();
-    if (late.LengthArg) {
-        EmitLengthCheck(e, arg(late.LengthArg), raise, reserve);
-        e.Bytes({0x48, 0x83});  // cmp qword [bytes], 0
-        e.Mem(7, Rbp, arg(late.BytesArg));
-        e.Byte(0x00);
-        e.JumpIfEqual(raise);
-        e.Bytes({0x48, 0x8B});  // mov rcx, bytes; mov edx, length: IsBadReadPtr(bytes, length)
-        e.Mem(Rcx, Rbp, arg(late.BytesArg));
-        e.Byte(0x8B);
-        e.Mem(Rdx, Rbp, arg(late.LengthArg));
-        e.Bytes({0xFF, 0x15});  // call [rip+readable]
-        e.Rel32(page + TStubPageLayout::ReadableOffset);
-        e.Bytes({0x85, 0xC0});  // test eax, eax
-        e.JumpIf(TEmitter::NotEqual, raise);
-    }
-    e.Place(reserve);
-    EmitTakeEntry64(e, page, slot, log, L::KindEntry, raise);
-    for (int i = 0; i <= spec.Words; ++i) {
-        e.Bytes({0x48, 0x8B});  // mov rax, [rbp+8+8i]
-        e.Mem(Rax, Rbp, arg(i));
-        e.Bytes({0x49, 0x89});  // mov [r11+Frame+8i], rax
-        e.Mem(Rax, R11, static_cast<int32_t>(L::FrameOffset + 8 * i));
-    }
-    if (late.LengthArg) {
-        int copied = e.NewLabel(), copy = e.NewLabel();
-        e.Byte(0x8B);  // mov ecx, length
-        e.Mem(Rcx, Rbp, arg(late.LengthArg));
-        e.Bytes({0x41, 0x89});  // mov [r11+Length], ecx
-        e.Mem(Rcx, R11, L::LengthOffset);
-        e.Bytes({0x4C, 0x8B});  // mov r8, bytes
-        e.Mem(R8, Rbp, arg(late.BytesArg));
-        e.Bytes({0x49, 0x8D});  // lea rdx, [r11+BytesOffset]
-        e.Mem(Rdx, R11, L::BytesOffset);
-        e.Bytes({0x85, 0xC9});  // test ecx, ecx
-        e.JumpIfEqual(copied);
-        e.Place(copy);
-        e.Bytes({0x41, 0x8A, 0x00, 0x88, 0x02});  // mov al, [r8]; mov [rdx], al
-        e.Bytes({0x49, 0xFF, 0xC0, 0x48, 0xFF, 0xC2, 0xFF, 0xC9});  // inc r8; inc rdx; dec ecx
-        e.JumpIf(TEmitter::NotEqual, copy);
-        e.Place(copied);
-    } else {
-        e.Bytes({0x41, 0xC7});  // mov dword [r11+Length], 0
-        e.Mem(0, R11, L::LengthOffset);
-        e.Dword(0);
-    }
-    e.Bytes({0x45, 0x89, 0x0B});  // mov [r11], r9d: the entry is complete
-    e.Jump(done);
-}
-
-// The 32-bit stub. Arguments are on the stack; the original may be cdecl or stdcall: what
-// it popped of the copied arguments is popped from the caller's on the way back.
-void EmitStub32(TEmitter& e, TStubCode& code, TAddress page, int slot, int original, const TStubLogRef& log,
-                const TStubSpec& spec)
-{
-    auto pushArgs = [&](int count) {
-        for (int i = count; i >= 1; --i) {
-            e.Byte(0xFF);  // push dword [ebp+4+4i]
-            e.Mem(6, Rbp, 4 + 4 * i);
-        }
-    };
-    auto raise = [&](uint32_t exceptionCode, int count, TAddress wanted) {
-        // RaiseException(code, 0, count, esp) with the parameters just pushed.
-        e.Bytes({0x68});
-        e.Dword(static_cast<uint32_t>(slot));
-        e.Byte(0x68);
-        e.Dword(static_cast<uint32_t>(page));
-        e.Bytes({0x89, 0xE0, 0x50});  // mov eax, esp; push eax
-        e.Bytes({0x6A, static_cast<unsigned char>(count)});
-        e.Bytes({0x6A, 0x00});
-        e.Byte(0x68);
-        e.Dword(exceptionCode);
-        int skip = e.NewLabel(), done = e.NewLabel();
-        TAddress from = EmitGuard(e, page, false, skip, wanted);
-        TAddress call = e.Here();
-        e.Bytes({0xFF, 0x15});  // call [page+RaiseOffset]
-        e.Dword(static_cast<uint32_t>(page + TStubPageLayout::RaiseOffset));
-        e.Jump(done);
-        e.Place(skip);
-        e.Bytes({0x83, 0xC4, 0x10});  // add esp, 16: what RaiseException would have popped
-        e.Place(done);
-        e.Bytes({0x83, 0xC4, static_cast<unsigned char>(4 * count)});  // the parameters
-        code.Windows.push_back({from, call, e.At(skip)});
-    };
-
-    auto pushHead = [&] {
-        if (log.Base) {
-            e.Bytes({0xFF, 0x35});  // push dword [head]
-            e.Dword(static_cast<uint32_t>(log.Base + TStubLogLayout::HeadOffset));
-        } else {
-            e.Bytes({0x6A, 0x00});
-        }
-    };
-
-    // The frame: the saved ebx at [ebp-4], the counter at the call's start at [ebp-12].
-    e.Bytes({0x55, 0x89, 0xE5, 0x53});  // push ebp; mov ebp, esp; push ebx
-    e.Bytes({0x83, 0xEC, 0x08});        // sub esp, 8
-    auto readCounter = [&] {  // QueryPerformanceCounter(pushed address)
-        e.Bytes({0xFF, 0x15});
-        e.Dword(static_cast<uint32_t>(page + TStubPageLayout::CounterOffset));
-    };
-    int raiseEntry = e.NewLabel(), call = e.NewLabel();
-    const bool late = log.Base && spec.Late.Allowed;
-    if (late)
-        EmitLate32(e, page, slot, log, spec, raiseEntry, call);
-    e.Place(raiseEntry);
-    // Entry: the first arguments, the log's head, return address, entry stack pointer,
-    // then slot and page.
-    pushArgs(std::min(spec.Words, StubReportArgs));
-    pushHead();
-    e.Bytes({0xFF, 0x75, 0x04});        // push [ebp+4]
-    e.Bytes({0x8D, 0x45, 0x04, 0x50});  // lea eax, [ebp+4]; push eax
-    raise(StubEntryCode, StubEntryParams(spec.Words), 0);
-    // The call itself, with the arguments copied, timed.
-    e.Place(call);
-    e.Bytes({0x8D, 0x45, 0xF4, 0x50});  // lea eax, [ebp-12]; push eax
-    readCounter();
-    e.Bytes({0x89, 0xE3});  // mov ebx, esp
-    pushArgs(spec.Words);
-    e.Byte(0xE8);
-    e.Rel32(e.At(original));
-    // ecx = bytes the original popped; result kept in eax:edx.
-    e.Bytes({0x89, 0xE1, 0x29, 0xD9, 0x83, 0xC1, static_cast<unsigned char>(4 * spec.Words)});
-    e.Bytes({0x89, 0xDC, 0x52, 0x50, 0x51});  // mov esp, ebx; push edx; push eax; push ecx
-    // The ticks since the start, in edx:eax.
-    e.Bytes({0x83, 0xEC, 0x08, 0x54});  // sub esp, 8; push esp
-    readCounter();
-    e.Bytes({0x58, 0x5A, 0x2B, 0x45, 0xF4, 0x1B, 0x55, 0xF8});  // pop eax; pop edx; sub eax, [ebp-12]; sbb edx, [ebp-8]
-    int returned = e.NewLabel();
-    if (late && spec.LogReturns) {
-        // The return to the log: nothing at all when no return is wanted or the tracer has
-        // gone, a raise when the log is full. Stack: ecx, the result, edx.
-        using L = TStubLogLayout;
-        int full = e.NewLabel();
-        e.Bytes({0x89, 0xC3});  // mov ebx, eax: the guard needs eax
-        EmitGuard(e, page, false, returned, TStubPageLayout::ReturnWanted(page, slot));
-        e.Bytes({0x52, 0x53});  // push edx; push ebx: the ticks
-        EmitTakeEntry32(e, page, slot, log, L::KindReturn, full);
-        // The sequence word, the ticks, ecx, then the result.
-        auto copy = [&](int32_t from, size_t field) {  // mov eax, [esp+from]; mov [ebx+field], eax
-            e.Bytes({0x8B, 0x44, 0x24, static_cast<unsigned char>(from)});
-            e.Byte(0x89);
-            e.Mem(Rax, Rbx, static_cast<int32_t>(field));
-        };
-        copy(16, L::FrameOffset);
-        e.Byte(0xC7);  // mov dword [ebx+Frame+4], 0
-        e.Mem(0, Rbx, L::FrameOffset + 4);
-        e.Dword(0);
-        copy(4, L::FrameOffset + 8);
-        copy(8, L::FrameOffset + 12);
-        e.Byte(0xC7);  // mov dword [ebx+Length], 0
-        e.Mem(0, Rbx, L::LengthOffset);
-        e.Dword(0);
-        e.Bytes({0x58, 0x89, 0x03});  // pop eax; mov [ebx], eax: the entry is complete
-        e.Bytes({0x83, 0xC4, 0x08});  // add esp, 8
-        e.Jump(returned);
-        e.Place(full);
-        e.Bytes({0x58, 0x5A});  // pop eax; pop edx
-    }
-    // Return: the ticks, the log's head, the result, entry stack pointer, then slot and page.
-    e.Bytes({0x52, 0x50});  // push edx; push eax
-    pushHead();
-    e.Bytes({0xFF, 0x74, 0x24, 0x10});  // push dword [esp+16]: the result
-    e.Bytes({0x8D, 0x4D, 0x04, 0x51});  // lea ecx, [ebp+4]; push ecx
-    raise(StubReturnCode, StubReturnParams, TStubPageLayout::ReturnWanted(page, slot));
-    e.Place(returned);
-    e.Bytes({0x59, 0x58, 0x5A, 0x83, 0xC4, 0x08});  // pop ecx; pop eax; pop edx; add esp, 8
-    e.Bytes({0x5B, 0x5D});                          // pop ebx; pop ebp
-    // Pop as many of the caller's argument bytes as the original popped of the copies.
-    int plain = e.NewLabel();
-    e.Bytes({0x85, 0xC9});  // test ecx, ecx
-    e.JumpIfEqual(plain);
-    e.Bytes({0x50, 0x8B, 0x44, 0x24, 0x04});  // push eax; mov eax, [esp+4]
-    e.Bytes({0x89, 0x44, 0x0C, 0x04});        // mov [esp+ecx+4], eax
-    e.Bytes({0x58, 0x01, 0xCC});              // pop eax; add esp, ecx
-    e.Place(plain);
-    e.Byte(0xC3);
-}
-
-// The 64-bit stub. The four register arguments go to the caller's home space, so that
-// all arguments lie in a row above the return address; the call gets them back in
-// registers and the fifth onwards in the outgoing area (TStub64Frame).
-void EmitStub64(TEmitter& e, TStubCode& code, TAddress page, int slot, int original, const TStubLogRef& log,
-                const TStubSpec& spec)
-{
-    using F = TStub64Frame;
-    auto load = [&](int base, int32_t disp) {  // mov rax, [base+disp]
-        e.Bytes({0x48, 0x8B});
-        e.Mem(Rax, base, disp);
-    };
-    auto store = [&](int32_t disp) {  // mov [rsp+disp], rax
-        e.Bytes({0x48, 0x89});
-        e.Mem(Rax, Rsp, disp);
-    };
-    auto readCounter = [&](int32_t at) {  // QueryPerformanceCounter(rsp+at)
-        e.Bytes({0x48, 0x8D});                // lea rcx, [rsp+at]
-        e.Mem(Rcx, Rsp, at);
-        e.Bytes({0xFF, 0x15});  // call [rip+counter]
-        e.Rel32(page + TStubPageLayout::CounterOffset);
-    };
-    auto storeParam = [&](int index) { store(F::Params + 8 * index); };
-    auto header = [&] {
-        e.Bytes({0x48, 0xB8});  // mov rax, page
-        e.Qword(page);
-        storeParam(StubParamPage);
-        e.Bytes({0x48, 0xC7});  // mov qword [rsp+..], slot
-        e.Mem(0, Rsp, F::Params + 8 * StubParamSlot);
-        e.Dword(static_cast<uint32_t>(slot));
-        e.Bytes({0x48, 0x8D, 0x45, 0x08});  // lea rax, [rbp+8]
-        storeParam(StubParamEntrySp);
-    };
-    auto storeHead = [&] {
-        e.Bytes({0x48, 0xB8});  // mov rax, log
-        e.Qword(log.Base);
-        if (log.Base)
-            e.Bytes({0x8B, 0x00});  // mov eax, [rax]
-        storeParam(StubParamLogHead);
-    };
-    auto raise = [&](uint32_t exceptionCode, int count, TAddress wanted) {
-        e.Byte(0xB9);  // mov ecx, code
-        e.Dword(exceptionCode);
-        e.Bytes({0x31, 0xD2});  // xor edx, edx
-        e.Bytes({0x41, 0xB8});  // mov r8d, count
-        e.Dword(static_cast<uint32_t>(count));
-        e.Bytes({0x4C, 0x8D});  // lea r9, [rsp+Params]
-        e.Mem(R9, Rsp, F::Params);
-        int skip = e.NewLabel();
-        TAddress from = EmitGuard(e, page, true, skip, wanted);
-        TAddress call = e.Here();
-        e.Bytes({0xFF, 0x15});  // call [rip+raise]
-        e.Rel32(page + TStubPageLayout::RaiseOffset);
-        e.Place(skip);
-        code.Windows.push_back({from, call, e.At(skip)});
-    };
-
-    TAddress prologue = e.Here();
-    e.Bytes({0x48, 0x89, 0x4C, 0x24, 0x08});  // mov [rsp+8], rcx
-    e.Bytes({0x48, 0x89, 0x54, 0x24, 0x10});  // mov [rsp+16], rdx
-    e.Bytes({0x4C, 0x89, 0x44, 0x24, 0x18});  // mov [rsp+24], r8
-    e.Bytes({0x4C, 0x89, 0x4C, 0x24, 0x20});  // mov [rsp+32], r9
-    e.Bytes({0x55, 0x48, 0x89, 0xE5});        // push rbp; mov rbp, rsp
-    e.Bytes({0x48, 0x81, 0xEC});              // sub rsp, Size
-    e.Dword(F::Size);
-    VASSERT(e.Here() - prologue == F::AllocEnd, Unit);
-    int raiseEntry = e.NewLabel(), call = e.NewLabel();
-    const bool late = log.Base && spec.Late.Allowed;
-    if (late)
-        EmitLate64(e, page, slot, log, spec, raiseEntry, call);
-    e.Place(raiseEntry);
-    // Entry: page, slot, entry stack pointer, return address, the log's head, the first
-    // arguments.
-    header();
-    load(Rbp, 8);
-    storeParam(StubParamReturn);
-    storeHead();
-    for (int i = 1; i <= std::min(spec.Words, StubReportArgs); ++i) {
-        load(Rbp, 8 + 8 * i);
-        storeParam(StubParamFirstArg + i - 1);
-    }
-    raise(StubEntryCode, StubEntryParams(spec.Words), 0);
-    // The call, timed: arguments five onwards to the outgoing area, the first four to registers.
-    e.Place(call);
-    readCounter(F::Start);
-    for (int i = 5; i <= spec.Words; ++i) {
-        load(Rbp, 8 + 8 * i);
-        store(F::Outgoing + 8 * (i - 5));
-    }
-    e.Bytes({0x48, 0x8B, 0x4D, 0x10, 0x48, 0x8B, 0x55, 0x18});  // rcx, rdx
-    e.Bytes({0x4C, 0x8B, 0x45, 0x20, 0x4C, 0x8B, 0x4D, 0x28});  // r8, r9
-    e.Byte(0xE8);
-    e.Rel32(e.At(original));
-    store(F::Result);
-    readCounter(F::Now);
-    load(Rsp, F::Now);
-    e.Bytes({0x48, 0x2B});  // sub rax, [rsp+Start]
-    e.Mem(Rax, Rsp, F::Start);
-    int returned = e.NewLabel();
-    if (late && spec.LogReturns) {
-        // The return to the log, as in the 32-bit stub; the ticks wait where the counter was.
-        using L = TStubLogLayout;
-        int full = e.NewLabel();
-        store(F::Now);
-        EmitGuard(e, page, true, returned, TStubPageLayout::ReturnWanted(page, slot));
-        EmitTakeEntry64(e, page, slot, log, L::KindReturn, full);
-        auto storeRax = [&](size_t field) {  // mov [r11+field], rax
-            e.Bytes({0x49, 0x89});
-            e.Mem(Rax, R11, static_cast<int32_t>(field));
-        };
-        load(Rsp, F::Result);
-        storeRax(L::FrameOffset);
-        load(Rsp, F::Now);
-        storeRax(L::FrameOffset + 8);
-        e.Bytes({0x41, 0xC7});  // mov dword [r11+Length], 0
-        e.Mem(0, R11, L::LengthOffset);
-        e.Dword(0);
-        e.Bytes({0x45, 0x89, 0x0B});  // mov [r11], r9d: the entry is complete
-        e.Jump(returned);
-        e.Place(full);
-        load(Rsp, F::Now);
-    }
-    e.Bytes({0x48, 0x89, 0xC2, 0x48, 0xC1, 0xEA, 0x20, 0x89, 0xC0});  // mov rdx, rax; shr rdx, 32; mov eax, eax
-    storeParam(StubParamElapsedLow);
-    e.Bytes({0x48, 0x89, 0xD0});  // mov rax, rdx
-    storeParam(StubParamElapsedHigh);
-    header();
-    load(Rsp, F::Result);
-    storeParam(StubParamReturn);
-    storeHead();
-    raise(StubReturnCode, StubReturnParams, TStubPageLayout::ReturnWanted(page, slot));
-    e.Place(returned);
-    load(Rsp, F::Result);
-    e.Bytes({0xC9, 0xC3});  // leave; ret
 }
 
 } // namespace
+
+TAddress EmitGuard(TX86Writer& w, TAddress page, int skip, TAddress wanted)
+{
+    w.PutAluMemImm8(TAlu::Cmp, At(wanted ? wanted : page + TStubPageLayout::GuardOffset, 1), 0);
+    TAddress passed = w.Here();
+    w.PutJccLabel(Equal, skip);
+    if (wanted) {
+        w.PutAluMemImm8(TAlu::Cmp, At(page + TStubPageLayout::GuardOffset, 1), 0);
+        w.PutJccLabel(Equal, skip);
+    }
+    w.PutMovRegThreadBlock(Xax, w.X64() ? 0x60 : 0x30);  // the PEB
+    w.PutAluMemImm8(TAlu::Cmp, Byte(Mem(Xax, 2)), 0);   // BeingDebugged
+    w.PutJccLabel(Equal, skip);
+    return passed;
+}
+
+void EmitLengthCheck(TX86Writer& w, int32_t lengthAt, int raise, int empty)
+{
+    w.PutMovRegMem(Ecx, Mem(Xbp, lengthAt));
+    w.PutAluRegImm32(TAlu::Cmp, Ecx, static_cast<uint32_t>(TStubLogLayout::MaxBytes));
+    w.PutJccLabel(Above, raise);
+    w.PutTestRegReg(Ecx, Ecx);
+    w.PutJccLabel(Equal, empty);
+}
 
 TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned char* moved, size_t movedSize,
                         bool x64, const TStubLogRef& log, const TStubSpec& spec)
@@ -589,35 +83,30 @@ TStubCode BuildStubCode(TAddress page, int slot, TAddress entry, const unsigned 
     const TLateEntry& late = spec.Late;
     VASSERT(late.BytesArg <= spec.Words && late.LengthArg <= spec.Words, Unit);
     TStubCode code;
-    TAddress base = TStubPageLayout::Slot(page, slot);
-    TEmitter e(base);
+    TX86Writer w(TStubPageLayout::Slot(page, slot), x64);
     // The trampoline: the moved instructions, then on behind them in the entry point.
-    code.Trampoline = e.Here();
-    int original = e.LabelAt(code.Trampoline);
-    for (size_t i = 0; i < movedSize; ++i)
-        e.Byte(moved[i]);
-    e.Byte(0xE9);
-    e.Rel32(entry + movedSize);
-    VASSERT(e.Here() - base <= TStubPageLayout::StubOffset, Unit);
-    while (e.Here() - base < TStubPageLayout::StubOffset)
-        e.Byte(0xCC);
-    code.Stub = e.Here();
+    code.Trampoline = w.Here();
+    int original = w.LabelAt(code.Trampoline);
+    w.PutBytes(moved, movedSize);
+    w.PutJmpAddress(entry + movedSize);
+    w.PutPaddingTo(TStubPageLayout::StubOffset);
+    code.Stub = w.Here();
+    TStubContext context{w, code, page, slot, original, log, spec};
     if (x64)
-        EmitStub64(e, code, page, slot, original, log, spec);
+        EmitStub64(context);
     else
-        EmitStub32(e, code, page, slot, original, log, spec);
-    VASSERT(e.Here() - base <= TStubPageLayout::FilterOffset, Unit);
+        EmitStub32(context);
+    VASSERT(w.Bytes().size() <= TStubPageLayout::FilterOffset, Unit);
     if (filter.Any()) {
-        int body = e.LabelAt(code.Stub);
-        while (e.Here() - base < TStubPageLayout::FilterOffset)
-            e.Byte(0xCC);
-        code.Stub = e.Here();
-        EmitFilter(e, x64, filter, original);
-        e.Jump(body);
+        int body = w.LabelAt(code.Stub);
+        w.PutPaddingTo(TStubPageLayout::FilterOffset);
+        code.Stub = w.Here();
+        EmitFilter(w, filter, original);
+        w.PutJmpLabel(body);
     }
-    e.Finish();
-    VASSERT(e.Bytes().size() <= TStubPageLayout::SlotSize, Unit);
-    code.Bytes = e.Bytes();
+    w.Finish();
+    VASSERT(w.Bytes().size() <= TStubPageLayout::SlotSize, Unit);
+    code.Bytes = w.Bytes();
     return code;
 }
 
@@ -635,41 +124,8 @@ std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddre
     put(L::RaiseOffset, raise, x64 ? 8 : 4);
     put(L::ReadableOffset, badReadPtr, x64 ? 8 : 4);
     put(L::CounterOffset, counter, x64 ? 8 : 4);
-    if (!x64)
-        return header;
-    put(L::AddTableOffset, addFunctionTable, 8);
-    // The stub's prologue (TStub64Frame), its codes in reverse order. The filter lies
-    // outside the stub's range: an unwind from there takes it for a leaf function, which
-    // it is (nothing is pushed).
-    using F = TStub64Frame;
-    const unsigned char unwind[] = {
-        0x01, F::AllocEnd, 4, 0x05,  // version 1, prologue size, 4 code slots, frame register rbp
-        F::AllocEnd, 0x01, F::Size / 8 & 0xFF, F::Size / 8 >> 8,  // UWOP_ALLOC_LARGE, Size / 8 in the next slot
-        F::FrameEnd, 0x03,           // UWOP_SET_FPREG
-        F::PushEnd, 0x50,            // UWOP_PUSH_NONVOL rbp
-    };
-    std::memcpy(&header[L::UnwindOffset], unwind, sizeof(unwind));
-    for (int slot = 0; slot < L::SlotCount; ++slot) {
-        size_t entry = L::TableOffset + 12u * slot;
-        uint64_t begin = L::Slot(0, slot) + L::StubOffset;
-        put(entry, begin, 4);
-        put(entry + 4, L::Slot(0, slot) + L::FilterOffset, 4);
-        put(entry + 8, L::UnwindOffset, 4);
-    }
-    // RtlAddFunctionTable(page + TableOffset, SlotCount, page) as a thread routine.
-    TEmitter e(page + L::RegisterOffset);
-    e.Bytes({0x48, 0x83, 0xEC, 0x28});  // sub rsp, 0x28
-    e.Bytes({0x48, 0x8D, 0x0D});        // lea rcx, [rip+table]
-    e.Rel32(page + L::TableOffset);
-    e.Byte(0xBA);  // mov edx, count
-    e.Dword(static_cast<uint32_t>(L::SlotCount));
-    e.Bytes({0x49, 0xB8});  // mov r8, page
-    e.Qword(page);
-    e.Bytes({0xFF, 0x15});  // call [rip+addFunctionTable]
-    e.Rel32(page + L::AddTableOffset);
-    e.Bytes({0x48, 0x83, 0xC4, 0x28, 0x31, 0xC0, 0xC3});  // add rsp, 0x28; xor eax, eax; ret
-    e.Finish();
-    std::copy(e.Bytes().begin(), e.Bytes().end(), header.begin() + L::RegisterOffset);
+    if (x64)
+        EmitPageHeader64(header, page, addFunctionTable);
     return header;
 }
 
@@ -687,18 +143,15 @@ bool BuildEntryJump(TAddress entry, TAddress stub, unsigned char (&jump)[5])
 std::vector<unsigned char> BuildOutOfLine(TAddress cell, TAddress address, const unsigned char* instruction,
                                           size_t length, bool x64)
 {
-    TEmitter e(cell);
-    for (size_t i = 0; i < length; ++i)
-        e.Byte(instruction[i]);
+    TX86Writer w(cell, x64);
+    w.PutBytes(instruction, length);
     TAddress back = address + length;
     if (x64) {
-        e.Bytes({0xFF, 0x25, 0, 0, 0, 0});  // jmp [rip+0]: the address follows
-        e.Qword(back);
+        w.PutJmpMem(At(w.Here() + 6));  // jmp [rip+0]: the address follows
+        w.PutU64(back);
     } else {
-        // 32-bit addresses wrap round: any distance is a rel32.
-        e.Byte(0xE9);
-        e.Dword(static_cast<uint32_t>(back - (e.Here() + 4)));
+        w.PutJmpAddressWrapping(back);
     }
-    VASSERT(e.Bytes().size() <= OutOfLineCellSize, Unit);
-    return e.Bytes();
+    VASSERT(w.Bytes().size() <= OutOfLineCellSize, Unit);
+    return w.Bytes();
 }

@@ -2,6 +2,7 @@
 // themselves, run in this process on functions written here (in this build's bitness).
 // A vectored handler plays the debugger: it sees the reports and lets them continue.
 #include "Stubs.h"
+#include "X86Writer.h"
 
 #include <windows.h>
 #include <winternl.h>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -127,6 +129,101 @@ TEST(StubCode, EntryJumpsReachTwoGigabytesEitherWay)
     EXPECT_EQ(rel, -0x7FFFFFF0 - 5);
     EXPECT_FALSE(BuildEntryJump(0x7FF000000000, 0x7FE000000000, jump)) << "64 GiB away";
     EXPECT_FALSE(BuildEntryJump(0x10000000, 0x90000010, jump)) << "just over 2 GiB ahead";
+}
+
+// The encoders, one instruction each, at a known address: the forms where encodings go
+// wrong (REX bits, rsp/r12 needing a SIB, rbp/r13 needing a displacement, rip-relative
+// operands with an immediate behind them, eax's short forms in 32-bit code, the forms
+// asked for). The mnemonics are objdump's for the bytes.
+TEST(X86Writer, EachEncoderMakesItsInstructionsBytes)
+{
+    using namespace X86;
+    constexpr TAddress Base32 = 0x10000000, Base64 = 0x7FFB00000000;
+    struct TCase {
+        bool X64;
+        const char* Mnemonic;
+        std::function<void(TX86Writer&)> Put;
+        std::vector<unsigned char> Bytes;
+    };
+    using W = TX86Writer&;
+    const TCase cases[] = {
+        {false, "mov ebp, esp", [](W w) { w.PutMovRegReg(Xbp, Xsp); }, {0x89, 0xE5}},
+        {true, "mov rbp, rsp", [](W w) { w.PutMovRegReg(Xbp, Xsp); }, {0x48, 0x89, 0xE5}},
+        {true, "mov r11d, eax", [](W w) { w.PutMovRegReg(R11d, Eax); }, {0x41, 0x89, 0xC3}},
+        {false, "mov eax, ds:0xc00000", [](W w) { w.PutMovRegMem(Eax, At(0xC00000)); }, {0xA1, 0x00, 0x00, 0xC0, 0x00}},
+        {false, "mov ecx, [ebp-0xc]", [](W w) { w.PutMovRegMem(Ecx, Mem(Ebp, -12)); }, {0x8B, 0x4D, 0xF4}},
+        {false, "mov eax, [esp+0x4]", [](W w) { w.PutMovRegMem(Eax, Mem(Esp, 4)); }, {0x8B, 0x44, 0x24, 0x04}},
+        {false, "mov [ebx], eax", [](W w) { w.PutMovMemReg(Mem(Ebx), Eax); }, {0x89, 0x03}},
+        {false, "mov [esp+ecx*1+0x4], eax", [](W w) { w.PutMovMemReg(Mem(Esp, Ecx, 4), Eax); }, {0x89, 0x44, 0x0C, 0x04}},
+        {false, "mov esi, [ebp+0x200]", [](W w) { w.PutMovRegMem(Esi, Mem(Ebp, 0x200)); }, {0x8B, 0xB5, 0x00, 0x02, 0x00, 0x00}},
+        {true, "mov eax, [r10+0x0]", [](W w) { w.PutMovRegMem(Eax, Mem(R10, 0).AsDisp8()); }, {0x41, 0x8B, 0x42, 0x00}},
+        {true, "mov r9, [rsp+0x20]", [](W w) { w.PutMovRegMem(R9, Mem(Rsp, 32)); }, {0x4C, 0x8B, 0x4C, 0x24, 0x20}},
+        {true, "mov [r11], r9d", [](W w) { w.PutMovMemReg(Mem(R11), R9d); }, {0x45, 0x89, 0x0B}},
+        {true, "mov al, [r8]", [](W w) { w.PutMovRegMem(Al, Mem(R8)); }, {0x41, 0x8A, 0x00}},
+        {true, "mov [rdx], al", [](W w) { w.PutMovMemReg(Mem(Rdx), Al); }, {0x88, 0x02}},
+        {true, "movabs r10, 0x1122334455667788", [](W w) { w.PutMovRegImm(R10, 0x1122334455667788); },
+         {0x49, 0xBA, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11}},
+        {true, "mov r8d, 0xf", [](W w) { w.PutMovRegImm(R8d, 15); }, {0x41, 0xB8, 0x0F, 0x00, 0x00, 0x00}},
+        {true, "mov QWORD PTR [rsp+0x98], 0x3", [](W w) { w.PutMovMemImm(Qword(Mem(Rsp, 0x98)), 3); },
+         {0x48, 0xC7, 0x84, 0x24, 0x98, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00}},
+        {true, "mov DWORD PTR [r11+0x10], 0x0", [](W w) { w.PutMovMemImm(Dword(Mem(R11, 0x10)), 0); },
+         {0x41, 0xC7, 0x43, 0x10, 0x00, 0x00, 0x00, 0x00}},
+        {false, "mov eax, fs:0x30", [](W w) { w.PutMovRegThreadBlock(Xax, 0x30); }, {0x64, 0xA1, 0x30, 0x00, 0x00, 0x00}},
+        {true, "mov rax, gs:0x60", [](W w) { w.PutMovRegThreadBlock(Xax, 0x60); },
+         {0x65, 0x48, 0x8B, 0x04, 0x25, 0x60, 0x00, 0x00, 0x00}},
+        {true, "lea r11, [r10+r11*1+0x40]", [](W w) { w.PutLeaRegMem(R11, Mem(R10, R11, 0x40).AsDisp32()); },
+         {0x4F, 0x8D, 0x9C, 0x1A, 0x40, 0x00, 0x00, 0x00}},
+        {true, "lea r9d, [rax+0x1]", [](W w) { w.PutLeaRegMem(R9d, Mem(Rax, 1)); }, {0x44, 0x8D, 0x48, 0x01}},
+        {true, "lea rcx, [rip+0xff9] (the 0x1000 after the base)", [](W w) { w.PutLeaRegMem(Rcx, At(Base64 + 0x1000)); },
+         {0x48, 0x8D, 0x0D, 0xF9, 0x0F, 0x00, 0x00}},
+        {false, "sub ecx, ebx", [](W w) { w.PutAluRegReg(TAlu::Sub, Ecx, Ebx); }, {0x29, 0xD9}},
+        {false, "sbb edx, [ebp-0x8]", [](W w) { w.PutAluRegMem(TAlu::Sbb, Edx, Mem(Ebp, -8)); }, {0x1B, 0x55, 0xF8}},
+        {false, "add esp, 0x10", [](W w) { w.PutAluRegImm(TAlu::Add, Xsp, 16); }, {0x83, 0xC4, 0x10}},
+        {true, "sub rsp, 0x110", [](W w) { w.PutAluRegImm(TAlu::Sub, Xsp, 0x110); }, {0x48, 0x81, 0xEC, 0x10, 0x01, 0x00, 0x00}},
+        {true, "cmp r9d, 0x4", [](W w) { w.PutAluRegImm32(TAlu::Cmp, R9d, 4); }, {0x41, 0x81, 0xF9, 0x04, 0x00, 0x00, 0x00}},
+        {false, "cmp BYTE PTR ds:0x10000000, 0x0", [](W w) { w.PutAluMemImm8(TAlu::Cmp, At(Base32, 1), 0); },
+         {0x80, 0x3D, 0x00, 0x00, 0x00, 0x10, 0x00}},
+        {true, "cmp BYTE PTR [rip+0xff9], 0x0 (the 0x1000 after the base)",
+         [](W w) { w.PutAluMemImm8(TAlu::Cmp, At(Base64 + 0x1000, 1), 0); }, {0x80, 0x3D, 0xF9, 0x0F, 0x00, 0x00, 0x00}},
+        {true, "cmp QWORD PTR [rbp+0x20], 0x0", [](W w) { w.PutAluMemImm8(TAlu::Cmp, Qword(Mem(Rbp, 32)), 0); },
+         {0x48, 0x83, 0x7D, 0x20, 0x00}},
+        {true, "cmp DWORD PTR [rsp+0x28], 0x4", [](W w) { w.PutAluMemImm32(TAlu::Cmp, Dword(Mem(Rsp, 40)), 4); },
+         {0x81, 0x7C, 0x24, 0x28, 0x04, 0x00, 0x00, 0x00}},
+        {true, "test ecx, ecx", [](W w) { w.PutTestRegReg(Ecx, Ecx); }, {0x85, 0xC9}},
+        {true, "shl r11, 0xb", [](W w) { w.PutShlRegImm(R11, 11); }, {0x49, 0xC1, 0xE3, 0x0B}},
+        {true, "shr rdx, 0x20", [](W w) { w.PutShrRegImm(Rdx, 32); }, {0x48, 0xC1, 0xEA, 0x20}},
+        {false, "inc eax", [](W w) { w.PutIncReg(Eax); }, {0x40}},
+        {true, "inc r8", [](W w) { w.PutIncReg(R8); }, {0x49, 0xFF, 0xC0}},
+        {true, "dec ecx", [](W w) { w.PutDecReg(Ecx); }, {0xFF, 0xC9}},
+        {true, "lock cmpxchg [r10+0x0], edx", [](W w) { w.PutLockCmpxchgMemReg(Mem(R10, 0).AsDisp8(), Edx); },
+         {0xF0, 0x41, 0x0F, 0xB1, 0x52, 0x00}},
+        {true, "push r9", [](W w) { w.PutPushReg(R9); }, {0x41, 0x51}},
+        {false, "pop esi", [](W w) { w.PutPopReg(Esi); }, {0x5E}},
+        {false, "push 0xf", [](W w) { w.PutPushImm8(15); }, {0x6A, 0x0F}},
+        {false, "push 0x3", [](W w) { w.PutPushImm32(3); }, {0x68, 0x03, 0x00, 0x00, 0x00}},
+        {false, "push DWORD PTR [ebp+0x8]", [](W w) { w.PutPushMem(Mem(Ebp, 8)); }, {0xFF, 0x75, 0x08}},
+        {false, "call DWORD PTR ds:0x10000008", [](W w) { w.PutCallMem(At(Base32 + 8)); }, {0xFF, 0x15, 0x08, 0x00, 0x00, 0x10}},
+        {false, "call 0x10001000", [](W w) { w.PutCallAddress(Base32 + 0x1000); }, {0xE8, 0xFB, 0x0F, 0x00, 0x00}},
+        {true, "jmp QWORD PTR [rip+0x0]", [](W w) { w.PutJmpMem(At(w.Here() + 6)); }, {0xFF, 0x25, 0x00, 0x00, 0x00, 0x00}},
+        {false, "jmp 0x8000 (round past the top of 4 GiB)", [](W w) { w.PutJmpAddressWrapping(0x8000); },
+         {0xE9, 0xFB, 0x7F, 0x00, 0xF0}},
+        {true, "je forward over a nop, jmp back to it",
+         [](W w) {
+             int ahead = w.NewLabel(), back = w.NewLabel();
+             w.PutLabel(back);
+             w.PutJccLabel(Equal, ahead);
+             w.PutU8(0x90);
+             w.PutLabel(ahead);
+             w.PutJmpLabel(back);
+         },
+         {0x0F, 0x84, 0x01, 0x00, 0x00, 0x00, 0x90, 0xE9, 0xF4, 0xFF, 0xFF, 0xFF}},
+    };
+    for (const TCase& c : cases) {
+        TX86Writer w(c.X64 ? Base64 : Base32, c.X64);
+        c.Put(w);
+        w.Finish();
+        EXPECT_EQ(w.Bytes(), c.Bytes) << (c.X64 ? "x64: " : "x86: ") << c.Mnemonic;
+    }
 }
 
 // ---------------------------------------------------------------------------
