@@ -57,8 +57,8 @@ void TDebugThread::SetArmed(TAddress address, THook& hook, bool armed)
 void TDebugThread::DropHooks(TAddress base, uint64_t size)
 {
     auto inside = [base, size](TAddress address) { return address - base < size; };
-    // What the stubs logged of calls into the module happened before it went.
-    ReadLog();
+    // No read of the log here: it is read before every event, outside the tracer, and the
+    // tracer drops hooks from inside its own ModuleUnloaded.
     for (auto it = FHooks.begin(); it != FHooks.end();)
         it = inside(it->first) ? FHooks.erase(it) : std::next(it);
     FPatches->Abandon(base, size);
@@ -119,41 +119,18 @@ void TDebugThread::ForgetReturnSites(TAddress imageBase)
 // ---------------------------------------------------------------------------
 // Breakpoints
 
-DWORD TDebugThread::OnBreakpoint(TAddress address, DWORD threadId, bool wx86)
+TDebugThread::TContinue TDebugThread::OnBreakpoint(TAddress address, DWORD threadId, bool wx86)
 {
     TThreadInfo* thread = FThreads->FindThread(threadId);
-    if (!FPatches->IsPatched(address) || !thread) {
-        if (thread && FPatches->EverPatched(address)) {
-            // One of ours that has been taken away since this thread ran into it: the
-            // thread must run the restored instruction.
-            BYTE byte = 0xCC;
-            try {
-                Process->ReadMemory(address, &byte, 1);
-            } catch (const EOSError&) {
-            }
-            if (byte != 0xCC) {
-                TThreadContext context = ContextOf(*thread);
-                context.Read();
-                context.SetIp(address);
-                context.Flush();
-                return DBG_CONTINUE;
-            }
-        }
-        bool& systemSeen = wx86 ? FWx86BreakpointSeen : FSystemBreakpointSeen;
-        if (!systemSeen) {
-            systemSeen = true;
-            return DBG_CONTINUE;
-        }
-        // The program's own int3: its handlers see it as they would without a debugger.
-        return DBG_EXCEPTION_NOT_HANDLED;
-    }
+    if (!FPatches->IsPatched(address) || !thread)
+        return OnForeignBreakpoint(address, thread, wx86);
     TThreadContext context = ContextOf(*thread);
     context.Read();
     context.SetIp(address);
     auto hook = FHooks.find(address);
-    if (ReturnFromCall(address, *thread, context)) {
+    if (OnReturnBreakpoint(address, *thread, context)) {
     } else if (hook != FHooks.end() && hook->second.Armed) {
-        EnterCall(address, hook->second, *thread, context);
+        OnHookBreakpoint(address, hook->second, *thread, context);
     } else if (FPatches->IsIdle(address)) {
         // A return site no call waits at, run into by a jump or by the return of a call
         // we do not trace made at the same call instruction: it would cost a stop each
@@ -164,26 +141,73 @@ DWORD TDebugThread::OnBreakpoint(TAddress address, DWORD threadId, bool wx86)
         StepOver(address, *thread, context);
     }
     context.Flush();
-    return DBG_CONTINUE;
+    return TContinue::Handled;
 }
 
-void TDebugThread::EnterCall(TAddress address, THook& hook, TThreadInfo& thread, TThreadContext& context)
+TDebugThread::TContinue TDebugThread::OnForeignBreakpoint(TAddress address, TThreadInfo* thread, bool wx86)
+{
+    if (thread && FPatches->EverPatched(address)) {
+        // One of ours that has been taken away since this thread ran into it: the thread
+        // must run the restored instruction.
+        BYTE byte = 0xCC;
+        try {
+            Process->ReadMemory(address, &byte, 1);
+        } catch (const EOSError&) {
+        }
+        if (byte != 0xCC) {
+            TThreadContext context = ContextOf(*thread);
+            context.Read();
+            context.SetIp(address);
+            context.Flush();
+            return TContinue::Handled;
+        }
+    }
+    bool& systemSeen = wx86 ? FWx86BreakpointSeen : FSystemBreakpointSeen;
+    if (!systemSeen) {
+        systemSeen = true;
+        return TContinue::Handled;
+    }
+    // The program's own int3: its handlers see it as they would without a debugger.
+    return TContinue::ToProgram;
+}
+
+void TDebugThread::EnterCall(TAddress address, const THook& hook, TThreadInfo* thread, TCallFrame& frame,
+                             bool catchReturn)
 {
     // Calls of this thread at or below this stack position are over: unwound by an
     // exception or a long jump, they will never return.
-    std::vector<TAddress> unwound;
-    thread.DropCallsAtOrBelow(context.Sp(), unwound);
-    ReleaseReturns(unwound);
+    if (thread) {
+        std::vector<TAddress> unwound;
+        thread->DropCallsAtOrBelow(frame.Sp(), unwound);
+        ReleaseReturns(unwound);
+    }
+    std::unique_ptr<TCallData> data = FTracer->CallEntered(*this, hook.Id, frame);
+    if (!data || !thread)
+        return;
+    TCallInFlight call{0, frame.Sp(), address, hook.Id, std::move(data)};
+    if (catchReturn) {
+        call.ReturnAddress = frame.ReturnAddress();
+        FPatches->Acquire(call.ReturnAddress);
+        call.StartTicks = PerformanceTicks();
+    }
+    thread->Calls.push_back(std::move(call));
+}
 
+void TDebugThread::ReturnCall(TCallInFlight& call, const std::vector<TAddress>& unwound, uint32_t result,
+                              int64_t elapsedTicks)
+{
+    // Calls of this thread deeper in the stack have been unwound and never return.
+    ReleaseReturns(unwound);
+    if (call.ReturnAddress)
+        FPatches->Release(call.ReturnAddress, KeepsReturnIdle(call.ReturnAddress));
+    FTracer->CallReturned(*this, call.HookId, *call.Data, result, elapsedTicks);
+}
+
+void TDebugThread::OnHookBreakpoint(TAddress address, THook& hook, TThreadInfo& thread, TThreadContext& context)
+{
     TCallFrame frame(*Process, context, std::min(hook.Words, TCallFrame::MaxWords));
     frame.ThreadId = thread.ThreadId;
-    std::unique_ptr<TCallData> data = FTracer->CallEntered(*this, hook.Id, frame);
-    if (data) {
-        TAddress returnAddress = frame.ReturnAddress();
-        FPatches->Acquire(returnAddress);
-        thread.Calls.push_back(
-            TCallInFlight{returnAddress, context.Sp(), address, hook.Id, std::move(data), PerformanceTicks()});
-    }
+    EnterCall(address, hook, &thread, frame, true);
     // Out of line the first instruction costs a context write alone; carried out here, a
     // push costs a write to the stack as well.
     if (RunOutOfLine(address, context))
@@ -193,16 +217,13 @@ void TDebugThread::EnterCall(TAddress address, THook& hook, TThreadInfo& thread,
         StepOver(address, thread, context);
 }
 
-bool TDebugThread::ReturnFromCall(TAddress address, TThreadInfo& thread, TThreadContext& context)
+bool TDebugThread::OnReturnBreakpoint(TAddress address, TThreadInfo& thread, TThreadContext& context)
 {
     TCallInFlight call;
     std::vector<TAddress> unwound;
     if (!thread.PopReturn(address, context.Sp(), call, unwound))
         return false;
-    // Calls of this thread deeper in the stack have been unwound and never return.
-    ReleaseReturns(unwound);
-    FPatches->Release(address, KeepsReturnIdle(address));
-    FTracer->CallReturned(*this, call.HookId, *call.Data, context.Result(), PerformanceTicks() - call.StartTicks);
+    ReturnCall(call, unwound, context.Result(), PerformanceTicks() - call.StartTicks);
     // Other calls still return here, or the patch stays for the next: this thread passes
     // it without lifting it.
     if (FPatches->IsWritten(address) && !RunOutOfLine(address, context))
@@ -237,11 +258,11 @@ void TDebugThread::StepOver(TAddress address, TThreadInfo& thread, TThreadContex
     FreezeOtherThreads(thread.ThreadId);
 }
 
-DWORD TDebugThread::OnSingleStep(DWORD threadId)
+TDebugThread::TContinue TDebugThread::OnSingleStep(DWORD threadId)
 {
     TThreadInfo* thread = FThreads->FindThread(threadId);
     if (!thread || !thread->PendingAddress)
-        return DBG_CONTINUE;
+        return TContinue::Handled;
     TAddress address = thread->PendingAddress;
     thread->PendingAddress = 0;
     // Until the last step is done, a thread whose step is over waits with the others.
@@ -254,7 +275,7 @@ DWORD TDebugThread::OnSingleStep(DWORD threadId)
     context.Read();
     context.SetFlags(context.Flags() & ~TrapFlag);
     context.Flush();
-    return DBG_CONTINUE;
+    return TContinue::Handled;
 }
 
 void TDebugThread::FreezeOtherThreads(DWORD threadId)

@@ -20,10 +20,6 @@ constexpr DWORD BusyPollInterval = 1;
 // with a smaller one (each full log stops a thread until it is read).
 constexpr uint32_t LoggedHookEntries = 8192;
 
-// What 32-bit programs report to a 64-bit debugger for their breakpoints and steps.
-constexpr DWORD Wx86Breakpoint = 0x4000001F;
-constexpr DWORD Wx86SingleStep = 0x4000001E;
-
 // The file name of an open file, without the "\\?\" the system puts before it.
 std::string FileNameOfHandle(HANDLE file)
 {
@@ -190,21 +186,26 @@ void TDebugThread::SafeExecute()
             }
             FEventInHand = true;
             // Whatever the program stops for, the calls it logged before come first: a
-            // thread's calls before its end, a module's before its unload, all of them
-            // before the process's end (the log outlives the program).
+            // thread's calls before its end, a module's before its unload (its hooks go
+            // then, and with them what names its entries), all of them before the
+            // process's end (the log outlives the program). The read stays here, before
+            // the handlers and outside every call into the tracer: a read from inside one
+            // (the tracer unhooking a module it is told has gone) would hand it calls
+            // while it is in the middle of another. Nothing of the program runs until
+            // the event is continued, so nothing more is logged meanwhile.
             ReadLog();
-            DWORD status = DBG_EXCEPTION_NOT_HANDLED;
+            TContinue result = TContinue::ToProgram;
             switch (event.dwDebugEventCode) {
-            case EXCEPTION_DEBUG_EVENT: status = OnException(event); break;
-            case CREATE_THREAD_DEBUG_EVENT: status = OnCreateThread(event); break;
-            case CREATE_PROCESS_DEBUG_EVENT: status = OnCreateProcess(event); break;
-            case EXIT_THREAD_DEBUG_EVENT: status = OnExitThread(event); break;
-            case EXIT_PROCESS_DEBUG_EVENT: status = OnExitProcess(event); break;
-            case LOAD_DLL_DEBUG_EVENT: status = OnLoadDll(event); break;
-            case UNLOAD_DLL_DEBUG_EVENT: status = OnUnloadDll(event); break;
+            case EXCEPTION_DEBUG_EVENT: result = OnException(event); break;
+            case CREATE_THREAD_DEBUG_EVENT: result = OnCreateThread(event); break;
+            case CREATE_PROCESS_DEBUG_EVENT: result = OnCreateProcess(event); break;
+            case EXIT_THREAD_DEBUG_EVENT: result = OnExitThread(event); break;
+            case EXIT_PROCESS_DEBUG_EVENT: result = OnExitProcess(event); break;
+            case LOAD_DLL_DEBUG_EVENT: result = OnLoadDll(event); break;
+            case UNLOAD_DLL_DEBUG_EVENT: result = OnUnloadDll(event); break;
             default: break;
             }
-            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, ContinueStatus(result));
             FEventInHand = false;
             Events.Flush(false);
         }
@@ -237,40 +238,40 @@ void TDebugThread::EndSteps()
 // ---------------------------------------------------------------------------
 // Events
 
-DWORD TDebugThread::OnException(const DEBUG_EVENT& event)
+DWORD TDebugThread::ContinueStatus(TContinue result)
 {
-    const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
-    switch (record.ExceptionCode) {
-    case EXCEPTION_BREAKPOINT:
-    case Wx86Breakpoint:
-        return OnBreakpoint(PointerAddress(record.ExceptionAddress), event.dwThreadId,
-                            record.ExceptionCode == Wx86Breakpoint);
-    case EXCEPTION_SINGLE_STEP:
-    case Wx86SingleStep:
-        return OnSingleStep(event.dwThreadId);
-    default:
-        if (FStubs->IsReport(record)) {
-            OnStubReport(event);
-            return DBG_CONTINUE;
-        }
-        // The program's own exception: its handlers run as they would without us. Threads
-        // frozen while a patch is lifted stay frozen: they would pass it unseen.
-        return DBG_EXCEPTION_NOT_HANDLED;
-    }
+    return result == TContinue::Handled ? DBG_CONTINUE : DBG_EXCEPTION_NOT_HANDLED;
 }
 
-DWORD TDebugThread::OnCreateThread(const DEBUG_EVENT& event)
+TDebugThread::TContinue TDebugThread::OnException(const DEBUG_EVENT& event)
+{
+    const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+    if (IsBreakpoint(record.ExceptionCode))
+        return OnBreakpoint(PointerAddress(record.ExceptionAddress), event.dwThreadId,
+                            record.ExceptionCode == Wx86Breakpoint);
+    if (IsSingleStep(record.ExceptionCode))
+        return OnSingleStep(event.dwThreadId);
+    if (FStubs->IsReport(record)) {
+        OnStubReport(event);
+        return TContinue::Handled;
+    }
+    // The program's own exception: its handlers run as they would without us. Threads
+    // frozen while a patch is lifted stay frozen: they would pass it unseen.
+    return TContinue::ToProgram;
+}
+
+TDebugThread::TContinue TDebugThread::OnCreateThread(const DEBUG_EVENT& event)
 {
     if (!event.u.CreateThread.hThread || FThreads->FindThread(event.dwThreadId))
-        return DBG_EXCEPTION_NOT_HANDLED;
+        return TContinue::ToProgram;
     TThreadInfo* thread = FThreads->AddThread(event.dwThreadId, event.u.CreateThread.hThread);
     // A thread born while a patch is lifted waits with the others.
     if (FThreads->AnyStepping())
         Freeze(*thread);
-    return DBG_EXCEPTION_NOT_HANDLED;
+    return TContinue::ToProgram;
 }
 
-DWORD TDebugThread::OnCreateProcess(const DEBUG_EVENT& event)
+TDebugThread::TContinue TDebugThread::OnCreateProcess(const DEBUG_EVENT& event)
 {
     // The process and thread handles of the event are closed by the system; the image
     // file handle is ours to close.
@@ -281,15 +282,15 @@ DWORD TDebugThread::OnCreateProcess(const DEBUG_EVENT& event)
     if (Process->FileName.empty())
         Process->FileName = ExtractFileName(FileNameOfHandle(info.hFile));
     Events.SessionStarted(Process->ProcessId, Process->FileName);
-    return DBG_EXCEPTION_NOT_HANDLED;
+    return TContinue::ToProgram;
 }
 
-DWORD TDebugThread::OnExitThread(const DEBUG_EVENT& event)
+TDebugThread::TContinue TDebugThread::OnExitThread(const DEBUG_EVENT& event)
 {
     // A thread the list never held (its creation event carried no handle) ends quietly.
     TThreadInfo* thread = FThreads->FindThread(event.dwThreadId);
     if (!thread)
-        return DBG_EXCEPTION_NOT_HANDLED;
+        return TContinue::ToProgram;
     FTracer->ThreadEnded(*this, event.dwThreadId);
     // Calls of a thread that has gone can never return.
     std::vector<TAddress> returns;
@@ -304,19 +305,19 @@ DWORD TDebugThread::OnExitThread(const DEBUG_EVENT& event)
         if (!FThreads->AnyStepping())
             ThawThreads();
     }
-    return DBG_EXCEPTION_NOT_HANDLED;
+    return TContinue::ToProgram;
 }
 
-DWORD TDebugThread::OnExitProcess(const DEBUG_EVENT& event)
+TDebugThread::TContinue TDebugThread::OnExitProcess(const DEBUG_EVENT& event)
 {
     if (Process && event.dwProcessId == Process->ProcessId) {
         ExitCode = event.u.ExitProcess.dwExitCode;
         Terminate();
     }
-    return DBG_EXCEPTION_NOT_HANDLED;
+    return TContinue::ToProgram;
 }
 
-DWORD TDebugThread::OnLoadDll(const DEBUG_EVENT& event)
+TDebugThread::TContinue TDebugThread::OnLoadDll(const DEBUG_EVENT& event)
 {
     const LOAD_DLL_DEBUG_INFO& info = event.u.LoadDll;
     TUniqueHandle file(info.hFile);
@@ -326,16 +327,17 @@ DWORD TDebugThread::OnLoadDll(const DEBUG_EVENT& event)
         Process->Delete(Process->IndexOfModule(base));
     Process->AddModule(base, file.release(), name);
     FTracer->ModuleLoaded(*this, *Process->FindModule(base));
-    return DBG_EXCEPTION_NOT_HANDLED;
+    return TContinue::ToProgram;
 }
 
-DWORD TDebugThread::OnUnloadDll(const DEBUG_EVENT& event)
+TDebugThread::TContinue TDebugThread::OnUnloadDll(const DEBUG_EVENT& event)
 {
     TAddress base = PointerAddress(event.u.UnloadDll.lpBaseOfDll);
     int index = Process->IndexOfModule(base);
     if (index == -1)
-        return DBG_EXCEPTION_NOT_HANDLED;
+        return TContinue::ToProgram;
     std::unique_ptr<TModuleInfo> module = Process->Extract(index);
+    // What the stubs logged of calls into the module was read before this event.
     FTracer->ModuleUnloaded(*this, *module);
     // Return patches left written in its code went with it: written back at the end,
     // they would land in whatever is mapped there by then.
@@ -343,7 +345,7 @@ DWORD TDebugThread::OnUnloadDll(const DEBUG_EVENT& event)
     FPatches->ForgetOriginals();
     // The same goes for the instructions copied out of line.
     FCells->Forget();
-    return DBG_EXCEPTION_NOT_HANDLED;
+    return TContinue::ToProgram;
 }
 
 // ---------------------------------------------------------------------------

@@ -128,22 +128,52 @@ private:
     // The state the loop drives, made once the process and its bitness are known.
     void MakeParts();
 
-    DWORD OnException(const DEBUG_EVENT& event);
-    DWORD OnCreateThread(const DEBUG_EVENT& event);
-    DWORD OnCreateProcess(const DEBUG_EVENT& event);
-    DWORD OnExitThread(const DEBUG_EVENT& event);
-    DWORD OnExitProcess(const DEBUG_EVENT& event);
-    DWORD OnLoadDll(const DEBUG_EVENT& event);
-    DWORD OnUnloadDll(const DEBUG_EVENT& event);
-    DWORD OnBreakpoint(TAddress address, DWORD threadId, bool wx86);
-    DWORD OnSingleStep(DWORD threadId);
+    // How an event is continued; ContinueStatus is the one place it becomes a DBG_* value.
+    enum class TContinue {
+        // The thread runs on as the tracer left it (DBG_CONTINUE).
+        Handled,
+        // An exception goes to the program's own handlers, as it would without a debugger
+        // (DBG_EXCEPTION_NOT_HANDLED, also what the loop gives events that are not
+        // exceptions, for which the system ignores it).
+        ToProgram,
+    };
+    static DWORD ContinueStatus(TContinue result);
+    // What 32-bit programs report to a 64-bit debugger for their breakpoints and steps.
+    static constexpr DWORD Wx86Breakpoint = 0x4000001F;
+    static constexpr DWORD Wx86SingleStep = 0x4000001E;
+    static bool IsBreakpoint(DWORD code) { return code == EXCEPTION_BREAKPOINT || code == Wx86Breakpoint; }
+    static bool IsSingleStep(DWORD code) { return code == EXCEPTION_SINGLE_STEP || code == Wx86SingleStep; }
+
+    TContinue OnException(const DEBUG_EVENT& event);
+    TContinue OnCreateThread(const DEBUG_EVENT& event);
+    TContinue OnCreateProcess(const DEBUG_EVENT& event);
+    TContinue OnExitThread(const DEBUG_EVENT& event);
+    TContinue OnExitProcess(const DEBUG_EVENT& event);
+    TContinue OnLoadDll(const DEBUG_EVENT& event);
+    TContinue OnUnloadDll(const DEBUG_EVENT& event);
+    TContinue OnBreakpoint(TAddress address, DWORD threadId, bool wx86);
+    // An int3 that is not one of ours, or no longer: met by thread (none: a thread the
+    // list does not hold) at address. The one rule for them, in the loop and when the
+    // process is let go.
+    TContinue OnForeignBreakpoint(TAddress address, TThreadInfo* thread, bool wx86);
+    TContinue OnSingleStep(DWORD threadId);
     // A report of one of the stubs (DebugStubs.cpp): a call entered or returned.
     void OnStubReport(const DEBUG_EVENT& event);
 
+    // The calls in flight, however their entries and returns reach the loop (an int3, a
+    // stub's report, the log). At its entry: the calls of its thread that it has unwound
+    // dropped, the tracer told, the call kept while the tracer waits for its return
+    // (none kept without a thread: one that ended before its logged entry was read).
+    // catchReturn: an int3 at the return address is to catch the return, timed from now.
+    void EnterCall(TAddress address, const THook& hook, TThreadInfo* thread, TCallFrame& frame, bool catchReturn);
+    // At its return (popped from its thread with the calls deeper than it, unwound):
+    // those calls' return patches released, the call's own, and the tracer told.
+    void ReturnCall(TCallInFlight& call, const std::vector<TAddress>& unwound, uint32_t result, int64_t elapsedTicks);
+
     // Int3 hooks and the calls they stop (DebugCalls.cpp).
     void SetArmed(TAddress address, THook& hook, bool armed);
-    void EnterCall(TAddress address, THook& hook, TThreadInfo& thread, TThreadContext& context);
-    bool ReturnFromCall(TAddress address, TThreadInfo& thread, TThreadContext& context);
+    void OnHookBreakpoint(TAddress address, THook& hook, TThreadInfo& thread, TThreadContext& context);
+    bool OnReturnBreakpoint(TAddress address, TThreadInfo& thread, TThreadContext& context);
     void StepOver(TAddress address, TThreadInfo& thread, TThreadContext& context);
     bool RunOutOfLine(TAddress address, TThreadContext& context);
     // The cell that runs the instruction at address out of line; 0 when it cannot run
@@ -159,25 +189,19 @@ private:
     void ThawThreads();
     TThreadContext ContextOf(const TThreadInfo& thread) const;
 
-    // Calls through stubs (DebugStubs.cpp): the calls the log holds up to head (or up to
-    // the head the log holds now) handed to the tracer, in order, before any report is
-    // handled.
-    // Both return the entries read.
+    // Calls through stubs (DebugStubs.cpp): the calls the log holds up to the head it
+    // holds now handed to the tracer, in order. Returns the entries read.
     size_t ReadLog();
     void TakeLogEntry(const TStubLogEntry& entry);
     // The call of thread entered with a stack pointer of entrySp has returned.
     void ReturnStubCall(TThreadInfo* thread, TAddress entrySp, uint32_t result, int64_t elapsedTicks);
-    // A call at its entry through the stub of the hook at address, from thread (none when
-    // the thread has ended before its logged entry was read: the tracer still learns of
-    // the call).
-    void EnterStubCall(TAddress address, THook& hook, TThreadInfo* thread, TCallFrame& frame);
 
     // Leaving a live process (DebugRelease.cpp): every patch lifted, the event in hand
     // continued soundly, and the events of threads still stepping consumed, so that
     // neither an int3 nor a trap flag of ours is left behind.
     void ReleaseProcess();
     void LiftPatches(TFirstError& errors);
-    DWORD SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& stepping);
+    TContinue SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& stepping);
     void ContinueSettled(const DEBUG_EVENT& event, std::vector<DWORD>& stepping, TFirstError& errors);
     void DrainSteps(std::vector<DWORD>& stepping, TFirstError& errors);
     void EndSteps();

@@ -45,35 +45,20 @@ void TDebugThread::LiftPatches(TFirstError& errors)
 }
 
 // Continues one event so that the thread runs on as if the tracer had never been there.
-DWORD TDebugThread::SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& stepping)
+TDebugThread::TContinue TDebugThread::SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& stepping)
 {
     TThreadInfo* thread = FThreads->FindThread(event.dwThreadId);
     switch (event.dwDebugEventCode) {
     case EXCEPTION_DEBUG_EVENT: {
         const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
-        TAddress address = PointerAddress(record.ExceptionAddress);
         DWORD code = record.ExceptionCode;
-        if (code == EXCEPTION_BREAKPOINT || code == 0x4000001F) {
-            if (FPatches->EverPatched(address)) {
-                if (thread) {
-                    TThreadContext context = ContextOf(*thread);
-                    context.Read();
-                    context.SetIp(address);
-                    context.Flush();
-                }
-                return DBG_CONTINUE;
-            }
-            bool& systemSeen = code == 0x4000001F ? FWx86BreakpointSeen : FSystemBreakpointSeen;
-            if (!systemSeen) {
-                systemSeen = true;
-                return DBG_CONTINUE;
-            }
-            return DBG_EXCEPTION_NOT_HANDLED;
-        }
+        // Every patch has been lifted: no int3 is ours any more.
+        if (IsBreakpoint(code))
+            return OnForeignBreakpoint(PointerAddress(record.ExceptionAddress), thread, code == Wx86Breakpoint);
         // A stub's report raised before its guard was cleared: the stub goes on by itself.
         if (FStubs->IsReport(record))
-            return DBG_CONTINUE;
-        if (code == EXCEPTION_SINGLE_STEP || code == 0x4000001E) {
+            return TContinue::Handled;
+        if (IsSingleStep(code)) {
             auto at = std::find(stepping.begin(), stepping.end(), event.dwThreadId);
             if (at != stepping.end() && thread) {
                 stepping.erase(at);
@@ -83,37 +68,37 @@ DWORD TDebugThread::SettleEvent(const DEBUG_EVENT& event, std::vector<DWORD>& st
                 context.SetFlags(context.Flags() & ~TrapFlag);
                 context.Flush();
             }
-            return DBG_CONTINUE;
+            return TContinue::Handled;
         }
-        return DBG_EXCEPTION_NOT_HANDLED;
+        return TContinue::ToProgram;
     }
     case CREATE_THREAD_DEBUG_EVENT:
         if (event.u.CreateThread.hThread && !thread)
             FThreads->AddThread(event.dwThreadId, event.u.CreateThread.hThread);
-        return DBG_CONTINUE;
+        return TContinue::Handled;
     case EXIT_THREAD_DEBUG_EVENT:
         if (thread)
             FThreads->RemoveThread(event.dwThreadId);
         stepping.erase(std::remove(stepping.begin(), stepping.end(), event.dwThreadId), stepping.end());
-        return DBG_CONTINUE;
+        return TContinue::Handled;
     case LOAD_DLL_DEBUG_EVENT:
         if (event.u.LoadDll.hFile)
             CloseHandle(event.u.LoadDll.hFile);
-        return DBG_CONTINUE;
+        return TContinue::Handled;
     case CREATE_PROCESS_DEBUG_EVENT:
         if (event.u.CreateProcessInfo.hFile)
             CloseHandle(event.u.CreateProcessInfo.hFile);
-        return DBG_CONTINUE;
+        return TContinue::Handled;
     default:
-        return DBG_CONTINUE;
+        return TContinue::Handled;
     }
 }
 
 void TDebugThread::ContinueSettled(const DEBUG_EVENT& event, std::vector<DWORD>& stepping, TFirstError& errors)
 {
-    DWORD status = DBG_CONTINUE;
-    errors.Attempt([&] { status = SettleEvent(event, stepping); });
-    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    TContinue result = TContinue::Handled;
+    errors.Attempt([&] { result = SettleEvent(event, stepping); });
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, ContinueStatus(result));
 }
 
 // Threads still stepping report within an instruction, and so do threads already on their

@@ -22,29 +22,15 @@ void TDebugThread::OnStubReport(const DEBUG_EVENT& event)
     // Arguments beyond those reported are read from the stack the call waits on.
     TCallFrame frame(*Process, FTarget64, report.EntrySp, report.Frame, report.Known);
     frame.ThreadId = event.dwThreadId;
-    EnterStubCall(hook->first, hook->second, thread, frame);
-}
-
-void TDebugThread::EnterStubCall(TAddress address, THook& hook, TThreadInfo* thread, TCallFrame& frame)
-{
-    if (thread) {
-        std::vector<TAddress> unwound;
-        thread->DropCallsAtOrBelow(frame.Sp(), unwound);
-        ReleaseReturns(unwound);
-    }
-    std::unique_ptr<TCallData> data = FTracer->CallEntered(*this, hook.Id, frame);
-    if (data && thread)
-        thread->Calls.push_back(TCallInFlight{0, frame.Sp(), address, hook.Id, std::move(data)});
+    EnterCall(hook->first, hook->second, thread, frame, false);
 }
 
 void TDebugThread::ReturnStubCall(TThreadInfo* thread, TAddress entrySp, uint32_t result, int64_t elapsedTicks)
 {
     TCallInFlight call;
     std::vector<TAddress> unwound;
-    if (thread && thread->PopCall(entrySp, call, unwound)) {
-        ReleaseReturns(unwound);
-        FTracer->CallReturned(*this, call.HookId, *call.Data, result, elapsedTicks);
-    }
+    if (thread && thread->PopCall(entrySp, call, unwound))
+        ReturnCall(call, unwound, result, elapsedTicks);
 }
 
 size_t TDebugThread::ReadLog()
@@ -69,5 +55,5 @@ void TDebugThread::TakeLogEntry(const TStubLogEntry& entry)
     TLateEntry late = FTracer->LateEntry(hook->second.Id);
     if (late.BytesArg)
         frame.Capture(frame.Pointer(late.BytesArg), entry.Bytes);
-    EnterStubCall(hook->first, hook->second, thread, frame);
+    EnterCall(hook->first, hook->second, thread, frame, false);
 }
