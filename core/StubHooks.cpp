@@ -237,7 +237,6 @@ TStubReport TStubHooks::Report(const EXCEPTION_RECORD& record) const
     report.Entry = record.ExceptionCode == StubEntryCode;
     report.Hook = HookOf(param(StubParamPage), param(StubParamSlot));
     report.EntrySp = param(StubParamEntrySp);
-    report.LogHead = static_cast<uint32_t>(param(StubParamLogHead));
     report.Frame[0] = param(StubParamReturn);
     report.Known = 1;
     if (report.Entry) {

@@ -25,8 +25,6 @@ struct TStubReport {
     // before its hook was dropped).
     TAddress Hook = 0;
     TAddress EntrySp = 0;
-    // The log's head as the stub saw it: the calls logged before this one.
-    uint32_t LogHead = 0;
     // Entry: the return address and the arguments reported (Known slots in all), the
     // others to be read from the stack. Return: the result in Frame[0].
     uint64_t Frame[StubMaxWords + 1] = {};

@@ -12,8 +12,7 @@
 // A call's entry need not stop the program at all when the tracer can take it late: its
 // stub writes the entry to a log in the program (with the bytes one argument points to,
 // which the program may reuse as soon as the call returns), and the debugger reads the
-// log at the next report, before the report itself. Every report carries how far the log
-// has been written. A call traced that way stops the program once, at its return; one
+// log before it handles the next report. A call traced that way stops the program once, at its return; one
 // that only feeds the tracer's bookkeeping does not stop it at all. Logged hooks go the
 // whole way: the return goes to the log as well, which the debugger reads while the
 // program runs, and such a call stops nothing (TStubSpec::LogReturns).
@@ -49,7 +48,6 @@ enum TStubParam : int {
     StubParamSlot,      // the hook's slot in the page
     StubParamEntrySp,   // the stack pointer at the entry (the return address's place)
     StubParamReturn,    // entry: the return address; return: the call's result
-    StubParamLogHead,   // the log's head (see TStubLogLayout) as the stub saw it
     StubParamFirstArg,  // entry: the first arguments, as many as there are room for
     StubParamElapsedLow = StubParamFirstArg,  // return: performance-counter ticks since the
     StubParamElapsedHigh,                     // entry, in two 32-bit halves
@@ -186,8 +184,8 @@ std::vector<unsigned char> BuildPageHeader(TAddress page, TAddress raise, TAddre
 
 // The code of one slot: the moved instructions and a jump back behind them (the
 // trampoline), then the stub. entry: the hooked entry point; moved: its first movedSize
-// bytes, which the trampoline runs. log: the process's log of late entries (its head goes
-// into every report; no base: none). spec.Words may not exceed StubMaxWords, nor the filter's arguments
+// bytes, which the trampoline runs. log: the process's log of late entries (no base:
+// none). spec.Words may not exceed StubMaxWords, nor the filter's arguments
 // spec.Words.
 struct TStubCode {
     std::vector<unsigned char> Bytes;

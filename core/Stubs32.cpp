@@ -19,7 +19,6 @@ private:
     // [ebp+4+4n]: 0 the return address, then the argument words.
     static int32_t Arg(int n) { return 4 + 4 * n; }
     void PushArgs(int count);
-    void PushHead();
     void ReadCounter() { W.PutCallMem(At(C.Page + TStubPageLayout::CounterOffset)); }
     void Raise(uint32_t exceptionCode, int count, TAddress wanted);
     void TakeEntry(uint32_t kind, int full);
@@ -36,14 +35,6 @@ void TStub32::PushArgs(int count)
 {
     for (int i = count; i >= 1; --i)
         W.PutPushMem(Mem(Ebp, Arg(i)));
-}
-
-void TStub32::PushHead()
-{
-    if (C.Log.Base)
-        W.PutPushMem(At(C.Log.Base + TStubLogLayout::HeadOffset));
-    else
-        W.PutPushImm8(0);
 }
 
 // RaiseException(code, 0, count, esp) with the parameters just pushed, and the slot and
@@ -209,15 +200,13 @@ void TStub32::LogReturn(int returned)
     W.PutPopReg(Edx);
 }
 
-// The return report (the ticks, the log's head, the result, entry stack pointer, then
-// slot and page), then back to the caller, popping as many of its argument bytes as the
+// The return report (the ticks, the result, entry stack pointer, then slot and page), then back to the caller, popping as many of its argument bytes as the
 // original popped of the copies.
 void TStub32::Return(int returned)
 {
     W.PutPushReg(Edx);
     W.PutPushReg(Eax);
-    PushHead();
-    W.PutPushMem(Mem(Esp, 16));  // the result
+    W.PutPushMem(Mem(Esp, 12));  // the result
     W.PutLeaRegMem(Ecx, Mem(Ebp, 4));
     W.PutPushReg(Ecx);
     Raise(StubReturnCode, StubReturnParams, TStubPageLayout::ReturnWanted(C.Page, C.Slot));
@@ -251,10 +240,8 @@ void TStub32::Emit()
     if (late)
         Late(raiseEntry, call);
     W.PutLabel(raiseEntry);
-    // Entry: the first arguments, the log's head, return address, entry stack pointer,
-    // then slot and page.
+    // Entry: the first arguments, return address, entry stack pointer, then slot and page.
     PushArgs(std::min(C.Spec.Words, StubReportArgs));
-    PushHead();
     W.PutPushMem(Mem(Ebp, 4));
     W.PutLeaRegMem(Eax, Mem(Ebp, 4));
     W.PutPushReg(Eax);

@@ -48,7 +48,6 @@ private:
     void StoreParam(int index) { Store(F::Params + 8 * index); }
     void ReadCounter(int32_t at);
     void Header();
-    void StoreHead();
     void Raise(uint32_t exceptionCode, int count, TAddress wanted);
     void TakeEntry(uint32_t kind, int full);
     void Late(int raise, int done);
@@ -77,14 +76,6 @@ void TStub64::Header()
     W.PutMovMemImm(Qword(Mem(Rsp, F::Params + 8 * StubParamSlot)), static_cast<uint32_t>(C.Slot));
     W.PutLeaRegMem(Rax, Mem(Rbp, 8));
     StoreParam(StubParamEntrySp);
-}
-
-void TStub64::StoreHead()
-{
-    W.PutMovRegImm(Rax, C.Log.Base);
-    if (C.Log.Base)
-        W.PutMovRegMem(Eax, Mem(Rax));
-    StoreParam(StubParamLogHead);
 }
 
 void TStub64::Raise(uint32_t exceptionCode, int count, TAddress wanted)
@@ -253,7 +244,6 @@ void TStub64::Return(int returned)
     Header();
     Load(Rsp, F::Result);
     StoreParam(StubParamReturn);
-    StoreHead();
     Raise(StubReturnCode, StubReturnParams, TStubPageLayout::ReturnWanted(C.Page, C.Slot));
     W.PutLabel(returned);
     Load(Rsp, F::Result);
@@ -269,12 +259,10 @@ void TStub64::Emit()
     if (late)
         Late(raiseEntry, call);
     W.PutLabel(raiseEntry);
-    // Entry: page, slot, entry stack pointer, return address, the log's head, the first
-    // arguments.
+    // Entry: page, slot, entry stack pointer, return address, the first arguments.
     Header();
     Load(Rbp, Arg(0));
     StoreParam(StubParamReturn);
-    StoreHead();
     for (int i = 1; i <= std::min(C.Spec.Words, StubReportArgs); ++i) {
         Load(Rbp, Arg(i));
         StoreParam(StubParamFirstArg + i - 1);

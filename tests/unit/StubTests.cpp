@@ -238,16 +238,19 @@ struct TReport {
     // Entry: the argument words on the stack above the entry stack pointer, as they are
     // while the call waits at its entry.
     std::vector<uint64_t> Stack;
+    // The log's head when the report was raised: the calls logged before it.
+    uint32_t LogHead;
 };
 std::vector<TReport> Reports;
 std::mutex ReportsLock;
+const volatile uint32_t* LogHeadWord = nullptr;
 
 LONG CALLBACK CatchReport(EXCEPTION_POINTERS* pointers)
 {
     const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
     if (record->ExceptionCode != StubEntryCode && record->ExceptionCode != StubReturnCode)
         return EXCEPTION_CONTINUE_SEARCH;
-    TReport report{record->ExceptionCode, {}, {}, {}};
+    TReport report{record->ExceptionCode, {}, {}, {}, LogHeadWord ? *LogHeadWord : 0};
     for (DWORD i = 0; i < record->NumberParameters; ++i)
         report.Params.push_back(record->ExceptionInformation[i]);
     if (record->ExceptionCode == StubEntryCode) {
@@ -288,6 +291,7 @@ protected:
         ASSERT_NE(FMemory, nullptr);
         FPage = reinterpret_cast<uintptr_t>(FMemory);
         FLog = FPage + FunctionsEnd;
+        LogHeadWord = reinterpret_cast<const volatile uint32_t*>(FLog + TStubLogLayout::HeadOffset);
         auto address = [](const char* module, const char* name) {
             return reinterpret_cast<uintptr_t>(GetProcAddress(GetModuleHandleA(module), name));
         };
@@ -309,6 +313,7 @@ protected:
         RtlDeleteFunctionTable(reinterpret_cast<PRUNTIME_FUNCTION>(FMemory + TStubPageLayout::TableOffset));
 #endif
         RemoveVectoredExceptionHandler(FHandler);
+        LogHeadWord = nullptr;
         VirtualFree(FMemory, 0, MEM_RELEASE);
     }
 
@@ -416,8 +421,8 @@ TEST_F(StubRun, ACallIsReportedWithItsArgumentsAndResult)
     ASSERT_EQ(out.Params.size(), static_cast<size_t>(StubReturnParams));
     EXPECT_EQ(out.Params[StubParamEntrySp], in.Params[StubParamEntrySp]) << "one call, one stack position";
     EXPECT_EQ(static_cast<TArg>(out.Params[StubParamReturn]), Expected(args));
-    EXPECT_EQ(in.Params[StubParamLogHead], 0u) << "nothing logged yet";
-    EXPECT_EQ(out.Params[StubParamLogHead], 0u);
+    EXPECT_EQ(in.LogHead, 0u) << "nothing logged yet";
+    EXPECT_EQ(out.LogHead, 0u);
     EXPECT_EQ(out.Params[StubParamElapsedHigh], 0u) << "a call of a few instructions";
 
     // An exception raised inside the call unwinds through the stub to its caller.
@@ -692,7 +697,7 @@ struct TextWorker {
 
 } // namespace
 
-TEST_F(StubRun, ALateCallIsLoggedWithItsArgumentsAndBytesAndTheNextReportSaysSo)
+TEST_F(StubRun, ALateCallIsLoggedWithItsArgumentsAndBytesBeforeTheNextReport)
 {
     using L = TStubLogLayout;
     uintptr_t late = Hook(3, Sum, TextLate);
@@ -705,7 +710,7 @@ TEST_F(StubRun, ALateCallIsLoggedWithItsArgumentsAndBytesAndTheNextReportSaysSo)
     // The return is still reported (the page wants every slot's returns here); the entry is not.
     ASSERT_EQ(Reports.size(), 1u);
     EXPECT_EQ(Reports[0].Code, StubReturnCode);
-    EXPECT_EQ(Reports[0].Params[StubParamLogHead], 1u);
+    EXPECT_EQ(Reports[0].LogHead, 1u);
 
     ASSERT_EQ(LogWord(L::HeadOffset), 1u);
     const unsigned char* entry = LogEntry(0);
@@ -720,11 +725,11 @@ TEST_F(StubRun, ALateCallIsLoggedWithItsArgumentsAndBytesAndTheNextReportSaysSo)
     ASSERT_EQ(Field(entry, L::LengthOffset, 4), text.size());
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(entry + L::BytesOffset), text.size()), text);
 
-    // The next call raised says how far the log goes.
+    // The next call raised comes after it in the log.
     Reports.clear();
     Debugged([&] { CallSum(plain, call.Args); });
     ASSERT_EQ(Reports.size(), 2u);
-    EXPECT_EQ(Reports[0].Params[StubParamLogHead], 1u);
+    EXPECT_EQ(Reports[0].LogHead, 1u);
 }
 
 TEST_F(StubRun, ALateCallIsRaisedWhenItsBytesDoNotFitOrPointNowhereOrTheLogIsFull)
@@ -820,7 +825,7 @@ TEST_F(StubRun, ALoggedCallWritesItsReturnToTheLogUnlessTheLogIsFull)
                 << c.Name;
             if (c.ReturnRaised) {
                 EXPECT_EQ(Reports[0].Code, StubReturnCode) << c.Name;
-                EXPECT_EQ(Reports[0].Params[StubParamLogHead], 21u) << "the entry comes first: " << c.Name;
+                EXPECT_EQ(Reports[0].LogHead, 21u) << "the entry comes first: " << c.Name;
                 EXPECT_EQ(Reports[0].Params[StubParamEntrySp], Field(entry, L::SpOffset)) << c.Name;
             }
         }
