@@ -45,7 +45,12 @@ TModuleImage::TModuleImage(TProcessInfo& process, TAddress base) : FBase(base)
     uint32_t exportSize = ReadValue<uint32_t>(headers, directories + 4);
     if (exportRva == 0 || exportSize == 0 || exportRva >= FSizeOfImage || exportSize > FSizeOfImage - exportRva)
         return;
+    ReadExports(process, exportRva, exportSize);
+}
 
+void TModuleImage::ReadExports(TProcessInfo& process, uint32_t exportRva, uint32_t exportSize)
+{
+    const TAddress base = FBase;
     std::vector<unsigned char> table(exportSize);
     process.ReadMemory(base + exportRva, table.data(), table.size());
     auto directory = ReadValue<IMAGE_EXPORT_DIRECTORY>(table, 0);

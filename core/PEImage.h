@@ -29,6 +29,9 @@ public:
     const TExport* Find(const std::string& name) const;
 
 private:
+    // The export directory at exportRva, its size exportSize, both checked against the image.
+    void ReadExports(TProcessInfo& process, uint32_t exportRva, uint32_t exportSize);
+
     TAddress FBase;
     uint32_t FSizeOfImage = 0;
     bool FIs64 = false;
