@@ -103,7 +103,7 @@ TDateTimeValue TDateTimeValue::Constructed(uint32_t type, int16_t year, uint8_t 
 {
     TDateTimeValue value(type);
     const int64_t y = Astronomical(year);
-    if (value.IsInterval() || year == 0 || !InOracleRange(y) || month < 1 || month > 12 || day < 1 ||
+    if (!IsDateTimeDescriptor(type) || value.IsInterval() || year == 0 || !InOracleRange(y) || month < 1 || month > 12 || day < 1 ||
         day > DaysInMonth(y, month) || hour > 23 || minute > 59 || second > 59 || nanoseconds >= NanosecondsPerSecond ||
         !IsShowableZone(zone))
         return value;

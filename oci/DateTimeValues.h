@@ -27,7 +27,8 @@ public:
     // OCIDateTimeConstruct's arguments as they stand: the parameter types are the call's,
     // so a caller that passes a full argument slot masks off what lies above a narrow
     // argument. year counts as Oracle does (-1 is 1 BC, there is no year 0); zone is the
-    // zone text in UTF-8, empty when none was given. Unknown when OCI would refuse them.
+    // zone text in UTF-8, empty when none was given. Unknown when OCI would refuse them, or
+    // when type is no TIMESTAMP type (68, 69, 70).
     static TDateTimeValue Constructed(uint32_t type, int16_t year, uint8_t month, uint8_t day, uint8_t hour,
                                       uint8_t minute, uint8_t second, uint32_t nanoseconds, std::string_view zone);
     // OCIIntervalSetDaySecond's and OCIIntervalSetYearMonth's arguments (sb4 each; the

@@ -50,6 +50,7 @@ TEST(DateTimeValues, CellsOfTheValuesTheCallsSet)
         {"a whole second of fraction", At(Timestamp, 2023, 1, 1, 0, 0, 0, 1000000000), "<TIMESTAMP>"},
         {"zone that would break the cell", At(TimestampTz, 2023, 1, 1, 0, 0, 0, 0, "+01'00"), "<TIMESTAMP>"},
         {"never set", TDateTimeValue(TimestampTz), "<TIMESTAMP>"},
+        {"constructed in a descriptor of another type", At(50, 2017, 6, 1), "<TIMESTAMP>"},
         {"day to second", TDateTimeValue::DaySecond(3, 4, 5, 6, 0), "INTERVAL '3 04:05:06' DAY TO SECOND"},
         {"negative", TDateTimeValue::DaySecond(-1, 0, 0, 0, -500000000), "INTERVAL '-1 00:00:00.5' DAY TO SECOND"},
         {"hours carried into days", TDateTimeValue::DaySecond(0, 25, 0, 0, 0), "INTERVAL '1 01:00:00' DAY TO SECOND"},
