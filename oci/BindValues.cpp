@@ -76,6 +76,9 @@ uint64_t LittleEndian(std::string_view bytes)
     return value;
 }
 
+// Bytes that would break a cell, a line or a column of an exported file.
+bool IsControlByte(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
 bool IsIntegerSize(uint64_t size) { return size == 1 || size == 2 || size == 4 || size == 8; }
 
 std::string IntegerText(std::string_view bytes, bool isSigned)
@@ -283,19 +286,50 @@ std::string FloatText(float value) { return ShortestText(value); }
 
 std::string QuotedText(const std::string& utf8, uint64_t characters)
 {
-    std::string text = "'";
+    // Runs of printable characters in quotes, control characters as CHR(n), joined by ||.
+    std::string text;
+    bool quoted = false;
+    auto join = [&](const char* piece) {
+        if (!text.empty())
+            text += " || ";
+        text += piece;
+    };
     size_t shown = 0;
     for (size_t i = 0; i < utf8.size(); ++i) {
-        bool starts = (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80;
+        auto c = static_cast<unsigned char>(utf8[i]);
+        bool starts = (c & 0xC0) != 0x80;
         if (starts && ++shown > BindTextChars)
             break;
+        if (IsControlByte(c)) {
+            if (quoted)
+                text += '\'';
+            quoted = false;
+            join(Format("CHR(%u)", static_cast<unsigned>(c)).c_str());
+            continue;
+        }
+        if (!quoted)
+            join("'");
+        quoted = true;
         text += utf8[i];
         if (utf8[i] == '\'')
             text += '\'';
     }
-    if (characters > BindTextChars)
+    if (characters > BindTextChars) {
+        if (!quoted)
+            join("'");
         return text + Format("...' (%llu characters)", static_cast<unsigned long long>(characters));
-    return text + "'";
+    }
+    if (text.empty())
+        return "''";
+    return quoted ? text + "'" : text;
+}
+
+std::string ControlCharactersAsBlanks(std::string text)
+{
+    for (char& c : text)
+        if (IsControlByte(static_cast<unsigned char>(c)))
+            c = ' ';
+    return text;
 }
 
 bool ShowsBytes(uint16_t type)

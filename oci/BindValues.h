@@ -58,5 +58,8 @@ std::string FloatText(double value);
 std::string FloatText(float value);
 // Text as a quoted literal: quotes doubled; past BindTextChars characters cut, with the
 // count of characters (characters: the count when the whole text is at hand, else as
-// declared).
+// declared). Control characters are written as Oracle takes them, so that no tab or line
+// break reaches a cell: 'a' || CHR(9) || 'b'; a value of only a tab is CHR(9).
 std::string QuotedText(const std::string& utf8, uint64_t characters);
+// An error text for a cell: each control character (tab, CR, LF, NUL, ...) becomes a blank.
+std::string ControlCharactersAsBlanks(std::string text);

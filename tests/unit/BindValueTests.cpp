@@ -181,3 +181,28 @@ TEST(BindValues, NumbersAreExactInPlainNotationUpToFortyDigits)
     EXPECT_EQ(FloatText(1e21), "1000000000000000000000");
     EXPECT_EQ(FloatText(-1.0 / 0.0), "-Infinity");
 }
+
+// No tab, line break or other control byte of a value reaches a cell: text is written as
+// Oracle takes it, the cut at 200 characters counting control characters as characters.
+TEST(BindValues, ControlCharactersAreWrittenAsChr)
+{
+    const std::string tail = std::string(199, 'x') + "\t" + "yyyy";  // 204 characters
+    const struct {
+        std::string Text;
+        std::string Shown;
+    } cases[] = {
+        {"a\tb", "'a' || CHR(9) || 'b'"},
+        {"\t", "CHR(9)"},
+        {"", "''"},
+        {"\r\n", "CHR(13) || CHR(10)"},
+        {std::string("it's\0", 5), "'it''s' || CHR(0)"},
+        {"\x1F" "a\x7F", "CHR(31) || 'a' || CHR(127)"},
+        {tail, "'" + std::string(199, 'x') + "' || CHR(9) || '...' (204 characters)"},
+        {"a\n" + std::string(250, 'z'), "'a' || CHR(10) || '" + std::string(198, 'z') + "...' (252 characters)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Show({"", Sqlt::Chr, c.Text, ""}), c.Shown) << c.Shown;
+    EXPECT_EQ(Show({"", Sqlt::Str, std::string("a\tb\0c", 5), ""}), "'a' || CHR(9) || 'b'");
+    EXPECT_EQ(ControlCharactersAsBlanks("ORA-00942: table\tor view\r\ndoes not exist\n"),
+              "ORA-00942: table or view  does not exist ");
+}
