@@ -6,10 +6,11 @@ set -eu
 # Both cross compilers (32- and 64-bit programs); Wine's 32- and 64-bit loaders (the tests'
 # prefixes are 64-bit Windows, which runs both); the virtual display; CMake 3.21 or later
 # (presets), Ninja and GoogleTest's sources; imagemagick and x11-apps for screenshots; zip
-# and unzip for the release (scripts/package.sh) and its test.
+# and unzip for the release (scripts/package.sh) and its test; nlohmann-json's headers for
+# the trace files.
 PACKAGES="g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev \
 wine wine32:i386 wine64 fonts-wine xvfb xauth \
-cmake ninja-build googletest imagemagick x11-apps zip unzip"
+cmake ninja-build googletest nlohmann-json3-dev imagemagick x11-apps zip unzip"
 
 missing=""
 for p in $PACKAGES; do
