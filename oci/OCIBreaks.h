@@ -94,7 +94,7 @@ private:
     void BindReturned(IHookHost& host, TCallData& data, int32_t result);
     std::unique_ptr<TCallData> ReadEntered(const TOCIEntry& entry, TCallFrame& frame);
     void ReadReturned(IHookHost& host, TCallData& data, int32_t result);
-    std::string ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt);
+    TBindRows ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt);
     void PlantEntries(IHookHost& host, const TModuleInfo& module);
     void ResolveForwards(IHookHost& host, const TModuleInfo& module);
     void MarkWide(IHookHost& host, TAddress handle);

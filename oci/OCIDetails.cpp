@@ -166,9 +166,9 @@ void TOCITracer::ReadReturned(IHookHost& host, TCallData& callData, int32_t resu
         FWaits.RowsRead(data.Thread, data.Handle, data.Attribute, value);
 }
 
-std::string TOCITracer::ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt)
+TBindRows TOCITracer::ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt)
 {
     TSafeReader reader(host.TargetProcess());
-    return FBinds.Text(reader, stmt, OCIArgument32(entry, frame, TOCIArg::Iters),
-                       OCIArgument32(entry, frame, TOCIArg::RowOffset), FHideValues, FSessions.Passwords);
+    return FBinds.Items(reader, stmt, OCIArgument32(entry, frame, TOCIArg::Iters),
+                        OCIArgument32(entry, frame, TOCIArg::RowOffset), FHideValues, FSessions.Passwords);
 }
