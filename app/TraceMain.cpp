@@ -10,6 +10,7 @@
 #include "CommandLine.h"
 #include "Errors.h"
 #include "HookKinds.h"
+#include "PendingRecords.h"
 #include "ProcessList.h"
 #include "SessionOptions.h"
 #include "StatementTotals.h"
@@ -25,6 +26,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -179,10 +181,10 @@ private:
     // have, and rows stream with today's four columns. With them, rows are held until one
     // comes (or is completed) with such a cell, and go out from then on with all seven;
     // a session that ends without one writes its held rows with four.
-    void AddRow(const TListRow& row, uint64_t pendingSerial = 0)
+    void AddRow(const TListRow& row, bool pending = false)
     {
         NoteColumns(row);
-        FHeld.push_back(THeldRow{row, pendingSerial});
+        FHeld.push_back(THeldRow{row, pending});
         WriteCompleteRows();
     }
 
@@ -194,45 +196,45 @@ private:
 
     void WriteCompleteRows()
     {
-        while (FColumnsKnown && !FHeld.empty() && FHeld.front().PendingSerial == 0) {
+        while (FColumnsKnown && !FHeld.empty() && !FHeld.front().Pending) {
             const TListRow& row = FHeld.front().Row;
             if (FOptions.Format == "html")
                 FHtml += HtmlRowLine(row, FOptionalColumns);
             else
                 Write(TextRowLine(row, FOptions.Format == "csv" ? ',' : '\t', FOptionalColumns));
             FHeld.pop_front();
+            ++FWrittenRows;
         }
     }
 
     // ISessionClient
-    void SessionMark(const std::string& caption) override
+    void SessionMark(const std::string& caption) override { AddRow(TListRow{caption, {}}); }
+    // The session is over: nothing completes a record any more, and the columns are what
+    // they are. Its "Finish" row follows.
+    void SessionFinished(DWORD) override
     {
-        // The session is over: nothing completes a record any more, and the columns are
-        // what they are.
-        if (caption == "Finish") {
-            for (THeldRow& held : FHeld)
-                held.PendingSerial = 0;
-            FColumnsKnown = true;
-        }
-        AddRow(TListRow{caption, {}});
-        if (caption == "Finish")
-            FFinished = true;
+        for (THeldRow& held : FHeld)
+            held.Pending = false;
+        FPendingRows.Clear();
+        FColumnsKnown = true;
+        FFinished = true;
     }
     void SessionRecord(const TTraceRecord& record) override
     {
         FTotals.Add(record);
-        AddRow(TraceRecordRow(record), record.Pending ? record.Serial : 0);
+        FPendingRows.Delivered(record, FWrittenRows + FHeld.size());
+        AddRow(TraceRecordRow(record), record.Pending);
     }
     void SessionRecordUpdated(const TTraceRecord& record) override
     {
         FTotals.Update(record);
-        for (THeldRow& held : FHeld)
-            if (held.PendingSerial == record.Serial) {
-                held.Row = TraceRecordRow(record);
-                NoteColumns(held.Row);
-                if (!record.Pending)
-                    held.PendingSerial = 0;
-            }
+        std::optional<uint64_t> number = FPendingRows.Updated(record);
+        if (!number || *number < FWrittenRows)
+            return;
+        THeldRow& held = FHeld[static_cast<size_t>(*number - FWrittenRows)];
+        held.Row = TraceRecordRow(record);
+        NoteColumns(held.Row);
+        held.Pending = record.Pending;
         WriteCompleteRows();
     }
     // A warning goes beside the errors but leaves the exit status alone: the session ran right.
@@ -266,9 +268,13 @@ private:
     // Rows not yet written: the first one still pending and everything after it.
     struct THeldRow {
         TListRow Row;
-        uint64_t PendingSerial;
+        bool Pending;
     };
     std::deque<THeldRow> FHeld;
+    // The rows written so far; a row's number counts every row before it.
+    uint64_t FWrittenRows = 0;
+    // The number of each row that may still be completed.
+    TPendingRecords<uint64_t> FPendingRows;
     TStatementTotals FTotals;
     bool FFinished = false;
     bool FErrorShown = false;

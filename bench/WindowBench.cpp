@@ -336,11 +336,11 @@ int main(int argc, char** argv)
         ShowWindow(form.Handle, SW_SHOWNORMAL);
         UpdateWindow(form.Handle);
         PumpFor(200);
-        HWND list = form.lvwTrace;
+        HWND list = form.TraceView->lvwTrace;
 
         auto last = [&] {
-            int n = form.TraceRows.RowCount();
-            return n > 0 ? form.TraceRows.CellText(n - 1, 0) : std::string();
+            int n = form.TraceView->TraceRows.RowCount();
+            return n > 0 ? form.TraceView->TraceRows.CellText(n - 1, 0) : std::string();
         };
 
         // 1. Memory, in batches.
@@ -348,13 +348,13 @@ int main(int argc, char** argv)
         for (int from = 0; from < rows; from += 10000) {
             TPoster batch{&form.Session.Queue(), from, std::min(rows, from + 10000), &texts, false};
             PostRecords(&batch);
-            PumpUntil([&] { return form.TraceRows.RowCount() >= batch.To; }, 600000);
+            PumpUntil([&] { return form.TraceView->TraceRows.RowCount() >= batch.To; }, 600000);
         }
         PumpFor(100);
         size_t after = PrivateBytes();
         std::printf("memory: %.1f bytes per row (%d rows, %zu distinct texts; private bytes %+.1f MB)\n",
-                    (static_cast<double>(after) - before) / rows, form.TraceRows.RowCount(),
-                    form.TraceRows.DistinctTexts(), (static_cast<double>(after) - before) / 1048576.0);
+                    (static_cast<double>(after) - before) / rows, form.TraceView->TraceRows.RowCount(),
+                    form.TraceView->TraceRows.DistinctTexts(), (static_cast<double>(after) - before) / 1048576.0);
 
         // 2. Ingestion, as fast as the records can be handed over.
         auto ingest = [&]() -> double {
@@ -402,7 +402,7 @@ int main(int argc, char** argv)
         std::printf("  the bare message queue, for scale: %.0f messages/s\n", BareQueueRate(std::min(rows, 200000)));
 
         // 3. Showing, scrolling, selecting.
-        WatchCosts(form.Handle, list, form.memSQL);
+        WatchCosts(form.Handle, list, form.TraceView->memSQL);
         std::printf("with %d rows, median of %d, painting included:\n", count, Runs);
         PrintTimed("paint the list:", TimeMs([&](int) {
                        InvalidateRect(list, nullptr, TRUE);
@@ -432,18 +432,18 @@ int main(int argc, char** argv)
                        SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
                        SendMessageA(list, WM_LBUTTONUP, 0, at);
                        UpdateWindow(list);
-                       UpdateWindow(form.memSQL);
+                       UpdateWindow(form.TraceView->memSQL);
                    }));
         PrintTimed("select a row, Down key:", TimeMs([&](int) {
                        SendMessageA(list, WM_KEYDOWN, VK_DOWN, 0);
                        SendMessageA(list, WM_KEYUP, VK_DOWN, 0);
                        UpdateWindow(list);
-                       UpdateWindow(form.memSQL);
+                       UpdateWindow(form.TraceView->memSQL);
                    }));
-        UnwatchCosts(form.Handle, list, form.memSQL);
+        UnwatchCosts(form.Handle, list, form.TraceView->memSQL);
         int selected = static_cast<int>(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0));
         std::printf("  (%d row selected, its SQL in the memo: %d characters)\n", selected,
-                    GetWindowTextLengthA(form.memSQL));
+                    GetWindowTextLengthA(form.TraceView->memSQL));
 
         // 4. Filtering.
         std::printf("filtering %d rows, the list shown anew (median of %d):\n", count, Runs);
@@ -457,16 +457,16 @@ int main(int argc, char** argv)
                 UpdateWindow(list);
                 times.push_back(MsSince(start));
             }
-            std::printf("  %-34s %6.1f ms  (%d rows shown)\n", what, Median(times), form.TraceFilter.RowCount());
+            std::printf("  %-34s %6.1f ms  (%d rows shown)\n", what, Median(times), form.TraceView->TraceFilter.RowCount());
         };
-        auto text = [&](const char* t) { return [&form, t] { form.FilterText(t); }; };
+        auto text = [&](const char* t) { return [&form, t] { form.TraceView->FilterText(t); }; };
         filtered("a text every row holds (\"select\"):", text(""), text("select"));
         filtered("a text a fortieth of them hold:", text(""), text(":r17 "));
         filtered("typed on (\":r1\" to \":r17\"):", text(":r1"), text(":r17"));
         filtered("a text none holds:", text(""), text("no such text"));
-        filtered("the rows of a statement:", text(""), [&] { form.FilterStatement(17); });
+        filtered("the rows of a statement:", text(""), [&] { form.TraceView->FilterStatement(17); });
         filtered("back to all rows:", text("select"), text(""));
-        form.FilterText("");
+        form.TraceView->FilterText("");
         auto selectStart = TClock::now();
         SendMessageA(form.Handle, WM_COMMAND, cmEditSelectAll, 0);
         UpdateWindow(list);

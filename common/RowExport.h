@@ -5,6 +5,8 @@
 // it always was, and an HTML page that holds anything else declares its character set.
 #pragma once
 
+#include "TraceColumns.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,12 +18,15 @@ struct TListRow {
     // A line the memo shows below the row's statement; neither the list nor an export
     // shows it.
     std::string Note = {};
+    // The lines of the row's binds as the memo shows them (BindMemoLines): the cells are
+    // what a file holds, these what the memo makes of the values.
+    std::string BindLines = {};
 };
 
-// Trace rows hold Time, Result and Statement, then the optional cells Rows, Binds and
-// Error. A file gets the optional columns exactly when some row it holds has one of them
-// not empty: a trace without them is written as it always was.
-constexpr size_t FixedSubItems = 3;
+// Trace rows hold a cell per column of TraceColumns, the optional ones last. A file gets
+// the optional columns exactly when some row it holds has one of them not empty: a trace
+// without them is written as it always was.
+constexpr size_t FixedSubItems = FixedTraceColumns() - 1;
 bool HasOptionalCells(const TListRow& row);
 
 // The rows of a list, read one at a time in list order.

@@ -4,6 +4,28 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// One value an execute ran with: ":lo", "100"; ":name", "'a'".
+struct TBindItem {
+    std::string Name;
+    std::string Value;
+};
+
+// The values of an execute, bind by bind in bind order: one row of items for each row of
+// the execute shown (an array execute shows its first few), and how many rows it had.
+struct TBindRows {
+    std::vector<std::vector<TBindItem>> Rows;
+    uint32_t RowCount = 0;
+    bool Empty() const { return Rows.empty(); }
+};
+
+// The Binds cell: "name=value" per bind joined by ", ", the rows joined by "; ", then
+// "; ... (N rows)" when the execute had more rows than are shown.
+std::string BindsText(const TBindRows& binds);
+// The binds as the memo shows them: a line per bind, or, of an execute of several rows,
+// a line per row and the count of rows on a line of its own; lines start with CR LF.
+std::string BindMemoLines(const TBindRows& binds);
 
 enum class TTraceAction : uint8_t { Prepare, Execute, Fetch, Connect, Disconnect, Commit, Rollback };
 
@@ -27,8 +49,8 @@ struct TTraceRecord {
     // The rows the call delivered (a fetch) or processed (an execute), as the program read
     // them; -1 while that is not known.
     int64_t Rows = -1;
-    // The values the call ran with, as the Binds cell shows them (UTF-8).
-    std::string Binds;
+    // The values the call ran with (UTF-8); BindsText writes the Binds cell of them.
+    TBindRows Binds;
     // The error or warning text the program read for the call (UTF-8).
     std::string Error;
     // What the program does after the call may still complete the record (its rows, its

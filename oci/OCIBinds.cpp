@@ -120,26 +120,19 @@ std::string TOCIBinds::ValueText(TSafeReader& reader, const TOCIBind& bind, uint
     return BoundValueText(value);
 }
 
-std::string TOCIBinds::Text(TSafeReader& reader, TAddress stmt, uint32_t iters, uint32_t rowOffset, bool hide,
-                            const TSecretMemory& secrets) const
+TBindRows TOCIBinds::Items(TSafeReader& reader, TAddress stmt, uint32_t iters, uint32_t rowOffset, bool hide,
+                           const TSecretMemory& secrets) const
 {
+    TBindRows items;
     auto found = FByStmt.find(stmt);
     if (found == FByStmt.end() || found->second.empty())
-        return "";
-    uint32_t rows = std::max<uint32_t>(iters, 1);
-    std::string text;
-    for (uint32_t r = 0; r < std::min(rows, BindRowsShown); ++r) {
-        if (r)
-            text += "; ";
-        bool first = true;
-        for (const TOCIBind& bind : found->second) {
-            text += first ? "" : ", ";
-            first = false;
-            text += bind.Name + "=" +
-                    (hide ? std::string(BindHiddenText) : ValueText(reader, bind, uint64_t(rowOffset) + r, secrets));
-        }
+        return items;
+    items.RowCount = std::max<uint32_t>(iters, 1);
+    for (uint32_t r = 0; r < std::min(items.RowCount, BindRowsShown); ++r) {
+        std::vector<TBindItem>& row = items.Rows.emplace_back();
+        for (const TOCIBind& bind : found->second)
+            row.push_back({bind.Name, hide ? std::string(BindHiddenText)
+                                           : ValueText(reader, bind, uint64_t(rowOffset) + r, secrets)});
     }
-    if (rows > BindRowsShown)
-        text += Format("; ... (%u rows)", static_cast<unsigned>(rows));
-    return text;
+    return items;
 }

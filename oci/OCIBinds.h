@@ -4,6 +4,7 @@
 
 #include "OCISessions.h"
 #include "SysProcs.h"
+#include "TraceRecord.h"
 
 #include <cstdint>
 #include <string>
@@ -54,13 +55,12 @@ public:
     // The statement's binds go: it was freed, released or prepared anew.
     void Forget(TAddress stmt);
 
-    // The Binds cell of an execute of stmt: "name=value" per bind in bind order, joined by
-    // ", "; for more than one row (iters > 1) the first BindRowsShown rows from rowOffset
-    // on, joined by "; ", then "; ... (N rows)". Values are read now through reader; with
-    // hide every value is "?", and so is a text or binary value that lies where a
-    // password does (secrets).
-    std::string Text(TSafeReader& reader, TAddress stmt, uint32_t iters, uint32_t rowOffset, bool hide,
-                     const TSecretMemory& secrets = {}) const;
+    // The values of an execute of stmt, bind by bind in bind order; for more than one row
+    // (iters > 1) the first BindRowsShown rows from rowOffset on, and the count of rows.
+    // Values are read now through reader; with hide every value is "?", and so is a text or
+    // binary value that lies where a password does (secrets).
+    TBindRows Items(TSafeReader& reader, TAddress stmt, uint32_t iters, uint32_t rowOffset, bool hide,
+                    const TSecretMemory& secrets = {}) const;
 
 private:
     // The bind of a handle Add stored, nullptr for one it never saw.

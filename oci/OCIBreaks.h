@@ -167,7 +167,7 @@ private:
     void ErrorGetReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
     std::unique_ptr<TCallData> AttrGetEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
     void AttrGetReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
-    std::string ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt);
+    TBindRows ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt);
 
     // The session and transaction calls (SessionCalls.cpp).
     template <class Enter>

@@ -181,9 +181,9 @@ void TOCITracer::AttrGetReturned(IHookHost& host, TCallData& callData, uint32_t 
         FWaits.RowsRead(data.Thread, data.Handle, data.Attribute, value);
 }
 
-std::string TOCITracer::ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt)
+TBindRows TOCITracer::ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt)
 {
     TSafeReader reader(host.TargetProcess());
-    return FBinds.Text(reader, stmt, OCIArgument32(entry, frame, TOCIArg::Iters),
-                       OCIArgument32(entry, frame, TOCIArg::RowOffset), FHideValues, FSessions.Passwords);
+    return FBinds.Items(reader, stmt, OCIArgument32(entry, frame, TOCIArg::Iters),
+                        OCIArgument32(entry, frame, TOCIArg::RowOffset), FHideValues, FSessions.Passwords);
 }

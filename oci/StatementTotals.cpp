@@ -9,9 +9,6 @@
 #include <cmath>
 #include <numeric>
 
-const char* const StatementColumnCaptions[StatementColumnCount] = {
-    "Statement", "Executes", "Fetches", "Rows", "Errors", "Total ms", "Average ms", "Max ms"};
-
 bool IsSingleLine(std::string_view text) { return text.find_first_of("\r\n\t") == std::string_view::npos; }
 
 std::string SingleLineText(std::string_view text)
@@ -112,22 +109,17 @@ int TStatementTotals::Add(const TTraceRecord& record)
     }
     TShare share = ShareOf(record, Intern(record.Statement));
     Apply(share, +1);
-    // Serials start again with every session: a record of an earlier session still
-    // waiting here gives way to the new one of that number.
-    if (record.Pending)
-        FPending[record.Serial] = share;
-    else if (!FPending.empty())
-        FPending.erase(record.Serial);
+    FPending.Delivered(record, share);
     return share.Statement;
 }
 
 int TStatementTotals::Update(const TTraceRecord& record)
 {
-    auto found = FPending.find(record.Serial);
-    if (found == FPending.end())
+    std::optional<TShare> share = FPending.Updated(record);
+    if (!share)
         return -1;
-    Apply(found->second, -1);
-    FPending.erase(found);
+    Apply(*share, -1);
+    // Counted again as it now stands, and still waiting if it is still pending.
     return Add(record);
 }
 
@@ -139,7 +131,7 @@ void TStatementTotals::Clear()
     FTexts.clear();
     FIndex.clear();
     FTotals.clear();
-    FPending.clear();
+    FPending.Clear();
     ++FVersion;
 }
 
@@ -190,7 +182,7 @@ std::string StatementTotalsText(const TStatementTotals& totals)
         }
         text += "\r\n";
     };
-    line([](int column) { return std::string(StatementColumnCaptions[column]); });
+    line([](int column) { return std::string(StatementColumns[column].Caption); });
     for (int index : totals.Sorted(scTotalMs, true))
         line([&](int column) { return StatementCellText(totals.Item(index), column); });
     return text;

@@ -3,6 +3,8 @@
 // Save statements and the capture tool's --summary all count and write with this unit.
 #pragma once
 
+#include "PendingRecords.h"
+#include "TraceColumns.h"
 #include "TraceRecord.h"
 
 #include <cstdint>
@@ -44,7 +46,13 @@ enum TStatementColumn : int {
     scMaxMs,
     StatementColumnCount
 };
-extern const char* const StatementColumnCaptions[StatementColumnCount];
+// The statement takes the width the numbers leave.
+inline constexpr TColumn StatementColumns[StatementColumnCount] = {
+    {scStatement, "Statement", -1, TColumnAlign::Left},   {scExecutes, "Executes", 80, TColumnAlign::Right},
+    {scFetches, "Fetches", 80, TColumnAlign::Right},      {scRows, "Rows", 80, TColumnAlign::Right},
+    {scErrors, "Errors", 80, TColumnAlign::Right},        {scTotalMs, "Total ms", 80, TColumnAlign::Right},
+    {scAverageMs, "Average ms", 80, TColumnAlign::Right}, {scMaxMs, "Max ms", 80, TColumnAlign::Right},
+};
 
 // Milliseconds as the totals write them: one decimal, a point, no grouping ("12.5").
 std::string MillisecondsText(double ms);
@@ -100,7 +108,7 @@ private:
     // text again, which a comparison finds sooner than a hash.
     std::string_view FLastText;
     int FLastIndex = -1;
-    std::unordered_map<uint64_t, TShare> FPending;
+    TPendingRecords<TShare> FPending;
     uint64_t FVersion = 0;
 };
 

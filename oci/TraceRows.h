@@ -3,8 +3,13 @@
 
 #include "OCITexts.h"
 #include "RowExport.h"
+#include "TraceColumns.h"
 #include "TraceRecord.h"
 
-// The row of one trace record: Action, Time, Result, Statement, then Rows (empty while
-// not known), Binds and Error; and the memo's note of an execute that commits on success.
+#include <string>
+
+// The text of a record's cell in a column of TraceColumns: Rows is empty while not known.
+std::string TraceCellText(const TTraceRecord& record, TTraceColumnId column);
+// The row of one trace record, a cell per column of TraceColumns; for the memo, its binds
+// a line each and the note of an execute that commits on success.
 TListRow TraceRecordRow(const TTraceRecord& record);

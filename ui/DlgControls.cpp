@@ -56,6 +56,13 @@ void SetToolTipText(NMHDR& header, const char* text)
     info.lpszText = const_cast<char*>(text);
 }
 
+void AddTableColumns(HWND list, std::span<const TColumn> columns, int rest)
+{
+    for (const TColumn& c : columns)
+        AddReportColumns(list, {{c.Caption, c.Optional ? 0 : c.Width < 0 ? rest : c.Width,
+                                 c.Align == TColumnAlign::Right ? LVCFMT_RIGHT : LVCFMT_LEFT}});
+}
+
 void AddReportColumns(HWND list, std::initializer_list<TReportColumn> columns)
 {
     int index = static_cast<int>(

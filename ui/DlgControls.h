@@ -5,7 +5,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "TraceColumns.h"
+
 #include <initializer_list>
+#include <span>
 
 // Resizes a static control to the extent of its text in its own font.
 void AutoSizeLabel(HWND label);
@@ -27,3 +30,6 @@ struct TReportColumn {
 };
 // Appends the columns to a report list view.
 void AddReportColumns(HWND list, std::initializer_list<TReportColumn> columns);
+// Appends the columns of a column table: an optional one without room (see TColumn), one
+// of width -1 as wide as rest.
+void AddTableColumns(HWND list, std::span<const TColumn> columns, int rest = 0);

@@ -11,19 +11,6 @@
 #include "TraceRows.h"
 #include "Utils.h"
 
-namespace {
-
-const char* const Unit = "Main";
-
-// Brings lvwTrace's row count up to the rows stored. Posted behind the records already
-// queued: a row count change costs the list view milliseconds (its scroll bar is redrawn),
-// so a burst of records is shown with one.
-constexpr UINT WM_SHOW_ROWS = WM_APP + 1;
-// Shows in the memo the row the selection has settled on, if any.
-constexpr UINT WM_CHECK_MEMO = WM_APP + 2;
-
-} // namespace
-
 TfrmMain* frmMain = nullptr;
 
 TfrmMain::TfrmMain(std::string settingsFile)
@@ -72,15 +59,10 @@ void TfrmMain::FormCreate()
     SetWindowTextA(Handle, BaseCaption.c_str());
 
     CreateToolBar();
-    CreateFilterBox();
-    lvwTrace = TraceListView::Create(Handle, idTrace, FFont.get());
-    Splitter1.Create(Handle, idSplitter);
+    TraceView = std::make_unique<TTraceView>(Handle, FFont.get(), FMemoFont.get(), Settings.ColorRules);
+    TraceView->OnRowsShown = [this] { ShowRowCounts(); };
+    TraceView->OnFilterResized = [this] { Layout(); };
     StatusBar1 = CreateChildControl(Handle, STATUSCLASSNAMEA, "", 0, 0, 0, 0, 0, idStatusBar);
-    Splitter1.OnMoved = [this](int top) { SplitterMoved(top); };
-    // A Unicode edit: it holds the statement's UTF-8 text whole, whatever the code page.
-    memSQL = CreateUnicodeChildControl(Handle, L"EDIT", "",
-                                       ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP, 0, 0,
-                                       0, 0, idSQL, WS_EX_CLIENTEDGE, FMemoFont.get());
     Layout();
 
     LoadSettings();
@@ -97,6 +79,9 @@ void TfrmMain::FormDestroy() { SaveSettings(); }
 
 void TfrmMain::Layout()
 {
+    // Sized while it is being made, before its children are.
+    if (!TraceView)
+        return;
     RECT client{};
     GetClientRect(Handle, &client);
     int width = client.right;
@@ -105,39 +90,14 @@ void TfrmMain::Layout()
     SIZE buttons{};
     SendMessageA(ToolBar1, TB_GETMAXSIZE, 0, reinterpret_cast<LPARAM>(&buttons));
     SetControlBounds(ToolBar1, 0, 2, buttons.cx, ToolBarHeight - 4);
-    RECT label = ControlBounds(lblFilter);
-    int labelWidth = label.right - label.left;
-    int filterLeft = std::max<int>(buttons.cx + 16 + labelWidth, width - 4 - FilterWidth);
-    SetControlBounds(edtFilter, filterLeft, 4, std::max(0, width - 4 - filterLeft), ToolBarHeight - 8);
-    SetControlBounds(lblFilter, filterLeft - 6 - labelWidth, (ToolBarHeight - (label.bottom - label.top)) / 2, labelWidth,
-                     label.bottom - label.top);
+    TraceView->PlaceFilter(buttons.cx + 16, width, ToolBarHeight);
     // The status bar places itself along the bottom when told of a new size.
     SendMessageA(StatusBar1, WM_SIZE, 0, 0);
     LayoutStatusBar();
     RECT status{};
     GetWindowRect(StatusBar1, &status);
     height = std::max(0, height - static_cast<int>(status.bottom - status.top));
-    int memo = std::min(FMemoHeight, std::max(0, height - ToolBarHeight - SplitterHeight));
-    int listHeight = std::max(0, height - ToolBarHeight - SplitterHeight - memo);
-    SetControlBounds(lvwTrace, 0, ToolBarHeight, width, listHeight);
-    SetControlBounds(Splitter1.Handle, 0, ToolBarHeight + listHeight, width, SplitterHeight);
-    SetControlBounds(memSQL, 0, height - memo, width, memo);
-    lvwTraceResize();
-}
-
-void TfrmMain::SplitterMoved(int top)
-{
-    RECT client{};
-    GetClientRect(Handle, &client);
-    RECT status{};
-    GetWindowRect(StatusBar1, &status);
-    client.bottom -= status.bottom - status.top;
-    // Either pane keeps at least a few lines.
-    const int minimum = 30;
-    int memo = client.bottom - top - SplitterHeight;
-    memo = std::min(memo, static_cast<int>(client.bottom) - ToolBarHeight - SplitterHeight - minimum);
-    FMemoHeight = std::max(minimum, memo);
-    Layout();
+    TraceView->PlacePanes(ToolBarHeight, width, std::max(0, height - ToolBarHeight));
 }
 
 void TfrmMain::PaintToolBarEdges()
@@ -153,89 +113,16 @@ void TfrmMain::PaintToolBarEdges()
     EndPaint(Handle, &ps);
 }
 
-void TfrmMain::lvwTraceResize()
-{
-    using namespace TraceListView;
-    RECT r{};
-    GetWindowRect(lvwTrace, &r);
-    int others = 0;
-    bool details = false;
-    for (int i = 0; i < ColumnCount; ++i) {
-        if (i == StatementColumn)
-            continue;
-        int width = static_cast<int>(SendMessageA(lvwTrace, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(i), 0));
-        others += width;
-        details = details || (i >= FirstDetailColumn && width > 0);
-    }
-    int w = (r.right - r.left) - others - GetSystemMetrics(SM_CXVSCROLL) - 4;
-    // Beside the detail columns the statement keeps room to be read: the list scrolls
-    // sideways instead.
-    if (details)
-        w = std::max(w, MinStatementWidth);
-    if (w > 0)
-        SendMessageA(lvwTrace, LVM_SETCOLUMNWIDTH, StatementColumn, MAKELPARAM(w, 0));
-}
-
 // ---------------------------------------------------------------------------
 // Rows
-
-int TfrmMain::AppendRow(const TListRow& row, int32_t statement)
-{
-    int index = TraceRows.Add(row, statement);
-    TraceFilter.RowsAdded();
-    if (!FShowRowsPosted && PostMessageA(Handle, WM_SHOW_ROWS, 0, 0))
-        FShowRowsPosted = true;
-    return index;
-}
-
-void TfrmMain::ShowRows()
-{
-    FShowRowsPosted = false;
-    int shown = static_cast<int>(SendMessageA(lvwTrace, LVM_GETITEMCOUNT, 0, 0));
-    if (shown != TraceFilter.RowCount())
-        TraceListView::RowsAppended(lvwTrace, shown, TraceFilter.RowCount());
-    ShowRowCounts();
-}
 
 int TfrmMain::AddTraceRow(const std::string& text) { return AddTraceRow(TListRow{text, {}}); }
 
 int TfrmMain::AddTraceRow(const TListRow& row)
 {
-    int index = AppendRow(row);
-    ShowRows();
+    int index = TraceView->AppendRow(row);
+    TraceView->ShowRows();
     return index;
-}
-
-void TfrmMain::lvwTraceChange(int item)
-{
-    // With several rows selected the memo shows the one the user came to last, which has
-    // the focus.
-    int row = item >= 0 && TraceListView::IsRowSelected(lvwTrace, item) && item < TraceFilter.RowCount()
-                  ? TraceFilter.RowOf(item)
-                  : MemoRow();
-    // A click unselects the old row before it selects the new one: the memo is emptied
-    // once the selection has settled with no row to show, not in between.
-    if (row < 0) {
-        if (!FMemoCheckPosted && PostMessageA(Handle, WM_CHECK_MEMO, 0, 0))
-            FMemoCheckPosted = true;
-        return;
-    }
-    ShowMemo(row);
-}
-
-void TfrmMain::ShowMemo(int row)
-{
-    using namespace TraceListView;
-    bool statement = row >= 0 && row < TraceRows.RowCount() && TraceRows.SubItemCount(row) >= StatementColumn;
-    std::string text = statement ? MemoText(TraceRows.CellText(row, StatementColumn),
-                                            TraceRows.CellText(row, FirstDetailColumn + 1),
-                                            TraceRows.CellText(row, FirstDetailColumn + 2), TraceRows.NoteText(row))
-                                 : std::string();
-    // A click raises up to three changes (the old row unselected and unfocused, the new one
-    // selected), and an edit control lays out all its lines anew whenever its text is set,
-    // milliseconds under Wine: the memo's text is set only when it changes.
-    if (WindowTextUtf8(memSQL) != text)
-        SetWindowTextUtf8(memSQL, text);
 }
 
 // ---------------------------------------------------------------------------
@@ -277,8 +164,7 @@ TTraceMask TfrmMain::PrepareSession(std::optional<TTraceMask> mask, std::optiona
     // A command line may hide values for its session, never show those the settings hide.
     Session.HideValues = Settings.HideValues || hideValues;
     FSessionState = "Starting";
-    if (TraceListView::ShowDetailColumns(lvwTrace, traced))
-        lvwTraceResize();
+    TraceView->ShowDetailColumns(traced);
     return traced;
 }
 
@@ -286,38 +172,11 @@ void TfrmMain::StopSession() { Session.Stop(); }
 
 void TfrmMain::SessionRecord(const TTraceRecord& record)
 {
-    if (!TraceEnabled)
-        return;
-    int index = AppendRow(TraceRecordRow(record), Totals.Add(record));
-    if (record.Pending)
-        FPendingRows[record.Serial] = index;
+    if (TraceEnabled)
+        TraceView->AddRecord(record);
 }
 
-// A row completed after it was shown changes in place; a row the log no longer holds
-// (cleared meanwhile, or never added) is left alone.
-void TfrmMain::SessionRecordUpdated(const TTraceRecord& record)
-{
-    auto found = FPendingRows.find(record.Serial);
-    if (found == FPendingRows.end())
-        return;
-    int index = found->second;
-    if (!record.Pending)
-        FPendingRows.erase(found);
-    int statement = Totals.Update(record);
-    TraceRows.Set(index, TraceRecordRow(record), statement >= 0 ? statement : TraceRows.Tag(index));
-    // What the row holds now may take it into the rows shown or out of them.
-    int keep = MemoRow();
-    if (TraceFilter.RowChanged(index)) {
-        ShowFiltered(keep);
-        return;
-    }
-    int shown = TraceFilter.IndexOf(index);
-    if (shown < 0)
-        return;
-    SendMessageA(lvwTrace, LVM_REDRAWITEMS, static_cast<WPARAM>(shown), static_cast<LPARAM>(shown));
-    if (TraceListView::IsRowSelected(lvwTrace, shown))
-        lvwTraceChange(shown);
-}
+void TfrmMain::SessionRecordUpdated(const TTraceRecord& record) { TraceView->UpdateRecord(record); }
 
 void TfrmMain::SessionStarted(DWORD processId, const std::string& image)
 {
@@ -391,61 +250,25 @@ void TfrmMain::Idle()
 // ---------------------------------------------------------------------------
 // Messages
 
-LRESULT TfrmMain::OnNotify(NMHDR& header)
-{
-    if (header.hwndFrom == lvwTrace) {
-        switch (header.code) {
-        case LVN_GETDISPINFOW:
-            TraceListView::GetDispInfo(TraceFilter, reinterpret_cast<NMLVDISPINFOW&>(header));
-            return 0;
-        case LVN_ODSTATECHANGED:
-            TraceListView::RangeChanged(lvwTrace);
-            lvwTraceChange(-1);
-            return 0;
-        case LVN_ITEMCHANGED: {
-            auto& change = reinterpret_cast<NMLISTVIEW&>(header);
-            TraceListView::ItemChanged(lvwTrace, change);
-            // Raised by changes of selection and focus only: rows that arrive meanwhile
-            // leave the memo alone.
-            lvwTraceChange(change.iItem);
-            return 0;
-        }
-        case NM_CUSTOMDRAW:
-            return TraceListCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW&>(header), Settings.ColorRules, TraceFilter);
-        }
-        return 0;
-    }
-    return ToolBarNotify(header);
-}
-
 LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    // lvwTrace asks for its notify format while it is being made, before TraceView is set:
+    // by its id.
+    if (msg == WM_NOTIFYFORMAT && lParam == NF_QUERY && GetDlgCtrlID(reinterpret_cast<HWND>(wParam)) == idTrace)
+        return TraceListView::NotifyFormat;
+    if (LRESULT result = 0; TraceView && TraceView->Message(msg, wParam, lParam, result))
+        return result;
     switch (msg) {
-    case WM_SHOW_ROWS:
-        ShowRows();
-        return 0;
-    case WM_CHECK_MEMO:
-        FMemoCheckPosted = false;
-        ShowMemo(MemoRow());
-        return 0;
     case WM_COMMAND: {
         int id = LOWORD(wParam);
-        if (id == idFilter) {
-            if (HIWORD(wParam) == EN_CHANGE)
-                edtFilterChange();
-        } else if (id >= cmRecentFirst && id <= cmRecentLast)
+        if (id >= cmRecentFirst && id <= cmRecentLast)
             RecentItemClick(id);
         else
             ActionList.Execute(id);
         return 0;
     }
     case WM_NOTIFY:
-        return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
-    case WM_NOTIFYFORMAT:
-        // lvwTrace asks while it is made, before its handle is known here: by its id.
-        if (lParam == NF_QUERY && GetDlgCtrlID(reinterpret_cast<HWND>(wParam)) == idTrace)
-            return TraceListView::NotifyFormat;
-        break;
+        return ToolBarNotify(*reinterpret_cast<NMHDR*>(lParam));
     case WM_MEASUREITEM:
         if (ActionList.MeasureMenuImage(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)))
             return TRUE;
@@ -453,14 +276,6 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_DRAWITEM:
         if (ActionList.DrawMenuImage(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam)))
             return TRUE;
-        break;
-    case WM_CTLCOLORSTATIC:
-        // A read-only memo still reads as a text field: window colours, not the dialog face.
-        if (reinterpret_cast<HWND>(lParam) == memSQL) {
-            SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
-            SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
-        }
         break;
     case WM_ENTERIDLE:
         // A modal dialog or menu of this window has run out of messages: the idle step
@@ -474,7 +289,8 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
         PaintToolBarEdges();
         return 0;
     case WM_SETFOCUS:
-        SetFocus(lvwTrace);
+        if (TraceView)
+            SetFocus(TraceView->lvwTrace);
         return 0;
     case WM_CLOSE:
         if (FormCloseQuery()) {

@@ -14,11 +14,9 @@
 #include "Forms.h"
 #include "Images.h"
 #include "Settings.h"
-#include "StatementTotals.h"
 #include "StatementsView.h"
-#include "TraceFilter.h"
-#include "TraceList.h"
 #include "TraceSession.h"
+#include "TraceView.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -51,9 +49,6 @@ enum TCommandId : int {
     cmRecentLast = 299
 };
 
-// Child window ids.
-enum TControlId : int { idToolBar = 10, idTrace, idSQL, idSplitter, idStatusBar, idFilter, idFilterLabel };
-
 // The parts of the status bar, left to right.
 enum TStatusPart : int { spRows, spSession, spHooks, spWarnings, StatusPartCount };
 
@@ -67,40 +62,13 @@ public:
 
     // Components.
     HWND ToolBar1 = nullptr;
-    HWND lvwTrace = nullptr;
-    HWND memSQL = nullptr;
     // The standard status bar along the window's bottom: the rows shown, the session's
     // state, how it hooks, and notes that need no answer (TStatusPart).
     HWND StatusBar1 = nullptr;
-    // The filter box right of the tool bar, and its label ("Filter:", or "Statement:"
-    // while the rows of one statement are shown).
-    HWND edtFilter = nullptr;
-    HWND lblFilter = nullptr;
-    TSplitter Splitter1;
     TActionList ActionList;
-    TAction* actDebugAttach = nullptr;
-    TAction* actDebugRun = nullptr;
-    TAction* actDebugStop = nullptr;
-    TAction* actViewClear = nullptr;
-    TAction* actSave = nullptr;
-    TAction* actTraceOpt = nullptr;
-    TAction* actAbout = nullptr;
-    TAction* actExit = nullptr;
-    TAction* actTraceEnable = nullptr;
-    TAction* actStmtColorize = nullptr;
-    TAction* actEditCopy = nullptr;
-    TAction* actEditSelectAll = nullptr;
-    TAction* actEditFilter = nullptr;
-    TAction* actViewStatements = nullptr;
-    TAction* actSaveStatements = nullptr;
     TUniqueImageList IML;
     // The menu bar belongs to the window (it goes with it), its pop-ups to the menu bar.
     HMENU mmu = nullptr;
-    HMENU mniDebug = nullptr;
-    HMENU mniEdit = nullptr;
-    HMENU mniView = nullptr;
-    HMENU mniTrace = nullptr;
-    HMENU mniHelp = nullptr;
     // The Run button's drop-down menu, which no window holds.
     TUniqueMenu pmnRecents;
     TFileDialog odg;
@@ -108,12 +76,8 @@ public:
     // Save statements: tab-separated text.
     TFileDialog sdgStatements;
 
-    // The rows of the trace, each with the index of its statement in Totals; lvwTrace shows
-    // those that TraceFilter lets through.
-    TTraceRows TraceRows;
-    TTraceFilter TraceFilter{TraceRows};
-    // Totals per statement over every row of the trace, whatever the filter.
-    TStatementTotals Totals;
+    // lvwTrace, memSQL, the filter box and the rows they show; made with the window.
+    std::unique_ptr<TTraceView> TraceView;
     // Made when it is first asked for.
     std::unique_ptr<TfrmStatements> frmStatements;
 
@@ -186,26 +150,8 @@ public:
     void actDebugStopUpdate(TAction& sender);
     void actTraceEnableUpdate(TAction& sender);
 
-    // Handlers of lvwTrace: an item changed (item: the row concerned, or -1), the
-    // control was resized.
-    void lvwTraceChange(int item);
-    void lvwTraceResize();
-
-    // The filter (MainView.cpp): the rows whose cells contain text, case-insensitive ("":
-    // every row), as the filter box does; the rows of one statement of Totals, as a line of
-    // the statements view chosen does.
-    void FilterText(const std::string& text);
-    void FilterStatement(int statement);
-    // The stored row the memo shows (the focused row if it is selected), or -1.
-    int MemoRow() const;
-
     // Layout constants.
     static constexpr int ToolBarHeight = 30;
-    static constexpr int FilterWidth = 260;
-    static constexpr int SplitterHeight = 3;
-    static constexpr int InitialMemoHeight = 89;
-    // The Statement column's least width while detail columns are shown.
-    static constexpr int MinStatementWidth = 240;
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -224,8 +170,6 @@ private:
     // the detail columns it fills. The mask it traces.
     TTraceMask PrepareSession(std::optional<TTraceMask> mask, std::optional<THookKind> hooks, bool hideValues);
     void PaintToolBarEdges();
-    void SplitterMoved(int top);
-    LRESULT OnNotify(NMHDR& header);
     // ISessionClient: the session's rows and the caption while it runs.
     void SessionMark(const std::string& caption) override;
     void SessionRecord(const TTraceRecord& record) override;
@@ -235,19 +179,9 @@ private:
     // A warning is a note in the status bar: the session goes on, nobody is asked anything.
     void SessionWarning(const std::string& text) override;
     void ShowStatus();
-    // Stores a row; the list view learns of it with the next ShowRows.
-    int AppendRow(const TListRow& row, int32_t statement = -1);
-    void ShowRows();
-    // The memo: the statement of a stored row, or nothing for -1.
-    void ShowMemo(int row);
     void Idle();
 
     // MainView.cpp.
-    void CreateFilterBox();
-    void edtFilterChange();
-    // Shows the rows the filter now lets through, the stored row keep (the one the user
-    // was on, -1 for none) still selected and in view if it is one of them.
-    void ShowFiltered(int keep);
     bool ShortCut(MSG& msg);
     void SetStatusText(int part, const std::string& text);
     void ShowRowCounts();
@@ -255,17 +189,10 @@ private:
     void LayoutStatusBar();
     void ClearView();
 
-    // The rows of records that may still be completed, by serial.
-    std::unordered_map<uint64_t, int> FPendingRows;
     TUniqueFont FFont;
     TUniqueFont FMemoFont;
     // The menu bar until the window holds it.
     TUniqueMenu FMenuBar;
-    int FMemoHeight = InitialMemoHeight;
-    bool FShowRowsPosted = false;
-    bool FMemoCheckPosted = false;
-    // While the window sets the filter box's text itself (a statement chosen).
-    bool FSettingFilterText = false;
     // The session's state for the status bar: which kind, the process, how it ended.
     bool FAttachSession = false;
     DWORD FProcessId = 0;

@@ -18,7 +18,6 @@ namespace {
 const char* const Unit = "Main";
 
 struct TActionDef {
-    TAction* TfrmMain::*Field;
     int Id;
     const char* Category;
     const char* Caption;
@@ -30,48 +29,47 @@ struct TActionDef {
 };
 
 const TActionDef ActionDefs[] = {
-    {&TfrmMain::actDebugAttach, cmDebugAttach, "Debug", "Attach...", imgAttach, &TfrmMain::actDebugAttachExecute,
+    {cmDebugAttach, "Debug", "Attach...", imgAttach, &TfrmMain::actDebugAttachExecute,
      &TfrmMain::actDebugAttachUpdate},
-    {&TfrmMain::actDebugRun, cmDebugRun, "Debug", "Run...", imgRun, &TfrmMain::actDebugRunExecute,
+    {cmDebugRun, "Debug", "Run...", imgRun, &TfrmMain::actDebugRunExecute,
      &TfrmMain::actDebugAttachUpdate},
-    {&TfrmMain::actDebugStop, cmDebugStop, "Debug", "Stop", imgStop, &TfrmMain::actDebugStopExecute,
+    {cmDebugStop, "Debug", "Stop", imgStop, &TfrmMain::actDebugStopExecute,
      &TfrmMain::actDebugStopUpdate},
-    {&TfrmMain::actSave, cmSave, "Trace", "Save log...", imgSave, &TfrmMain::actSaveExecute, nullptr},
-    {&TfrmMain::actViewClear, cmViewClear, "Trace", "Clear log", imgClear, &TfrmMain::actViewClearExecute, nullptr},
-    {&TfrmMain::actTraceOpt, cmTraceOpt, "Trace", "Options...", -1, &TfrmMain::actTraceOptExecute,
+    {cmSave, "Trace", "Save log...", imgSave, &TfrmMain::actSaveExecute, nullptr},
+    {cmViewClear, "Trace", "Clear log", imgClear, &TfrmMain::actViewClearExecute, nullptr},
+    {cmTraceOpt, "Trace", "Options...", -1, &TfrmMain::actTraceOptExecute,
      &TfrmMain::actDebugAttachUpdate},
-    {&TfrmMain::actAbout, cmAbout, "Help", "About...", -1, &TfrmMain::actAboutExecute, nullptr},
-    {&TfrmMain::actExit, cmExit, "Debug", "Exit", -1, &TfrmMain::actExitExecute, nullptr},
-    {&TfrmMain::actTraceEnable, cmTraceEnable, "Trace", "Enable trace", imgTraceEnable,
+    {cmAbout, "Help", "About...", -1, &TfrmMain::actAboutExecute, nullptr},
+    {cmExit, "Debug", "Exit", -1, &TfrmMain::actExitExecute, nullptr},
+    {cmTraceEnable, "Trace", "Enable trace", imgTraceEnable,
      &TfrmMain::actTraceEnableExecute, &TfrmMain::actTraceEnableUpdate},
-    {&TfrmMain::actStmtColorize, cmStmtColorize, "Trace", "Statement colorize...", imgColorize,
+    {cmStmtColorize, "Trace", "Statement colorize...", imgColorize,
      &TfrmMain::actStmtColorizeExecute, nullptr},
-    {&TfrmMain::actEditCopy, cmEditCopy, "Edit", "&Copy", -1, &TfrmMain::actEditCopyExecute, nullptr, 'C', FCONTROL},
-    {&TfrmMain::actEditSelectAll, cmEditSelectAll, "Edit", "Select &All", -1, &TfrmMain::actEditSelectAllExecute,
+    {cmEditCopy, "Edit", "&Copy", -1, &TfrmMain::actEditCopyExecute, nullptr, 'C', FCONTROL},
+    {cmEditSelectAll, "Edit", "Select &All", -1, &TfrmMain::actEditSelectAllExecute,
      nullptr, 'A', FCONTROL},
-    {&TfrmMain::actEditFilter, cmEditFilter, "Edit", "&Filter", -1, &TfrmMain::actEditFilterExecute, nullptr, 'F',
+    {cmEditFilter, "Edit", "&Filter", -1, &TfrmMain::actEditFilterExecute, nullptr, 'F',
      FCONTROL},
-    {&TfrmMain::actViewStatements, cmViewStatements, "View", "&Statements", -1, &TfrmMain::actViewStatementsExecute,
+    {cmViewStatements, "View", "&Statements", -1, &TfrmMain::actViewStatementsExecute,
      &TfrmMain::actViewStatementsUpdate, 'T', FCONTROL},
-    {&TfrmMain::actSaveStatements, cmSaveStatements, "Trace", "Save &statements...", -1,
+    {cmSaveStatements, "Trace", "Save &statements...", -1,
      &TfrmMain::actSaveStatementsExecute, nullptr, 'S', FCONTROL | FSHIFT},
 };
 
 // Menu bar: a caption and the command ids of its items, 0 for a separator.
 struct TMenuDef {
     const char* Caption;
-    HMENU TfrmMain::*Field;
     int Items[7];
 };
 
 // The menus in the usual order: the program's own first, as a File menu stands, then Edit
 // and View, then the rest, Help last.
 const TMenuDef MenuDefs[] = {
-    {"&Debug", &TfrmMain::mniDebug, {cmDebugRun, cmDebugAttach, cmDebugStop, 0, cmExit, -1}},
-    {"&Edit", &TfrmMain::mniEdit, {cmEditCopy, cmEditSelectAll, 0, cmEditFilter, -1}},
-    {"&View", &TfrmMain::mniView, {cmViewStatements, -1}},
-    {"&Trace", &TfrmMain::mniTrace, {cmSave, cmViewClear, cmTraceOpt, cmTraceEnable, cmStmtColorize, cmSaveStatements, -1}},
-    {"Help", &TfrmMain::mniHelp, {cmAbout, -1}},
+    {"&Debug", {cmDebugRun, cmDebugAttach, cmDebugStop, 0, cmExit, -1}},
+    {"&Edit", {cmEditCopy, cmEditSelectAll, 0, cmEditFilter, -1}},
+    {"&View", {cmViewStatements, -1}},
+    {"&Trace", {cmSave, cmViewClear, cmTraceOpt, cmTraceEnable, cmStmtColorize, cmSaveStatements, -1}},
+    {"Help", {cmAbout, -1}},
 };
 
 struct TToolButtonDef {
@@ -121,7 +119,7 @@ void TfrmMain::CreateActions()
         action.OnExecute = [this, execute = def.Execute] { (this->*execute)(); };
         if (def.Update)
             action.OnUpdate = [this, update = def.Update](TAction& sender) { (this->*update)(sender); };
-        this->*def.Field = &ActionList.Add(std::move(action));
+        ActionList.Add(std::move(action));
     }
 }
 
@@ -141,7 +139,6 @@ void TfrmMain::CreateMenus()
                 ActionList.AppendMenuItem(popup, id);
         }
         AppendMenuA(mmu, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup), def.Caption);
-        this->*def.Field = popup;
     }
     ActionList.BindMenu(mmu);
     pmnRecents.reset(CreatePopupMenu());
@@ -229,7 +226,7 @@ void TfrmMain::actDebugAttachExecute()
 void TfrmMain::actDebugStopExecute() { StopSession(); }
 
 // The rows shown: all of them, or those the filter lets through.
-void TfrmMain::actSaveExecute() { ExecuteExport(sdg, Handle, TraceFilter); }
+void TfrmMain::actSaveExecute() { ExecuteExport(sdg, Handle, TraceView->TraceFilter); }
 
 void TfrmMain::actViewClearExecute() { ClearView(); }
 
@@ -258,5 +255,5 @@ void TfrmMain::actStmtColorizeExecute()
     // Taken back or kept, the rules now in force show at once. (A dialog that fails
     // leaves the rules as they were.)
     EditColorRules(Settings.ColorRules, IML.get());
-    InvalidateRect(lvwTrace, nullptr, TRUE);
+    InvalidateRect(TraceView->lvwTrace, nullptr, TRUE);
 }

@@ -13,41 +13,6 @@
 namespace {
 
 const char* const Unit = "Main";
-const UINT_PTR FilterSubclassId = 1;
-
-// Escape empties the box, and neither Escape nor Enter rings the bell of a one-line edit.
-LRESULT CALLBACK FilterBoxProc(HWND edit, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
-{
-    switch (msg) {
-    case WM_KEYDOWN:
-        if (wParam == VK_ESCAPE) {
-            SetWindowTextW(edit, L"");
-            return 0;
-        }
-        break;
-    case WM_CHAR:
-        if (wParam == VK_ESCAPE || wParam == VK_RETURN)
-            return 0;
-        break;
-    case WM_NCDESTROY:
-        RemoveWindowSubclass(edit, FilterBoxProc, FilterSubclassId);
-        break;
-    }
-    return DefSubclassProc(edit, msg, wParam, lParam);
-}
-
-// Some rows of the list, in the order given: what Copy writes.
-class TChosenRows : public TRowSource {
-public:
-    TChosenRows(const TRowSource& rows, const std::vector<int>& chosen) : FRows(rows), FChosen(chosen) {}
-    int RowCount() const override { return static_cast<int>(FChosen.size()); }
-    void GetRow(int index, TListRow& row) const override { FRows.GetRow(FChosen[static_cast<size_t>(index)], row); }
-
-private:
-    const TRowSource& FRows;
-    const std::vector<int>& FChosen;
-};
-
 void CopyToClipboard(HWND owner, const std::string& text)
 {
     std::wstring wide = Utf8ToWide(text);
@@ -102,86 +67,9 @@ const char* HookKindCaption(THookKind kind)
 
 } // namespace
 
-// ---------------------------------------------------------------------------
-// The filter
-
-void TfrmMain::CreateFilterBox()
-{
-    lblFilter = CreateChildControl(Handle, "STATIC", "Filter:", SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, idFilterLabel, 0,
-                                   FFont.get());
-    AutoSizeLabel(lblFilter);
-    edtFilter = CreateUnicodeChildControl(Handle, L"EDIT", "", ES_AUTOHSCROLL | WS_TABSTOP, 0, 0, 0, 0, idFilter,
-                                          WS_EX_CLIENTEDGE, FFont.get());
-    SetWindowSubclass(edtFilter, FilterBoxProc, FilterSubclassId, 0);
-}
-
-void TfrmMain::edtFilterChange()
-{
-    if (!FSettingFilterText)
-        FilterText(WindowTextUtf8(edtFilter));
-}
-
-int TfrmMain::MemoRow() const
-{
-    int focused = TraceListView::FocusedRow(lvwTrace);
-    if (focused < 0 || focused >= TraceFilter.RowCount() || !TraceListView::IsRowSelected(lvwTrace, focused))
-        return -1;
-    return TraceFilter.RowOf(focused);
-}
-
-void TfrmMain::FilterText(const std::string& text)
-{
-    int keep = MemoRow();
-    if (WindowTextUtf8(edtFilter) != text) {
-        FSettingFilterText = true;
-        SetWindowTextUtf8(edtFilter, text);
-        FSettingFilterText = false;
-    }
-    if (WindowText(lblFilter) != "Filter:") {
-        SetWindowTextA(lblFilter, "Filter:");
-        AutoSizeLabel(lblFilter);
-        Layout();
-    }
-    TraceFilter.SetText(text);
-    ShowFiltered(keep);
-}
-
-void TfrmMain::FilterStatement(int statement)
-{
-    VASSERT(statement >= 0 && statement < Totals.Count(), Unit);
-    int keep = MemoRow();
-    // The box names the statement; typing in it filters by text again.
-    FSettingFilterText = true;
-    SetWindowTextUtf8(edtFilter, Totals.Item(statement).Statement);
-    FSettingFilterText = false;
-    SetWindowTextA(lblFilter, "Statement:");
-    AutoSizeLabel(lblFilter);
-    Layout();
-    TraceFilter.SetStatement(statement);
-    ShowFiltered(keep);
-}
-
-void TfrmMain::ShowFiltered(int keep)
-{
-    int line = keep >= 0 ? TraceFilter.IndexOf(keep) : -1;
-    TraceListView::ShowNewRows(lvwTrace, TraceFilter.RowCount(), line);
-    lvwTraceChange(line);
-    ShowRowCounts();
-}
-
 void TfrmMain::ClearView()
 {
-    TraceRows.Clear();
-    TraceFilter.Clear();
-    Totals.Clear();
-    FPendingRows.clear();
-    // The statement shown is gone with the totals; a text stays and filters what comes.
-    if (TraceFilter.Mode() == TTraceFilter::TMode::Statement)
-        FilterText("");
-    SendMessageA(lvwTrace, LVM_DELETEALLITEMS, 0, 0);
-    SendMessageA(lvwTrace, LVM_SETITEMCOUNT, 0, 0);
-    SetWindowTextUtf8(memSQL, "");
-    ShowRowCounts();
+    TraceView->Clear();
     if (frmStatements)
         frmStatements->Refresh();
 }
@@ -191,26 +79,25 @@ void TfrmMain::ClearView()
 
 void TfrmMain::actEditCopyExecute()
 {
-    std::vector<int> lines = TraceListView::SelectedRows(lvwTrace);
-    if (lines.empty())
-        return;
     // Exactly what Save log writes as tab-delimited text, of the selected rows alone.
-    CopyToClipboard(Handle, ItemsAsText(TChosenRows(TraceFilter, lines), '\t'));
+    std::string text = TraceView->SelectedText();
+    if (!text.empty())
+        CopyToClipboard(Handle, text);
 }
 
-void TfrmMain::actEditSelectAllExecute() { TraceListView::SetAllSelected(lvwTrace, true); }
+void TfrmMain::actEditSelectAllExecute() { TraceListView::SetAllSelected(TraceView->lvwTrace, true); }
 
 void TfrmMain::actEditFilterExecute()
 {
-    SetFocus(edtFilter);
-    SendMessageW(edtFilter, EM_SETSEL, 0, -1);
+    SetFocus(TraceView->edtFilter);
+    SendMessageW(TraceView->edtFilter, EM_SETSEL, 0, -1);
 }
 
 void TfrmMain::actViewStatementsExecute()
 {
     if (!frmStatements) {
-        frmStatements = std::make_unique<TfrmStatements>(Handle, Totals, FFont.get());
-        frmStatements->OnStatementChosen = [this](int statement) { FilterStatement(statement); };
+        frmStatements = std::make_unique<TfrmStatements>(Handle, TraceView->Totals, FFont.get());
+        frmStatements->OnStatementChosen = [this](int statement) { TraceView->FilterStatement(statement); };
     }
     if (frmStatements->IsOpen())
         frmStatements->Close();
@@ -224,7 +111,7 @@ void TfrmMain::actSaveStatementsExecute()
 {
     if (!sdgStatements.Execute(Handle, true))
         return;
-    SaveStatementTotals(Totals, sdgStatements.FileName);
+    SaveStatementTotals(TraceView->Totals, sdgStatements.FileName);
     sdgStatements.InitialDir = ExtractFileDir(sdgStatements.FileName);
 }
 
@@ -243,7 +130,7 @@ bool TfrmMain::ShortCut(MSG& msg)
     if (!action)
         return false;
     bool rowCommand = action->Id == cmEditCopy || action->Id == cmEditSelectAll;
-    if (rowCommand && (msg.hwnd == edtFilter || msg.hwnd == memSQL || inStatements))
+    if (rowCommand && (msg.hwnd == TraceView->edtFilter || msg.hwnd == TraceView->memSQL || inStatements))
         return false;
     ActionList.Execute(action->Id);
     return true;
@@ -274,7 +161,8 @@ void TfrmMain::SetStatusText(int part, const std::string& text)
 
 void TfrmMain::ShowRowCounts()
 {
-    SetStatusText(spRows, GroupedNumber(TraceFilter.RowCount()) + " of " + GroupedNumber(TraceRows.RowCount()) + " rows");
+    SetStatusText(spRows, GroupedNumber(TraceView->TraceFilter.RowCount()) + " of " +
+                              GroupedNumber(TraceView->TraceRows.RowCount()) + " rows");
 }
 
 void TfrmMain::ShowSessionState()

@@ -36,15 +36,10 @@ TfrmStatements::TfrmStatements(HWND owner, const TStatementTotals& totals, HFONT
                                               0, 0, ClientWidth, ClientHeight, idStatements, WS_EX_CLIENTEDGE, font);
     const DWORD ex = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
     SendMessageW(lvwStatements, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
-    const int number = 80;
-    AddReportColumns(lvwStatements, {{StatementColumnCaptions[scStatement], ClientWidth - 7 * number - 24},
-                                     {StatementColumnCaptions[scExecutes], number, LVCFMT_RIGHT},
-                                     {StatementColumnCaptions[scFetches], number, LVCFMT_RIGHT},
-                                     {StatementColumnCaptions[scRows], number, LVCFMT_RIGHT},
-                                     {StatementColumnCaptions[scErrors], number, LVCFMT_RIGHT},
-                                     {StatementColumnCaptions[scTotalMs], number, LVCFMT_RIGHT},
-                                     {StatementColumnCaptions[scAverageMs], number, LVCFMT_RIGHT},
-                                     {StatementColumnCaptions[scMaxMs], number, LVCFMT_RIGHT}});
+    int numbers = 0;
+    for (const TColumn& column : StatementColumns)
+        numbers += column.Width > 0 ? column.Width : 0;
+    AddTableColumns(lvwStatements, StatementColumns, ClientWidth - numbers - 24);
     ShowSortMark();
 }
 

@@ -1,246 +1,14 @@
 #include "TraceList.h"
 
 #include "DlgControls.h"
-#include "StatementTotals.h"
 #include "TraceFilter.h"
-#include "Errors.h"
 #include "Forms.h"
 #include "TraceMask.h"
-#include "Utils.h"
 
 #include <algorithm>
 #include <climits>
 #include <cwchar>
 #include <iterator>
-
-namespace {
-const char* const Unit = "TraceList";
-}
-
-// ---------------------------------------------------------------------------
-// TStringPool
-
-TStringPool::TStringPool() { Clear(); }
-
-uint32_t TStringPool::Intern(std::string_view text)
-{
-    auto found = FIds.find(text);
-    if (found != FIds.end())
-        return found->second;
-    auto id = static_cast<uint32_t>(FTexts.size());
-    // A deque never moves its elements, so the key may view the stored string.
-    const std::string& stored = FTexts.emplace_back(text);
-    FIds.emplace(std::string_view(stored), id);
-    return id;
-}
-
-void TStringPool::Clear()
-{
-    FIds.clear();
-    FTexts.clear();
-    FTexts.emplace_back();
-    FIds.emplace(std::string_view(FTexts.front()), 0);
-}
-
-// ---------------------------------------------------------------------------
-// TTraceRows
-
-TTraceRows::TRow TTraceRows::Store(const TListRow& row, int32_t tag, uint32_t extra)
-{
-    VASSERT(row.SubItems.size() <= MaxSubItems, Unit);
-    uint32_t ids[2 + MaxSubItems] = {};
-    ids[0] = FPool.Intern(row.Caption);
-    for (size_t k = 0; k < row.SubItems.size(); ++k)
-        ids[k + 1] = FPool.Intern(row.SubItems[k]);
-    ids[1 + MaxSubItems] = FPool.Intern(row.Note);
-    TRow stored{};
-    stored.Tag = tag;
-    stored.SubItemCount = static_cast<uint8_t>(row.SubItems.size());
-    std::copy(ids, ids + RowCells, stored.Cells);
-    if (extra != 0 || std::any_of(ids + RowCells, std::end(ids), [](uint32_t id) { return id != 0; })) {
-        TExtra cells{};
-        std::copy(ids + RowCells, ids + 1 + MaxSubItems, cells.Cells);
-        cells.Note = ids[1 + MaxSubItems];
-        if (extra == 0) {
-            FExtras.push_back(cells);
-            extra = static_cast<uint32_t>(FExtras.size());
-        } else
-            FExtras[extra - 1] = cells;
-        stored.Extra = extra;
-    }
-    FOptionalCells = FOptionalCells || HasOptionalCells(row);
-    return stored;
-}
-
-void TTraceRows::Ids(const TRow& row, uint32_t (&ids)[2 + MaxSubItems]) const
-{
-    std::copy(std::begin(row.Cells), std::end(row.Cells), ids);
-    std::fill(ids + RowCells, std::end(ids), 0);
-    if (row.Extra != 0) {
-        const TExtra& extra = FExtras[row.Extra - 1];
-        std::copy(std::begin(extra.Cells), std::end(extra.Cells), ids + RowCells);
-        ids[1 + MaxSubItems] = extra.Note;
-    }
-}
-
-int TTraceRows::Add(const TListRow& row, int32_t tag)
-{
-    FRows.push_back(Store(row, tag, 0));
-    return RowCount() - 1;
-}
-
-void TTraceRows::Set(int index, const TListRow& row, int32_t tag)
-{
-    // A row that had extra cells keeps their slot, so that updates take no more room.
-    uint32_t extra = Row(index).Extra;
-    FRows[static_cast<size_t>(index)] = Store(row, tag, extra);
-}
-
-int TTraceRows::CellIds(int index, uint32_t (&ids)[1 + MaxSubItems]) const
-{
-    const TRow& stored = Row(index);
-    uint32_t all[2 + MaxSubItems];
-    Ids(stored, all);
-    std::copy(all, all + 1 + MaxSubItems, ids);
-    return 1 + stored.SubItemCount;
-}
-
-void TTraceRows::Clear()
-{
-    FRows.clear();
-    FExtras.clear();
-    FPool.Clear();
-    FOptionalCells = false;
-}
-
-const TTraceRows::TRow& TTraceRows::Row(int index) const
-{
-    if (index < 0 || index >= RowCount())
-        throw EListError(index);
-    return FRows[static_cast<size_t>(index)];
-}
-
-void TTraceRows::GetRow(int index, TListRow& row) const
-{
-    const TRow& stored = Row(index);
-    uint32_t ids[2 + MaxSubItems];
-    Ids(stored, ids);
-    row.Caption = FPool.Text(ids[0]);
-    row.SubItems.resize(stored.SubItemCount);
-    for (int k = 0; k < stored.SubItemCount; ++k)
-        row.SubItems[static_cast<size_t>(k)] = FPool.Text(ids[k + 1]);
-    row.Note = FPool.Text(ids[1 + MaxSubItems]);
-}
-
-bool TTraceRows::AllAscii() const
-{
-    for (size_t id = 0; id < FPool.Count(); ++id)
-        if (!IsAscii(FPool.Text(static_cast<uint32_t>(id))))
-            return false;
-    return true;
-}
-
-int TTraceRows::SubItemCount(int index) const { return Row(index).SubItemCount; }
-
-const std::string& TTraceRows::CellText(int index, int column) const
-{
-    const TRow& stored = Row(index);
-    if (column < 0 || column > stored.SubItemCount)
-        return FPool.Text(0);
-    if (column < RowCells)
-        return FPool.Text(stored.Cells[column]);
-    return stored.Extra == 0 ? FPool.Text(0) : FPool.Text(FExtras[stored.Extra - 1].Cells[column - RowCells]);
-}
-
-const std::string& TTraceRows::NoteText(int index) const
-{
-    const TRow& stored = Row(index);
-    return stored.Extra == 0 ? FPool.Text(0) : FPool.Text(FExtras[stored.Extra - 1].Note);
-}
-
-std::wstring WidePrefix(std::string_view text, size_t units)
-{
-    text = text.substr(0, text.find('\0'));
-    // No character takes more than four bytes.
-    if (text.size() / 4 > units)
-        text = text.substr(0, units * 4);
-    std::wstring wide = Utf8ToWide(text);
-    if (wide.size() > units) {
-        size_t n = units;
-        if (n > 0 && IS_HIGH_SURROGATE(wide[n - 1]))
-            --n;
-        wide.resize(n);
-    }
-    return wide;
-}
-
-std::string_view CellLine(std::string_view text, size_t units, std::string& line)
-{
-    text = text.substr(0, text.find('\0'));
-    if (IsSingleLine(text))
-        return text;
-    // No character takes more than four bytes, and a line break at most two.
-    line = SingleLineText(text.substr(0, 4 * units + 4));
-    return line;
-}
-
-// Up to the first zero byte, every line break a CR LF.
-static std::string MemoLines(const std::string& statement)
-{
-    std::string text;
-    text.reserve(statement.size() + 16);
-    for (size_t i = 0; i < statement.size() && statement[i] != '\0'; ++i) {
-        char c = statement[i];
-        if (c == '\r' || c == '\n') {
-            text += "\r\n";
-            if (c == '\r' && i + 1 < statement.size() && statement[i + 1] == '\n')
-                ++i;
-        } else {
-            text += c;
-        }
-    }
-    return text;
-}
-
-// The items of a Binds cell: split at its separators (sep: ", " or "; "), never inside a
-// quoted text.
-static std::vector<std::string> SplitBinds(const std::string& binds, const std::string& sep)
-{
-    std::vector<std::string> items;
-    bool quoted = false;
-    size_t from = 0;
-    for (size_t i = 0; i < binds.size(); ++i) {
-        // A quote inside a quoted text is doubled: the pair closes and reopens it.
-        if (binds[i] == '\'')
-            quoted = !quoted;
-        else if (!quoted && binds.compare(i, sep.size(), sep) == 0) {
-            items.push_back(binds.substr(from, i - from));
-            from = i + sep.size();
-            i = from - 1;
-        }
-    }
-    if (from < binds.size())
-        items.push_back(binds.substr(from));
-    return items;
-}
-
-std::string MemoText(const std::string& statement, const std::string& binds, const std::string& error,
-                     const std::string& note)
-{
-    std::string text = MemoLines(statement);
-    std::vector<std::string> rows = SplitBinds(binds, "; ");
-    for (const std::string& row : rows) {
-        // One bind a line; an array execute's rows a line each.
-        std::vector<std::string> lines = rows.size() > 1 ? std::vector<std::string>{row} : SplitBinds(row, ", ");
-        for (const std::string& line : lines)
-            text += "\r\n" + line;
-    }
-    if (!note.empty())
-        text += "\r\n" + note;
-    if (!error.empty())
-        text += "\r\n" + MemoLines(error);
-    return text;
-}
 
 // ---------------------------------------------------------------------------
 // The list view
@@ -375,13 +143,7 @@ HWND Create(HWND parent, int id, HFONT font)
                                    0, 0, 0, 0, id, WS_EX_CLIENTEDGE, font);
     const DWORD ex = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, ex, ex);
-    AddReportColumns(list, {{"Action", 60},
-                            {"Time", 70, LVCFMT_RIGHT},
-                            {"Result", 100},
-                            {"Statement", 400},
-                            {"Rows", 0, LVCFMT_RIGHT},
-                            {"Binds", 0},
-                            {"Error", 0}});
+    AddTableColumns(list, TraceColumns);
     auto* state = new TListState;
     if (SetWindowSubclass(list, ListProc, SubclassId, reinterpret_cast<DWORD_PTR>(state)))
         SetPropA(list, StateProperty, state);
@@ -392,17 +154,10 @@ HWND Create(HWND parent, int id, HFONT font)
 
 bool ShowDetailColumns(HWND list, unsigned mask)
 {
-    const struct {
-        int Column;
-        unsigned Kind;
-        int Width;
-    } columns[] = {{FirstDetailColumn, TraceMaskRows, 50},
-                   {FirstDetailColumn + 1, TraceMaskBinds, 200},
-                   {FirstDetailColumn + 2, TraceMaskErrors, 200}};
     bool changed = false;
-    for (const auto& c : columns)
-        if ((mask & c.Kind) && SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(c.Column), 0) == 0) {
-            SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(c.Column), MAKELPARAM(c.Width, 0));
+    for (const TColumn& c : TraceColumns)
+        if (c.Optional && (mask & c.Kinds) && SendMessageW(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(c.Id), 0) == 0) {
+            SendMessageW(list, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(c.Id), MAKELPARAM(c.Width, 0));
             changed = true;
         }
     return changed;

@@ -35,7 +35,7 @@ void TSessionRunner::SessionMark(const std::string& caption)
 static TTraceRow RowOf(const TTraceRecord& record)
 {
     return TTraceRow{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
-                     record.Serial,      record.Rows,        record.Binds,  record.Error,
+                     record.Serial,      record.Rows,        BindsText(record.Binds),  record.Error,
                      record.Pending,     record.CommitsOnSuccess};
 }
 

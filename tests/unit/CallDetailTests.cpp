@@ -103,7 +103,7 @@ protected:
     std::string Execute(uint32_t stmt, uint32_t iters = 1, uint32_t rowOffset = 0)
     {
         Call("OCIStmtExecute", {Svc, stmt, Err, iters, rowOffset, 0, 0, 0});
-        return events.Records.back().Binds;
+        return BindsText(events.Records.back().Binds);
     }
 
     TFakeHost host;

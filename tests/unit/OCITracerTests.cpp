@@ -602,7 +602,7 @@ TEST_F(OCITracerTest, SessionRowsShowTheirLabelAndNoPasswordIsEverRead)
     };
     bind(0xB1, ":pw", pw, pwLength);
     bind(0xB2, ":u", user, 5);
-    EXPECT_EQ(Call("OCIStmtExecute", {0x5C, 0xAA, 0xE, 1, 0, 0, 0, 0}, OCI_ERROR)->Binds, ":pw=?, :u='scott'");
+    EXPECT_EQ(BindsText(Call("OCIStmtExecute", {0x5C, 0xAA, 0xE, 1, 0, 0, 0, 0}, OCI_ERROR)->Binds), ":pw=?, :u='scott'");
     Call("OCIErrorGet", {0xE, 1, 0, static_cast<uint32_t>(Out + 0x50), pw, 64, 2});
     EXPECT_EQ(events.Records.back().Error, "");
     EXPECT_EQ(row(Call("OCISessionEnd", {0x5C, 0xE, 0x55, 0})), "Disconnect " + label);

@@ -100,19 +100,23 @@ TEST(TraceRows, MemoTextBreaksLinesAtEveryKindOfLineBreakAndEndsAtZero)
 TEST(TraceRows, MemoShowsTheStatementThenItsBindsThenItsError)
 {
     const struct {
-        std::string Binds, Error, Memo;
+        TBindRows Binds;
+        std::string Error, Memo;
     } cases[] = {
-        {"", "", "SELECT 1"},
-        {":lo=100", "", "SELECT 1\r\n:lo=100"},
-        {":a='x, y; z', :b=NULL, :c=HEXTORAW('0A')", "", "SELECT 1\r\n:a='x, y; z'\r\n:b=NULL\r\n:c=HEXTORAW('0A')"},
-        {":a='it''s, ok', :b=2", "", "SELECT 1\r\n:a='it''s, ok'\r\n:b=2"},
-        {":1=1, :2='a'; :1=2, :2='b'; ... (5 rows)", "",
+        {{}, "", "SELECT 1"},
+        {{{{{":lo", "100"}}}, 1}, "", "SELECT 1\r\n:lo=100"},
+        {{{{{":a", "'x, y; z'"}, {":b", "NULL"}, {":c", "HEXTORAW('0A')"}}}, 1},
+         "",
+         "SELECT 1\r\n:a='x, y; z'\r\n:b=NULL\r\n:c=HEXTORAW('0A')"},
+        {{{{{":a", "'it''s, ok'"}, {":b", "2"}}}, 1}, "", "SELECT 1\r\n:a='it''s, ok'\r\n:b=2"},
+        {{{{{":1", "1"}, {":2", "'a'"}}, {{":1", "2"}, {":2", "'b'"}}}, 5},
+         "",
          "SELECT 1\r\n:1=1, :2='a'\r\n:1=2, :2='b'\r\n... (5 rows)"},
-        {":lo=1", "ORA-00942: table or view does not exist", "SELECT 1\r\n:lo=1\r\nORA-00942: table or view does not exist"},
-        {"", "ORA-1\nline two", "SELECT 1\r\nORA-1\r\nline two"},
+        {{{{{":lo", "1"}}}, 1}, "ORA-00942: table or view does not exist", "SELECT 1\r\n:lo=1\r\nORA-00942: table or view does not exist"},
+        {{}, "ORA-1\nline two", "SELECT 1\r\nORA-1\r\nline two"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(MemoText("SELECT 1", c.Binds, c.Error), c.Memo) << c.Binds << " / " << c.Error;
+        EXPECT_EQ(MemoText("SELECT 1", BindMemoLines(c.Binds), c.Error), c.Memo) << BindsText(c.Binds) << " / " << c.Error;
 }
 
 // A row of a record: the seven cells, Rows empty while not known.
@@ -128,7 +132,7 @@ TEST(TraceRows, ARecordsRowHasItsSevenCells)
     EXPECT_EQ(row.SubItems, (std::vector<std::string>{"", "OCI_NO_DATA", "SELECT 1", "", "", ""}));
     EXPECT_FALSE(HasOptionalCells(row));
     record.Rows = 0;
-    record.Binds = ":a=1";
+    record.Binds = TBindRows{{{{":a", "1"}}}, 1};
     record.Error = "ORA-01403: no data found";
     row = TraceRecordRow(record);
     EXPECT_EQ(row.SubItems, (std::vector<std::string>{"", "OCI_NO_DATA", "SELECT 1", "0", ":a=1", "ORA-01403: no data found"}));

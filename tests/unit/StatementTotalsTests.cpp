@@ -123,7 +123,7 @@ TEST(StatementTotals, SortsByAnyColumnEitherWayWithTiesInTheOrderFirstSeen)
         {scTotalMs, true, {1, 0, 2}},    {scAverageMs, false, {1, 2, 0}}, {scMaxMs, false, {2, 0, 1}},
     };
     for (const TCase& c : cases)
-        EXPECT_EQ(totals.Sorted(c.Column, c.Descending), c.Order) << StatementColumnCaptions[c.Column] << c.Descending;
+        EXPECT_EQ(totals.Sorted(c.Column, c.Descending), c.Order) << StatementColumns[c.Column].Caption << c.Descending;
 }
 
 TEST(StatementTotals, SingleLineTextMakesEachBreakAndTabOneSpace)

@@ -38,12 +38,12 @@ protected:
     // The background of a cell as the screen shows it (a point left of any text).
     COLORREF CellBackground(int row, int column)
     {
-        RECT cell = ListCellRect(Form->lvwTrace, row, column);
-        return PixelAt(Form->lvwTrace, cell.left + 2, cell.bottom - 3);
+        RECT cell = ListCellRect(Form->TraceView->lvwTrace, row, column);
+        return PixelAt(Form->TraceView->lvwTrace, cell.left + 2, cell.bottom - 3);
     }
     bool RowHasTextIn(int row, COLORREF color)
     {
-        return AnyPixelIs(Form->lvwTrace, ListCellRect(Form->lvwTrace, row, 3), color);
+        return AnyPixelIs(Form->TraceView->lvwTrace, ListCellRect(Form->TraceView->lvwTrace, row, 3), color);
     }
     // Statement colorize: the first rule deleted, then the dialog closed with button.
     void DeleteFirstRule(int button)
@@ -59,7 +59,7 @@ protected:
     }
     void Repainted()
     {
-        UpdateWindow(Form->lvwTrace);
+        UpdateWindow(Form->TraceView->lvwTrace);
         PumpFor(100);
     }
 };
@@ -150,10 +150,10 @@ TEST_F(MainCommandTest, ColourRulesShowOnTheWindowAndSurviveARestart)
     EXPECT_TRUE(RowHasTextIn(1, Red));
     EXPECT_TRUE(RowHasTextIn(2, RGB(0, 0, 0)));
     // The text stands 3 pixels into its cell, and the Time column is right-aligned.
-    RECT action = ListCellRect(Form->lvwTrace, 2, 0);
-    RECT time = ListCellRect(Form->lvwTrace, 2, 1);
-    auto actionText = ColorSpan(Form->lvwTrace, RECT{action.left, action.top, time.left, action.bottom}, RGB(0, 0, 0));
-    auto timeText = ColorSpan(Form->lvwTrace, time, RGB(0, 0, 0));
+    RECT action = ListCellRect(Form->TraceView->lvwTrace, 2, 0);
+    RECT time = ListCellRect(Form->TraceView->lvwTrace, 2, 1);
+    auto actionText = ColorSpan(Form->TraceView->lvwTrace, RECT{action.left, action.top, time.left, action.bottom}, RGB(0, 0, 0));
+    auto timeText = ColorSpan(Form->TraceView->lvwTrace, time, RGB(0, 0, 0));
     EXPECT_GE(actionText.first, action.left + 3);
     EXPECT_LT(actionText.first, action.left + 8);
     EXPECT_LE(timeText.second, time.right - 4);

@@ -40,8 +40,8 @@ TEST_F(MainWindowTest, WindowHasItsSizeLayoutAndColumns)
     EXPECT_EQ(window.bottom - window.top, 480);
     RECT client{};
     GetClientRect(Form->Handle, &client);
-    RECT list = ControlBounds(Form->lvwTrace), memo = ControlBounds(Form->memSQL),
-         splitter = ControlBounds(Form->Splitter1.Handle);
+    RECT list = ControlBounds(Form->TraceView->lvwTrace), memo = ControlBounds(Form->TraceView->memSQL),
+         splitter = ControlBounds(Form->TraceView->Splitter1.Handle);
     EXPECT_EQ(list.top, TfrmMain::ToolBarHeight);
     EXPECT_EQ(list.bottom, splitter.top);
     EXPECT_EQ(splitter.bottom - splitter.top, 3);
@@ -62,20 +62,20 @@ TEST_F(MainWindowTest, WindowHasItsSizeLayoutAndColumns)
         column.mask = LVCF_TEXT | LVCF_FMT;
         column.pszText = text;
         column.cchTextMax = sizeof(text);
-        ASSERT_TRUE(SendMessageA(Form->lvwTrace, LVM_GETCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column)));
+        ASSERT_TRUE(SendMessageA(Form->TraceView->lvwTrace, LVM_GETCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column)));
         EXPECT_STREQ(text, captions[i]);
         EXPECT_EQ(column.fmt & LVCFMT_JUSTIFYMASK, formats[i]) << i;
         if (widths[i] >= 0) {
-            EXPECT_EQ(ColumnWidth(Form->lvwTrace, i), widths[i]) << i;
+            EXPECT_EQ(ColumnWidth(Form->TraceView->lvwTrace, i), widths[i]) << i;
         }
     }
-    LONG style = GetWindowLongA(Form->lvwTrace, GWL_STYLE);
+    LONG style = GetWindowLongA(Form->TraceView->lvwTrace, GWL_STYLE);
     EXPECT_TRUE(style & LVS_OWNERDATA);
     EXPECT_TRUE(style & LVS_NOSORTHEADER);
-    DWORD ex = static_cast<DWORD>(SendMessageA(Form->lvwTrace, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+    DWORD ex = static_cast<DWORD>(SendMessageA(Form->TraceView->lvwTrace, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
     EXPECT_TRUE(ex & LVS_EX_GRIDLINES);
     EXPECT_TRUE(ex & LVS_EX_FULLROWSELECT);
-    EXPECT_TRUE(GetWindowLongA(Form->memSQL, GWL_STYLE) & ES_READONLY);
+    EXPECT_TRUE(GetWindowLongA(Form->TraceView->memSQL, GWL_STYLE) & ES_READONLY);
 }
 
 TEST_F(MainWindowTest, StatementColumnFillsTheWidthUntilTheOtherColumnsFillTheList)
@@ -88,22 +88,22 @@ TEST_F(MainWindowTest, StatementColumnFillsTheWidthUntilTheOtherColumnsFillTheLi
     for (int width : widths) {
         SetWindowPos(Form->Handle, nullptr, 0, 0, width, 480, SWP_NOMOVE | SWP_NOZORDER);
         PumpFor(20);
-        int listWidth = WindowWidth(Form->lvwTrace);
+        int listWidth = WindowWidth(Form->TraceView->lvwTrace);
         int expected = listWidth - others - scrollBar - 4;
         if (expected > 0) {
-            EXPECT_EQ(ColumnWidth(Form->lvwTrace, 3), expected) << "window width " << width;
+            EXPECT_EQ(ColumnWidth(Form->TraceView->lvwTrace, 3), expected) << "window width " << width;
             last = expected;
         } else {
             ASSERT_GT(last, 0) << "the table must start wide enough";
-            EXPECT_EQ(ColumnWidth(Form->lvwTrace, 3), last) << "window width " << width;
+            EXPECT_EQ(ColumnWidth(Form->TraceView->lvwTrace, 3), last) << "window width " << width;
         }
     }
-    EXPECT_LE(WindowWidth(Form->lvwTrace), others + scrollBar + 4) << "the narrowest case was not narrow enough";
+    EXPECT_LE(WindowWidth(Form->TraceView->lvwTrace), others + scrollBar + 4) << "the narrowest case was not narrow enough";
 }
 
 TEST_F(MainWindowTest, ArrivingRowsMoveNeitherTheSelectionNorAViewAwayFromTheEnd)
 {
-    HWND list = Form->lvwTrace;
+    HWND list = Form->TraceView->lvwTrace;
     // In bursts, as records arrive.
     for (int i = 0; i < 300; i += 30) {
         AddRecords(*Form, i, i + 30);
@@ -138,7 +138,7 @@ TEST_F(MainWindowTest, ArrivingRowsMoveNeitherTheSelectionNorAViewAwayFromTheEnd
 
 TEST_F(MainWindowTest, ClicksAndArrowKeysSelectOneRowAndTheMemoFollows)
 {
-    HWND list = Form->lvwTrace;
+    HWND list = Form->TraceView->lvwTrace;
     AddRecords(*Form, 0, 12);
     PumpFor(30);
     ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 12);
@@ -186,14 +186,14 @@ TEST_F(MainWindowTest, ARowWhoseSelectionChangesIsRepaintedFromItsLeftEdge)
 {
     for (int i = 0; i < 4; ++i)
         Form->AddTraceRow(TListRow{"Execute", {"07", "OCI_SUCCESS", "SELECT " + std::to_string(i) + " FROM dual"}});
-    UpdateWindow(Form->lvwTrace);
+    UpdateWindow(Form->TraceView->lvwTrace);
     PumpFor(100);
     const COLORREF even = ColorToRGB(clEvenRow), odd = GetSysColor(COLOR_WINDOW),
                    selected = GetSysColor(COLOR_HIGHLIGHT);
     // The first pixel columns of a row, left of its text and inside its grid lines: what a
     // repaint that starts right of the edge leaves in the old colour.
     auto leftEdge = [&](int row) {
-        RECT item = ListCellRect(Form->lvwTrace, row, 0);
+        RECT item = ListCellRect(Form->TraceView->lvwTrace, row, 0);
         return RECT{item.left, item.top + 2, item.left + 3, item.bottom - 3};
     };
     const struct {
@@ -208,13 +208,13 @@ TEST_F(MainWindowTest, ARowWhoseSelectionChangesIsRepaintedFromItsLeftEdge)
     for (const auto& step : steps) {
         SelectRow(step.Select);
         // Only what the list invalidated is painted now; no full repaint.
-        UpdateWindow(Form->lvwTrace);
+        UpdateWindow(Form->TraceView->lvwTrace);
         for (const auto& [row, color] : step.Rows) {
             RECT edge = leftEdge(row);
             std::string seen;
             for (int x = edge.left; x < edge.right; ++x)
-                seen += Format(" %06X", static_cast<unsigned>(PixelAt(Form->lvwTrace, x, (edge.top + edge.bottom) / 2)));
-            EXPECT_EQ(PixelsOtherThan(Form->lvwTrace, edge, color), 0)
+                seen += Format(" %06X", static_cast<unsigned>(PixelAt(Form->TraceView->lvwTrace, x, (edge.top + edge.bottom) / 2)));
+            EXPECT_EQ(PixelsOtherThan(Form->TraceView->lvwTrace, edge, color), 0)
                 << "row " << row << " after selecting " << step.Select << ": want " << Format("%06X", static_cast<unsigned>(color))
                 << ", the middle line from x = " << edge.left << " shows" << seen;
         }
@@ -223,7 +223,7 @@ TEST_F(MainWindowTest, ARowWhoseSelectionChangesIsRepaintedFromItsLeftEdge)
 
 TEST_F(MainWindowTest, CellsArePaintedWhereTheHeaderPutsTheirColumnsAsTheyAreResizedAndScrolled)
 {
-    HWND list = Form->lvwTrace;
+    HWND list = Form->TraceView->lvwTrace;
     for (int i = 0; i < 3; ++i)
         Form->AddTraceRow(TListRow{"Execute", {"250", "OCI_SUCCESS", "SELECT " + std::to_string(i) + " FROM dual"}});
     // After each step the whole list is painted anew.
@@ -275,12 +275,12 @@ TEST_F(MainWindowTest, AStatementTooLongForItsCellEndsInAnEllipsisAtTheCellsEdge
     } statements[] = {{"short", 20}, {"too long", 300}, {"a megabyte", 1 << 20}};
     for (const auto& statement : statements)
         Form->AddTraceRow(TListRow{"Execute", {"07", "OCI_SUCCESS", "SELECT " + std::string(statement.Length, 'x')}});
-    UpdateWindow(Form->lvwTrace);
+    UpdateWindow(Form->TraceView->lvwTrace);
     PumpFor(100);
     std::vector<std::pair<int, int>> spans;
     for (int row = 0; row < 3; ++row)
-        spans.push_back(ColorSpan(Form->lvwTrace, ListCellRect(Form->lvwTrace, row, 3), RGB(0, 0, 0)));
-    RECT cell = ListCellRect(Form->lvwTrace, 0, 3);
+        spans.push_back(ColorSpan(Form->TraceView->lvwTrace, ListCellRect(Form->TraceView->lvwTrace, row, 3), RGB(0, 0, 0)));
+    RECT cell = ListCellRect(Form->TraceView->lvwTrace, 0, 3);
     EXPECT_LT(spans[0].second, cell.right - 50) << statements[0].Name;
     for (int row = 1; row < 3; ++row) {
         // The ellipsis ends less than a character short of the cell's inner edge.

@@ -127,8 +127,8 @@ int main(int argc, char** argv)
         form.RunProgram(dir + "\\democlient.exe");
         bool finished = PumpUntil(
             [&] {
-                int n = form.TraceRows.RowCount();
-                return !form.Session.Active() && n > 0 && form.TraceRows.CellText(n - 1, 0) == "Finish";
+                int n = form.TraceView->TraceRows.RowCount();
+                return !form.Session.Active() && n > 0 && form.TraceView->TraceRows.CellText(n - 1, 0) == "Finish";
             },
             60000);
         if (!finished) {
@@ -137,13 +137,13 @@ int main(int argc, char** argv)
         }
         // The row of the first multi-line statement, as a user would click it; in the details
         // scene the row of the failing update, with its binds and its error.
-        for (int i = 0; i < form.TraceRows.RowCount(); ++i)
-            if (details ? form.TraceRows.CellText(i, 2) == "OCI_ERROR" && !form.TraceRows.CellText(i, 6).empty()
-                        : form.TraceRows.CellText(i, 3).find('\n') != std::string::npos) {
-                SetFocus(form.lvwTrace);
-                SelectRow(form.lvwTrace, i);
+        for (int i = 0; i < form.TraceView->TraceRows.RowCount(); ++i)
+            if (details ? form.TraceView->TraceRows.CellText(i, 2) == "OCI_ERROR" && !form.TraceView->TraceRows.CellText(i, 6).empty()
+                        : form.TraceView->TraceRows.CellText(i, 3).find('\n') != std::string::npos) {
+                SetFocus(form.TraceView->lvwTrace);
+                SelectRow(form.TraceView->lvwTrace, i);
                 // Scrolled up to it from the end of the session, with its start in view.
-                SendMessageA(form.lvwTrace, LVM_ENSUREVISIBLE, 0, FALSE);
+                SendMessageA(form.TraceView->lvwTrace, LVM_ENSUREVISIBLE, 0, FALSE);
                 break;
             }
         PumpFor(500);
@@ -151,10 +151,10 @@ int main(int argc, char** argv)
             ShowUntilDone(form.Handle, ready, done, [] { PumpFor(50); });
         } else if (scene == "filter") {
             // Typed as a user types it; the first row shown selected.
-            SetFocus(form.edtFilter);
-            SetWindowTextW(form.edtFilter, L"orders");
-            SendMessageW(form.edtFilter, EM_SETSEL, 6, 6);
-            SelectRow(form.lvwTrace, 0);
+            SetFocus(form.TraceView->edtFilter);
+            SetWindowTextW(form.TraceView->edtFilter, L"orders");
+            SendMessageW(form.TraceView->edtFilter, EM_SETSEL, 6, 6);
+            SelectRow(form.TraceView->lvwTrace, 0);
             PumpFor(500);
             ShowUntilDone(form.Handle, ready, done, [] { PumpFor(50); });
         } else if (scene == "statements") {

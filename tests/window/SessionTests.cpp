@@ -114,8 +114,8 @@ TEST_F(MainWindowTest, RunShowsStartTheRecordsAndFinishWithTheirTexts)
     EXPECT_EQ(rows[2].SubItems[2], "UPDATE t SET x = 1 /*vt result=-1*/");
     EXPECT_EQ(rows[3].Caption, "Finish");
     // Marker rows have no sub-items at all, trace rows six (the last three the details).
-    EXPECT_EQ(Form->TraceRows.SubItemCount(0), 0);
-    EXPECT_EQ(Form->TraceRows.SubItemCount(1), 6);
+    EXPECT_EQ(Form->TraceView->TraceRows.SubItemCount(0), 0);
+    EXPECT_EQ(Form->TraceView->TraceRows.SubItemCount(1), 6);
 }
 
 TEST_F(MainWindowTest, RunDialogsBrowseTakesTheProgramChosenInTheOpenDialogAndCancelDoesNothing)
@@ -194,7 +194,7 @@ TEST_F(MainWindowTest, StopEndsTheSessionAfterTheRowsAlreadyPostedAndEndsTheProg
 {
     SetClientScript({"load", "alloc S", "prepare S SELECT 1 FROM dual", "repeat 100000", "execute S", "sleep 5", "end"});
     Form->RunProgram(Client());
-    ASSERT_TRUE(PumpUntil([&] { return Form->TraceRows.RowCount() >= 4; }));
+    ASSERT_TRUE(PumpUntil([&] { return Form->TraceView->TraceRows.RowCount() >= 4; }));
     ASSERT_TRUE(SessionActive());
     DWORD pid = ChildProcessId("guiclient.exe");
     ASSERT_NE(pid, 0u);
@@ -320,7 +320,7 @@ TEST_F(MainWindowTest, DetailsCompleteTheirRowsInPlaceAndReachTheMemo)
 {
     using namespace TraceListView;
     for (int column = FirstDetailColumn; column < ColumnCount; ++column)
-        EXPECT_EQ(SendMessageA(Form->lvwTrace, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0), 0) << column;
+        EXPECT_EQ(SendMessageA(Form->TraceView->lvwTrace, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0), 0) << column;
     Form->TraceMask = TraceMaskAll;
     SetClientScript({"load", "env E", "alloc ERR E error", "alloc S E stmt",
                      "prepare S SELECT * FROM nosuchtable WHERE id = :id", "bind S :id 5", "execute S ERR",
@@ -328,14 +328,14 @@ TEST_F(MainWindowTest, DetailsCompleteTheirRowsInPlaceAndReachTheMemo)
                      "attrget S 197", "free S"});
     RunToFinish(Client());
     for (int column = FirstDetailColumn; column < ColumnCount; ++column)
-        EXPECT_GT(SendMessageA(Form->lvwTrace, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0), 0) << column;
+        EXPECT_GT(SendMessageA(Form->TraceView->lvwTrace, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0), 0) << column;
     ASSERT_EQ(Captions(), (std::vector<std::string>{"Start", "Prepare", "Execute", "Prepare", "Execute", "Fetch (10)",
                                                     "Finish"}));
     // As the list shows them.
     auto cells = [&](int row) {
         std::vector<std::string> texts;
         for (int column = StatementColumn; column < ColumnCount; ++column)
-            texts.push_back(ListTextUtf8(Form->lvwTrace, row, column));
+            texts.push_back(ListTextUtf8(Form->TraceView->lvwTrace, row, column));
         return texts;
     };
     EXPECT_EQ(cells(2), (std::vector<std::string>{"SELECT * FROM nosuchtable WHERE id = :id", "", ":id=5",
@@ -347,7 +347,7 @@ TEST_F(MainWindowTest, DetailsCompleteTheirRowsInPlaceAndReachTheMemo)
     SelectRow(4);
     EXPECT_EQ(MemoLines(), (std::vector<std::string>{"SELECT a FROM t /*vt rows=3*/"})) << "neither binds nor error";
     std::string file = Scratch.File("details.txt");
-    SaveTrace(Form->TraceRows, file, 3);
+    SaveTrace(Form->TraceView->TraceRows, file, 3);
     std::string text = ReadFileBytes(file);
     EXPECT_NE(text.find("Fetch (10)\t"), std::string::npos);
     EXPECT_NE(text.find("\tSELECT a FROM t /*vt rows=3*/\t3\t\t\r\n"), std::string::npos) << text;
@@ -484,7 +484,7 @@ TEST_F(MainWindowTest, SessionRowsAndTheirMemosAndNoPasswordInAnythingTheWindowW
 
     for (int format : {1, 2, 3}) {
         const std::string file = Scratch.File("export-" + std::to_string(format));
-        SaveTrace(Form->TraceRows, file, format);
+        SaveTrace(Form->TraceView->TraceRows, file, format);
         const std::string written = ReadFileBytes(file);
         EXPECT_NE(written.find("Rollback"), std::string::npos) << format;
         EXPECT_FALSE(HoldsSessionsPassword(written)) << format;

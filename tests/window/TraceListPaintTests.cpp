@@ -95,10 +95,10 @@ protected:
     // painting goes around it.
     std::string HeaderDifferences(const TPicture& screen)
     {
-        HWND header = ListView_GetHeader(Form->lvwTrace);
+        HWND header = ListView_GetHeader(Form->TraceView->lvwTrace);
         RECT place{};
         GetWindowRect(header, &place);
-        MapWindowPoints(nullptr, Form->lvwTrace, reinterpret_cast<POINT*>(&place), 2);
+        MapWindowPoints(nullptr, Form->TraceView->lvwTrace, reinterpret_cast<POINT*>(&place), 2);
         TPicture own = Draw(place.right - place.left, place.bottom - place.top, [&](HDC dc) {
             SendMessageW(header, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
         });
@@ -113,7 +113,7 @@ protected:
     // text in the row's colours, described; grid lines (on a cell's edges) left out.
     std::string Differences(const std::vector<int>& align, int selected)
     {
-        HWND list = Form->lvwTrace;
+        HWND list = Form->TraceView->lvwTrace;
         InvalidateRect(list, nullptr, TRUE);
         UpdateWindow(list);
         TPicture screen = Screen(list);
@@ -156,7 +156,7 @@ protected:
 
 TEST_F(TraceListPaintTest, EveryCellShowsWhatDrawTextShowsOfItsWholeText)
 {
-    HWND list = Form->lvwTrace;
+    HWND list = Form->TraceView->lvwTrace;
     // Texts of ASCII letters just too short and just too long for the Statement cell: where
     // the ellipsis comes in.
     HDC screen = GetDC(list);

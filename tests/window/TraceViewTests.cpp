@@ -2,11 +2,16 @@
 // and Copy through the clipboard, the statements view, and the status bar.
 #include "MainWindowFixture.h"
 
+#include "ListViewProbes.h"
+#include "MessagePump.h"
 #include "StatementTotals.h"
+#include "TraceView.h"
 #include "TraceMask.h"
 #include "Utils.h"
 
 #include <commctrl.h>
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -33,7 +38,7 @@ protected:
     void Type(const std::wstring& text)
     {
         for (wchar_t c : text)
-            PostMessageW(Form->edtFilter, WM_CHAR, c, 1);
+            PostMessageW(Form->TraceView->edtFilter, WM_CHAR, c, 1);
         PumpFor(50);
     }
     // Whether Ctrl+F pressed in the list puts the focus into the filter box (which it may
@@ -41,9 +46,9 @@ protected:
     bool CtrlFFocusesTheFilterBox()
     {
         bool focused = false;
-        SetWindowSubclass(Form->edtFilter, WatchFocus, 99, reinterpret_cast<DWORD_PTR>(&focused));
-        PressShortCut(Form->lvwTrace, 'F', FCONTROL);
-        RemoveWindowSubclass(Form->edtFilter, WatchFocus, 99);
+        SetWindowSubclass(Form->TraceView->edtFilter, WatchFocus, 99, reinterpret_cast<DWORD_PTR>(&focused));
+        PressShortCut(Form->TraceView->lvwTrace, 'F', FCONTROL);
+        RemoveWindowSubclass(Form->TraceView->edtFilter, WatchFocus, 99);
         return focused;
     }
     static LRESULT CALLBACK WatchFocus(HWND edit, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR focused)
@@ -141,16 +146,16 @@ TEST_F(TraceViewTest, TheFilterShowsTheRowsHoldingWhatIsTypedAndEscapeShowsAllAg
         if (step.Typed)
             Type(step.Typed);
         else
-            PressShortCut(Form->edtFilter, VK_ESCAPE, 0);
+            PressShortCut(Form->TraceView->edtFilter, VK_ESCAPE, 0);
         std::string what = step.Typed ? WideToUtf8(step.Typed) : "Escape";
         EXPECT_EQ(Captions(), step.Captions) << what;
-        EXPECT_EQ(ListSelectedRow(Form->lvwTrace), step.Selected) << what;
+        EXPECT_EQ(ListSelectedRow(Form->TraceView->lvwTrace), step.Selected) << what;
         EXPECT_EQ(StatusText(spRows), Format("%d of 6 rows", static_cast<int>(step.Captions.size()))) << what;
     }
-    EXPECT_EQ(WindowTextUtf8(Form->edtFilter), "fINISH");
+    EXPECT_EQ(WindowTextUtf8(Form->TraceView->edtFilter), "fINISH");
 
     // Rows that arrive are filtered as they come; Save log writes the rows shown.
-    PressShortCut(Form->edtFilter, VK_ESCAPE, 0);
+    PressShortCut(Form->TraceView->edtFilter, VK_ESCAPE, 0);
     Type(L"orders");
     Form->AddTraceRow(TListRow{"Execute", {"", "OCI_SUCCESS", "DELETE FROM orders"}});
     Form->AddTraceRow(TListRow{"Execute", {"", "OCI_SUCCESS", "DELETE FROM t"}});
@@ -168,26 +173,26 @@ TEST_F(TraceViewTest, TheFilterShowsTheRowsHoldingWhatIsTypedAndEscapeShowsAllAg
 TEST_F(TraceViewTest, CopyPutsTheSelectedRowsOnTheClipboardAsTheTabDelimitedExportWritesThem)
 {
     AddTrace();
-    Click(Form->lvwTrace, 1);
-    Click(Form->lvwTrace, 3, true);
-    EXPECT_EQ(SendMessageW(Form->lvwTrace, LVM_GETSELECTEDCOUNT, 0, 0), 2);
+    Click(Form->TraceView->lvwTrace, 1);
+    Click(Form->TraceView->lvwTrace, 3, true);
+    EXPECT_EQ(SendMessageW(Form->TraceView->lvwTrace, LVM_GETSELECTEDCOUNT, 0, 0), 2);
     // The memo shows the row clicked last, line breaks and all.
-    EXPECT_EQ(WindowTextUtf8(Form->memSQL), Trace[3].SubItems[2]);
-    PressShortCut(Form->lvwTrace, 'C', FCONTROL);
+    EXPECT_EQ(WindowTextUtf8(Form->TraceView->memSQL), Trace[3].SubItems[2]);
+    PressShortCut(Form->TraceView->lvwTrace, 'C', FCONTROL);
     EXPECT_EQ(Clipboard(), Tsv(TraceRows({1, 3})));
 
-    PressShortCut(Form->lvwTrace, 'A', FCONTROL);
-    EXPECT_EQ(SendMessageW(Form->lvwTrace, LVM_GETSELECTEDCOUNT, 0, 0), 6);
-    PressShortCut(Form->lvwTrace, 'C', FCONTROL);
+    PressShortCut(Form->TraceView->lvwTrace, 'A', FCONTROL);
+    EXPECT_EQ(SendMessageW(Form->TraceView->lvwTrace, LVM_GETSELECTEDCOUNT, 0, 0), 6);
+    PressShortCut(Form->TraceView->lvwTrace, 'C', FCONTROL);
     EXPECT_EQ(Clipboard(), Tsv(Trace));
 
     // In the filter box Ctrl+A and Ctrl+C are the box's; with a filter on, Select All and
     // Copy take the rows shown.
     Type(L"orders");
-    PressShortCut(Form->edtFilter, 'A', FCONTROL);
-    EXPECT_EQ(SendMessageW(Form->lvwTrace, LVM_GETSELECTEDCOUNT, 0, 0), 0);
-    PressShortCut(Form->lvwTrace, 'A', FCONTROL);
-    PressShortCut(Form->lvwTrace, 'C', FCONTROL);
+    PressShortCut(Form->TraceView->edtFilter, 'A', FCONTROL);
+    EXPECT_EQ(SendMessageW(Form->TraceView->lvwTrace, LVM_GETSELECTEDCOUNT, 0, 0), 0);
+    PressShortCut(Form->TraceView->lvwTrace, 'A', FCONTROL);
+    PressShortCut(Form->TraceView->lvwTrace, 'C', FCONTROL);
     EXPECT_EQ(Clipboard(), Tsv(TraceRows({1, 2, 4})));
 }
 
@@ -204,7 +209,7 @@ TEST_F(TraceViewTest, TheStatementsViewCountsASessionSortsByAnyColumnAndShowsASt
     ASSERT_TRUE(WaitForRow("Fetch (5)"));
     EXPECT_EQ(StatusText(spSession), "Running");
     // Open while the session runs, the view follows it.
-    PressShortCut(Form->lvwTrace, 'T', FCONTROL);
+    PressShortCut(Form->TraceView->lvwTrace, 'T', FCONTROL);
     ASSERT_TRUE(Form->frmStatements && Form->frmStatements->IsOpen());
     PumpFor(50);
     EXPECT_TRUE(MenuChecked(cmViewStatements));
@@ -233,7 +238,7 @@ TEST_F(TraceViewTest, TheStatementsViewCountsASessionSortsByAnyColumnAndShowsASt
     // Save statements writes what the view shows.
     TScratchDir dir;
     TModalDriver driver("Save As", [&](HWND dlg) { AnswerSaveDialog(dlg, 1, dir.File("totals")); });
-    PressShortCut(Form->lvwTrace, 'S', FCONTROL | FSHIFT);
+    PressShortCut(Form->TraceView->lvwTrace, 'S', FCONTROL | FSHIFT);
     ASSERT_TRUE(driver.Wait());
     std::string expected = "Statement\tExecutes\tFetches\tRows\tErrors\tTotal ms\tAverage ms\tMax ms\r\n";
     for (const auto& line : shown) {
@@ -253,18 +258,104 @@ TEST_F(TraceViewTest, TheStatementsViewCountsASessionSortsByAnyColumnAndShowsASt
     Click(lines, 0, false, true);
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Prepare", "Execute", "Fetch (5)", "Fetch (5)", "Execute",
                                                     "Fetch (5)", "Fetch (5)"}));
-    EXPECT_EQ(WindowText(Form->lblFilter), "Statement:");
+    EXPECT_EQ(WindowText(Form->TraceView->lblFilter), "Statement:");
     EXPECT_EQ(StatusText(spRows), "7 of 11 rows");
     Click(lines, 1, false, true);
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Prepare", "Execute"}));
-    EXPECT_EQ(WindowTextUtf8(Form->edtFilter), update);
-    PressShortCut(Form->edtFilter, VK_ESCAPE, 0);
-    EXPECT_EQ(ListRowCount(Form->lvwTrace), 11);
-    EXPECT_EQ(WindowText(Form->lblFilter), "Filter:");
+    EXPECT_EQ(WindowTextUtf8(Form->TraceView->edtFilter), update);
+    PressShortCut(Form->TraceView->edtFilter, VK_ESCAPE, 0);
+    EXPECT_EQ(ListRowCount(Form->TraceView->lvwTrace), 11);
+    EXPECT_EQ(WindowText(Form->TraceView->lblFilter), "Filter:");
 
     // Clear log empties the view; Ctrl+T closes it.
     Command(cmViewClear);
     EXPECT_EQ(ListRowCount(lines), 0);
-    PressShortCut(Form->lvwTrace, 'T', FCONTROL);
+    PressShortCut(Form->TraceView->lvwTrace, 'T', FCONTROL);
     EXPECT_FALSE(Form->frmStatements->IsOpen());
+}
+
+namespace {
+
+// A window that is nothing but the trace view's parent: its messages go to the view first.
+LRESULT CALLBACK BareParentProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    auto* view = reinterpret_cast<TTraceView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (LRESULT result = 0; view && view->Message(msg, wParam, lParam, result))
+        return result;
+    // The list asks while the view is still making it.
+    if (msg == WM_NOTIFYFORMAT && lParam == NF_QUERY)
+        return TraceListView::NotifyFormat;
+    return DefWindowProcW(window, msg, wParam, lParam);
+}
+
+TTraceRecord Record(uint64_t serial, TTraceAction action, const char* statement, TBindRows binds = {},
+                    bool pending = false)
+{
+    TTraceRecord record;
+    record.Serial = serial;
+    record.Action = action;
+    record.Statement = statement;
+    record.Binds = std::move(binds);
+    record.Pending = pending;
+    return record;
+}
+
+} // namespace
+
+// The view on its own: records become rows, a pending one changes in place with its update
+// (an update of a serial never pending changes nothing), and the memo shows a row's
+// statement, its binds a line each (an array's rows a line each) and its error.
+TEST(TraceViewAlone, RecordsBecomeRowsUpdatesCompleteThemAndTheMemoShowsTheirBinds)
+{
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = BareParentProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"VelloranBareParent";
+    RegisterClassW(&windowClass);
+    HWND parent = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0,
+                                  700, 400, nullptr, nullptr, windowClass.hInstance, nullptr);
+    ASSERT_TRUE(parent);
+    TColorInfos rules;
+    auto view = std::make_unique<TTraceView>(parent, nullptr, nullptr, rules);
+    SetWindowLongPtrW(parent, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view.get()));
+    view->PlacePanes(0, 700, 360);
+    view->ShowDetailColumns(TraceMaskDetails);
+
+    TBindRows array{{{{":1", "1"}, {":2", "'a, b'"}}, {{":1", "2"}, {":2", "NULL"}}, {{":1", "3"}, {":2", "''''"}}}, 4};
+    view->AddRecord(Record(1, TTraceAction::Execute, "SELECT :a FROM dual", {{{{":a", "'x; y'"}, {":b", "7"}}}, 1}));
+    view->AddRecord(Record(2, TTraceAction::Execute, "UPDATE t SET a = :1", {}, true));
+    view->AddRecord(Record(3, TTraceAction::Execute, "INSERT INTO t VALUES (:1, :2)", array));
+    TTraceRecord update = Record(2, TTraceAction::Execute, "UPDATE t SET a = :1", {{{{":1", "5"}}}, 1});
+    update.Rows = 3;
+    update.Error = "ORA-00001: unique constraint violated";
+    view->UpdateRecord(update);
+    view->UpdateRecord(Record(3, TTraceAction::Execute, "never shown"));
+    PumpFor(50);
+    ASSERT_EQ(ListRowCount(view->lvwTrace), 3);
+
+    const struct {
+        int Row;
+        std::string Rows, Binds, Memo;
+    } cases[] = {
+        {0, "", ":a='x; y', :b=7", "SELECT :a FROM dual\r\n:a='x; y'\r\n:b=7"},
+        {1, "3", ":1=5", "UPDATE t SET a = :1\r\n:1=5\r\nORA-00001: unique constraint violated"},
+        {2, "", ":1=1, :2='a, b'; :1=2, :2=NULL; :1=3, :2=''''; ... (4 rows)",
+         "INSERT INTO t VALUES (:1, :2)\r\n:1=1, :2='a, b'\r\n:1=2, :2=NULL\r\n:1=3, :2=''''\r\n... (4 rows)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ListTextUtf8(view->lvwTrace, c.Row, tcRows), c.Rows) << c.Row;
+        EXPECT_EQ(ListTextUtf8(view->lvwTrace, c.Row, tcBinds), c.Binds) << c.Row;
+        SelectListRow(view->lvwTrace, c.Row);
+        PumpFor(20);
+        EXPECT_EQ(WindowTextUtf8(view->memSQL), c.Memo) << c.Row;
+    }
+    SelectListRow(view->lvwTrace, 1);
+    view->FilterText("unique");
+    PumpFor(20);
+    EXPECT_EQ(ListRowCount(view->lvwTrace), 1);
+    EXPECT_EQ(WindowTextUtf8(view->memSQL), cases[1].Memo) << "the row chosen stays chosen";
+
+    DestroyWindow(parent);
+    view.reset();
+    UnregisterClassW(windowClass.lpszClassName, windowClass.hInstance);
 }

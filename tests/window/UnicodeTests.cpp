@@ -22,13 +22,13 @@ protected:
         Form->AddTraceRow(TListRow{"Execute", {"07", "OCI_SUCCESS", Greeting}});
         Form->AddTraceRow(TListRow{"Execute", {"", "OCI_ERROR", "SELECT 'Tokio' FROM dual"}});
         Form->AddTraceRow("Finish");
-        UpdateWindow(Form->lvwTrace);
+        UpdateWindow(Form->TraceView->lvwTrace);
         PumpFor(100);
     }
     COLORREF CellBackground(int row, int column)
     {
-        RECT cell = ListCellRect(Form->lvwTrace, row, column);
-        return PixelAt(Form->lvwTrace, cell.left + 2, cell.bottom - 3);
+        RECT cell = ListCellRect(Form->TraceView->lvwTrace, row, column);
+        return PixelAt(Form->TraceView->lvwTrace, cell.left + 2, cell.bottom - 3);
     }
     void Save(const TScratchDir& dir, int filterIndex, const std::string& name)
     {
@@ -53,11 +53,11 @@ TEST_F(UnicodeWindowTest, AUtf8StatementReachesTheListTheMemoAndTheExportsWhole)
         {1, 3, "SELECT 'Grüße, 東京' FROM dual"}, {3, 0, "Finish"},
     };
     for (const auto& c : cells)
-        EXPECT_EQ(ListTextUtf8(Form->lvwTrace, c.Row, c.Column), c.Text) << c.Row << "/" << c.Column;
+        EXPECT_EQ(ListTextUtf8(Form->TraceView->lvwTrace, c.Row, c.Column), c.Text) << c.Row << "/" << c.Column;
 
     SelectRow(1);
-    EXPECT_EQ(WindowTextUtf8(Form->memSQL), Greeting);
-    EXPECT_EQ(SendMessageW(Form->memSQL, EM_GETLINECOUNT, 0, 0), 2);
+    EXPECT_EQ(WindowTextUtf8(Form->TraceView->memSQL), Greeting);
+    EXPECT_EQ(SendMessageW(Form->TraceView->memSQL, EM_GETLINECOUNT, 0, 0), 2);
 
     TScratchDir dir;
     Save(dir, 2, "trace");
@@ -95,7 +95,7 @@ TEST_F(UnicodeWindowTest, ARuleTypedInAnyScriptColoursTheRowsHoldingItAndIsKeptA
     ASSERT_TRUE(add.Wait());
     ASSERT_EQ(Form->Settings.ColorRules.Count(), 1);
     EXPECT_EQ(Form->Settings.ColorRules.Items(0)->SearchString, "東京");
-    UpdateWindow(Form->lvwTrace);
+    UpdateWindow(Form->TraceView->lvwTrace);
     PumpFor(100);
     EXPECT_EQ(CellBackground(1, 3), Yellow);
     EXPECT_EQ(CellBackground(2, 3), ColorToRGB(clEvenRow));
@@ -130,18 +130,18 @@ TEST_F(UnicodeWindowTest, StatementsOfANarrowUtf8AndAUtf16ClientReachTheWindowWh
     Form->Settings.ColorRules.Assign({{0x0000FFFF, 0, "東京"}});
     RunToFinish(Client());
     ASSERT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Execute", "Finish"}));
-    EXPECT_EQ(ListTextUtf8(Form->lvwTrace, 1, 3), narrow);
-    EXPECT_EQ(ListTextUtf8(Form->lvwTrace, 2, 3), wide);
+    EXPECT_EQ(ListTextUtf8(Form->TraceView->lvwTrace, 1, 3), narrow);
+    EXPECT_EQ(ListTextUtf8(Form->TraceView->lvwTrace, 2, 3), wide);
     SelectRow(2);
-    EXPECT_EQ(WindowTextUtf8(Form->memSQL), wide);
+    EXPECT_EQ(WindowTextUtf8(Form->TraceView->memSQL), wide);
     SelectRow(-1);
-    UpdateWindow(Form->lvwTrace);
+    UpdateWindow(Form->TraceView->lvwTrace);
     PumpFor(100);
     EXPECT_EQ(CellBackground(2, 3), Yellow);
     EXPECT_EQ(CellBackground(1, 3), GetSysColor(COLOR_WINDOW));
 
     TScratchDir dir;
-    SaveTrace(Form->TraceRows, dir.File("trace.txt"), 3);
+    SaveTrace(Form->TraceView->TraceRows, dir.File("trace.txt"), 3);
     const std::string text = ReadFileBytes(dir.File("trace.txt"));
     EXPECT_NE(text.find("\tOCI_SUCCESS\t" + narrow + "\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\tOCI_SUCCESS\t" + wide + "\r\n"), std::string::npos) << text;

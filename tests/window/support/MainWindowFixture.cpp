@@ -27,7 +27,7 @@ void MainWindowTest::DestroyForm() { Form.reset(); }
 std::vector<TListRow> MainWindowTest::Rows() const
 {
     std::vector<TListRow> rows;
-    HWND list = Form->lvwTrace;
+    HWND list = Form->TraceView->lvwTrace;
     for (int i = 0, count = ListRowCount(list); i < count; ++i) {
         TListRow row;
         row.Caption = ListTextUtf8(list, i, 0);
@@ -54,8 +54,8 @@ bool MainWindowTest::WaitForFinish(DWORD timeoutMs)
 {
     return PumpUntil(
         [&] {
-            int n = Form->TraceRows.RowCount();
-            return !SessionActive() && n > 0 && Form->TraceRows.CellText(n - 1, 0) == "Finish";
+            int n = Form->TraceView->TraceRows.RowCount();
+            return !SessionActive() && n > 0 && Form->TraceView->TraceRows.CellText(n - 1, 0) == "Finish";
         },
         timeoutMs);
 }
@@ -64,8 +64,8 @@ bool MainWindowTest::WaitForRow(const std::string& caption, DWORD timeoutMs)
 {
     return PumpUntil(
         [&] {
-            for (int i = Form->TraceRows.RowCount() - 1; i >= 0; --i)
-                if (Form->TraceRows.CellText(i, 0) == caption)
+            for (int i = Form->TraceView->TraceRows.RowCount() - 1; i >= 0; --i)
+                if (Form->TraceView->TraceRows.CellText(i, 0) == caption)
                     return true;
             return false;
         },
@@ -103,10 +103,10 @@ void MainWindowTest::Command(int id) { SendMessageA(Form->Handle, WM_COMMAND, MA
 void MainWindowTest::SelectRow(int index)
 {
     // A click leaves no other row selected.
-    if (index >= 0 && SendMessageA(Form->lvwTrace, LVM_GETSELECTEDCOUNT, 0, 0) > 0) {
+    if (index >= 0 && SendMessageA(Form->TraceView->lvwTrace, LVM_GETSELECTEDCOUNT, 0, 0) > 0) {
         LVITEMA none{};
         none.stateMask = LVIS_SELECTED;
-        SendMessageA(Form->lvwTrace, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
+        SendMessageA(Form->TraceView->lvwTrace, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
     }
     LVITEMA item{};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
@@ -114,7 +114,7 @@ void MainWindowTest::SelectRow(int index)
     WPARAM target = static_cast<WPARAM>(index < 0 ? -1 : index);
     if (index < 0)
         item.stateMask = LVIS_SELECTED;
-    SendMessageA(Form->lvwTrace, LVM_SETITEMSTATE, target, reinterpret_cast<LPARAM>(&item));
+    SendMessageA(Form->TraceView->lvwTrace, LVM_SETITEMSTATE, target, reinterpret_cast<LPARAM>(&item));
     MessageLoop().ProcessMessages();
 }
 
@@ -123,13 +123,13 @@ std::vector<std::string> MainWindowTest::MemoLines() const
     // The lines as the edit control counts them: a line break it does not take for one
     // would leave a single line.
     std::vector<std::string> lines;
-    if (GetWindowTextLengthA(Form->memSQL) == 0)
+    if (GetWindowTextLengthA(Form->TraceView->memSQL) == 0)
         return lines;
-    int count = static_cast<int>(SendMessageA(Form->memSQL, EM_GETLINECOUNT, 0, 0));
+    int count = static_cast<int>(SendMessageA(Form->TraceView->memSQL, EM_GETLINECOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
         char buffer[1024] = {};
         *reinterpret_cast<WORD*>(buffer) = sizeof(buffer) - 1;
-        LRESULT n = SendMessageA(Form->memSQL, EM_GETLINE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer));
+        LRESULT n = SendMessageA(Form->TraceView->memSQL, EM_GETLINE, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer));
         lines.emplace_back(buffer, static_cast<size_t>(n));
     }
     return lines;
