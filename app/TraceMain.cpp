@@ -119,7 +119,7 @@ public:
 private:
     bool StartSession()
     {
-        BYTE mask = FOptions.TraceMask.value_or(DefaultTraceMask);
+        TTraceMask mask = FOptions.TraceMask.value_or(DefaultTraceMask);
         if (!FOptions.AttachPid) {
             FSession->Run(JoinCommandLine(FOptions.Program), mask);
             return true;

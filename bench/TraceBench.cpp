@@ -143,7 +143,7 @@ struct TMeasure {
     uint64_t Stops = 0;
 };
 
-TMeasure RunTraced(const std::string& scriptFile, BYTE mask, THookKind hooks)
+TMeasure RunTraced(const std::string& scriptFile, TTraceMask mask, THookKind hooks)
 {
     TSessionRunner runner;
     runner.Hooks = hooks;
@@ -179,7 +179,7 @@ TMeasure MedianOf(TMeasure (&runs)[3])
     return median;
 }
 
-TMeasure MedianRun(const std::string& scriptFile, BYTE mask, THookKind hooks)
+TMeasure MedianRun(const std::string& scriptFile, TTraceMask mask, THookKind hooks)
 {
     TMeasure runs[3];
     for (TMeasure& run : runs)
@@ -187,11 +187,11 @@ TMeasure MedianRun(const std::string& scriptFile, BYTE mask, THookKind hooks)
     return MedianOf(runs);
 }
 
-const BYTE AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
+const TTraceMask AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
 
 // The masks each bench runs through: one action at a time, then all three.
 const struct {
-    BYTE Mask;
+    TTraceMask Mask;
     const char* Name;
 } ActionMasks[] = {{TraceMaskPrepare, "prepare"},
                    {TraceMaskExecute, "execute"},
@@ -199,10 +199,10 @@ const struct {
                    {AllActions, "prepare,execute,fetch"}};
 
 // How many of the three actions a mask traces: the rows a triple makes.
-int Actions(BYTE mask)
+int Actions(TTraceMask mask)
 {
     int actions = 0;
-    for (BYTE bit : {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch})
+    for (TTraceMask bit : {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch})
         actions += (mask & bit) != 0;
     return actions;
 }
@@ -262,7 +262,7 @@ void RunBurst()
 // scheduling makes single runs vary; the mechanisms take turns, so that a change of the
 // machine's load meanwhile weighs on both alike), the cost per traced call against the
 // untraced run, its ratio to the bare event, calls lost, and fast against int3.
-void MeasureMask(const std::string& scriptFile, double plain, int threads, BYTE mask, const char* name, int iterations,
+void MeasureMask(const std::string& scriptFile, double plain, int threads, TTraceMask mask, const char* name, int iterations,
                  double bare)
 {
     const THookKind mechanisms[] = {THookKind::Breakpoint, THookKind::Fast};

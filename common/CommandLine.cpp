@@ -39,9 +39,9 @@ std::string JoinCommandLine(const std::vector<std::string>& args)
     return line;
 }
 
-BYTE TraceMaskOfWords(const std::string& list)
+TTraceMask TraceMaskOfWords(const std::string& list)
 {
-    BYTE mask = 0;
+    TTraceMask mask = 0;
     size_t from = 0;
     while (from <= list.size()) {
         size_t comma = list.find(',', from);

@@ -2,6 +2,8 @@
 // program and the window's Run), and the words of a --trace list.
 #pragma once
 
+#include "TraceMask.h"
+
 #include <windows.h>
 
 #include <stdexcept>
@@ -24,6 +26,6 @@ public:
 // The mask of a comma-separated list of the words of TraceMaskBits ("prepare,fetch") and
 // "all" (every kind); empty items are skipped, so "" is the empty mask. Raises
 // EUnknownTraceWord.
-BYTE TraceMaskOfWords(const std::string& list);
+TTraceMask TraceMaskOfWords(const std::string& list);
 // Every word of TraceMaskBits, comma-separated, in the table's order ("prepare,execute,fetch,...").
 std::string TraceMaskWords();

@@ -4,22 +4,26 @@
 // the trace options dialog, so that a kind added here shows up in all three.
 #pragma once
 
-#include <windows.h>
+#include <cstdint>
+
+// A set of kinds, one bit each: room for 32 of them. Settings files store each kind under
+// a key of its own, so a wider mask reads the files of a narrower one as they were.
+using TTraceMask = uint32_t;
 
 // Bits of a trace mask.
-constexpr BYTE TraceMaskPrepare = 1;
-constexpr BYTE TraceMaskExecute = 2;
-constexpr BYTE TraceMaskFetch = 4;
-constexpr BYTE TraceMaskBinds = 8;
-constexpr BYTE TraceMaskErrors = 16;
-constexpr BYTE TraceMaskRows = 32;
-constexpr BYTE TraceMaskConnect = 64;
-constexpr BYTE TraceMaskCommit = 128;
+constexpr TTraceMask TraceMaskPrepare = 1;
+constexpr TTraceMask TraceMaskExecute = 2;
+constexpr TTraceMask TraceMaskFetch = 4;
+constexpr TTraceMask TraceMaskBinds = 8;
+constexpr TTraceMask TraceMaskErrors = 16;
+constexpr TTraceMask TraceMaskRows = 32;
+constexpr TTraceMask TraceMaskConnect = 64;
+constexpr TTraceMask TraceMaskCommit = 128;
 // The kinds that fill the Rows, Binds and Error cells.
-constexpr BYTE TraceMaskDetails = TraceMaskBinds | TraceMaskErrors | TraceMaskRows;
+constexpr TTraceMask TraceMaskDetails = TraceMaskBinds | TraceMaskErrors | TraceMaskRows;
 
 struct TTraceMaskBit {
-    BYTE Bit;
+    TTraceMask Bit;
     // The word of the capture tool's --trace list.
     const char* Word;
     // The key in section TraceMaskSection of the settings file ("1" or "0").
@@ -45,8 +49,8 @@ inline constexpr TTraceMaskBit TraceMaskBits[] = {
 
 // The --trace word for every kind of the table.
 constexpr const char* TraceMaskAllWord = "all";
-constexpr BYTE TraceMaskAll = [] {
-    BYTE mask = 0;
+constexpr TTraceMask TraceMaskAll = [] {
+    TTraceMask mask = 0;
     for (const TTraceMaskBit& bit : TraceMaskBits)
         mask |= bit.Bit;
     return mask;
@@ -59,10 +63,21 @@ constexpr const char* HideValuesSettingsKey = "HIDE_VALUES";
 constexpr const char* HideValuesCaption = "Hide bound values";
 
 // The mask of a settings file without a trace section, and of a command line without --trace.
-constexpr BYTE DefaultTraceMask = [] {
-    BYTE mask = 0;
+constexpr TTraceMask DefaultTraceMask = [] {
+    TTraceMask mask = 0;
     for (const TTraceMaskBit& bit : TraceMaskBits)
         if (bit.Default)
             mask |= bit.Bit;
     return mask;
 }();
+
+// Every kind of the table is one bit of its own.
+static_assert([] {
+    TTraceMask seen = 0;
+    for (const TTraceMaskBit& bit : TraceMaskBits) {
+        if (!bit.Bit || (bit.Bit & (bit.Bit - 1)) || (seen & bit.Bit))
+            return false;
+        seen |= bit.Bit;
+    }
+    return true;
+}());

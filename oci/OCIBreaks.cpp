@@ -79,173 +79,60 @@ namespace {
 
 constexpr const char* Unit = "OCIBreaks";
 
-// What the tracer keeps of one call from its entry to its return.
-class TOCICallData : public TCallData {
-public:
-    TTraceRecord Record;
-    // The call makes a row.
-    bool Traced = false;
-    // Where the call stores the handle it makes.
-    TAddress Out = 0;
-    // Prepare2: the text could be read (else Record.Statement holds the error).
-    bool TextRead = false;
-    bool Wide = false;
-    std::string Key;
-    // Whose call it is, and the handles its error text and rows are asked of.
-    DWORD Thread = 0;
-    TAddress ErrorHandle = 0;
-    TAddress Statement = 0;
-    // A session call's arguments and labels, from its entry to its return.
-    TSessionCall Session;
-};
-
-const int HandleAllocHook = OCIHookIdOf(TOCICall::HandleAlloc);
-
-// Decoding failures become the record's statement; the record is timed and delivered
-// like any other.
-template <class Decode>
-void Decoded(TTraceRecord& record, Decode decode)
-{
-    try {
-        decode();
-    } catch (const std::exception& e) {
-        record.Statement = ExceptionText(e);
-    }
-}
+// The kind that traces each action's rows, by TTraceAction.
+constexpr TTraceMask ActionKinds[] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch,  TraceMaskConnect,
+                                      TraceMaskConnect, TraceMaskCommit,  TraceMaskCommit};
+static_assert(std::size(ActionKinds) == static_cast<size_t>(TTraceAction::Rollback) + 1);
 
 } // namespace
 
-TOCITracer::TOCITracer(BYTE mask, ITraceEvents& events, bool hideValues)
+TOCITracer::TOCITracer(TTraceMask mask, ITraceEvents& events, bool hideValues)
     : FMask(mask), FHideValues(hideValues), FEvents(events), FWaits(events)
 {
 }
 
-bool TOCITracer::Traced(TTraceAction action) const
-{
-    switch (action) {
-    case TTraceAction::Prepare: return FMask & TraceMaskPrepare;
-    case TTraceAction::Execute: return FMask & TraceMaskExecute;
-    case TTraceAction::Fetch: return FMask & TraceMaskFetch;
-    case TTraceAction::Connect:
-    case TTraceAction::Disconnect: return FMask & TraceMaskConnect;
-    case TTraceAction::Commit:
-    case TTraceAction::Rollback: return FMask & TraceMaskCommit;
-    }
-    return false;
-}
+bool TOCITracer::Traced(TTraceAction action) const { return Traced(ActionKinds[static_cast<int>(action)]); }
 
 bool TOCITracer::Planted(int hookId) const
 {
-    TOCICall call = OCIEntries[hookId].Call;
-    if (TSessionCalls::IsSessionCall(call))
-        return TSessionCalls::Planted(call, FMask);
-    switch (call) {
-    case TOCICall::Bind:
-    case TOCICall::Bind2:
-    case TOCICall::BindArray:
-    case TOCICall::BindDynamic: return Traced(TraceMaskBinds);
-    case TOCICall::ErrorGet: return Traced(TraceMaskErrors);
-    case TOCICall::AttrGet: return Traced(TraceMaskRows);
-    default: return true;
-    }
+    TTraceMask kinds = OCIEntries[hookId].PlantedBy;
+    return !kinds || Traced(kinds);
 }
 
 bool TOCITracer::Armed(int hookId) const
 {
-    switch (OCIEntries[hookId].Call) {
-    // A fetch's rows counted from the row count grow from its statement's execute on.
-    case TOCICall::Execute:
-        return Traced(TTraceAction::Execute) || (Traced(TraceMaskRows) && Traced(TTraceAction::Fetch));
-    case TOCICall::Fetch: return Traced(TTraceAction::Fetch);
-    // Only handles under a UTF-16 environment are of interest.
-    case TOCICall::HandleAlloc: return !FWide.empty();
-    // The registry and the encodings need every one of these.
-    default: return Planted(hookId);
-    }
+    TOCIRule rule = OCIEntries[hookId].ArmedIf;
+    return Planted(hookId) && (!rule || rule(TOCIRuleState{FMask, !FWide.empty()}));
 }
 
-// The calls that only feed the registry need nothing at their return.
 bool TOCITracer::ReturnWanted(int hookId) const
 {
-    TOCICall call = OCIEntries[hookId].Call;
-    if (TSessionCalls::IsSessionCall(call))
-        return TSessionCalls::ReturnWanted(call);
-    switch (call) {
-    case TOCICall::Prepare: return Traced(TTraceAction::Prepare);
-    case TOCICall::Execute: return Traced(TTraceAction::Execute);
-    case TOCICall::HandleFree:
-    case TOCICall::Release:
-    case TOCICall::BindArray:
-    case TOCICall::BindDynamic: return false;
-    default: return true;
-    }
+    const TOCIEntry& entry = OCIEntries[hookId];
+    return entry.Handlers.Return && (!entry.ReturnOnlyWithRow || Traced(*entry.Row));
 }
 
-// What these calls' entries read lies in their arguments, in the bytes named (copied when
-// the call is made) and in the registry, which late entries reach in the order the calls
-// were made. The others read memory the call itself fills or hands out. An execute reads
-// its bind values while the program waits.
 TLateEntry TOCITracer::LateEntry(int hookId) const
 {
     const TOCIEntry& entry = OCIEntries[hookId];
-    if (TSessionCalls::IsSessionCall(entry.Call))
-        return TSessionCalls::LateEntry(entry);
-    switch (entry.Call) {
-    case TOCICall::Prepare: return {true, entry.Arg(TOCIArg::Text), entry.Arg(TOCIArg::Length)};
-    case TOCICall::Execute:
-        if (Traced(TraceMaskBinds))
-            return {};
-        return {true, 0, 0};
-    case TOCICall::Fetch:
-    case TOCICall::HandleFree:
-    case TOCICall::BindArray:
-    case TOCICall::BindDynamic:
-    case TOCICall::ErrorGet:
-    case TOCICall::AttrGet: return {true, 0, 0};
-    case TOCICall::Release: return {true, entry.Arg(TOCIArg::Key), entry.Arg(TOCIArg::KeyLength)};
-    default: return {};
-    }
+    if (!entry.Late.Allowed || Traced(entry.Late.UnlessTraced))
+        return {};
+    return {true, entry.Arg(entry.Late.Bytes), entry.Arg(entry.Late.Length)};
 }
 
-// These calls' returns complete a record from the result alone; the others read what the
-// call filled in (a handle, a value, a text) while the program waits.
-bool TOCITracer::LateReturn(int hookId) const
-{
-    switch (OCIEntries[hookId].Call) {
-    case TOCICall::Prepare:
-    case TOCICall::Execute:
-    case TOCICall::Fetch: return true;
-    default: return false;
-    }
-}
+bool TOCITracer::LateReturn(int hookId) const { return OCIEntries[hookId].LateReturn; }
 
-// OCIAttrGet is asked for many attributes of many handles per statement call, OCIErrorGet
-// for every record of a diagnostic, OCIAttrSet for every setting a program makes: a stub
-// lets through only what ReadEntered and the session calls could take. None of these
-// entries has an 8-byte argument, so their positions are their words on both machines.
+// None of the filtered entries has an 8-byte argument, so their positions are their words
+// on both machines.
 TEntryFilter TOCITracer::EntryFilter(int hookId) const
 {
     const TOCIEntry& entry = OCIEntries[hookId];
     TEntryFilter filter;
-    switch (entry.Call) {
-    case TOCICall::ErrorGet:
-        filter.Arg = entry.Word(entry.Arg(TOCIArg::Record), false);
-        filter.Value = 1;
-        break;
-    case TOCICall::AttrGet:
-        filter.Arg = entry.Word(entry.Arg(TOCIArg::HandleType), false);
-        filter.Value = OCI_HTYPE_STMT;
-        filter.ListArg = entry.Word(entry.Arg(TOCIArg::AttrType), false);
-        for (uint32_t attribute : RowAttributes)
-            filter.List[filter.ListSize++] = attribute;
-        break;
-    case TOCICall::AttrSet:
-        filter.ListArg = entry.Word(entry.Arg(TOCIArg::AttrType), false);
-        for (uint32_t attribute : SessionAttributes)
-            filter.List[filter.ListSize++] = attribute;
-        break;
-    default: break;
-    }
+    filter.Arg = entry.Word(entry.Arg(entry.Filter.Arg), false);
+    filter.Value = entry.Filter.Value;
+    filter.ListArg = entry.Word(entry.Arg(entry.Filter.ListArg), false);
+    VASSERT(entry.Filter.List.size() <= TEntryFilter::MaxList, Unit);
+    for (uint32_t value : entry.Filter.List)
+        filter.List[filter.ListSize++] = value;
     VASSERT(!filter.Any() || entry.Words(false) == entry.Words(true), Unit);
     return filter;
 }
@@ -357,196 +244,69 @@ std::string TOCITracer::ReadText(TCallFrame& frame, TAddress text, uint64_t leng
 std::unique_ptr<TCallData> TOCITracer::CallEntered(IHookHost& host, int hookId, TCallFrame& frame)
 {
     const TOCIEntry& entry = OCIEntries[hookId];
-    switch (entry.Call) {
-    case TOCICall::Bind:
-    case TOCICall::Bind2: return BindEntered(host, entry, frame);
-    case TOCICall::BindArray:
-    case TOCICall::BindDynamic:
-    case TOCICall::ErrorGet:
-    case TOCICall::AttrGet: return ReadEntered(entry, frame);
-    default: break;
-    }
-    auto arg = [&](TOCIArg a) { return OCIArgument(entry, frame, a); };
-    auto arg32 = [&](TOCIArg a) { return OCIArgument32(entry, frame, a); };
+    return (this->*entry.Handlers.Enter)(host, entry, frame);
+}
+
+void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& data, uint32_t result, int64_t elapsedTicks)
+{
+    TOCIReturn handler = OCIEntries[hookId].Handlers.Return;
+    VASSERT(handler, Unit);
+    (this->*handler)(host, data, result, elapsedTicks);
+}
+
+std::unique_ptr<TOCICallData> TOCITracer::NewCall(const TOCIEntry& entry, TCallFrame& frame)
+{
     auto data = std::make_unique<TOCICallData>();
     TTraceRecord& record = data->Record;
     record.StartTicks = PerformanceTicks();
-    bool makesRow = OCICallMakesRow(entry.Call, record.Action);
-    data->Traced = makesRow && Traced(record.Action);
     data->Thread = frame.ThreadId;
-    if (makesRow) {
-        // What the thread's last call left to read is read by now, or never.
-        FWaits.StatementCall(frame.ThreadId);
-        Decoded(record, [&] { data->ErrorHandle = arg(TOCIArg::Error); });
-    }
-    auto statementOf = [&](TAddress handle) {
-        TOCIStmt* stmt = Statements.FindHandle(handle);
-        record.Statement = stmt ? stmt->Text : UnavailableStatement;
-    };
-
-    switch (entry.Call) {
-    case TOCICall::Prepare:
-        Decoded(record, [&] {
-            TAddress handle = arg(TOCIArg::Handle);
-            bool wide = FWide.count(handle) != 0;
-            record.Statement = ReadText(frame, arg(TOCIArg::Text), arg32(TOCIArg::Length), wide);
-            Statements.SetText(handle, record.Statement);
-            FBinds.Forget(handle);
-        });
-        break;
-    case TOCICall::Prepare2:
-        // The handle is known only at the return; so is whether the call succeeded.
-        Decoded(record, [&] {
-            data->Out = arg(TOCIArg::Out);
-            data->Wide = FWide.count(arg(TOCIArg::Handle)) != 0;
-            TAddress text = arg(TOCIArg::Text);
-            uint32_t length = arg32(TOCIArg::Length);
-            TAddress key = arg(TOCIArg::Key);
-            uint32_t keyLength = arg32(TOCIArg::KeyLength);
-            if (key && keyLength)
-                data->Key = frame.Bytes(key, keyLength);
-            if ((!text || !length) && !data->Key.empty()) {
-                auto known = FKeyed.find(data->Key);
-                record.Statement = known != FKeyed.end() ? known->second : UnavailableStatement;
-                data->TextRead = known != FKeyed.end();
-            } else {
-                record.Statement = text ? ReadText(frame, text, length, data->Wide) : std::string();
-                data->TextRead = true;
-            }
-        });
+    if (!entry.Row)
         return data;
-    case TOCICall::Execute:
-    case TOCICall::Fetch:
-        Decoded(record, [&] {
-            data->Statement = arg(TOCIArg::Handle);
-            statementOf(data->Statement);
-            if (entry.Arg(TOCIArg::Rows))
-                record.FetchRows = static_cast<int32_t>(arg32(TOCIArg::Rows));
-            if (entry.Call == TOCICall::Execute) {
-                record.CommitsOnSuccess = arg32(TOCIArg::Mode) & OCI_COMMIT_ON_SUCCESS;
-                FWaits.Executed(data->Statement);
-                if (data->Traced && Traced(TraceMaskBinds))
-                    record.Binds = ExecuteBinds(host, entry, frame, data->Statement);
-            }
-        });
-        break;
-    // A handle that cannot be read here would leave the registry wrong for the rest of
-    // the session: the failure ends it.
-    case TOCICall::Release: {
-        TAddress handle = arg(TOCIArg::Handle);
-        TAddress key = arg(TOCIArg::Key);
-        uint32_t keyLength = arg32(TOCIArg::KeyLength);
-        // A statement given back under a key can be prepared again by the key alone.
-        TOCIStmt* stmt = Statements.FindHandle(handle);
-        if (stmt && key && keyLength) {
-            try {
-                FKeyed[frame.Bytes(key, keyLength)] = stmt->Text;
-            } catch (const EOSError&) {
-                // An unreadable key only costs a later prepare by that key its text.
-            }
-        }
-        Statements.Forget(handle);
-        FBinds.Forget(handle);
-        FWaits.HandleFreed(handle);
-        return nullptr;
-    }
-    case TOCICall::HandleFree: {
-        TAddress handle = arg(TOCIArg::Handle);
-        Statements.Forget(handle);
-        FBinds.Forget(handle);
-        FWaits.HandleFreed(handle);
-        FWide.erase(handle);
-        FSessions.Labels.Forget(handle);
-        return nullptr;
-    }
-    case TOCICall::EnvCreate: {
-        uint32_t mode = arg32(TOCIArg::Mode);
-        uint16_t charset = static_cast<uint16_t>(arg32(TOCIArg::Charset));
-        if (!(mode & OCI_UTF16) && charset != OCI_UTF16ID)
-            return nullptr;
-        data->Out = arg(TOCIArg::Out);
-        return data;
-    }
-    case TOCICall::HandleAlloc:
-        if (!FWide.count(arg(TOCIArg::Handle)))
-            return nullptr;
-        data->Out = arg(TOCIArg::Out);
-        return data;
-    default:
-        if (TSessionCalls::IsSessionCall(entry.Call)) {
-            bool wanted = false;
-            Decoded(record, [&] { wanted = FSessions.Entered(entry, frame, record, data->Session); });
-            return wanted || data->Traced ? std::move(data) : nullptr;
-        }
-        break;
-    }
-    return data->Traced ? std::move(data) : nullptr;
+    record.Action = *entry.Row;
+    data->Traced = Traced(record.Action);
+    // What the thread's last call left to read is read by now, or never.
+    FWaits.StatementCall(frame.ThreadId);
+    Decoded(record, [&] { data->ErrorHandle = OCIArgument(entry, frame, TOCIArg::Error); });
+    return data;
 }
 
-void TOCITracer::CallReturned(IHookHost& host, int hookId, TCallData& callData, uint32_t result, int64_t elapsedTicks)
+std::unique_ptr<TCallData> TOCITracer::Kept(std::unique_ptr<TOCICallData> data)
 {
-    switch (OCIEntries[hookId].Call) {
-    case TOCICall::Bind:
-    case TOCICall::Bind2: BindReturned(host, callData, static_cast<int32_t>(result)); return;
-    case TOCICall::ErrorGet:
-    case TOCICall::AttrGet: ReadReturned(host, callData, static_cast<int32_t>(result)); return;
-    default: break;
-    }
+    if (!data->Traced)
+        return nullptr;
+    return data;
+}
+
+TOCICallData& TOCITracer::Finished(TCallData& callData, uint32_t result, int64_t elapsedTicks)
+{
     auto& data = static_cast<TOCICallData&>(callData);
-    TTraceRecord& record = data.Record;
-    record.ElapsedDays = TicksToDays(elapsedTicks);
-    record.Result = static_cast<int32_t>(result);
-    switch (OCIEntries[hookId].Call) {
-    case TOCICall::Prepare2:
-        // A failed call hands out no handle and leaves the registry as it was.
-        if (OCISucceeded(record.Result) && data.Out) {
-            try {
-                TAddress handle = ReadTargetPointer(host, data.Out);
-                if (data.TextRead)
-                    Statements.SetText(handle, record.Statement);
-                else
-                    Statements.Forget(handle);
-                // A cached handle comes back prepared anew: its old binds are gone.
-                FBinds.Forget(handle);
-                data.Statement = handle;
-                if (data.Wide)
-                    FWide.insert(handle);
-                if (data.TextRead && !data.Key.empty())
-                    FKeyed[data.Key] = record.Statement;
-            } catch (const EOSError&) {
-                // No handle to be read where the call says it put one: its row still
-                // shows the statement; later calls on the handle show "<unavailable>".
-            }
-        }
-        break;
-    case TOCICall::EnvCreate:
-    case TOCICall::HandleAlloc:
-        if (OCISucceeded(record.Result)) {
-            try {
-                MarkWide(host, ReadTargetPointer(host, data.Out));
-            } catch (const EOSError&) {
-                // An out pointer the call did not fill: nothing to follow.
-            }
-        }
+    data.Record.ElapsedDays = TicksToDays(elapsedTicks);
+    data.Record.Result = static_cast<int32_t>(result);
+    return data;
+}
+
+void TOCITracer::Deliver(TOCICallData& data)
+{
+    if (!data.Traced)
         return;
-    default:
-        if (TSessionCalls::IsSessionCall(OCIEntries[hookId].Call))
-            FSessions.Returned(host, OCIEntries[hookId].Call, data.Session, record);
-        break;
-    }
-    if (data.Traced) {
-        record.Serial = ++FSerial;
-        bool waitsError = Traced(TraceMaskErrors) && record.Result != OCI_SUCCESS;
-        bool waitsRows = Traced(TraceMaskRows) &&
-                         (record.Action == TTraceAction::Execute || record.Action == TTraceAction::Fetch);
-        FWaits.Deliver(std::move(record), data.Thread, data.ErrorHandle, data.Statement, waitsError, waitsRows);
-    }
+    TTraceRecord& record = data.Record;
+    record.Serial = ++FSerial;
+    bool waitsError = Traced(TraceMaskErrors) && record.Result != OCI_SUCCESS;
+    bool waitsRows =
+        Traced(TraceMaskRows) && (record.Action == TTraceAction::Execute || record.Action == TTraceAction::Fetch);
+    FWaits.Deliver(std::move(record), data.Thread, data.ErrorHandle, data.Statement, waitsError, waitsRows);
+}
+
+void TOCITracer::RowReturned(IHookHost& /*host*/, TCallData& data, uint32_t result, int64_t elapsedTicks)
+{
+    Deliver(Finished(data, result, elapsedTicks));
 }
 
 void TOCITracer::MarkWide(IHookHost& host, TAddress handle)
 {
+    static const int handleAllocHook = OCIHookIdOf(TOCICall::HandleAlloc);
     bool first = FWide.empty();
     FWide.insert(handle);
-    if (first && HandleAllocHook >= 0)
-        host.ArmHooks(HandleAllocHook, true);
+    if (first && handleAllocHook >= 0)
+        host.ArmHooks(handleAllocHook, true);
 }

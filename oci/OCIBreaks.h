@@ -4,12 +4,14 @@
 #pragma once
 
 #include "CallTracer.h"
+#include "Errors.h"
 #include "OCIBinds.h"
 #include "OCIEntries.h"
 #include "OCIWaits.h"
 #include "OwningList.h"
 #include "SessionCalls.h"
 #include "TraceEvents.h"
+#include "TraceMask.h"
 
 #include <windows.h>
 
@@ -50,11 +52,44 @@ private:
 // "OCI.DLL" in any letter case as the file name part (after the last "\" or ":").
 bool IsOCIModuleName(const std::string& fullName);
 
+// What the tracer keeps of a call from its entry to its return (a bind's and a read's
+// calls keep their own, see OCIDetails.cpp).
+class TOCICallData : public TCallData {
+public:
+    TTraceRecord Record;
+    // The call makes a row.
+    bool Traced = false;
+    // Where the call stores the handle it makes.
+    TAddress Out = 0;
+    // Prepare2: the text could be read (else Record.Statement holds the error).
+    bool TextRead = false;
+    bool Wide = false;
+    std::string Key;
+    // Whose call it is, and the handles its error text and rows are asked of.
+    DWORD Thread = 0;
+    TAddress ErrorHandle = 0;
+    TAddress Statement = 0;
+    // A session call's arguments and labels, from its entry to its return.
+    TSessionCall Session;
+};
+
+// Decoding failures become the record's statement; the record is timed and delivered
+// like any other.
+template <class Decode>
+void Decoded(TTraceRecord& record, Decode decode)
+{
+    try {
+        decode();
+    } catch (const std::exception& e) {
+        record.Statement = ExceptionText(e);
+    }
+}
+
 class TOCITracer : public ICallTracer {
 public:
     // mask: the actions that make rows and the details read of them (TraceMask* bits);
     // records go to events. hideValues: every bound value shows as "?".
-    TOCITracer(BYTE mask, ITraceEvents& events, bool hideValues = false);
+    TOCITracer(TTraceMask mask, ITraceEvents& events, bool hideValues = false);
 
     void ModuleLoaded(IHookHost& host, const TModuleInfo& module) override;
     void ModuleUnloaded(IHookHost& host, const TModuleInfo& module) override;
@@ -75,6 +110,9 @@ public:
     bool Armed(int hookId) const;
 
 private:
+    // The entry table names the handlers below.
+    friend struct TOCIEntryTable;
+
     struct TForward {
         int HookId;
         std::string Module;  // upper case, "OTHER.DLL"
@@ -86,20 +124,72 @@ private:
     };
 
     bool Traced(TTraceAction action) const;
-    bool Traced(BYTE kind) const { return (FMask & kind) != 0; }
+    bool Traced(TTraceMask kind) const { return (FMask & kind) != 0; }
     THookSpec HookSpec(IHookHost& host, int hookId) const;
     std::string ReadText(TCallFrame& frame, TAddress text, uint64_t length, bool wide);
-    // The details of calls (OCIDetails.cpp): binds, error texts, rows.
-    std::unique_ptr<TCallData> BindEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
-    void BindReturned(IHookHost& host, TCallData& data, int32_t result);
-    std::unique_ptr<TCallData> ReadEntered(const TOCIEntry& entry, TCallFrame& frame);
-    void ReadReturned(IHookHost& host, TCallData& data, int32_t result);
-    std::string ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt);
     void PlantEntries(IHookHost& host, const TModuleInfo& module);
     void ResolveForwards(IHookHost& host, const TModuleInfo& module);
     void MarkWide(IHookHost& host, TAddress handle);
 
-    BYTE FMask;
+    // What every call keeps from its entry; a call that makes a row ends what its thread's
+    // last record waits for and learns its error handle.
+    std::unique_ptr<TOCICallData> NewCall(const TOCIEntry& entry, TCallFrame& frame);
+    // The call's data if its row is traced.
+    static std::unique_ptr<TCallData> Kept(std::unique_ptr<TOCICallData> data);
+    // A call at its return: timed, with its result.
+    static TOCICallData& Finished(TCallData& data, uint32_t result, int64_t elapsedTicks);
+    // Its row, if traced, to the events (perhaps waiting for error text or rows).
+    void Deliver(TOCICallData& data);
+    // The registry's text of a statement handle, for an execute's or a fetch's row.
+    void StatementOf(TOCICallData& data, TAddress handle);
+
+    // Handlers of the statement calls and of the calls that feed the registry
+    // (StatementCalls.cpp).
+    std::unique_ptr<TCallData> PrepareEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    std::unique_ptr<TCallData> Prepare2Entered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void Prepare2Returned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+    std::unique_ptr<TCallData> ExecuteEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    std::unique_ptr<TCallData> FetchEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    std::unique_ptr<TCallData> ReleaseEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    std::unique_ptr<TCallData> HandleFreeEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    std::unique_ptr<TCallData> EnvCreateEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    std::unique_ptr<TCallData> HandleAllocEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void WideReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+    // The return of a row whose record needs nothing but its result.
+    void RowReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+
+    // The details of calls (OCIDetails.cpp): binds, error texts, rows.
+    std::unique_ptr<TCallData> BindEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void BindReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+    std::unique_ptr<TCallData> BindArrayEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    std::unique_ptr<TCallData> BindDynamicEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    std::unique_ptr<TCallData> ErrorGetEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void ErrorGetReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+    std::unique_ptr<TCallData> AttrGetEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void AttrGetReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+    std::string ExecuteBinds(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame, TAddress stmt);
+
+    // The session and transaction calls (SessionCalls.cpp).
+    template <class Enter>
+    std::unique_ptr<TCallData> SessionEntered(const TOCIEntry& entry, TCallFrame& frame, Enter enter);
+    std::unique_ptr<TCallData> ServerAttachEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    std::unique_ptr<TCallData> AttrSetEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    std::unique_ptr<TCallData> SessionBeginEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void SessionBeginReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+    std::unique_ptr<TCallData> SessionEndEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void SessionEndReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+    std::unique_ptr<TCallData> SessionGetEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    std::unique_ptr<TCallData> LogonEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    // SessionGet, Logon, Logon2: a context the call made.
+    void ConnectReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+    std::unique_ptr<TCallData> PoolCreateEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void PoolCreateReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+    // SessionRelease, Logoff: the session of a context ends.
+    std::unique_ptr<TCallData> DisconnectEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void DisconnectReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+    std::unique_ptr<TCallData> TransEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+
+    TTraceMask FMask;
     bool FHideValues;
     ITraceEvents& FEvents;
     TOCIBinds FBinds;

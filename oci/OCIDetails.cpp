@@ -25,7 +25,6 @@ public:
 // An OCIErrorGet or OCIAttrGet that may complete a record: where its answer goes.
 class TReadCallData : public TCallData {
 public:
-    bool ErrorText = false;
     DWORD Thread = 0;
     TAddress Handle = 0;
     TAddress Buffer = 0;
@@ -46,7 +45,7 @@ std::string UpToNul(const std::string& bytes, bool wide) { return bytes.substr(0
 
 std::unique_ptr<TCallData> TOCITracer::BindEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame)
 {
-    auto arg = [&](TOCIArg a) { return OCIArgument(entry, frame, a); };
+    TOCICallArgs arg(entry, frame);
     auto data = std::make_unique<TBindCallData>();
     TSafeReader reader(host.TargetProcess());
     bool second = entry.Call == TOCICall::Bind2;
@@ -86,10 +85,10 @@ std::unique_ptr<TCallData> TOCITracer::BindEntered(IHookHost& host, const TOCIEn
     return data;
 }
 
-void TOCITracer::BindReturned(IHookHost& host, TCallData& callData, int32_t result)
+void TOCITracer::BindReturned(IHookHost& host, TCallData& callData, uint32_t result, int64_t /*elapsedTicks*/)
 {
     auto& data = static_cast<TBindCallData&>(callData);
-    if (!OCISucceeded(result))
+    if (!OCISucceeded(static_cast<int32_t>(result)))
         return;
     TSafeReader reader(host.TargetProcess());
     uint64_t handle = 0;
@@ -99,68 +98,84 @@ void TOCITracer::BindReturned(IHookHost& host, TCallData& callData, int32_t resu
     FBinds.Add(data.Statement, data.Bind, data.Previous);
 }
 
-std::unique_ptr<TCallData> TOCITracer::ReadEntered(const TOCIEntry& entry, TCallFrame& frame)
+std::unique_ptr<TCallData> TOCITracer::BindArrayEntered(IHookHost& /*host*/, const TOCIEntry& entry,
+                                                        TCallFrame& frame)
 {
-    auto arg = [&](TOCIArg a) { return OCIArgument(entry, frame, a); };
-    auto arg32 = [&](TOCIArg a) { return OCIArgument32(entry, frame, a); };
+    TOCICallArgs arg(entry, frame);
+    FBinds.SetSkips(arg(TOCIArg::Handle), arg.Dword(TOCIArg::ValueSkip), arg.Dword(TOCIArg::IndicatorSkip),
+                    arg.Dword(TOCIArg::LengthSkip));
+    return nullptr;
+}
+
+std::unique_ptr<TCallData> TOCITracer::BindDynamicEntered(IHookHost& /*host*/, const TOCIEntry& entry,
+                                                          TCallFrame& frame)
+{
+    FBinds.SetAtExecute(OCIArgument(entry, frame, TOCIArg::Handle));
+    return nullptr;
+}
+
+std::unique_ptr<TCallData> TOCITracer::ErrorGetEntered(IHookHost& /*host*/, const TOCIEntry& entry,
+                                                       TCallFrame& frame)
+{
+    TOCICallArgs arg(entry, frame);
     TAddress handle = arg(TOCIArg::Handle);
-    switch (entry.Call) {
-    case TOCICall::BindArray:
-        FBinds.SetSkips(handle, arg32(TOCIArg::ValueSkip), arg32(TOCIArg::IndicatorSkip), arg32(TOCIArg::LengthSkip));
+    // Record 1 is the call's error; the others complete nothing.
+    if (arg.Dword(TOCIArg::Record) != 1 || !FWaits.WaitsForError(frame.ThreadId, handle))
         return nullptr;
-    case TOCICall::BindDynamic:
-        FBinds.SetAtExecute(handle);
-        return nullptr;
-    case TOCICall::ErrorGet:
-        // Record 1 is the call's error; the others complete nothing.
-        if (arg32(TOCIArg::Record) != 1 || !FWaits.WaitsForError(frame.ThreadId, handle))
-            return nullptr;
-        break;
-    case TOCICall::AttrGet: {
-        uint32_t attribute = arg32(TOCIArg::AttrType);
-        if (arg32(TOCIArg::HandleType) != OCI_HTYPE_STMT ||
-            std::find(std::begin(RowAttributes), std::end(RowAttributes), attribute) == std::end(RowAttributes) ||
-            !FWaits.WaitsForRows(frame.ThreadId, handle))
-            return nullptr;
-        break;
-    }
-    default: return nullptr;
-    }
     auto data = std::make_unique<TReadCallData>();
-    data->ErrorText = entry.Call == TOCICall::ErrorGet;
     data->Thread = frame.ThreadId;
     data->Handle = handle;
-    data->Buffer = arg(data->ErrorText ? TOCIArg::Buffer : TOCIArg::Attribute);
-    data->BufferSize = data->ErrorText ? arg32(TOCIArg::BufferSize) : 0;
-    data->Attribute = data->ErrorText ? 0 : arg32(TOCIArg::AttrType);
+    data->Buffer = arg(TOCIArg::Buffer);
+    data->BufferSize = arg.Dword(TOCIArg::BufferSize);
     return data;
 }
 
-void TOCITracer::ReadReturned(IHookHost& host, TCallData& callData, int32_t result)
+void TOCITracer::ErrorGetReturned(IHookHost& host, TCallData& callData, uint32_t code, int64_t /*elapsedTicks*/)
 {
     auto& data = static_cast<TReadCallData&>(callData);
-    TSafeReader reader(host.TargetProcess());
-    if (data.ErrorText) {
-        // The program asked with nothing to take the text: it may ask again.
-        if (result == OCI_NO_DATA)
-            FWaits.ErrorRead(data.Thread, data.Handle, nullptr);
-        if (!OCISucceeded(result) || !data.Buffer || !data.BufferSize)
-            return;
-        // Of a buffer where a password lies nothing is read: the text is read with what
-        // follows it in the buffer, and only then cut at its end.
-        if (FSessions.Passwords.Overlaps(data.Buffer, std::min(data.BufferSize, MaxErrorBytes))) {
-            FWaits.ErrorRead(data.Thread, data.Handle, nullptr);
-            return;
-        }
-        bool wide = FWide.count(data.Handle) != 0;
-        std::string text =
-            TextToUtf8(UpToNul(reader.ReadPrefix(data.Buffer, std::min(data.BufferSize, MaxErrorBytes)), wide), wide);
-        text.erase(text.find_last_not_of(" \t\r\n") + 1);
-        FWaits.ErrorRead(data.Thread, data.Handle, &text);
+    auto result = static_cast<int32_t>(code);
+    // The program asked with nothing to take the text: it may ask again.
+    if (result == OCI_NO_DATA)
+        FWaits.ErrorRead(data.Thread, data.Handle, nullptr);
+    if (!OCISucceeded(result) || !data.Buffer || !data.BufferSize)
+        return;
+    // Of a buffer where a password lies nothing is read: the text is read with what
+    // follows it in the buffer, and only then cut at its end.
+    if (FSessions.Passwords.Overlaps(data.Buffer, std::min(data.BufferSize, MaxErrorBytes))) {
+        FWaits.ErrorRead(data.Thread, data.Handle, nullptr);
         return;
     }
-    if (result != OCI_SUCCESS)
+    TSafeReader reader(host.TargetProcess());
+    bool wide = FWide.count(data.Handle) != 0;
+    std::string text =
+        TextToUtf8(UpToNul(reader.ReadPrefix(data.Buffer, std::min(data.BufferSize, MaxErrorBytes)), wide), wide);
+    text.erase(text.find_last_not_of(" \t\r\n") + 1);
+    FWaits.ErrorRead(data.Thread, data.Handle, &text);
+}
+
+std::unique_ptr<TCallData> TOCITracer::AttrGetEntered(IHookHost& /*host*/, const TOCIEntry& entry, TCallFrame& frame)
+{
+    TOCICallArgs arg(entry, frame);
+    TAddress handle = arg(TOCIArg::Handle);
+    uint32_t attribute = arg.Dword(TOCIArg::AttrType);
+    if (arg.Dword(TOCIArg::HandleType) != OCI_HTYPE_STMT ||
+        std::find(std::begin(RowAttributes), std::end(RowAttributes), attribute) == std::end(RowAttributes) ||
+        !FWaits.WaitsForRows(frame.ThreadId, handle))
+        return nullptr;
+    auto data = std::make_unique<TReadCallData>();
+    data->Thread = frame.ThreadId;
+    data->Handle = handle;
+    data->Buffer = arg(TOCIArg::Attribute);
+    data->Attribute = attribute;
+    return data;
+}
+
+void TOCITracer::AttrGetReturned(IHookHost& host, TCallData& callData, uint32_t result, int64_t /*elapsedTicks*/)
+{
+    auto& data = static_cast<TReadCallData&>(callData);
+    if (static_cast<int32_t>(result) != OCI_SUCCESS)
         return;
+    TSafeReader reader(host.TargetProcess());
     uint64_t value = 0;
     if (reader.Read(data.Buffer, &value, data.Attribute == OCI_ATTR_UB8_ROW_COUNT ? 8 : 4))
         FWaits.RowsRead(data.Thread, data.Handle, data.Attribute, value);

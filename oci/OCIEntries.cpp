@@ -1,55 +1,191 @@
 #include "OCIEntries.h"
 
 #include "Arch.h"
+#include "OCIBreaks.h"
 
-// The signatures follow the published argument lists. The entries after the first ten are
-// planted only when their kind of detail, session or transaction is traced (see
-// TOCITracer::Planted). A password's argument words tell where it lies, so that nothing
-// read there is shown; its bytes are never read.
-// clang-format off
-constexpr TOCIEntry OCIEntries[] = {
-    {"OCIStmtPrepare",       TOCICall::Prepare,     true,  OCISignature("handle error text length - -")},
-    {"OCIStmtExecute",       TOCICall::Execute,     true,  OCISignature("- handle error iters rowoffset - - mode")},
-    {"OCIStmtFetch",         TOCICall::Fetch,       true,  OCISignature("handle error rows - -")},
-    {"OCIHandleFree",        TOCICall::HandleFree,  true,  OCISignature("handle htype")},
-    {"OCIStmtPrepare2",      TOCICall::Prepare2,    false, OCISignature("handle out error text length key keylength - -")},
-    {"OCIStmtRelease",       TOCICall::Release,     false, OCISignature("handle error key keylength -")},
-    {"OCIStmtFetch2",        TOCICall::Fetch,       false, OCISignature("handle error rows - - -")},
-    {"OCIEnvCreate",         TOCICall::EnvCreate,   false, OCISignature("out mode - - - - - -")},
-    {"OCIEnvNlsCreate",      TOCICall::EnvCreate,   false, OCISignature("out mode - - - - - - charset -")},
-    {"OCIHandleAlloc",       TOCICall::HandleAlloc, false, OCISignature("handle out htype - -")},
-    {"OCIBindByName",        TOCICall::Bind,        false,
-     OCISignature("handle out error name namelength value size type indicator altlength - maxarray current mode")},
-    {"OCIBindByName2",       TOCICall::Bind2,       false,
-     OCISignature("handle out error name namelength value size8 type indicator altlength - maxarray current mode")},
-    {"OCIBindByPos",         TOCICall::Bind,        false,
-     OCISignature("handle out error position value size type indicator altlength - maxarray current mode")},
-    {"OCIBindByPos2",        TOCICall::Bind2,       false,
-     OCISignature("handle out error position value size8 type indicator altlength - maxarray current mode")},
-    {"OCIBindArrayOfStruct", TOCICall::BindArray,   false, OCISignature("handle error valueskip indicatorskip lengthskip -")},
-    {"OCIBindDynamic",       TOCICall::BindDynamic, false, OCISignature("handle error - - - -")},
-    {"OCIErrorGet",          TOCICall::ErrorGet,    false, OCISignature("handle record - code buffer buffersize htype")},
-    {"OCIAttrGet",           TOCICall::AttrGet,     false, OCISignature("handle htype attribute - attrtype error")},
-    {"OCIServerAttach",      TOCICall::ServerAttach,   false, OCISignature("handle error connect connectlength mode")},
-    {"OCIAttrSet",           TOCICall::AttrSet,        false, OCISignature("handle htype attribute size attrtype error")},
-    {"OCISessionBegin",      TOCICall::SessionBegin,   false, OCISignature("handle error session credentials mode")},
-    {"OCISessionEnd",        TOCICall::SessionEnd,     false, OCISignature("handle error session mode")},
-    {"OCISessionGet",        TOCICall::SessionGet,     false,
-     OCISignature("handle error out session connect connectlength - - - - - mode")},
-    {"OCISessionRelease",    TOCICall::SessionRelease, false, OCISignature("handle error - - mode")},
-    {"OCISessionPoolCreate", TOCICall::PoolCreate,     false,
-     OCISignature("handle error pool out outlength connect connectlength - - - user userlength password "
-                  "passwordlength mode")},
-    {"OCILogon",             TOCICall::Logon,          false,
-     OCISignature("handle error out user userlength password passwordlength connect connectlength")},
-    {"OCILogon2",            TOCICall::Logon2,         false,
-     OCISignature("handle error out user userlength password passwordlength connect connectlength mode")},
-    {"OCILogoff",            TOCICall::Logoff,         false, OCISignature("handle error")},
-    {"OCITransCommit",       TOCICall::TransCommit,    false, OCISignature("handle error -")},
-    {"OCITransRollback",     TOCICall::TransRollback,  false, OCISignature("handle error -")},
+// The rules of the table that depend on more than one kind, or on the session.
+namespace {
+
+// A fetch's rows counted from the row count grow from its statement's execute on.
+bool ExecuteArmed(const TOCIRuleState& state)
+{
+    return (state.Mask & TraceMaskExecute) || ((state.Mask & TraceMaskRows) && (state.Mask & TraceMaskFetch));
+}
+
+bool FetchArmed(const TOCIRuleState& state) { return (state.Mask & TraceMaskFetch) != 0; }
+
+// Only handles under a UTF-16 environment are of interest.
+bool WideEnvironmentKnown(const TOCIRuleState& state) { return state.WideKnown; }
+
+// Connects, disconnects and the calls that name a session's parts: commits show the labels
+// too. The calls that hand over a password are hooked with binds traced as well: a value
+// bound where a password lies is not shown.
+constexpr TTraceMask SessionKinds = TraceMaskConnect | TraceMaskCommit;
+constexpr TTraceMask PasswordKinds = SessionKinds | TraceMaskBinds;
+
+} // namespace
+
+// The table, with the tracer's handlers it names.
+struct TOCIEntryTable {
+    using T = TOCITracer;
+    // A row reads its error handle at the entry (TOCITracer::NewCall).
+    static constexpr TOCIHandlers Prepare{&T::PrepareEntered, &T::RowReturned, OCIArgSet("handle error text length")};
+    static constexpr TOCIHandlers Prepare2{&T::Prepare2Entered, &T::Prepare2Returned,
+                                           OCIArgSet("handle out error text length key keylength")};
+    static constexpr TOCIHandlers Execute{&T::ExecuteEntered, &T::RowReturned,
+                                          OCIArgSet("handle error iters rowoffset mode")};
+    static constexpr TOCIHandlers Fetch{&T::FetchEntered, &T::RowReturned, OCIArgSet("handle error rows")};
+    static constexpr TOCIHandlers HandleFree{&T::HandleFreeEntered, nullptr, OCIArgSet("handle")};
+    static constexpr TOCIHandlers Release{&T::ReleaseEntered, nullptr, OCIArgSet("handle key keylength")};
+    static constexpr TOCIHandlers EnvCreate{&T::EnvCreateEntered, &T::WideReturned, OCIArgSet("out mode")};
+    static constexpr TOCIHandlers HandleAlloc{&T::HandleAllocEntered, &T::WideReturned, OCIArgSet("handle out")};
+    // A placeholder is named or numbered.
+    static constexpr TOCIHandlers Bind{&T::BindEntered, &T::BindReturned,
+                                       OCIArgSet("handle out value size type indicator altlength mode")};
+    static constexpr TOCIHandlers BindArray{&T::BindArrayEntered, nullptr,
+                                            OCIArgSet("handle valueskip indicatorskip lengthskip")};
+    static constexpr TOCIHandlers BindDynamic{&T::BindDynamicEntered, nullptr, OCIArgSet("handle")};
+    static constexpr TOCIHandlers ErrorGet{&T::ErrorGetEntered, &T::ErrorGetReturned,
+                                           OCIArgSet("handle record buffer buffersize")};
+    static constexpr TOCIHandlers AttrGet{&T::AttrGetEntered, &T::AttrGetReturned,
+                                          OCIArgSet("handle htype attribute attrtype")};
+    static constexpr TOCIHandlers ServerAttach{&T::ServerAttachEntered, nullptr,
+                                               OCIArgSet("handle mode connect connectlength")};
+    static constexpr TOCIHandlers AttrSet{&T::AttrSetEntered, nullptr, OCIArgSet("handle htype attribute size attrtype")};
+    static constexpr TOCIHandlers SessionBegin{&T::SessionBeginEntered, &T::SessionBeginReturned,
+                                               OCIArgSet("handle error session credentials")};
+    static constexpr TOCIHandlers SessionEnd{&T::SessionEndEntered, &T::SessionEndReturned,
+                                             OCIArgSet("handle error session")};
+    static constexpr TOCIHandlers SessionGet{&T::SessionGetEntered, &T::ConnectReturned,
+                                             OCIArgSet("handle error out session connect connectlength mode")};
+    static constexpr TOCIHandlers PoolCreate{
+        &T::PoolCreateEntered, &T::PoolCreateReturned,
+        OCIArgSet("handle pool out outlength connect connectlength user userlength password passwordlength")};
+    // OCILogon has no mode: it is read where there is one.
+    static constexpr TOCIHandlers Logon{&T::LogonEntered, &T::ConnectReturned,
+                                        OCIArgSet("handle error out user userlength password passwordlength connect "
+                                                  "connectlength")};
+    static constexpr TOCIHandlers Disconnect{&T::DisconnectEntered, &T::DisconnectReturned, OCIArgSet("handle error")};
+    static constexpr TOCIHandlers Trans{&T::TransEntered, &T::RowReturned, OCIArgSet("handle error")};
+
+    // The signatures follow the published argument lists. A password's argument words tell
+    // where it lies, so that nothing read there is shown; its bytes are never read.
+    //
+    // Late entries: what these calls' entries read lies in their arguments, in the bytes
+    // named (copied when the call is made) and in the registry, which late entries reach in
+    // the order the calls were made; the others read memory the call itself fills or hands
+    // out. An execute reads its bind values while the program waits. OCIServerAttach's
+    // connect string is copied with it; the logon calls name two texts, and OCISessionGet
+    // and OCISessionPoolCreate read arguments beyond those a late entry carries. OCIAttrSet
+    // is never logged: its log entry would carry the bytes of every attribute set,
+    // passwords among them.
+    //
+    // Late returns: a prepare's, an execute's and a fetch's complete a record from the
+    // result alone; the others read what the call filled in while the program waits.
+    //
+    // Filters: OCIAttrGet is asked for many attributes of many handles per statement call,
+    // OCIErrorGet for every record of a diagnostic, OCIAttrSet for every setting a program
+    // makes: a stub lets through only what their handlers could take.
+    // clang-format off
+    static constexpr TOCIEntry Entries[] = {
+        {.Name = "OCIStmtPrepare", .Call = TOCICall::Prepare, .Required = true,
+         .Args = OCISignature("handle error text length - -"), .Handlers = Prepare,
+         .Row = TTraceAction::Prepare, .ReturnOnlyWithRow = true, .Late = OCILate(TOCIArg::Text, TOCIArg::Length),
+         .LateReturn = true},
+        {.Name = "OCIStmtExecute", .Call = TOCICall::Execute, .Required = true,
+         .Args = OCISignature("- handle error iters rowoffset - - mode"), .Handlers = Execute,
+         .Row = TTraceAction::Execute, .ArmedIf = ExecuteArmed, .ReturnOnlyWithRow = true,
+         .Late = OCILateUnless(TraceMaskBinds), .LateReturn = true},
+        {.Name = "OCIStmtFetch", .Call = TOCICall::Fetch, .Required = true,
+         .Args = OCISignature("handle error rows - -"), .Handlers = Fetch,
+         .Row = TTraceAction::Fetch, .ArmedIf = FetchArmed, .Late = OCILate(), .LateReturn = true},
+        {.Name = "OCIHandleFree", .Call = TOCICall::HandleFree, .Required = true,
+         .Args = OCISignature("handle htype"), .Handlers = HandleFree, .Late = OCILate()},
+        {.Name = "OCIStmtPrepare2", .Call = TOCICall::Prepare2, .Required = false,
+         .Args = OCISignature("handle out error text length key keylength - -"), .Handlers = Prepare2,
+         .Row = TTraceAction::Prepare},
+        {.Name = "OCIStmtRelease", .Call = TOCICall::Release, .Required = false,
+         .Args = OCISignature("handle error key keylength -"), .Handlers = Release,
+         .Late = OCILate(TOCIArg::Key, TOCIArg::KeyLength)},
+        {.Name = "OCIStmtFetch2", .Call = TOCICall::Fetch, .Required = false,
+         .Args = OCISignature("handle error rows - - -"), .Handlers = Fetch,
+         .Row = TTraceAction::Fetch, .ArmedIf = FetchArmed, .Late = OCILate(), .LateReturn = true},
+        {.Name = "OCIEnvCreate", .Call = TOCICall::EnvCreate, .Required = false,
+         .Args = OCISignature("out mode - - - - - -"), .Handlers = EnvCreate},
+        {.Name = "OCIEnvNlsCreate", .Call = TOCICall::EnvCreate, .Required = false,
+         .Args = OCISignature("out mode - - - - - - charset -"), .Handlers = EnvCreate},
+        {.Name = "OCIHandleAlloc", .Call = TOCICall::HandleAlloc, .Required = false,
+         .Args = OCISignature("handle out htype - -"), .Handlers = HandleAlloc, .ArmedIf = WideEnvironmentKnown},
+        // The entries from here on are planted only when their kind of detail, session or
+        // transaction is traced.
+        {.Name = "OCIBindByName", .Call = TOCICall::Bind, .Required = false,
+         .Args = OCISignature("handle out error name namelength value size type indicator altlength - maxarray current mode"),
+         .Handlers = Bind, .PlantedBy = TraceMaskBinds},
+        {.Name = "OCIBindByName2", .Call = TOCICall::Bind2, .Required = false,
+         .Args = OCISignature("handle out error name namelength value size8 type indicator altlength - maxarray current mode"),
+         .Handlers = Bind, .PlantedBy = TraceMaskBinds},
+        {.Name = "OCIBindByPos", .Call = TOCICall::Bind, .Required = false,
+         .Args = OCISignature("handle out error position value size type indicator altlength - maxarray current mode"),
+         .Handlers = Bind, .PlantedBy = TraceMaskBinds},
+        {.Name = "OCIBindByPos2", .Call = TOCICall::Bind2, .Required = false,
+         .Args = OCISignature("handle out error position value size8 type indicator altlength - maxarray current mode"),
+         .Handlers = Bind, .PlantedBy = TraceMaskBinds},
+        {.Name = "OCIBindArrayOfStruct", .Call = TOCICall::BindArray, .Required = false,
+         .Args = OCISignature("handle error valueskip indicatorskip lengthskip -"), .Handlers = BindArray,
+         .PlantedBy = TraceMaskBinds, .Late = OCILate()},
+        {.Name = "OCIBindDynamic", .Call = TOCICall::BindDynamic, .Required = false,
+         .Args = OCISignature("handle error - - - -"), .Handlers = BindDynamic,
+         .PlantedBy = TraceMaskBinds, .Late = OCILate()},
+        {.Name = "OCIErrorGet", .Call = TOCICall::ErrorGet, .Required = false,
+         .Args = OCISignature("handle record - code buffer buffersize htype"), .Handlers = ErrorGet,
+         .PlantedBy = TraceMaskErrors, .Late = OCILate(), .Filter = {TOCIArg::Record, 1}},
+        {.Name = "OCIAttrGet", .Call = TOCICall::AttrGet, .Required = false,
+         .Args = OCISignature("handle htype attribute - attrtype error"), .Handlers = AttrGet,
+         .PlantedBy = TraceMaskRows, .Late = OCILate(),
+         .Filter = {TOCIArg::HandleType, OCI_HTYPE_STMT, TOCIArg::AttrType, RowAttributes}},
+        {.Name = "OCIServerAttach", .Call = TOCICall::ServerAttach, .Required = false,
+         .Args = OCISignature("handle error connect connectlength mode"), .Handlers = ServerAttach,
+         .PlantedBy = SessionKinds, .Late = OCILate(TOCIArg::Connect, TOCIArg::ConnectLength)},
+        {.Name = "OCIAttrSet", .Call = TOCICall::AttrSet, .Required = false,
+         .Args = OCISignature("handle htype attribute size attrtype error"), .Handlers = AttrSet,
+         .PlantedBy = PasswordKinds, .Filter = {NoArg, 0, TOCIArg::AttrType, SessionAttributes}},
+        {.Name = "OCISessionBegin", .Call = TOCICall::SessionBegin, .Required = false,
+         .Args = OCISignature("handle error session credentials mode"), .Handlers = SessionBegin,
+         .Row = TTraceAction::Connect, .PlantedBy = SessionKinds, .Late = OCILate()},
+        {.Name = "OCISessionEnd", .Call = TOCICall::SessionEnd, .Required = false,
+         .Args = OCISignature("handle error session mode"), .Handlers = SessionEnd,
+         .Row = TTraceAction::Disconnect, .PlantedBy = SessionKinds, .Late = OCILate()},
+        {.Name = "OCISessionGet", .Call = TOCICall::SessionGet, .Required = false,
+         .Args = OCISignature("handle error out session connect connectlength - - - - - mode"), .Handlers = SessionGet,
+         .Row = TTraceAction::Connect, .PlantedBy = SessionKinds},
+        {.Name = "OCISessionRelease", .Call = TOCICall::SessionRelease, .Required = false,
+         .Args = OCISignature("handle error - - mode"), .Handlers = Disconnect,
+         .Row = TTraceAction::Disconnect, .PlantedBy = SessionKinds, .Late = OCILate()},
+        {.Name = "OCISessionPoolCreate", .Call = TOCICall::PoolCreate, .Required = false,
+         .Args = OCISignature("handle error pool out outlength connect connectlength - - - user userlength password "
+                              "passwordlength mode"),
+         .Handlers = PoolCreate, .PlantedBy = PasswordKinds},
+        {.Name = "OCILogon", .Call = TOCICall::Logon, .Required = false,
+         .Args = OCISignature("handle error out user userlength password passwordlength connect connectlength"),
+         .Handlers = Logon, .Row = TTraceAction::Connect, .PlantedBy = PasswordKinds},
+        {.Name = "OCILogon2", .Call = TOCICall::Logon2, .Required = false,
+         .Args = OCISignature("handle error out user userlength password passwordlength connect connectlength mode"),
+         .Handlers = Logon, .Row = TTraceAction::Connect, .PlantedBy = PasswordKinds},
+        {.Name = "OCILogoff", .Call = TOCICall::Logoff, .Required = false,
+         .Args = OCISignature("handle error"), .Handlers = Disconnect,
+         .Row = TTraceAction::Disconnect, .PlantedBy = SessionKinds, .Late = OCILate()},
+        {.Name = "OCITransCommit", .Call = TOCICall::TransCommit, .Required = false,
+         .Args = OCISignature("handle error -"), .Handlers = Trans,
+         .Row = TTraceAction::Commit, .PlantedBy = TraceMaskCommit, .Late = OCILate()},
+        {.Name = "OCITransRollback", .Call = TOCICall::TransRollback, .Required = false,
+         .Args = OCISignature("handle error -"), .Handlers = Trans,
+         .Row = TTraceAction::Rollback, .PlantedBy = TraceMaskCommit, .Late = OCILate()},
+    };
+    // clang-format on
 };
-// clang-format on
-const int OCIEntryCount = static_cast<int>(sizeof(OCIEntries) / sizeof(OCIEntries[0]));
+
+const TOCIEntry* const OCIEntries = TOCIEntryTable::Entries;
+const int OCIEntryCount = static_cast<int>(std::size(TOCIEntryTable::Entries));
 
 int TOCIEntry::Word(int n, bool x64) const
 {
@@ -80,24 +216,4 @@ int OCIHookIdOf(TOCICall call)
         if (OCIEntries[i].Call == call)
             return i;
     return -1;
-}
-
-bool OCICallMakesRow(TOCICall call, TTraceAction& action)
-{
-    switch (call) {
-    case TOCICall::Prepare:
-    case TOCICall::Prepare2: action = TTraceAction::Prepare; return true;
-    case TOCICall::Execute: action = TTraceAction::Execute; return true;
-    case TOCICall::Fetch: action = TTraceAction::Fetch; return true;
-    case TOCICall::SessionBegin:
-    case TOCICall::SessionGet:
-    case TOCICall::Logon:
-    case TOCICall::Logon2: action = TTraceAction::Connect; return true;
-    case TOCICall::SessionEnd:
-    case TOCICall::SessionRelease:
-    case TOCICall::Logoff: action = TTraceAction::Disconnect; return true;
-    case TOCICall::TransCommit: action = TTraceAction::Commit; return true;
-    case TOCICall::TransRollback: action = TTraceAction::Rollback; return true;
-    default: return false;
-    }
 }

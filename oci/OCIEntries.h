@@ -1,12 +1,24 @@
-// The OCI entry points the tracer watches, as data: what each call means and where its
-// arguments are. The engine plants a hook on each one the module exports.
+// The OCI entry points the tracer watches, as data: where each call's arguments are, what
+// the call means to the tracer (the row it makes, the kinds of trace that plant and arm its
+// hook, whether its return is wanted, whether it may come late, which of its calls a stub
+// lets through) and the tracer's handlers of its entry and return. The engine plants a hook
+// on each one the module exports. A new entry is one row of the table plus its handlers.
 #pragma once
 
+#include "TraceMask.h"
 #include "TraceRecord.h"
 
 #include <cstdint>
 #include <iterator>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string_view>
+
+class IHookHost;
+class TCallData;
+class TCallFrame;
+class TOCITracer;
 
 enum class TOCICall : uint8_t {
     Prepare,      // OCIStmtPrepare: a row, and the text for the registry
@@ -102,6 +114,60 @@ struct TOCIArgs {
 // "8" at its end for an 8-byte integer. A word that names nothing stops the build.
 constexpr TOCIArgs OCISignature(std::string_view words);
 
+// A set of arguments, bit k for the TOCIArg of value k.
+using TOCIArgSet = uint64_t;
+static_assert(static_cast<int>(TOCIArg::Count) <= 64);
+// The arguments a list of signature words names.
+constexpr TOCIArgSet OCIArgSet(std::string_view words);
+// No argument, where a row names one only for some entries.
+constexpr TOCIArg NoArg = TOCIArg::Count;
+
+struct TOCIEntry;
+
+// The tracer's handlers of an entry's calls. Enter returns what the return needs, or
+// nothing when the call's return is of no interest; Return takes it back.
+using TOCIEnter = std::unique_ptr<TCallData> (TOCITracer::*)(IHookHost& host, const TOCIEntry& entry,
+                                                             TCallFrame& frame);
+using TOCIReturn = void (TOCITracer::*)(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+
+struct TOCIHandlers {
+    TOCIEnter Enter = nullptr;
+    // None: Enter never keeps anything, and the returns are not reported at all.
+    TOCIReturn Return = nullptr;
+    // What Enter reads of every call it takes: the signature of each entry it serves names
+    // these (the arguments it reads only where they exist are not listed).
+    TOCIArgSet Reads = 0;
+};
+
+// What a rule of the table may depend on besides the entry: the session's trace mask, and
+// whether a UTF-16 environment has been made.
+struct TOCIRuleState {
+    TTraceMask Mask = 0;
+    bool WideKnown = false;
+};
+using TOCIRule = bool (*)(const TOCIRuleState& state);
+
+// Whether an entry's calls may reach the tracer late (see ICallTracer::LateEntry), with the
+// bytes that one argument points to and another counts copied at the call.
+struct TOCILate {
+    bool Allowed = false;
+    TOCIArg Bytes = NoArg;
+    TOCIArg Length = NoArg;
+    // Kinds that, traced, make the entry read more than that: it is then taken at once.
+    TTraceMask UnlessTraced = 0;
+};
+constexpr TOCILate OCILate(TOCIArg bytes = NoArg, TOCIArg length = NoArg) { return {true, bytes, length, 0}; }
+constexpr TOCILate OCILateUnless(TTraceMask kinds) { return {true, NoArg, NoArg, kinds}; }
+
+// Which calls a stub reports (see TEntryFilter): those whose argument Arg is Value and
+// whose argument ListArg is one of List. NoArg leaves a test out.
+struct TOCIFilter {
+    TOCIArg Arg = NoArg;
+    uint32_t Value = 0;
+    TOCIArg ListArg = NoArg;
+    std::span<const uint32_t> List;
+};
+
 struct TOCIEntry {
     const char* Name;
     TOCICall Call;
@@ -109,9 +175,24 @@ struct TOCIEntry {
     // newer library) is simply not traced.
     bool Required;
     TOCIArgs Args;
+    TOCIHandlers Handlers;
+    // The row the call makes, if any.
+    std::optional<TTraceAction> Row = {};
+    // The kinds that plant the entry's hook, any one of them; none: every session does.
+    TTraceMask PlantedBy = 0;
+    // When a planted hook stops calls; none: always.
+    TOCIRule ArmedIf = nullptr;
+    // The return is wanted only while the row's kind is traced (else: whenever there is a
+    // return handler).
+    bool ReturnOnlyWithRow = false;
+    TOCILate Late = {};
+    // Whether, taken late, the call's return may come late too: Return completes the
+    // record from the result alone.
+    bool LateReturn = false;
+    TOCIFilter Filter = {};
 
     // The position of an argument, counted from 1; 0 when the call has none.
-    int Arg(TOCIArg arg) const { return Args.Position[static_cast<int>(arg)]; }
+    int Arg(TOCIArg arg) const { return arg < NoArg ? Args.Position[static_cast<int>(arg)] : 0; }
     // The stack word of argument position n (from 1) as TCallFrame counts it: the
     // position itself on x64, where every argument takes one word, and behind the extra
     // words of the 8-byte arguments before it in a 32-bit program.
@@ -120,7 +201,6 @@ struct TOCIEntry {
     int Words(bool x64) const { return Word(Args.Count + 1, x64) - 1; }
 };
 
-class TCallFrame;
 // Argument arg of a call stopped at its entry, 0 when the call has none: a pointer or a
 // 32-bit value in a machine word (the upper half of a 32-bit value on x64 is garbage:
 // cut it), an 8-byte integer whole on both machines.
@@ -130,14 +210,23 @@ inline uint32_t OCIArgument32(const TOCIEntry& entry, TCallFrame& frame, TOCIArg
     return static_cast<uint32_t>(OCIArgument(entry, frame, arg));
 }
 
+// A call's arguments at its entry, by what they are to the tracer.
+class TOCICallArgs {
+public:
+    TOCICallArgs(const TOCIEntry& entry, TCallFrame& frame) : FEntry(entry), FFrame(frame) {}
+    uint64_t operator()(TOCIArg arg) const { return OCIArgument(FEntry, FFrame, arg); }
+    uint32_t Dword(TOCIArg arg) const { return OCIArgument32(FEntry, FFrame, arg); }
+
+private:
+    const TOCIEntry& FEntry;
+    TCallFrame& FFrame;
+};
+
 // Every watched export, in planting order; a hook's id is its position here.
-extern const TOCIEntry OCIEntries[];
+extern const TOCIEntry* const OCIEntries;
 extern const int OCIEntryCount;
 // The hook id of a call's first entry in the table, -1 for none.
 int OCIHookIdOf(TOCICall call);
-
-// The row a call makes, if any.
-bool OCICallMakesRow(TOCICall call, TTraceAction& action);
 
 // OCIEnvCreate's mode bit and OCIEnvNlsCreate's character set id for UTF-16 text.
 constexpr uint32_t OCI_UTF16 = 0x4000;
@@ -188,4 +277,14 @@ constexpr TOCIArgs OCISignature(std::string_view words)
             throw "unknown word in an OCI signature";
     }
     return args;
+}
+
+constexpr TOCIArgSet OCIArgSet(std::string_view words)
+{
+    TOCIArgs args = OCISignature(words);
+    TOCIArgSet set = 0;
+    for (int i = 0; i < static_cast<int>(TOCIArg::Count); ++i)
+        if (args.Position[i])
+            set |= TOCIArgSet(1) << i;
+    return set;
 }

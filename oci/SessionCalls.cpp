@@ -1,6 +1,7 @@
 #include "SessionCalls.h"
 
 #include "Errors.h"
+#include "OCIBreaks.h"
 #include "OCITexts.h"
 #include "TraceMask.h"
 
@@ -42,6 +43,12 @@ std::string NameText(TCallFrame& frame, TAddress text, int64_t length, bool wide
     }
 }
 
+// A user name or connect string the call names, in the encoding of its first handle.
+std::string ArgName(const TOCICallArgs& arg, TCallFrame& frame, TOCIArg text, TOCIArg length, bool wide)
+{
+    return NameText(frame, arg(text), static_cast<int32_t>(arg.Dword(length)), wide);
+}
+
 } // namespace
 
 bool TSessionCalls::IsSessionCall(TOCICall call)
@@ -63,167 +70,195 @@ bool TSessionCalls::IsSessionCall(TOCICall call)
     }
 }
 
-bool TSessionCalls::Planted(TOCICall call, BYTE mask)
+// The service context or the handle the call is about, the environment of a call that
+// makes a context or a pool, goes to the call's data before enter reads the rest. enter
+// returns whether the return is of interest besides the row.
+template <class Enter>
+std::unique_ptr<TCallData> TOCITracer::SessionEntered(const TOCIEntry& entry, TCallFrame& frame, Enter enter)
 {
-    switch (call) {
-    case TOCICall::TransCommit:
-    case TOCICall::TransRollback: return mask & TraceMaskCommit;
-    case TOCICall::AttrSet:
-    case TOCICall::PoolCreate:
-    case TOCICall::Logon:
-    case TOCICall::Logon2: return mask & (TraceMaskConnect | TraceMaskCommit | TraceMaskBinds);
-    default: return mask & (TraceMaskConnect | TraceMaskCommit);
-    }
+    auto data = NewCall(entry, frame);
+    bool wanted = false;
+    Decoded(data->Record, [&] {
+        TOCICallArgs arg(entry, frame);
+        data->Session.Svc = arg(TOCIArg::Handle);
+        wanted = enter(arg, data->Record, data->Session);
+    });
+    return wanted || data->Traced ? std::move(data) : nullptr;
 }
 
-bool TSessionCalls::ReturnWanted(TOCICall call)
+std::unique_ptr<TCallData> TOCITracer::ServerAttachEntered(IHookHost& /*host*/, const TOCIEntry& entry,
+                                                           TCallFrame& frame)
 {
-    return call != TOCICall::ServerAttach && call != TOCICall::AttrSet;
-}
-
-// Calls taken from their arguments and the labels alone may come late. OCIServerAttach's
-// connect string is copied with it. The logon calls name two texts, and OCISessionGet and
-// OCISessionPoolCreate read arguments beyond those a late entry carries. OCIAttrSet is
-// never logged: its log entry would carry the bytes of every attribute set, passwords
-// among them.
-TLateEntry TSessionCalls::LateEntry(const TOCIEntry& entry)
-{
-    switch (entry.Call) {
-    case TOCICall::ServerAttach: return {true, entry.Arg(TOCIArg::Connect), entry.Arg(TOCIArg::ConnectLength)};
-    case TOCICall::SessionBegin:
-    case TOCICall::SessionEnd:
-    case TOCICall::SessionRelease:
-    case TOCICall::Logoff:
-    case TOCICall::TransCommit:
-    case TOCICall::TransRollback: return {true, 0, 0};
-    default: return {};
-    }
-}
-
-bool TSessionCalls::Entered(const TOCIEntry& entry, TCallFrame& frame, TTraceRecord& record, TSessionCall& data)
-{
-    auto arg = [&](TOCIArg a) { return OCIArgument(entry, frame, a); };
-    auto arg32 = [&](TOCIArg a) { return OCIArgument32(entry, frame, a); };
-    // A user name or connect string the call names, in the encoding of its first handle.
-    auto name = [&](TOCIArg text, TOCIArg length, bool wide) {
-        return NameText(frame, arg(text), static_cast<int32_t>(arg32(length)), wide);
-    };
-    // The service context or the handle the call is about; the environment of a call
-    // that makes a context or a pool.
-    data.Svc = arg(TOCIArg::Handle);
-    switch (entry.Call) {
-    case TOCICall::ServerAttach: {
-        bool cpool = arg32(TOCIArg::Mode) & OCI_CPOOL;
-        Labels.ServerAttached(data.Svc, cpool ? std::string() : name(TOCIArg::Connect, TOCIArg::ConnectLength, IsWide(data.Svc)));
+    return SessionEntered(entry, frame, [&](const TOCICallArgs& arg, TTraceRecord&, TSessionCall& data) {
+        bool cpool = arg.Dword(TOCIArg::Mode) & OCI_CPOOL;
+        FSessions.Labels.ServerAttached(
+            data.Svc, cpool ? std::string()
+                            : ArgName(arg, frame, TOCIArg::Connect, TOCIArg::ConnectLength, FSessions.IsWide(data.Svc)));
         return false;
-    }
-    case TOCICall::AttrSet: {
-        // The attribute is looked at first: the value of any other is never touched, and of
-        // OCI_ATTR_PASSWORD only its place is kept.
-        uint32_t attr = arg32(TOCIArg::AttrType);
-        uint32_t type = arg32(TOCIArg::HandleType);
+    });
+}
+
+// The attribute is looked at first: the value of any other is never touched, and of
+// OCI_ATTR_PASSWORD only its place is kept.
+std::unique_ptr<TCallData> TOCITracer::AttrSetEntered(IHookHost& /*host*/, const TOCIEntry& entry, TCallFrame& frame)
+{
+    return SessionEntered(entry, frame, [&](const TOCICallArgs& arg, TTraceRecord&, TSessionCall& data) {
+        uint32_t attr = arg.Dword(TOCIArg::AttrType);
+        uint32_t type = arg.Dword(TOCIArg::HandleType);
         TAddress value = arg(TOCIArg::Attribute);
+        TOCISessions& labels = FSessions.Labels;
         if (type == OCI_HTYPE_SESSION && (attr == OCI_ATTR_USERNAME || attr == OCI_ATTR_DRIVER_NAME)) {
-            std::string text = NameText(frame, value, static_cast<int32_t>(arg32(TOCIArg::Size)), IsWide(data.Svc));
+            std::string text = NameText(frame, value, static_cast<int32_t>(arg.Dword(TOCIArg::Size)),
+                                        FSessions.IsWide(data.Svc));
             if (attr == OCI_ATTR_USERNAME)
-                Labels.UserSet(data.Svc, text);
+                labels.UserSet(data.Svc, text);
             else
-                Labels.DriverSet(data.Svc, text);
+                labels.DriverSet(data.Svc, text);
         } else if (type == OCI_HTYPE_SESSION && attr == OCI_ATTR_PASSWORD) {
-            Passwords.Add(value, arg32(TOCIArg::Size));
+            FSessions.Passwords.Add(value, arg.Dword(TOCIArg::Size));
         } else if (type == OCI_HTYPE_SVCCTX && attr == OCI_ATTR_SERVER) {
-            Labels.ServerSet(data.Svc, value);
+            labels.ServerSet(data.Svc, value);
         } else if (type == OCI_HTYPE_SVCCTX && attr == OCI_ATTR_SESSION) {
-            Labels.SessionSet(data.Svc, value);
+            labels.SessionSet(data.Svc, value);
         } else if (type == OCI_HTYPE_SPOOL && attr == OCI_ATTR_SPOOL_AUTH) {
-            Labels.PoolAuthSet(data.Svc, value);
+            labels.PoolAuthSet(data.Svc, value);
         }
         return false;
-    }
-    case TOCICall::SessionBegin:
-        data.Session = arg(TOCIArg::Session);
-        record.Statement = Labels.BeginLabel(data.Svc, data.Session, arg32(TOCIArg::Credentials) == OCI_CRED_EXT);
-        return true;
-    case TOCICall::SessionEnd:
-        data.Session = arg(TOCIArg::Session);
-        record.Statement = Labels.EndLabel(data.Svc, data.Session);
-        return true;
-    case TOCICall::SessionGet: {
-        uint32_t mode = arg32(TOCIArg::Mode);
-        std::string connect = name(TOCIArg::Connect, TOCIArg::ConnectLength, IsWide(data.Svc));
-        record.Statement =
-            Labels.GetLabel(arg(TOCIArg::Session), connect, mode & OCI_SPOOL, mode & OCI_SESSGET_CREDEXT);
-        data.Out = arg(TOCIArg::Out);
-        return true;
-    }
-    case TOCICall::PoolCreate:
-        Passwords.Add(arg(TOCIArg::Password), arg32(TOCIArg::PasswordLength));
-        data.Wide = IsWide(data.Svc);  // the environment's
-        data.Svc = arg(TOCIArg::Pool);
-        data.Out = arg(TOCIArg::Out);
-        data.OutLength = arg(TOCIArg::OutLength);
-        data.Connect = name(TOCIArg::Connect, TOCIArg::ConnectLength, data.Wide);
-        data.User = name(TOCIArg::User, TOCIArg::UserLength, data.Wide);
-        return true;
-    case TOCICall::Logon:
-    case TOCICall::Logon2: {
-        Passwords.Add(arg(TOCIArg::Password), arg32(TOCIArg::PasswordLength));
-        bool wide = IsWide(data.Svc);
-        uint32_t mode = arg32(TOCIArg::Mode);
-        std::string user = name(TOCIArg::User, TOCIArg::UserLength, wide);
-        std::string db = mode & OCI_CPOOL ? std::string() : name(TOCIArg::Connect, TOCIArg::ConnectLength, wide);
-        record.Statement = Labels.LogonLabel(user, db, mode & OCI_SPOOL);
-        data.Out = arg(TOCIArg::Out);
-        return true;
-    }
-    case TOCICall::SessionRelease:
-    case TOCICall::Logoff:
-        record.Statement = Labels.EndLabel(data.Svc, 0);
-        return true;
-    case TOCICall::TransCommit:
-    case TOCICall::TransRollback:
-        record.Statement = Labels.Label(data.Svc);
-        return true;
-    default:
-        return false;
-    }
+    });
 }
 
-void TSessionCalls::Returned(IHookHost& host, TOCICall call, const TSessionCall& data, const TTraceRecord& record)
+std::unique_ptr<TCallData> TOCITracer::SessionBeginEntered(IHookHost& /*host*/, const TOCIEntry& entry,
+                                                           TCallFrame& frame)
 {
-    if (!OCISucceeded(record.Result))
-        return;
-    switch (call) {
-    case TOCICall::SessionBegin:
-        Labels.Connected(data.Svc, data.Session, record.Statement);
-        break;
-    case TOCICall::SessionEnd:
-        Labels.Disconnected(data.Svc, data.Session);
-        break;
-    case TOCICall::SessionRelease:
-    case TOCICall::Logoff:
-        Labels.Disconnected(data.Svc, 0);
-        break;
-    case TOCICall::SessionGet:
-    case TOCICall::Logon:
-    case TOCICall::Logon2:
+    return SessionEntered(entry, frame, [&](const TOCICallArgs& arg, TTraceRecord& record, TSessionCall& data) {
+        data.Session = arg(TOCIArg::Session);
+        bool external = arg.Dword(TOCIArg::Credentials) == OCI_CRED_EXT;
+        record.Statement = FSessions.Labels.BeginLabel(data.Svc, data.Session, external);
+        return true;
+    });
+}
+
+void TOCITracer::SessionBeginReturned(IHookHost& /*host*/, TCallData& callData, uint32_t result, int64_t elapsedTicks)
+{
+    TOCICallData& data = Finished(callData, result, elapsedTicks);
+    if (OCISucceeded(data.Record.Result))
+        FSessions.Labels.Connected(data.Session.Svc, data.Session.Session, data.Record.Statement);
+    Deliver(data);
+}
+
+std::unique_ptr<TCallData> TOCITracer::SessionEndEntered(IHookHost& /*host*/, const TOCIEntry& entry,
+                                                         TCallFrame& frame)
+{
+    return SessionEntered(entry, frame, [&](const TOCICallArgs& arg, TTraceRecord& record, TSessionCall& data) {
+        data.Session = arg(TOCIArg::Session);
+        record.Statement = FSessions.Labels.EndLabel(data.Svc, data.Session);
+        return true;
+    });
+}
+
+void TOCITracer::SessionEndReturned(IHookHost& /*host*/, TCallData& callData, uint32_t result, int64_t elapsedTicks)
+{
+    TOCICallData& data = Finished(callData, result, elapsedTicks);
+    if (OCISucceeded(data.Record.Result))
+        FSessions.Labels.Disconnected(data.Session.Svc, data.Session.Session);
+    Deliver(data);
+}
+
+std::unique_ptr<TCallData> TOCITracer::SessionGetEntered(IHookHost& /*host*/, const TOCIEntry& entry,
+                                                         TCallFrame& frame)
+{
+    return SessionEntered(entry, frame, [&](const TOCICallArgs& arg, TTraceRecord& record, TSessionCall& data) {
+        uint32_t mode = arg.Dword(TOCIArg::Mode);
+        std::string connect =
+            ArgName(arg, frame, TOCIArg::Connect, TOCIArg::ConnectLength, FSessions.IsWide(data.Svc));
+        record.Statement = FSessions.Labels.GetLabel(arg(TOCIArg::Session), connect, mode & OCI_SPOOL,
+                                                     mode & OCI_SESSGET_CREDEXT);
+        data.Out = arg(TOCIArg::Out);
+        return true;
+    });
+}
+
+std::unique_ptr<TCallData> TOCITracer::LogonEntered(IHookHost& /*host*/, const TOCIEntry& entry, TCallFrame& frame)
+{
+    return SessionEntered(entry, frame, [&](const TOCICallArgs& arg, TTraceRecord& record, TSessionCall& data) {
+        FSessions.Passwords.Add(arg(TOCIArg::Password), arg.Dword(TOCIArg::PasswordLength));
+        bool wide = FSessions.IsWide(data.Svc);
+        uint32_t mode = arg.Dword(TOCIArg::Mode);
+        std::string user = ArgName(arg, frame, TOCIArg::User, TOCIArg::UserLength, wide);
+        std::string db =
+            mode & OCI_CPOOL ? std::string() : ArgName(arg, frame, TOCIArg::Connect, TOCIArg::ConnectLength, wide);
+        record.Statement = FSessions.Labels.LogonLabel(user, db, mode & OCI_SPOOL);
+        data.Out = arg(TOCIArg::Out);
+        return true;
+    });
+}
+
+void TOCITracer::ConnectReturned(IHookHost& host, TCallData& callData, uint32_t result, int64_t elapsedTicks)
+{
+    TOCICallData& data = Finished(callData, result, elapsedTicks);
+    if (OCISucceeded(data.Record.Result)) {
         try {
-            Labels.Connected(ReadTargetPointer(host, data.Out), 0, record.Statement);
+            FSessions.Labels.Connected(ReadTargetPointer(host, data.Session.Out), 0, data.Record.Statement);
         } catch (const EOSError&) {
             // No context where the call says it put one: later rows on it show no label.
         }
-        break;
-    case TOCICall::PoolCreate:
+    }
+    Deliver(data);
+}
+
+std::unique_ptr<TCallData> TOCITracer::PoolCreateEntered(IHookHost& /*host*/, const TOCIEntry& entry,
+                                                         TCallFrame& frame)
+{
+    return SessionEntered(entry, frame, [&](const TOCICallArgs& arg, TTraceRecord&, TSessionCall& data) {
+        FSessions.Passwords.Add(arg(TOCIArg::Password), arg.Dword(TOCIArg::PasswordLength));
+        data.Wide = FSessions.IsWide(data.Svc);  // the environment's
+        data.Svc = arg(TOCIArg::Pool);
+        data.Out = arg(TOCIArg::Out);
+        data.OutLength = arg(TOCIArg::OutLength);
+        data.Connect = ArgName(arg, frame, TOCIArg::Connect, TOCIArg::ConnectLength, data.Wide);
+        data.User = ArgName(arg, frame, TOCIArg::User, TOCIArg::UserLength, data.Wide);
+        return true;
+    });
+}
+
+void TOCITracer::PoolCreateReturned(IHookHost& host, TCallData& callData, uint32_t result, int64_t elapsedTicks)
+{
+    TOCICallData& data = Finished(callData, result, elapsedTicks);
+    const TSessionCall& pool = data.Session;
+    if (OCISucceeded(data.Record.Result)) {
         try {
-            TAddress name = ReadTargetPointer(host, data.Out);
-            uint32_t length = host.TargetProcess().ReadDword(data.OutLength);
+            TAddress name = ReadTargetPointer(host, pool.Out);
+            uint32_t length = host.TargetProcess().ReadDword(pool.OutLength);
             std::string bytes = length <= MaxNameBytes ? host.TargetProcess().ReadString(name, length) : std::string();
-            Labels.PoolCreated(data.Svc, DecodeName(bytes, data.Wide), data.User, data.Connect);
+            FSessions.Labels.PoolCreated(pool.Svc, DecodeName(bytes, pool.Wide), pool.User, pool.Connect);
         } catch (const EOSError&) {
             // A pool whose name cannot be read lends its sessions no connect string.
         }
-        break;
-    default:
-        break;
     }
+    Deliver(data);
+}
+
+std::unique_ptr<TCallData> TOCITracer::DisconnectEntered(IHookHost& /*host*/, const TOCIEntry& entry,
+                                                         TCallFrame& frame)
+{
+    return SessionEntered(entry, frame, [&](const TOCICallArgs&, TTraceRecord& record, TSessionCall& data) {
+        record.Statement = FSessions.Labels.EndLabel(data.Svc, 0);
+        return true;
+    });
+}
+
+void TOCITracer::DisconnectReturned(IHookHost& /*host*/, TCallData& callData, uint32_t result, int64_t elapsedTicks)
+{
+    TOCICallData& data = Finished(callData, result, elapsedTicks);
+    if (OCISucceeded(data.Record.Result))
+        FSessions.Labels.Disconnected(data.Session.Svc, 0);
+    Deliver(data);
+}
+
+std::unique_ptr<TCallData> TOCITracer::TransEntered(IHookHost& /*host*/, const TOCIEntry& entry, TCallFrame& frame)
+{
+    return SessionEntered(entry, frame, [&](const TOCICallArgs&, TTraceRecord& record, TSessionCall& data) {
+        record.Statement = FSessions.Labels.Label(data.Svc);
+        return true;
+    });
 }

@@ -41,31 +41,19 @@ struct TSessionCall {
     std::string Connect;
 };
 
+// The state the session calls keep (their handlers are the tracer's, see SessionCalls.cpp).
 class TSessionCalls {
 public:
     // wide: the handles of UTF-16 environments and of everything allocated under them.
     explicit TSessionCalls(const std::unordered_set<TAddress>& wide) : FWide(wide) {}
 
+    // The calls whose handlers are these: the sessions' and the transactions'.
     static bool IsSessionCall(TOCICall call);
-    // Whether call's entries are hooked with this trace mask: rows of a kind not traced
-    // need nothing, and labels are needed only by the rows that show them. The calls that
-    // hand over a password are hooked with binds traced too: a value bound where a
-    // password lies is not shown.
-    static bool Planted(TOCICall call, BYTE mask);
-    static bool ReturnWanted(TOCICall call);
-    static TLateEntry LateEntry(const TOCIEntry& entry);
-
-    // A session call at its entry: record.Statement becomes the label of a call that makes
-    // a row; what the return needs goes into data. True when the return is of interest.
-    bool Entered(const TOCIEntry& entry, TCallFrame& frame, TTraceRecord& record, TSessionCall& data);
-    // At its return; record holds the result and the label shown.
-    void Returned(IHookHost& host, TOCICall call, const TSessionCall& data, const TTraceRecord& record);
+    bool IsWide(TAddress handle) const { return FWide.count(handle) != 0; }
 
     TOCISessions Labels;
     TSecretMemory Passwords;
 
 private:
-    bool IsWide(TAddress handle) const { return FWide.count(handle) != 0; }
-
     const std::unordered_set<TAddress>& FWide;
 };

@@ -7,6 +7,7 @@
 
 #include "HookKinds.h"
 #include "ProcessList.h"
+#include "TraceMask.h"
 
 #include <windows.h>
 
@@ -19,7 +20,7 @@
 
 struct TSessionOptions {
     // --trace and --hooks, where given.
-    std::optional<BYTE> TraceMask;
+    std::optional<TTraceMask> TraceMask;
     std::optional<THookKind> Hooks;
     // --hide-values: bound values show as "?".
     bool HideValues = false;

@@ -43,13 +43,13 @@ void TTraceSession::Begin(std::unique_ptr<TDebugThread> thread)
     FThread->Start();
 }
 
-void TTraceSession::Run(const std::string& commandLine, BYTE mask, const std::string& currentDirectory)
+void TTraceSession::Run(const std::string& commandLine, TTraceMask mask, const std::string& currentDirectory)
 {
     Begin(std::make_unique<TRunThread>(commandLine, std::make_unique<TOCITracer>(mask, *FQueue, HideValues), *FQueue,
                                        currentDirectory));
 }
 
-void TTraceSession::Attach(std::shared_ptr<TProcessInfo> process, BYTE mask)
+void TTraceSession::Attach(std::shared_ptr<TProcessInfo> process, TTraceMask mask)
 {
     Begin(std::make_unique<TAttachThread>(std::move(process),
                                           std::make_unique<TOCITracer>(mask, *FQueue, HideValues), *FQueue));

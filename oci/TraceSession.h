@@ -6,6 +6,7 @@
 #include "DebugCore.h"
 #include "EventQueue.h"
 #include "SysProcs.h"
+#include "TraceMask.h"
 #include "TraceRecord.h"
 
 #include <windows.h>
@@ -44,8 +45,8 @@ public:
 
     // Starts a session; the one before must have finished. A run starts its program in
     // currentDirectory (empty: the caller's current folder).
-    void Run(const std::string& commandLine, BYTE mask, const std::string& currentDirectory = {});
-    void Attach(std::shared_ptr<TProcessInfo> process, BYTE mask);
+    void Run(const std::string& commandLine, TTraceMask mask, const std::string& currentDirectory = {});
+    void Attach(std::shared_ptr<TProcessInfo> process, TTraceMask mask);
     // Asks the session to end: a run session's program ends with it, an attached one runs
     // on. The "Finish" row follows when it has ended.
     void Stop();

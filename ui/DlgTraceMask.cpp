@@ -20,7 +20,7 @@ constexpr int ButtonsTop = HooksTop + HooksHeight + 7;
 
 } // namespace
 
-TTraceMaskDlg::TTraceMaskDlg(BYTE traceMask, THookKind hooks, bool hideValues)
+TTraceMaskDlg::TTraceMaskDlg(TTraceMask traceMask, THookKind hooks, bool hideValues)
     : TraceMask(traceMask), Hooks(hooks), HideValues(hideValues)
 {
     Caption = "Choose actions to trace";

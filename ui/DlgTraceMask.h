@@ -12,10 +12,10 @@ class TTraceMaskDlg : public TTemplateDlg {
 public:
     // traceMask, hooks, hideValues: the main window's, which the controls show when the
     // dialog opens.
-    explicit TTraceMaskDlg(BYTE traceMask, THookKind hooks = DefaultHookKind, bool hideValues = false);
+    explicit TTraceMaskDlg(TTraceMask traceMask, THookKind hooks = DefaultHookKind, bool hideValues = false);
 
     // After OK: the mask the check boxes give (any combination, none included).
-    BYTE TraceMask;
+    TTraceMask TraceMask;
     // After OK: the kind of the checked radio button.
     THookKind Hooks;
     // After OK: whether cbxHideValues is checked.

@@ -241,13 +241,13 @@ void TfrmMain::ShowMemo(int row)
 // ---------------------------------------------------------------------------
 // Session control
 
-void TfrmMain::RunProgram(const TRunEntry& run, std::optional<BYTE> mask, std::optional<THookKind> hooks,
+void TfrmMain::RunProgram(const TRunEntry& run, std::optional<TTraceMask> mask, std::optional<THookKind> hooks,
                           bool hideValues)
 {
     CheckStartFolder(run.Folder);
     AddRecent(run, true);
     odg.InitialDir = ExtractFileDir(run.Program);
-    BYTE traced = PrepareSession(mask, hooks, hideValues);
+    TTraceMask traced = PrepareSession(mask, hooks, hideValues);
     FAttachSession = false;
     // A path with blanks is quoted, or the system would take its first word for the
     // program.
@@ -261,18 +261,18 @@ void TfrmMain::RunProgram(const TRunEntry& run, std::optional<BYTE> mask, std::o
 
 void TfrmMain::RunProgram(const std::string& path) { RunProgram(TRunEntry{path, "", ""}); }
 
-void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process, std::optional<BYTE> mask,
+void TfrmMain::AttachProcess(std::shared_ptr<TProcessInfo> process, std::optional<TTraceMask> mask,
                              std::optional<THookKind> hooks, bool hideValues)
 {
-    BYTE traced = PrepareSession(mask, hooks, hideValues);
+    TTraceMask traced = PrepareSession(mask, hooks, hideValues);
     FAttachSession = true;
     Session.Attach(std::move(process), traced);
     ShowSessionState();
 }
 
-BYTE TfrmMain::PrepareSession(std::optional<BYTE> mask, std::optional<THookKind> hooks, bool hideValues)
+TTraceMask TfrmMain::PrepareSession(std::optional<TTraceMask> mask, std::optional<THookKind> hooks, bool hideValues)
 {
-    BYTE traced = mask.value_or(TraceMask);
+    TTraceMask traced = mask.value_or(TraceMask);
     Session.Hooks = hooks.value_or(Settings.Hooks);
     // A command line may hide values for its session, never show those the settings hide.
     Session.HideValues = Settings.HideValues || hideValues;

@@ -131,7 +131,7 @@ public:
     // status bar shows the latest.
     std::vector<std::string> Warnings;
     // The actions traced by the next session (Settings.TraceMask).
-    BYTE& TraceMask;
+    TTraceMask& TraceMask;
 
     // Appends a row with this caption and no sub-items; returns its index.
     int AddTraceRow(const std::string& text);
@@ -143,12 +143,12 @@ public:
     // exist raises an error and starts nothing. The trace mask and hook kind are the
     // window's own unless given; hideValues hides the values of this session whatever the
     // settings say.
-    void RunProgram(const TRunEntry& run, std::optional<BYTE> mask = {}, std::optional<THookKind> hooks = {},
+    void RunProgram(const TRunEntry& run, std::optional<TTraceMask> mask = {}, std::optional<THookKind> hooks = {},
                     bool hideValues = false);
     // An executable with no arguments, in its own folder.
     void RunProgram(const std::string& path);
     // Starts an attach session for a record of the process list.
-    void AttachProcess(std::shared_ptr<TProcessInfo> process, std::optional<BYTE> mask = {},
+    void AttachProcess(std::shared_ptr<TProcessInfo> process, std::optional<TTraceMask> mask = {},
                        std::optional<THookKind> hooks = {}, bool hideValues = false);
     // Asks the running session, if any, to end.
     void StopSession();
@@ -222,7 +222,7 @@ private:
     void Layout();
     // What the next session takes from the settings where its command line gives nothing;
     // the detail columns it fills. The mask it traces.
-    BYTE PrepareSession(std::optional<BYTE> mask, std::optional<THookKind> hooks, bool hideValues);
+    TTraceMask PrepareSession(std::optional<TTraceMask> mask, std::optional<THookKind> hooks, bool hideValues);
     void PaintToolBarEdges();
     void SplitterMoved(int top);
     LRESULT OnNotify(NMHDR& header);

@@ -46,7 +46,7 @@ public:
     // same (SameAs).
     std::vector<TRunEntry> Recents;
     // The actions traced by the next session.
-    BYTE TraceMask = DefaultTraceMask;
+    TTraceMask TraceMask = DefaultTraceMask;
     // How the next session hooks entry points.
     THookKind Hooks = DefaultHookKind;
     // The next session shows every bound value as "?".

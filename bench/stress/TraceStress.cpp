@@ -40,7 +40,7 @@
 
 namespace {
 
-constexpr BYTE AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
+constexpr TTraceMask AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
 
 // The program's end that says it ran through: its exit code and a line it printed.
 constexpr const char* CompleteMarker = "stress-run: complete";

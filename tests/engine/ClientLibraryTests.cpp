@@ -13,16 +13,16 @@
 
 namespace {
 
-constexpr BYTE AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
+constexpr TTraceMask AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
 
 using TClientRun = TFixtureRun;
 
-TClientRun RunClient(const std::string& program, std::vector<std::string> args, BYTE mask, bool emulate = true)
+TClientRun RunClient(const std::string& program, std::vector<std::string> args, TTraceMask mask, bool emulate = true)
 {
     return RunLogged(program, std::move(args), mask, emulate);
 }
 
-TClientRun RunScript(const std::string& script, BYTE mask, bool emulate = true)
+TClientRun RunScript(const std::string& script, TTraceMask mask, bool emulate = true)
 {
     return RunScriptText(script, mask, emulate);
 }
@@ -88,7 +88,7 @@ TEST(ClientLibraries, TheStatementCacheIsFollowedThroughReuseKeysAndFailures)
     size_t threads = script.find("\nthreads ");
     ASSERT_NE(threads, std::string::npos);
     script = script.substr(0, threads + 1);
-    for (BYTE mask : {AllActions, TraceMaskExecute, TraceMaskFetch}) {
+    for (TTraceMask mask : {AllActions, TraceMaskExecute, TraceMaskFetch}) {
         for (bool emulate : {true, false}) {
             TClientRun run = RunScript(script, mask, emulate);
             EXPECT_TRUE(run.Session.Errors.empty()) << run.Session.Errors.front();

@@ -67,7 +67,7 @@ TEST(Connections, SessionsOfEveryKindShowTheirLabelsAndOnlyTheKindsTraced)
     const std::vector<TRowKey> all = SessionRows();
     const struct {
         const char* Name;
-        BYTE Mask;
+        TTraceMask Mask;
         bool Utf16;
         std::vector<TRowKey> Rows;
     } cases[] = {

@@ -10,9 +10,9 @@
 
 namespace {
 
-constexpr BYTE Statements = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
+constexpr TTraceMask Statements = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
 
-TFixtureRun RunClient(const std::string& program, std::vector<std::string> args, BYTE mask, bool hideValues = false)
+TFixtureRun RunClient(const std::string& program, std::vector<std::string> args, TTraceMask mask, bool hideValues = false)
 {
     static int serial = 0;
     std::string logFile = TempFile("details" + std::to_string(++serial) + ".log");
@@ -95,7 +95,7 @@ std::vector<TCells> BindClientCells(bool utf16, bool hidden)
 TEST(Details, EveryBoundValueErrorTextAndRowCountReachesItsCell)
 {
     for (bool utf16 : {false, true})
-        for (BYTE mask : {TraceMaskAll, Statements}) {
+        for (TTraceMask mask : {TraceMaskAll, Statements}) {
             SCOPED_TRACE(std::string(utf16 ? "UTF-16" : "narrow") + ", mask " + std::to_string(mask));
             TFixtureRun run = RunClient("bindclient.exe", utf16 ? std::vector<std::string>{"-utf16"} : std::vector<std::string>{}, mask);
             ASSERT_TRUE(run.Session.Errors.empty()) << run.Session.Errors.front();

@@ -18,11 +18,11 @@
 
 namespace {
 
-constexpr BYTE AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
+constexpr TTraceMask AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
 
 using TScriptRun = TFixtureRun;
 
-TScriptRun RunScript(const std::string& script, BYTE mask, bool emulate = true, const std::string& program = "ocirun.exe")
+TScriptRun RunScript(const std::string& script, TTraceMask mask, bool emulate = true, const std::string& program = "ocirun.exe")
 {
     return RunScriptText(script, mask, emulate, program);
 }
@@ -60,7 +60,7 @@ free B
 TEST(Tracing, RecordsFollowTheMaskAndTheRegistry)
 {
     for (bool emulate : {true, false}) {
-        for (BYTE mask = 0; mask <= AllActions; ++mask) {
+        for (TTraceMask mask = 0; mask <= AllActions; ++mask) {
             TScriptRun run = RunScript(LifecycleScript, mask, emulate);
             auto expected = ExpectedRecords(run.Truth, mask);
             EXPECT_TRUE(run.Session.Errors.empty()) << run.Session.Errors.front();

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr BYTE AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
+constexpr TTraceMask AllActions = TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch;
 
 using TScriptRun = TFixtureRun;
 
@@ -27,7 +27,7 @@ struct TPath {
 };
 const TPath Paths[] = {{"emulated", "OCI.DLL"}, {"stepped", "stepped/OCI.DLL"}};
 
-TScriptRun RunScript(std::string script, const TPath& path, BYTE mask = AllActions)
+TScriptRun RunScript(std::string script, const TPath& path, TTraceMask mask = AllActions)
 {
     return RunScriptText(ReplaceAll(script, "{DLL}", path.Library), mask, true, "ocirun.exe", 120000);
 }

@@ -87,7 +87,7 @@ void TSessionRunner::Pump(DWORD ms)
     }
 }
 
-TSession TSessionRunner::Run(const std::string& commandLine, BYTE mask, DWORD timeoutMs)
+TSession TSessionRunner::Run(const std::string& commandLine, TTraceMask mask, DWORD timeoutMs)
 {
     FSession = TSession();
     FControl.EmulatePrologues = EmulatePrologues;
@@ -98,7 +98,7 @@ TSession TSessionRunner::Run(const std::string& commandLine, BYTE mask, DWORD ti
     return Wait(timeoutMs);
 }
 
-TSession TSessionRunner::Attach(std::shared_ptr<TProcessInfo> process, BYTE mask, DWORD timeoutMs)
+TSession TSessionRunner::Attach(std::shared_ptr<TProcessInfo> process, TTraceMask mask, DWORD timeoutMs)
 {
     FSession = TSession();
     FControl.EmulatePrologues = EmulatePrologues;
@@ -283,7 +283,7 @@ static TTraceRow ExpectedRow(const std::string& action, int32_t result, const st
     return row;
 }
 
-std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYTE mask)
+std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, TTraceMask mask)
 {
     std::map<uint64_t, std::string> registry;
     std::map<std::string, std::string> keyed;
@@ -339,7 +339,7 @@ std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYT
     return rows;
 }
 
-TRowsByThread RowsByThread(const std::vector<TTruthCall>& truth, const std::vector<TTraceRow>& records, BYTE mask)
+TRowsByThread RowsByThread(const std::vector<TTruthCall>& truth, const std::vector<TTraceRow>& records, TTraceMask mask)
 {
     auto threadOf = [](const TTraceRow& row) { return row.Statement.size() > 7 ? row.Statement[7] : '?'; };
     std::map<DWORD, std::vector<TTruthCall>> byThread;
@@ -355,7 +355,7 @@ TRowsByThread RowsByThread(const std::vector<TTruthCall>& truth, const std::vect
     return rows;
 }
 
-TFixtureRun RunLogged(const std::string& program, std::vector<std::string> args, BYTE mask, bool emulate,
+TFixtureRun RunLogged(const std::string& program, std::vector<std::string> args, TTraceMask mask, bool emulate,
                       DWORD timeoutMs)
 {
     static int serial = 0;
@@ -368,7 +368,7 @@ TFixtureRun RunLogged(const std::string& program, std::vector<std::string> args,
     return run;
 }
 
-TFixtureRun RunScriptText(const std::string& script, BYTE mask, bool emulate, const std::string& program,
+TFixtureRun RunScriptText(const std::string& script, TTraceMask mask, bool emulate, const std::string& program,
                           DWORD timeoutMs)
 {
     static int serial = 0;

@@ -64,8 +64,8 @@ public:
     // Starts a run or attach session with the mask and handles its events until the
     // "Finish" row or until timeoutMs has passed (then it stops the session and waits
     // for its end). OnStarted runs once after the "Start" row, OnRecord after each record.
-    TSession Run(const std::string& commandLine, BYTE mask, DWORD timeoutMs = 60000);
-    TSession Attach(std::shared_ptr<TProcessInfo> process, BYTE mask, DWORD timeoutMs = 60000);
+    TSession Run(const std::string& commandLine, TTraceMask mask, DWORD timeoutMs = 60000);
+    TSession Attach(std::shared_ptr<TProcessInfo> process, TTraceMask mask, DWORD timeoutMs = 60000);
     std::function<void(TSessionRunner&)> OnStarted;
     std::function<void(TSessionRunner&, const TTraceRow&)> OnRecord;
     // Asks the running session to end.
@@ -130,14 +130,14 @@ std::vector<std::string> SplitTabs(const std::string& line);
 std::string ShownText(const std::string& bytes, bool utf16);
 
 // The records a tracer with this mask must deliver for the calls of one thread, in order.
-std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, BYTE mask);
+std::vector<TTraceRow> ExpectedRecords(const std::vector<TTruthCall>& calls, TTraceMask mask);
 
 // The rows a run must deliver and those it did, each by the thread that made them, for
 // scripts that put the thread's digit right after "SELECT " ('?' for rows without it).
 struct TRowsByThread {
     std::map<char, std::vector<TTraceRow>> Expected, Traced;
 };
-TRowsByThread RowsByThread(const std::vector<TTruthCall>& truth, const std::vector<TTraceRow>& records, BYTE mask);
+TRowsByThread RowsByThread(const std::vector<TTruthCall>& truth, const std::vector<TTraceRow>& records, TTraceMask mask);
 
 // A fixture's session under the tracer with the fixture's own log of its calls.
 struct TFixtureRun {
@@ -145,10 +145,10 @@ struct TFixtureRun {
     std::vector<TTruthCall> Truth;
 };
 // program runs with -log FILE before args; emulate: see TSessionRunner::EmulatePrologues.
-TFixtureRun RunLogged(const std::string& program, std::vector<std::string> args, BYTE mask, bool emulate = true,
+TFixtureRun RunLogged(const std::string& program, std::vector<std::string> args, TTraceMask mask, bool emulate = true,
                       DWORD timeoutMs = 60000);
 // An ocirun script given as text (or another script client's).
-TFixtureRun RunScriptText(const std::string& script, BYTE mask, bool emulate = true,
+TFixtureRun RunScriptText(const std::string& script, TTraceMask mask, bool emulate = true,
                           const std::string& program = "ocirun.exe", DWORD timeoutMs = 60000);
 
 // Rows without their times, for comparing with the expected ones.

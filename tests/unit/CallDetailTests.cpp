@@ -52,7 +52,7 @@ struct TBind {
 
 class CallDetailTest : public ::testing::Test {
 protected:
-    void Use(BYTE mask, bool hide = false) { tracer = std::make_unique<TOCITracer>(mask, events, hide); }
+    void Use(TTraceMask mask, bool hide = false) { tracer = std::make_unique<TOCITracer>(mask, events, hide); }
 
     // Calls entry on thread with its 32-bit stack words (an 8-byte argument as two, low
     // first); work runs while the call is under way, as the library fills its out buffers.
@@ -441,11 +441,11 @@ TEST_F(CallDetailTest, AStubsFilterPassesEveryReadThatCanCompleteARecord)
 TEST(CallDetails, EntriesArePlantedByKindWithTheirArgumentWords)
 {
     TRecords events;
-    for (BYTE mask : {BYTE(TraceMaskExecute), BYTE(TraceMaskBinds), BYTE(TraceMaskErrors), BYTE(TraceMaskRows),
-                      BYTE(TraceMaskConnect), BYTE(TraceMaskCommit), BYTE(TraceMaskAll)}) {
+    for (TTraceMask mask : {TraceMaskExecute, TraceMaskBinds, TraceMaskErrors, TraceMaskRows, TraceMaskConnect,
+                            TraceMaskCommit, TraceMaskAll}) {
         TOCITracer tracer(mask, events);
         for (int id = 0; id < OCIEntryCount; ++id) {
-            BYTE kind = 0;
+            TTraceMask kind = 0;
             switch (OCIEntries[id].Call) {
             case TOCICall::Bind:
             case TOCICall::Bind2:

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 #include <tuple>
 
 namespace {
@@ -307,8 +308,8 @@ TEST_F(OCITracerTest, HandleFreeAndReleaseDropTheEntryAndAReprepareAppendsANewOn
 // must hold for every call of such a hook, whatever the mask.
 TEST(OCIModule, ReturnsSaidToBeUnneededAreNeverKeptFor)
 {
-    for (BYTE mask : {BYTE(0), BYTE(TraceMaskPrepare), BYTE(TraceMaskExecute), BYTE(TraceMaskFetch),
-                      BYTE(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch)}) {
+    for (TTraceMask mask : {TTraceMask(0), TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch,
+                            TTraceMask(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch)}) {
         TFakeHost host;
         TRecords events;
         TOCITracer tracer(mask, events);
@@ -338,9 +339,9 @@ TEST(OCIModule, ReturnsSaidToBeUnneededAreNeverKeptFor)
 TEST(OCIModule, LateEntriesReadOnlyTheBytesCopiedAtTheCall)
 {
     const std::string said = "SELECT said FROM t", reused = "DELETE FROM reused";
-    const BYTE details = TraceMaskErrors | TraceMaskRows;
-    for (BYTE mask : {BYTE(0), BYTE(TraceMaskPrepare), BYTE(TraceMaskExecute), BYTE(TraceMaskFetch),
-                      BYTE(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch), TraceMaskAll}) {
+    const TTraceMask details = TraceMaskErrors | TraceMaskRows;
+    for (TTraceMask mask : {TTraceMask(0), TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch,
+                            TTraceMask(TraceMaskPrepare | TraceMaskExecute | TraceMaskFetch), TraceMaskAll}) {
         TFakeHost host;
         TRecords events;
         TOCITracer tracer(mask, events);
@@ -530,7 +531,7 @@ TEST(OCIModule, SessionEntriesAreHookedOnlyForTheKindsThatNeedThem)
     for (const std::string& name : sessionCalls)
         exports.emplace_back(name, "");
     const struct {
-        BYTE Mask;
+        TTraceMask Mask;
         bool Labels;        // the calls that connect, disconnect and name a session's parts
         bool Transactions;  // commit and rollback
     } cases[] = {
@@ -667,4 +668,69 @@ TEST_F(OCITracerTest, KindsNotTracedMakeNoRowsYetCommitsStillShowTheirSession)
     host.Process.PokeDword(Out, 0x62);
     Call("OCILogon", {0xE0, 0xE, static_cast<uint32_t>(Out), static_cast<uint32_t>(Names), 5, 0, 0, 0, 0}, OCI_ERROR);
     EXPECT_EQ(Call("OCITransCommit", {0x62, 0xE, 0})->Statement, "");
+}
+
+// The entry table holds each call's behaviour; a row that disagrees with itself or with its
+// handlers fails here. A call with nothing to read (every argument 0) still makes its row
+// where the table says it makes one, and only there.
+TEST(OCIEntries, EveryEntryAgreesWithItsHandlersKindsAndSignature)
+{
+    std::set<std::string> names;
+    for (int id = 0; id < OCIEntryCount; ++id) {
+        const TOCIEntry& entry = OCIEntries[id];
+        SCOPED_TRACE(entry.Name);
+        EXPECT_TRUE(names.insert(entry.Name).second) << "one row per export";
+        ASSERT_NE(entry.Handlers.Enter, nullptr);
+        TOCIArgSet named = 0;
+        for (int a = 0; a < static_cast<int>(TOCIArg::Count); ++a)
+            named |= entry.Args.Position[a] ? TOCIArgSet(1) << a : 0;
+        EXPECT_EQ(entry.Handlers.Reads & ~named, 0u) << "the signature gives what the handler reads";
+        EXPECT_EQ(entry.PlantedBy & ~TraceMaskAll, 0u);
+        if (entry.Row) {
+            // A row's record is delivered at the return, and it reports on the error handle.
+            EXPECT_NE(entry.Handlers.Return, nullptr);
+            EXPECT_TRUE(entry.Arg(TOCIArg::Handle) && entry.Arg(TOCIArg::Error));
+        }
+        EXPECT_TRUE(!entry.ReturnOnlyWithRow || entry.Row);
+        EXPECT_TRUE(!entry.LateReturn || entry.Late.Allowed) << "only a call taken late returns late";
+        for (TOCIArg late : {entry.Late.Bytes, entry.Late.Length})
+            EXPECT_TRUE(late == NoArg || (entry.Late.Allowed && entry.Arg(late)));
+        const TOCIFilter& filter = entry.Filter;
+        EXPECT_EQ(filter.Arg != NoArg, entry.Arg(filter.Arg) != 0);
+        EXPECT_EQ(filter.ListArg != NoArg, entry.Arg(filter.ListArg) != 0);
+        EXPECT_EQ(filter.ListArg != NoArg, !filter.List.empty());
+        EXPECT_LE(filter.List.size(), size_t(TEntryFilter::MaxList));
+        if (filter.Arg != NoArg || filter.ListArg != NoArg)
+            EXPECT_EQ(entry.Words(false), entry.Words(true)) << "a stub compares words, not arguments";
+    }
+    const std::map<TTraceAction, TTraceMask> rowKinds = {
+        {TTraceAction::Prepare, TraceMaskPrepare}, {TTraceAction::Execute, TraceMaskExecute},
+        {TTraceAction::Fetch, TraceMaskFetch},     {TTraceAction::Connect, TraceMaskConnect},
+        {TTraceAction::Disconnect, TraceMaskConnect}, {TTraceAction::Commit, TraceMaskCommit},
+        {TTraceAction::Rollback, TraceMaskCommit}};
+    for (TTraceMask mask = 0; mask <= TraceMaskAll; ++mask) {
+        TFakeHost host;
+        TRecords events;
+        TOCITracer tracer(mask, events);
+        for (int id = 0; id < OCIEntryCount; ++id) {
+            const TOCIEntry& entry = OCIEntries[id];
+            bool rowTraced = entry.Row && (mask & rowKinds.at(*entry.Row));
+            EXPECT_TRUE(!tracer.Armed(id) || tracer.Planted(id)) << entry.Name << ", mask " << mask;
+            // A traced row's calls stop, and their returns are heard of.
+            if (!rowTraced)
+                continue;
+            EXPECT_TRUE(tracer.Armed(id) && tracer.ReturnWanted(id)) << entry.Name << ", mask " << mask;
+            size_t before = events.Records.size();
+            CallTraced(tracer, host, Esp, entry.Name, {}, OCI_SUCCESS);
+            ASSERT_EQ(events.Records.size(), before + 1) << entry.Name << ", mask " << mask;
+            EXPECT_EQ(events.Records.back().Action, *entry.Row) << entry.Name;
+        }
+        if (mask == TraceMaskAll)
+            for (int id = 0; id < OCIEntryCount; ++id)
+                if (!OCIEntries[id].Row && tracer.ReturnWanted(id)) {
+                    size_t before = events.Records.size();
+                    CallTraced(tracer, host, Esp, OCIEntries[id].Name, {}, OCI_SUCCESS);
+                    EXPECT_EQ(events.Records.size(), before) << OCIEntries[id].Name << " makes no row";
+                }
+    }
 }

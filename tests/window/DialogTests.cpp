@@ -100,16 +100,16 @@ namespace {
 // In creation order: the check boxes of TraceMaskBits (prepare, execute, fetch, binds,
 // errors, rows, connect, commit), cbxHideValues, grpHooks, then rbnBreakpoint, rbnFast and rbnLog.
 const int CheckBoxIds[8] = {100, 101, 102, 103, 104, 105, 106, 107};
-const BYTE CheckBoxBits[8] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch,   TraceMaskBinds,
+const TTraceMask CheckBoxBits[8] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch,   TraceMaskBinds,
                               TraceMaskErrors,  TraceMaskRows,    TraceMaskConnect, TraceMaskCommit};
 const int HideValuesId = 108;
 const int GroupHooksId = 109;
 const int HookRadioIds[3] = {110, 111, 112};
 const THookKind HookRadioKinds[3] = {THookKind::Breakpoint, THookKind::Fast, THookKind::Log};
 
-BYTE MaskShown(HWND dialog)
+TTraceMask MaskShown(HWND dialog)
 {
-    BYTE mask = 0;
+    TTraceMask mask = 0;
     for (int i = 0; i < 8; ++i)
         if (SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_GETCHECK, 0, 0) == BST_CHECKED)
             mask |= CheckBoxBits[i];
@@ -137,7 +137,7 @@ void ClickHooks(HWND dialog, THookKind kind)
             SendMessageA(GetDlgItem(dialog, HookRadioIds[i]), BM_CLICK, 0, 0);
 }
 
-void ShowMask(HWND dialog, BYTE mask)
+void ShowMask(HWND dialog, TTraceMask mask)
 {
     for (int i = 0; i < 8; ++i)
         SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_SETCHECK, (mask & CheckBoxBits[i]) ? BST_CHECKED : BST_UNCHECKED,

@@ -112,7 +112,7 @@ TEST_F(MainWindowTest, TraceOptionsLoadWithTheirDefaults)
     const struct {
         const char* Name;
         std::string File;
-        BYTE Mask;
+        TTraceMask Mask;
     } cases[] = {
         {"no file", "", TraceMaskExecute},
         {"no section", "[RECENT]\r\nFILE1=C:\\a.exe\r\n", TraceMaskExecute},
