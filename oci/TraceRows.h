@@ -6,5 +6,6 @@
 #include "TraceRecord.h"
 
 // The row of one trace record: Action, Time, Result, Statement, then Rows (empty while
-// not known), Binds and Error; and the memo's note of an execute that commits on success.
+// not known), Binds and Error; and the memo's note: of an execute that commits on success,
+// else the record's own.
 TListRow TraceRecordRow(const TTraceRecord& record);
