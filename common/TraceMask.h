@@ -19,6 +19,7 @@ constexpr TTraceMask TraceMaskErrors = 16;
 constexpr TTraceMask TraceMaskRows = 32;
 constexpr TTraceMask TraceMaskConnect = 64;
 constexpr TTraceMask TraceMaskCommit = 128;
+constexpr TTraceMask TraceMaskLobs = 256;
 // The kinds that fill the Rows, Binds and Error cells.
 constexpr TTraceMask TraceMaskDetails = TraceMaskBinds | TraceMaskErrors | TraceMaskRows;
 
@@ -45,6 +46,7 @@ inline constexpr TTraceMaskBit TraceMaskBits[] = {
     {TraceMaskRows, "rows", "TRACE_ROWS", false, "Rows (OCIAttrGet)"},
     {TraceMaskConnect, "connect", "TRACE_CONNECT", false, "Connect and Disconnect"},
     {TraceMaskCommit, "commit", "TRACE_COMMIT", false, "Commit and Rollback"},
+    {TraceMaskLobs, "lobs", "TRACE_LOBS", false, "LOB reads and writes (OCILob*)"},
 };
 
 // The --trace word for every kind of the table.

@@ -27,7 +27,26 @@ std::string BindsText(const TBindRows& binds);
 // a line per row and the count of rows on a line of its own; lines start with CR LF.
 std::string BindMemoLines(const TBindRows& binds);
 
-enum class TTraceAction : uint8_t { Prepare, Execute, Fetch, Connect, Disconnect, Commit, Rollback };
+enum class TTraceAction : uint8_t {
+    Prepare,
+    Execute,
+    Fetch,
+    Connect,
+    Disconnect,
+    Commit,
+    Rollback,
+    // Round trips beyond statements: LOB calls, pings, the calls of a distributed
+    // transaction's branch.
+    LobRead,
+    LobWrite,
+    LobLength,
+    LobTrim,
+    Ping,
+    Begin,
+    PrepareCommit,
+    Forget,
+    Detach,
+};
 
 struct TTraceRecord {
     TTraceAction Action = TTraceAction::Execute;
@@ -47,12 +66,16 @@ struct TTraceRecord {
     // delivered again as an update (ITraceEvents::TraceRecordUpdated) keeps its number.
     uint64_t Serial = 0;
     // The rows the call delivered (a fetch) or processed (an execute), as the program read
-    // them; -1 while that is not known.
+    // them; the bytes a LOB call moved (its length, the length it trimmed to); -1 while
+    // that is not known.
     int64_t Rows = -1;
     // The values the call ran with (UTF-8); BindsText writes the Binds cell of them.
     TBindRows Binds;
     // The error or warning text the program read for the call (UTF-8).
     std::string Error;
+    // What the memo says below the row besides (a LOB call's offset and piece, a
+    // read-only branch); empty for nothing.
+    std::string Note;
     // What the program does after the call may still complete the record (its rows, its
     // error text): an update with the same serial follows, the last one not pending.
     bool Pending = false;

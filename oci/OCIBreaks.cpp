@@ -80,9 +80,11 @@ namespace {
 constexpr const char* Unit = "OCIBreaks";
 
 // The kind that traces each action's rows, by TTraceAction.
-constexpr TTraceMask ActionKinds[] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch,  TraceMaskConnect,
-                                      TraceMaskConnect, TraceMaskCommit,  TraceMaskCommit};
-static_assert(std::size(ActionKinds) == static_cast<size_t>(TTraceAction::Rollback) + 1);
+constexpr TTraceMask ActionKinds[] = {
+    TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch,   TraceMaskConnect, TraceMaskConnect, TraceMaskCommit,
+    TraceMaskCommit,  TraceMaskLobs,    TraceMaskLobs,    TraceMaskLobs,    TraceMaskLobs,    TraceMaskConnect,
+    TraceMaskCommit,  TraceMaskCommit,  TraceMaskCommit,  TraceMaskCommit};
+static_assert(std::size(ActionKinds) == static_cast<size_t>(TTraceAction::Detach) + 1);
 
 } // namespace
 

@@ -5,6 +5,7 @@
 
 #include "CallTracer.h"
 #include "Errors.h"
+#include "LobCalls.h"
 #include "OCIBinds.h"
 #include "OCIEntries.h"
 #include "OCIWaits.h"
@@ -12,6 +13,7 @@
 #include "SessionCalls.h"
 #include "TraceEvents.h"
 #include "TraceMask.h"
+#include "TransactionCalls.h"
 
 #include <windows.h>
 
@@ -71,6 +73,8 @@ public:
     TAddress Statement = 0;
     // A session call's arguments and labels, from its entry to its return.
     TSessionCall Session;
+    // A LOB call's arguments.
+    TLobCall Lob;
 };
 
 // Decoding failures become the record's statement; the record is timed and delivered
@@ -189,6 +193,17 @@ private:
     void DisconnectReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
     std::unique_ptr<TCallData> TransEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
 
+    // The LOB calls (LobCalls.cpp).
+    std::unique_ptr<TCallData> DefineEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    std::unique_ptr<TCallData> LobEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void LobReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+    // Branches of distributed transactions and implicit results (TransactionCalls.cpp).
+    void XidSet(TCallFrame& frame, TAddress trans, TAddress value);
+    std::unique_ptr<TCallData> BranchEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void BranchPrepared(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+    std::unique_ptr<TCallData> NextResultEntered(IHookHost& host, const TOCIEntry& entry, TCallFrame& frame);
+    void NextResultReturned(IHookHost& host, TCallData& data, uint32_t result, int64_t elapsedTicks);
+
     TTraceMask FMask;
     bool FHideValues;
     ITraceEvents& FEvents;
@@ -199,6 +214,8 @@ private:
     // Handles of UTF-16 environments and of everything allocated under them.
     std::unordered_set<TAddress> FWide;
     TSessionCalls FSessions{FWide};
+    TLobLocators FLobs;
+    TBranches FBranches;
     std::vector<TForward> FForwards;
     // Modules that hold hooks.
     std::vector<TRange> FHooked;

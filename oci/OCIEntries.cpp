@@ -12,7 +12,8 @@ bool ExecuteArmed(const TOCIRuleState& state)
     return (state.Mask & TraceMaskExecute) || ((state.Mask & TraceMaskRows) && (state.Mask & TraceMaskFetch));
 }
 
-bool FetchArmed(const TOCIRuleState& state) { return (state.Mask & TraceMaskFetch) != 0; }
+// A fetch also tells how many locators of a LOB column it filled.
+bool FetchArmed(const TOCIRuleState& state) { return (state.Mask & (TraceMaskFetch | TraceMaskLobs)) != 0; }
 
 // Only handles under a UTF-16 environment are of interest.
 bool WideEnvironmentKnown(const TOCIRuleState& state) { return state.WideKnown; }
@@ -67,6 +68,12 @@ struct TOCIEntryTable {
                                                   "connectlength")};
     static constexpr TOCIHandlers Disconnect{&T::DisconnectEntered, &T::DisconnectReturned, OCIArgSet("handle error")};
     static constexpr TOCIHandlers Trans{&T::TransEntered, &T::RowReturned, OCIArgSet("handle error")};
+    static constexpr TOCIHandlers Define{&T::DefineEntered, nullptr, OCIArgSet("handle position value type")};
+    // Amounts, offsets, pieces and new lengths are read where the call has them.
+    static constexpr TOCIHandlers Lob{&T::LobEntered, &T::LobReturned, OCIArgSet("handle error locator")};
+    static constexpr TOCIHandlers Branch{&T::BranchEntered, &T::RowReturned, OCIArgSet("handle error mode")};
+    static constexpr TOCIHandlers BranchPrepare{&T::BranchEntered, &T::BranchPrepared, OCIArgSet("handle error mode")};
+    static constexpr TOCIHandlers NextResult{&T::NextResultEntered, &T::NextResultReturned, OCIArgSet("handle out")};
 
     // The signatures follow the published argument lists. A password's argument words tell
     // where it lies, so that nothing read there is shown; its bytes are never read.
@@ -86,6 +93,11 @@ struct TOCIEntryTable {
     // Filters: OCIAttrGet is asked for many attributes of many handles per statement call,
     // OCIErrorGet for every record of a diagnostic, OCIAttrSet for every setting a program
     // makes: a stub lets through only what their handlers could take.
+    //
+    // The round trips beyond statements all come late with logged hooks: their entries read
+    // arguments only. A LOB call's return reads the amounts it moved and the locators of
+    // the statements' LOB columns, OCIStmtGetNextResult's the handle it handed out, while
+    // the program waits; a ping's and a branch call's need their result alone.
     // clang-format off
     static constexpr TOCIEntry Entries[] = {
         {.Name = "OCIStmtPrepare", .Call = TOCICall::Prepare, .Required = true,
@@ -180,6 +192,57 @@ struct TOCIEntryTable {
         {.Name = "OCITransRollback", .Call = TOCICall::TransRollback, .Required = false,
          .Args = OCISignature("handle error -"), .Handlers = Trans,
          .Row = TTraceAction::Rollback, .PlantedBy = TraceMaskCommit, .Late = OCILate()},
+        {.Name = "OCIDefineByPos", .Call = TOCICall::Define, .Required = false,
+         .Args = OCISignature("handle - error position value size type - - - mode"), .Handlers = Define,
+         .PlantedBy = TraceMaskLobs, .Late = OCILate()},
+        {.Name = "OCIDefineByPos2", .Call = TOCICall::Define, .Required = false,
+         .Args = OCISignature("handle - error position value size8 type - - - mode"), .Handlers = Define,
+         .PlantedBy = TraceMaskLobs, .Late = OCILate()},
+        {.Name = "OCILobRead2", .Call = TOCICall::Lob2, .Required = false,
+         .Args = OCISignature("handle error locator amount charamount offset8 - -8 piece - - - -"), .Handlers = Lob,
+         .Row = TTraceAction::LobRead, .PlantedBy = TraceMaskLobs, .Late = OCILate()},
+        {.Name = "OCILobRead", .Call = TOCICall::Lob, .Required = false,
+         .Args = OCISignature("handle error locator amount offset - - - - - -"), .Handlers = Lob,
+         .Row = TTraceAction::LobRead, .PlantedBy = TraceMaskLobs, .Late = OCILate()},
+        {.Name = "OCILobWrite2", .Call = TOCICall::Lob2, .Required = false,
+         .Args = OCISignature("handle error locator amount charamount offset8 - -8 piece - - - -"), .Handlers = Lob,
+         .Row = TTraceAction::LobWrite, .PlantedBy = TraceMaskLobs, .Late = OCILate()},
+        {.Name = "OCILobWrite", .Call = TOCICall::Lob, .Required = false,
+         .Args = OCISignature("handle error locator amount offset - - piece - - - -"), .Handlers = Lob,
+         .Row = TTraceAction::LobWrite, .PlantedBy = TraceMaskLobs, .Late = OCILate()},
+        {.Name = "OCILobWriteAppend2", .Call = TOCICall::Lob2, .Required = false,
+         .Args = OCISignature("handle error locator amount charamount - -8 piece - - - -"), .Handlers = Lob,
+         .Row = TTraceAction::LobWrite, .PlantedBy = TraceMaskLobs, .Late = OCILate()},
+        {.Name = "OCILobGetLength2", .Call = TOCICall::Lob2, .Required = false,
+         .Args = OCISignature("handle error locator amount"), .Handlers = Lob,
+         .Row = TTraceAction::LobLength, .PlantedBy = TraceMaskLobs, .Late = OCILate()},
+        {.Name = "OCILobGetLength", .Call = TOCICall::Lob, .Required = false,
+         .Args = OCISignature("handle error locator amount"), .Handlers = Lob,
+         .Row = TTraceAction::LobLength, .PlantedBy = TraceMaskLobs, .Late = OCILate()},
+        {.Name = "OCILobTrim2", .Call = TOCICall::Lob2, .Required = false,
+         .Args = OCISignature("handle error locator newlength8"), .Handlers = Lob,
+         .Row = TTraceAction::LobTrim, .PlantedBy = TraceMaskLobs, .Late = OCILate()},
+        {.Name = "OCILobTrim", .Call = TOCICall::Lob, .Required = false,
+         .Args = OCISignature("handle error locator newlength"), .Handlers = Lob,
+         .Row = TTraceAction::LobTrim, .PlantedBy = TraceMaskLobs, .Late = OCILate()},
+        {.Name = "OCIPing", .Call = TOCICall::Ping, .Required = false,
+         .Args = OCISignature("handle error -"), .Handlers = Trans,
+         .Row = TTraceAction::Ping, .PlantedBy = TraceMaskConnect, .Late = OCILate(), .LateReturn = true},
+        {.Name = "OCITransStart", .Call = TOCICall::TransBranch, .Required = false,
+         .Args = OCISignature("handle error - mode"), .Handlers = Branch,
+         .Row = TTraceAction::Begin, .PlantedBy = TraceMaskCommit, .Late = OCILate(), .LateReturn = true},
+        {.Name = "OCITransPrepare", .Call = TOCICall::TransPrepare, .Required = false,
+         .Args = OCISignature("handle error mode"), .Handlers = BranchPrepare,
+         .Row = TTraceAction::PrepareCommit, .PlantedBy = TraceMaskCommit, .Late = OCILate(), .LateReturn = true},
+        {.Name = "OCITransForget", .Call = TOCICall::TransBranch, .Required = false,
+         .Args = OCISignature("handle error mode"), .Handlers = Branch,
+         .Row = TTraceAction::Forget, .PlantedBy = TraceMaskCommit, .Late = OCILate(), .LateReturn = true},
+        {.Name = "OCITransDetach", .Call = TOCICall::TransBranch, .Required = false,
+         .Args = OCISignature("handle error mode"), .Handlers = Branch,
+         .Row = TTraceAction::Detach, .PlantedBy = TraceMaskCommit, .Late = OCILate(), .LateReturn = true},
+        {.Name = "OCIStmtGetNextResult", .Call = TOCICall::NextResult, .Required = false,
+         .Args = OCISignature("handle error out - mode"), .Handlers = NextResult,
+         .PlantedBy = TraceMaskFetch, .Late = OCILate()},
     };
     // clang-format on
 };

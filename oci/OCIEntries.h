@@ -49,6 +49,14 @@ enum class TOCICall : uint8_t {
     Logoff,
     TransCommit,
     TransRollback,
+    // Round trips beyond statements (LobCalls, TransactionCalls).
+    Define,       // OCIDefineByPos, OCIDefineByPos2: a LOB column's locators
+    Lob,          // the older LOB calls: 4-byte amounts
+    Lob2,         // their second generation: 8-byte amounts
+    Ping,
+    TransBranch,  // OCITransStart, OCITransForget, OCITransDetach
+    TransPrepare,
+    NextResult,   // OCIStmtGetNextResult: an implicit result's statement handle
 };
 
 // What an argument is to the tracer. An entry's signature names each of its arguments by
@@ -97,6 +105,12 @@ enum class TOCIArg : uint8_t {
     OutLength,  // where the call stores the length of the name it makes
     Password,   // where a password lies, and its length: its bytes are never read
     PasswordLength,
+    Locator,    // a LOB call's locator, its in/out amounts of bytes and characters, the
+    Amount,     // offset it starts at, its piece and a trim's new length
+    CharAmount,
+    Offset,
+    Piece,
+    NewLength,
     Count
 };
 
@@ -243,7 +257,7 @@ inline constexpr std::string_view Names[] = {
     "size",     "type",    "indicator", "altlength",    "maxarray",   "current",   "valueskip",
     "indicatorskip", "lengthskip", "record", "code", "buffer", "buffersize", "htype", "attribute", "attrtype",
     "session",  "credentials", "user",  "userlength",   "connect",    "connectlength", "pool", "outlength",
-    "password", "passwordlength",
+    "password", "passwordlength", "locator", "amount", "charamount", "offset", "piece", "newlength",
 };
 static_assert(std::size(Names) == static_cast<size_t>(TOCIArg::Count));
 } // namespace OCISignatureWords

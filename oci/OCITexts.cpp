@@ -20,6 +20,15 @@ std::string ActionText(const TTraceRecord& record)
     case TTraceAction::Disconnect: return "Disconnect";
     case TTraceAction::Commit: return "Commit";
     case TTraceAction::Rollback: return "Rollback";
+    case TTraceAction::LobRead: return "LOB read";
+    case TTraceAction::LobWrite: return "LOB write";
+    case TTraceAction::LobLength: return "LOB length";
+    case TTraceAction::LobTrim: return "LOB trim";
+    case TTraceAction::Ping: return "Ping";
+    case TTraceAction::Begin: return "Begin";
+    case TTraceAction::PrepareCommit: return "Prepare commit";
+    case TTraceAction::Forget: return "Forget";
+    case TTraceAction::Detach: return "Detach";
     }
     return "";
 }

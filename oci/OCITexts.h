@@ -25,7 +25,8 @@ extern const char* const UnavailableStatement;
 extern const char* const CommitsOnSuccessNote;
 
 // The Action column: "Prepare", "Execute", "Fetch (%d)", "Connect", "Disconnect",
-// "Commit", "Rollback".
+// "Commit", "Rollback", "LOB read", "LOB write", "LOB length", "LOB trim", "Ping", "Begin",
+// "Prepare commit", "Forget", "Detach".
 std::string ActionText(const TTraceRecord& record);
 // The Time column: the non-zero parts of the elapsed time (in days), smallest first in
 // the order milliseconds, seconds, minutes, hours, each at least two digits, joined by ":".

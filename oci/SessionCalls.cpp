@@ -4,6 +4,7 @@
 #include "OCIBreaks.h"
 #include "OCITexts.h"
 #include "TraceMask.h"
+#include "TransactionCalls.h"
 
 namespace {
 
@@ -122,6 +123,10 @@ std::unique_ptr<TCallData> TOCITracer::AttrSetEntered(IHookHost& /*host*/, const
             labels.SessionSet(data.Svc, value);
         } else if (type == OCI_HTYPE_SPOOL && attr == OCI_ATTR_SPOOL_AUTH) {
             labels.PoolAuthSet(data.Svc, value);
+        } else if (type == OCI_HTYPE_SVCCTX && attr == OCI_ATTR_TRANS) {
+            FBranches.TransSet(data.Svc, value);
+        } else if (type == OCI_HTYPE_TRANS && attr == OCI_ATTR_XID) {
+            XidSet(frame, data.Svc, value);
         }
         return false;
     });

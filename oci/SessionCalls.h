@@ -8,6 +8,7 @@
 #include "OCIEntries.h"
 #include "OCISessions.h"
 #include "TraceRecord.h"
+#include "TransactionCalls.h"
 
 #include <windows.h>
 
@@ -23,8 +24,10 @@ constexpr uint32_t OCI_ATTR_USERNAME = 22;
 constexpr uint32_t OCI_ATTR_PASSWORD = 23;
 constexpr uint32_t OCI_ATTR_DRIVER_NAME = 424;
 constexpr uint32_t OCI_ATTR_SPOOL_AUTH = 460;
-inline constexpr uint32_t SessionAttributes[] = {OCI_ATTR_SERVER,   OCI_ATTR_SESSION,     OCI_ATTR_USERNAME,
-                                                 OCI_ATTR_PASSWORD, OCI_ATTR_DRIVER_NAME, OCI_ATTR_SPOOL_AUTH};
+// Besides: a context's transaction and the XID of a transaction (TransactionCalls.h).
+inline constexpr uint32_t SessionAttributes[] = {OCI_ATTR_SERVER,      OCI_ATTR_SESSION,    OCI_ATTR_USERNAME,
+                                                 OCI_ATTR_PASSWORD,    OCI_ATTR_DRIVER_NAME, OCI_ATTR_SPOOL_AUTH,
+                                                 OCI_ATTR_TRANS,        OCI_ATTR_XID};
 static_assert(std::size(SessionAttributes) <= TEntryFilter::MaxList);
 
 // What a session call keeps from its entry to its return.

@@ -24,6 +24,7 @@ std::unique_ptr<TCallData> TOCITracer::PrepareEntered(IHookHost& /*host*/, const
         record.Statement = ReadText(frame, arg(TOCIArg::Text), arg.Dword(TOCIArg::Length), wide);
         Statements.SetText(handle, record.Statement);
         FBinds.Forget(handle);
+        FLobs.Forget(handle);
     });
     return Kept(std::move(data));
 }
@@ -67,8 +68,9 @@ void TOCITracer::Prepare2Returned(IHookHost& host, TCallData& callData, uint32_t
                 Statements.SetText(handle, record.Statement);
             else
                 Statements.Forget(handle);
-            // A cached handle comes back prepared anew: its old binds are gone.
+            // A cached handle comes back prepared anew: its old binds and defines are gone.
             FBinds.Forget(handle);
+            FLobs.Forget(handle);
             data.Statement = handle;
             if (data.Wide)
                 FWide.insert(handle);
@@ -91,6 +93,7 @@ std::unique_ptr<TCallData> TOCITracer::ExecuteEntered(IHookHost& host, const TOC
         StatementOf(*data, arg(TOCIArg::Handle));
         record.CommitsOnSuccess = arg.Dword(TOCIArg::Mode) & OCI_COMMIT_ON_SUCCESS;
         FWaits.Executed(data->Statement);
+        FBranches.Executed(data->Statement);
         if (data->Traced && Traced(TraceMaskBinds))
             record.Binds = ExecuteBinds(host, entry, frame, data->Statement);
     });
@@ -105,6 +108,8 @@ std::unique_ptr<TCallData> TOCITracer::FetchEntered(IHookHost& /*host*/, const T
         TOCICallArgs arg(entry, frame);
         StatementOf(*data, arg(TOCIArg::Handle));
         record.FetchRows = static_cast<int32_t>(arg.Dword(TOCIArg::Rows));
+        if (Traced(TraceMaskLobs))
+            FLobs.Fetched(data->Statement, arg.Dword(TOCIArg::Rows));
     });
     return Kept(std::move(data));
 }
@@ -128,6 +133,8 @@ std::unique_ptr<TCallData> TOCITracer::ReleaseEntered(IHookHost& /*host*/, const
     }
     Statements.Forget(handle);
     FBinds.Forget(handle);
+    FLobs.Forget(handle);
+    FBranches.Forget(handle);
     FWaits.HandleFreed(handle);
     return nullptr;
 }
@@ -141,6 +148,8 @@ std::unique_ptr<TCallData> TOCITracer::HandleFreeEntered(IHookHost& /*host*/, co
     FWaits.HandleFreed(handle);
     FWide.erase(handle);
     FSessions.Labels.Forget(handle);
+    FLobs.Forget(handle);
+    FBranches.Forget(handle);
     return nullptr;
 }
 

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "OCITexts.h"
 #include "RowExport.h"
+#include "TransactionCalls.h"
 #include "Utils.h"
 
 #include <algorithm>
@@ -49,7 +50,7 @@ TStatementTotals::TShare TStatementTotals::ShareOf(const TTraceRecord& record, i
     TShare share;
     share.Statement = statement;
     share.Action = record.Action;
-    if (record.Action != TTraceAction::Prepare && record.Rows > 0)
+    if ((record.Action == TTraceAction::Execute || record.Action == TTraceAction::Fetch) && record.Rows > 0)
         share.Rows = record.Rows;
     share.Error = record.Result == OCI_ERROR || record.Result == OCI_INVALID_HANDLE;
     share.Ms = std::fabs(record.ElapsedDays) * MSecsPerDay;
@@ -88,6 +89,8 @@ void TStatementTotals::Apply(const TShare& share, int sign)
         total.Executes += sign;
     else if (share.Action == TTraceAction::Fetch)
         total.Fetches += sign;
+    else if (share.Action != TTraceAction::Prepare)
+        total.LobCalls += sign;
     total.Rows += sign * share.Rows;
     total.Errors += sign * (share.Error ? 1 : 0);
     total.TotalMs += sign * share.Ms;
@@ -104,10 +107,19 @@ int TStatementTotals::Add(const TTraceRecord& record)
     case TTraceAction::Execute:
     case TTraceAction::Fetch:
         break;
+    case TTraceAction::LobRead:
+    case TTraceAction::LobWrite:
+    case TTraceAction::LobLength:
+    case TTraceAction::LobTrim:
+        if (!record.Statement.empty())
+            break;
+        return -1;
     default:
         return -1;
     }
-    TShare share = ShareOf(record, Intern(record.Statement));
+    std::string_view parent = WithoutImplicitResult(record.Statement);
+    TShare share = ShareOf(record, parent.size() == record.Statement.size() ? Intern(record.Statement)
+                                                                              : Intern(std::string(parent)));
     Apply(share, +1);
     FPending.Delivered(record, share);
     return share.Statement;

@@ -25,6 +25,8 @@ struct TStatementTotal {
     std::string Statement;
     int64_t Executes = 0;
     int64_t Fetches = 0;
+    // LOB calls on the locators its fetches delivered.
+    int64_t LobCalls = 0;
     // Of its executes and fetches; a call whose rows are not known adds none.
     int64_t Rows = 0;
     // Calls that returned OCI_ERROR or OCI_INVALID_HANDLE.
@@ -61,7 +63,9 @@ std::string StatementCellText(const TStatementTotal& total, int column);
 
 class TStatementTotals {
 public:
-    // Counts a record of a Prepare, Execute or Fetch; any other record counts nowhere.
+    // Counts a record of a Prepare, Execute or Fetch, and a LOB call's of a statement's
+    // locator (its time and errors; the bytes it moved are no rows); any other record counts
+    // nowhere. A fetch of an implicit result counts under the statement that handed it out.
     // Returns the index of its statement, or -1. A record still pending is remembered by
     // its serial, so that its update can be counted in its place.
     int Add(const TTraceRecord& record);

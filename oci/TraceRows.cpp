@@ -22,7 +22,7 @@ TListRow TraceRecordRow(const TTraceRecord& record)
     row.SubItems.reserve(TraceColumnCount - 1);
     for (int column = 1; column < TraceColumnCount; ++column)
         row.SubItems.push_back(TraceCellText(record, static_cast<TTraceColumnId>(column)));
-    row.Note = record.CommitsOnSuccess ? CommitsOnSuccessNote : "";
+    row.Note = record.CommitsOnSuccess ? CommitsOnSuccessNote : record.Note;
     row.BindLines = BindMemoLines(record.Binds);
     return row;
 }

@@ -11,5 +11,5 @@
 // The text of a record's cell in a column of TraceColumns: Rows is empty while not known.
 std::string TraceCellText(const TTraceRecord& record, TTraceColumnId column);
 // The row of one trace record, a cell per column of TraceColumns; for the memo, its binds
-// a line each and the note of an execute that commits on success.
+// a line each, and its note: of an execute that commits on success, else the record's own.
 TListRow TraceRecordRow(const TTraceRecord& record);

@@ -36,7 +36,7 @@ static TTraceRow RowOf(const TTraceRecord& record)
 {
     return TTraceRow{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
                      record.Serial,      record.Rows,        BindsText(record.Binds),  record.Error,
-                     record.Pending,     record.CommitsOnSuccess};
+                     record.Pending,     record.CommitsOnSuccess, record.Note};
 }
 
 void TSessionRunner::SessionRecord(const TTraceRecord& record)
@@ -224,6 +224,7 @@ std::vector<TTruthCall> ReadTruth(const std::string& path)
         std::vector<std::string> f = SplitTabs(line);
         TTruthCall call;
         call.Kind = f[0];
+        call.Fields = f;
         if (call.Kind == "LOAD" || call.Kind == "UNLOAD") {
             calls.push_back(call);
             continue;

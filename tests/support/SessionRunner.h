@@ -36,6 +36,8 @@ struct TTraceRow {
     // As the record last stood: its last update not pending.
     bool Pending = false;
     bool CommitsOnSuccess = false;
+    // The memo's own note (TTraceRecord::Note).
+    std::string Note = {};
 };
 
 struct TSession {
@@ -120,6 +122,8 @@ struct TTruthCall {
     std::string Text;
     std::string Key;
     bool Utf16 = false;
+    // Every field of the line, the kind first: for the kinds not read into the above.
+    std::vector<std::string> Fields = {};
 };
 std::vector<TTruthCall> ReadTruth(const std::string& path);
 // The fields of a TAB-separated line (of a log or of the capture tool's output).

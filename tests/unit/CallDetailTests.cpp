@@ -8,12 +8,14 @@
 #include "StatementTotals.h"
 #include "TargetCheck.h"
 #include "TraceMask.h"
+#include "Utils.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <set>
 #include <tuple>
 
@@ -442,7 +444,7 @@ TEST(CallDetails, EntriesArePlantedByKindWithTheirArgumentWords)
 {
     TRecords events;
     for (TTraceMask mask : {TraceMaskExecute, TraceMaskBinds, TraceMaskErrors, TraceMaskRows, TraceMaskConnect,
-                            TraceMaskCommit, TraceMaskAll}) {
+                            TraceMaskCommit, TraceMaskLobs, TraceMaskFetch, TraceMaskAll}) {
         TOCITracer tracer(mask, events);
         for (int id = 0; id < OCIEntryCount; ++id) {
             TTraceMask kind = 0;
@@ -454,7 +456,14 @@ TEST(CallDetails, EntriesArePlantedByKindWithTheirArgumentWords)
             case TOCICall::ErrorGet: kind = TraceMaskErrors; break;
             case TOCICall::AttrGet: kind = TraceMaskRows; break;
             case TOCICall::TransCommit:
-            case TOCICall::TransRollback: kind = TraceMaskCommit; break;
+            case TOCICall::TransRollback:
+            case TOCICall::TransBranch:
+            case TOCICall::TransPrepare: kind = TraceMaskCommit; break;
+            case TOCICall::Define:
+            case TOCICall::Lob:
+            case TOCICall::Lob2: kind = TraceMaskLobs; break;
+            case TOCICall::Ping: kind = TraceMaskConnect; break;
+            case TOCICall::NextResult: kind = TraceMaskFetch; break;
             // The calls that hand over a password tell the binds where not to look.
             case TOCICall::AttrSet:
             case TOCICall::PoolCreate:
@@ -474,9 +483,80 @@ TEST(CallDetails, EntriesArePlantedByKindWithTheirArgumentWords)
         int Words32, Words64;
     } words[] = {{"OCIBindByName", 14, 14},     {"OCIBindByName2", 15, 14}, {"OCIBindByPos2", 14, 13},
                  {"OCIBindArrayOfStruct", 6, 6}, {"OCIErrorGet", 7, 7},       {"OCIAttrGet", 6, 6},
-                 {"OCIStmtExecute", 8, 8},       {"OCISessionGet", 12, 12},   {"OCISessionPoolCreate", 15, 15}};
+                 {"OCIStmtExecute", 8, 8},       {"OCISessionGet", 12, 12},   {"OCISessionPoolCreate", 15, 15},
+                 {"OCILobRead2", 15, 13},        {"OCILobWriteAppend2", 13, 12}, {"OCILobTrim2", 5, 4},
+                 {"OCILobRead", 11, 11},         {"OCIDefineByPos2", 12, 11}, {"OCITransStart", 4, 4}};
     for (const auto& w : words) {
         EXPECT_EQ(OCIEntries[HookId(w.Name)].Words(false), w.Words32) << w.Name;
         EXPECT_EQ(OCIEntries[HookId(w.Name)].Words(true), w.Words64) << w.Name;
     }
+}
+
+// The texts of a branch's calls and of implicit results, from the bytes a program set.
+TEST(RoundTripTexts, XidsFlagsAndImplicitResultsDecode)
+{
+    auto xid = [](int32_t format, int32_t gtrid, int32_t bqual, const std::string& data) {
+        std::string bytes(12, '\0');
+        const int32_t header[3] = {format, gtrid, bqual};
+        std::memcpy(bytes.data(), header, sizeof header);
+        return bytes + data;
+    };
+    const struct {
+        std::string Bytes, Text;
+    } xids[] = {
+        {xid(4660, 2, 1, "ab\x01"), "XID 4660, gtrid 6162, bqual 01"},
+        {xid(-1, 0, 0, ""), "XID -1, gtrid , bqual "},
+        {xid(1, 2, 2, "abc"), ""},    // lengths beyond the bytes
+        {xid(1, -1, 0, "abc"), ""},   // a negative length
+        {xid(1, 65, 0, std::string(65, 'x')), ""},
+        {std::string(11, '\0'), ""},  // no whole header
+    };
+    for (const auto& x : xids)
+        EXPECT_EQ(XidText(x.Bytes), x.Text) << x.Text;
+    EXPECT_EQ(TransFlagsText(0x1 | 0x100 | 0x01000000), "new, readonly, two-phase");
+    EXPECT_EQ(TransFlagsText(0x20000 | 0x8 | 0x80000000), "tight, 0x80000008");
+    EXPECT_EQ(BranchText(0x4, "XID 1, gtrid 00, bqual "), "resume; XID 1, gtrid 00, bqual ");
+    EXPECT_EQ(BranchText(0, "XID 1, gtrid 00, bqual "), "XID 1, gtrid 00, bqual ");
+    const struct {
+        const char* Text;
+        const char* Parent;
+    } implicit[] = {{"BEGIN p; END; (implicit result 12)", "BEGIN p; END;"},
+                    {"SELECT ' (implicit result x)' FROM dual", "SELECT ' (implicit result x)' FROM dual"},
+                    {"x (implicit result )", "x (implicit result )"},
+                    {" (implicit result 1)", ""}};
+    for (const auto& i : implicit)
+        EXPECT_EQ(WithoutImplicitResult(i.Text), i.Parent) << i.Text;
+}
+
+// A LOB call shows the statement whose define received its locator, as far as the
+// statement's fetches filled the array; a redefined or freed statement delivers none.
+TEST(RoundTripTexts, LocatorsBelongToTheStatementThatDefinedAndFetchedThem)
+{
+    std::map<TAddress, std::vector<TAddress>> memory = {{0x1000, {0x51, 0x52, 0x53, 0x54}}, {0x2000, {0x61}}};
+    auto read = [&](TAddress array, uint32_t count, std::vector<TAddress>& pointers) {
+        auto found = memory.find(array);
+        if (found == memory.end() || found->second.size() < count)
+            return false;
+        pointers.assign(found->second.begin(), found->second.begin() + count);
+        return true;
+    };
+    auto textOf = [](TAddress stmt) { return Format("stmt %llx", static_cast<unsigned long long>(stmt)); };
+    TLobLocators lobs;
+    lobs.Defined(0xA, 2, 0x1000, true);
+    lobs.Defined(0xB, 1, 0x2000, true);
+    lobs.Defined(0xC, 1, 0x3000, true);  // an array that cannot be read
+    EXPECT_EQ(lobs.StatementOf(0x51, read, textOf), "stmt a");
+    EXPECT_EQ(lobs.StatementOf(0x52, read, textOf), "") << "one row fetched so far";
+    lobs.Fetched(0xA, 3);
+    EXPECT_EQ(lobs.StatementOf(0x53, read, textOf), "stmt a");
+    EXPECT_EQ(lobs.StatementOf(0x54, read, textOf), "");
+    EXPECT_EQ(lobs.StatementOf(0x61, read, textOf), "stmt b");
+    EXPECT_EQ(lobs.StatementOf(0, read, textOf), "");
+    lobs.Defined(0xA, 2, 0x1000, false);
+    EXPECT_EQ(lobs.StatementOf(0x51, read, textOf), "") << "the column is no LOB any more";
+    lobs.Forget(0xB);
+    EXPECT_EQ(lobs.StatementOf(0x61, read, textOf), "");
+    EXPECT_EQ(LobNote(TLobCall{0x51, 0x10, 0x18, true, 1, 2, -1}, 300), "offset 1, piece next, 300 characters");
+    EXPECT_EQ(LobNote(TLobCall{0x51, 0x10, 0, false, 11, -1, -1}, -1), "offset 11");
+    EXPECT_EQ(LobNote(TLobCall{0x51, 0x10, 0x18, true, -1, 7, -1}, -1), "piece 7");
 }

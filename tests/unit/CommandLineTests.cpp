@@ -58,8 +58,8 @@ TEST(CommandLine, TraceListWordsComeFromTheTraceMaskTable)
             EXPECT_EQ(std::string(e.what()), std::string("unknown action in --trace: ") + c.Unknown);
         }
     }
-    EXPECT_EQ(TraceMaskWords(), "prepare,execute,fetch,binds,errors,rows,connect,commit");
-    EXPECT_EQ(TraceMaskAll, 255) << "every kind";
+    EXPECT_EQ(TraceMaskWords(), "prepare,execute,fetch,binds,errors,rows,connect,commit,lobs");
+    EXPECT_EQ(TraceMaskAll, 511) << "every kind";
     // Each word gives back its own bit, and the table's defaults make the default mask.
     BYTE defaults = 0;
     for (const TTraceMaskBit& bit : TraceMaskBits) {

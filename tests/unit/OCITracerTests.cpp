@@ -707,7 +707,11 @@ TEST(OCIEntries, EveryEntryAgreesWithItsHandlersKindsAndSignature)
         {TTraceAction::Prepare, TraceMaskPrepare}, {TTraceAction::Execute, TraceMaskExecute},
         {TTraceAction::Fetch, TraceMaskFetch},     {TTraceAction::Connect, TraceMaskConnect},
         {TTraceAction::Disconnect, TraceMaskConnect}, {TTraceAction::Commit, TraceMaskCommit},
-        {TTraceAction::Rollback, TraceMaskCommit}};
+        {TTraceAction::Rollback, TraceMaskCommit}, {TTraceAction::LobRead, TraceMaskLobs},
+        {TTraceAction::LobWrite, TraceMaskLobs},  {TTraceAction::LobLength, TraceMaskLobs},
+        {TTraceAction::LobTrim, TraceMaskLobs},   {TTraceAction::Ping, TraceMaskConnect},
+        {TTraceAction::Begin, TraceMaskCommit},   {TTraceAction::PrepareCommit, TraceMaskCommit},
+        {TTraceAction::Forget, TraceMaskCommit},  {TTraceAction::Detach, TraceMaskCommit}};
     for (TTraceMask mask = 0; mask <= TraceMaskAll; ++mask) {
         TFakeHost host;
         TRecords events;

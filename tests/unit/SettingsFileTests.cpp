@@ -53,7 +53,7 @@ TEST(SettingsFile, WhatTheWindowKeepsComesBackFromTheFile)
     saved.Save();
     const std::string text = ReadFileBytes(path);
     EXPECT_NE(text.find("[TRACEOPT]\r\nTRACE_PREPARE=1\r\nTRACE_EXECUTE=0\r\nTRACE_FETCH=1\r\nTRACE_BINDS=0\r\n"
-                        "TRACE_ERRORS=1\r\nTRACE_ROWS=0\r\nTRACE_CONNECT=1\r\nTRACE_COMMIT=0\r\nHOOKS=fast\r\n"
+                        "TRACE_ERRORS=1\r\nTRACE_ROWS=0\r\nTRACE_CONNECT=1\r\nTRACE_COMMIT=0\r\nTRACE_LOBS=0\r\nHOOKS=fast\r\n"
                         "HIDE_VALUES=1\r\n"),
               std::string::npos)
         << text;

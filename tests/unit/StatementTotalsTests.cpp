@@ -139,3 +139,38 @@ TEST(StatementTotals, SingleLineTextMakesEachBreakAndTabOneSpace)
         EXPECT_EQ(IsSingleLine(c.Text), std::string(c.Text) == c.Line) << c.Text;
     }
 }
+
+// LOB calls count under the statement that delivered their locator, without rows; the
+// fetches of implicit results count, with their rows, under the statement that made them.
+TEST(StatementTotals, LobCallsAndImplicitResultsCountUnderTheirStatement)
+{
+    const std::string block = "BEGIN p; END;", query = "SELECT notes FROM r";
+    const TTraceRecord records[] = {
+        Record(Execute, block, 1.0, OCI_SUCCESS, 0),
+        Record(Fetch, block + " (implicit result 1)", 2.0, OCI_SUCCESS, 4),
+        Record(Fetch, block + " (implicit result 2)", 3.0, OCI_NO_DATA, 3),
+        Record(Execute, query, 1.0, OCI_SUCCESS, 0),
+        Record(TTraceAction::LobLength, query, 0.5, OCI_SUCCESS, 1000),
+        Record(TTraceAction::LobRead, query, 4.0, OCI_NEED_DATA, 300),
+        Record(TTraceAction::LobTrim, query, 0.5, OCI_ERROR, 5),
+        // A temporary LOB's call is no statement's.
+        Record(TTraceAction::LobWrite, "", 9.0, OCI_SUCCESS, 14),
+    };
+    TStatementTotals totals;
+    for (const TTraceRecord& record : records)
+        totals.Add(record);
+    ASSERT_EQ(totals.Count(), 2);
+    const struct {
+        std::string Statement;
+        int64_t Fetches, LobCalls, Rows, Errors;
+        double TotalMs;
+    } expected[] = {{block, 2, 0, 7, 0, 6.0}, {query, 0, 3, 0, 1, 6.0}};
+    for (const auto& e : expected) {
+        int index = totals.Find(e.Statement);
+        ASSERT_GE(index, 0) << e.Statement;
+        const TStatementTotal& t = totals.Item(index);
+        EXPECT_EQ(std::make_tuple(t.Executes, t.Fetches, t.LobCalls, t.Rows, t.Errors, t.TotalMs),
+                  std::make_tuple(int64_t(1), e.Fetches, e.LobCalls, e.Rows, e.Errors, e.TotalMs))
+            << e.Statement;
+    }
+}
