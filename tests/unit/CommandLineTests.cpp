@@ -61,7 +61,7 @@ TEST(CommandLine, TraceListWordsComeFromTheTraceMaskTable)
     EXPECT_EQ(TraceMaskWords(), "prepare,execute,fetch,binds,errors,rows,connect,commit,lobs");
     EXPECT_EQ(TraceMaskAll, 511) << "every kind";
     // Each word gives back its own bit, and the table's defaults make the default mask.
-    BYTE defaults = 0;
+    TTraceMask defaults = 0;
     for (const TTraceMaskBit& bit : TraceMaskBits) {
         EXPECT_EQ(TraceMaskOfWords(bit.Word), bit.Bit) << bit.Word;
         if (bit.Default)

@@ -207,10 +207,10 @@ TEST_F(MainWindowTest, TraceOptionsPresetFromTheMaskAndOnlyOkApplies)
 {
     const struct {
         const char* Name;
-        BYTE Before;
-        BYTE Chosen;
+        TTraceMask Before;
+        TTraceMask Chosen;
         std::function<void(HWND)> Close;
-        BYTE After;
+        TTraceMask After;
     } cases[] = {
         {"OK, none checked", TraceMaskExecute, 0, [](HWND w) { PressButton(w, IDOK); }, 0},
         {"Enter", TraceMaskExecute, TraceMaskPrepare | TraceMaskFetch, [](HWND w) { PressKey(w, VK_RETURN); },
@@ -227,7 +227,7 @@ TEST_F(MainWindowTest, TraceOptionsPresetFromTheMaskAndOnlyOkApplies)
     };
     for (const auto& c : cases) {
         Form->TraceMask = c.Before;
-        BYTE shown = 0xFF;
+        TTraceMask shown = ~TTraceMask{0};
         TModalDriver driver("Choose actions to trace", [&](HWND w) {
             shown = MaskShown(w);
             ShowMask(w, c.Chosen);
