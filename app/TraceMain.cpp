@@ -45,6 +45,7 @@ struct TOptions : TSessionOptions {
     std::string Format = "tsv";
     std::string Output;
     std::string Summary;
+    TStatementGrouping SummaryBy = TStatementGrouping::Text;
 };
 
 // The shared words, and where the rows go.
@@ -55,7 +56,8 @@ TProgramOptions CaptureToolOptions(TOptions& options)
     program.SessionRequired = true;
     program.OwnUsage = "  --format FMT    tsv (default), csv or html\r\n"
                        "  --output FILE   write there instead of standard output\r\n"
-                       "  --summary FILE  write the totals per statement there, tab-separated\r\n";
+                       "  --summary FILE  write the totals per statement there, tab-separated\r\n"
+                       "  --summary-by G  text (default) or shape: what makes one line of the summary\r\n";
     program.TraceDefault = "execute";
     program.HooksDefault = HookKindWord(DefaultHookKind);
     program.Own = [&options](const std::string& option, const std::function<std::string()>& value) {
@@ -67,6 +69,11 @@ TProgramOptions CaptureToolOptions(TOptions& options)
             options.Output = value();
         } else if (option == "--summary") {
             options.Summary = value();
+        } else if (option == "--summary-by") {
+            std::string by = value();
+            if (by != "text" && by != "shape")
+                throw EUsageError("unknown grouping: " + by);
+            options.SummaryBy = by == "shape" ? TStatementGrouping::Shape : TStatementGrouping::Text;
         } else {
             return false;
         }
@@ -140,6 +147,7 @@ private:
     void WriteSummary()
     {
         try {
+            FTotals.SetGrouping(FOptions.SummaryBy);
             SaveStatementTotals(FTotals, FOptions.Summary);
         } catch (const std::exception& e) {
             Application().ShowErrorText(ExceptionText(e));

@@ -2,6 +2,8 @@
 // value, copied or moved, owned by nobody in particular.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -79,4 +81,6 @@ struct TTraceRecord {
     // What the program does after the call may still complete the record (its rows, its
     // error text): an update with the same serial follows, the last one not pending.
     bool Pending = false;
+    // The thread of the traced program that made the call.
+    DWORD Thread = 0;
 };

@@ -262,6 +262,7 @@ std::unique_ptr<TOCICallData> TOCITracer::NewCall(const TOCIEntry& entry, TCallF
     TTraceRecord& record = data->Record;
     record.StartTicks = PerformanceTicks();
     data->Thread = frame.ThreadId;
+    record.Thread = frame.ThreadId;
     if (!entry.Row)
         return data;
     record.Action = *entry.Row;

@@ -44,6 +44,7 @@ enum TCommandId : int {
     cmEditFilter,
     cmViewStatements,
     cmSaveStatements,
+    cmViewGroupByShape,
     // The items of pmnRecents, in the order of the recent list.
     cmRecentFirst = 200,
     cmRecentLast = 299
@@ -145,6 +146,8 @@ public:
     void actEditFilterExecute();
     void actViewStatementsExecute();
     void actSaveStatementsExecute();
+    void actViewGroupByShapeExecute();
+    void actViewGroupByShapeUpdate(TAction& sender);
     void actViewStatementsUpdate(TAction& sender);
     void actDebugAttachUpdate(TAction& sender);
     void actDebugStopUpdate(TAction& sender);

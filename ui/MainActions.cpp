@@ -54,6 +54,8 @@ const TActionDef ActionDefs[] = {
      &TfrmMain::actViewStatementsUpdate, 'T', FCONTROL},
     {cmSaveStatements, "Trace", "Save &statements...", -1,
      &TfrmMain::actSaveStatementsExecute, nullptr, 'S', FCONTROL | FSHIFT},
+    {cmViewGroupByShape, "View", "Group by s&hape", -1, &TfrmMain::actViewGroupByShapeExecute,
+     &TfrmMain::actViewGroupByShapeUpdate},
 };
 
 // Menu bar: a caption and the command ids of its items, 0 for a separator.
@@ -67,7 +69,7 @@ struct TMenuDef {
 const TMenuDef MenuDefs[] = {
     {"&Debug", {cmDebugRun, cmDebugAttach, cmDebugStop, 0, cmExit, -1}},
     {"&Edit", {cmEditCopy, cmEditSelectAll, 0, cmEditFilter, -1}},
-    {"&View", {cmViewStatements, -1}},
+    {"&View", {cmViewStatements, cmViewGroupByShape, -1}},
     {"&Trace", {cmSave, cmViewClear, cmTraceOpt, cmTraceEnable, cmStmtColorize, cmSaveStatements, -1}},
     {"Help", {cmAbout, -1}},
 };

@@ -24,6 +24,7 @@ std::string MenuCaption(const TRunEntry& run)
 void TfrmMain::LoadSettings()
 {
     Settings.Load();
+    TraceView->SetGrouping(Settings.GroupByShape ? TStatementGrouping::Shape : TStatementGrouping::Text);
     UpdateRecentMenu(pmnRecents.get());
 }
 

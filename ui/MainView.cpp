@@ -107,6 +107,17 @@ void TfrmMain::actViewStatementsExecute()
 
 void TfrmMain::actViewStatementsUpdate(TAction& sender) { sender.Checked = frmStatements && frmStatements->IsOpen(); }
 
+void TfrmMain::actViewGroupByShapeExecute()
+{
+    Settings.GroupByShape = !Settings.GroupByShape;
+    TraceView->SetGrouping(Settings.GroupByShape ? TStatementGrouping::Shape : TStatementGrouping::Text);
+    if (frmStatements && frmStatements->IsOpen())
+        frmStatements->Refresh();
+    SaveSettings();
+}
+
+void TfrmMain::actViewGroupByShapeUpdate(TAction& sender) { sender.Checked = Settings.GroupByShape; }
+
 void TfrmMain::actSaveStatementsExecute()
 {
     if (!sdgStatements.Execute(Handle, true))

@@ -26,6 +26,8 @@ std::string Trimmed(const std::string& text)
 
 const char* const RecentSection = "RECENT";
 const char* const RecentRunsSection = "RECENT_RUNS";
+const char* const StatementsSection = "STATEMENTS";
+const char* const GroupByShapeKey = "GROUP_BY_SHAPE";
 
 // The paths of FILE1 to FILE5, by key number: empty for a key that is missing or blank.
 std::vector<std::string> RecentFileKeys(const TIniFile& ini)
@@ -112,6 +114,7 @@ void TSettings::Load()
     Hooks = HookKindOfSetting(ini.ReadString(TraceMaskSection, HookKindSettingsKey, ""));
     HideValues = ini.ReadBool(TraceMaskSection, HideValuesSettingsKey, false);
     ColorRules.LoadFromIni(ini);
+    GroupByShape = ini.ReadBool(StatementsSection, GroupByShapeKey, false);
 }
 
 void TSettings::Save() const
@@ -135,6 +138,7 @@ void TSettings::Save() const
     ini.WriteString(TraceMaskSection, HookKindSettingsKey, HookKindWord(Hooks));
     ini.WriteBool(TraceMaskSection, HideValuesSettingsKey, HideValues);
     ColorRules.SaveToIni(ini);
+    ini.WriteBool(StatementsSection, GroupByShapeKey, GroupByShape);
 }
 
 void TSettings::AddRecent(const TRunEntry& entry, bool atTop)

@@ -53,6 +53,8 @@ public:
     bool HideValues = false;
     // The statement colour rules, in priority order.
     TColorInfos ColorRules;
+    // The statements view groups statements by their shape.
+    bool GroupByShape = false;
 
     // Replaces everything by what the file holds; a missing file, section or key gives
     // the defaults (no recents, the default mask, the default hook kind, values shown, no

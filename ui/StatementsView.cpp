@@ -10,7 +10,7 @@ namespace {
 
 constexpr int idStatements = 10;
 constexpr UINT_PTR RefreshTimer = 1;
-constexpr int ClientWidth = 860;
+constexpr int ClientWidth = 1100;
 constexpr int ClientHeight = 240;
 
 int SelectedLine(HWND list)
@@ -39,7 +39,7 @@ TfrmStatements::TfrmStatements(HWND owner, const TStatementTotals& totals, HFONT
     int numbers = 0;
     for (const TColumn& column : StatementColumns)
         numbers += column.Width > 0 ? column.Width : 0;
-    AddTableColumns(lvwStatements, StatementColumns, ClientWidth - numbers - 24);
+    AddTableColumns(lvwStatements, StatementColumns, std::max(200, ClientWidth - numbers - 24));
     ShowSortMark();
 }
 
@@ -85,7 +85,7 @@ void TfrmStatements::SortBy(int column)
         FSortDescending = !FSortDescending;
     else {
         FSortColumn = column;
-        FSortDescending = column != scStatement;
+        FSortDescending = !IsTextColumn(column);
     }
     ShowSortMark();
     Refresh();

@@ -30,7 +30,8 @@ public:
     // still selected.
     void Refresh();
     // A click on a column's header: the same column again reverses the order; another
-    // column starts with the largest first (the statements in alphabetical order).
+    // column starts with the largest first (texts: the statements and SQL_IDs, in
+    // alphabetical order).
     void SortBy(int column);
     int SortColumn() const { return FSortColumn; }
     bool SortDescending() const { return FSortDescending; }

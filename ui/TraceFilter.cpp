@@ -66,11 +66,12 @@ void TTraceFilter::SetText(std::string_view text)
     Refilter(narrowing);
 }
 
-void TTraceFilter::SetStatement(int32_t statement)
+void TTraceFilter::SetStatement(int32_t statement, std::function<int32_t(int32_t)> group)
 {
     FMatcher = TTextMatcher();
     FMode = TMode::Statement;
     FStatement = statement;
+    FGroup = std::move(group);
     Refilter(false);
 }
 
@@ -120,7 +121,7 @@ bool TTraceFilter::Shows(int row)
     case TMode::All:
         return true;
     case TMode::Statement:
-        return FRows.Tag(row) == FStatement;
+        return (FGroup ? FGroup(FRows.Tag(row)) : FRows.Tag(row)) == FStatement;
     case TMode::Text:
         break;
     }

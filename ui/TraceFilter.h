@@ -9,6 +9,7 @@
 #include "TraceList.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,8 +42,9 @@ public:
     TMode Mode() const { return FMode; }
     // Rows with a cell that contains text; "" shows every row.
     void SetText(std::string_view text);
-    // Rows whose number (TTraceRows::Tag) is statement.
-    void SetStatement(int32_t statement);
+    // Rows whose number (TTraceRows::Tag) is statement, or, given group, whose number's
+    // group is.
+    void SetStatement(int32_t statement, std::function<int32_t(int32_t)> group = {});
     int32_t Statement() const { return FStatement; }
     void ShowAll() { SetText({}); }
 
@@ -73,6 +75,7 @@ private:
     TMode FMode = TMode::All;
     TTextMatcher FMatcher;
     int32_t FStatement = -1;
+    std::function<int32_t(int32_t)> FGroup;
     // By text id: 0 not yet known, 1 no match, 2 a match.
     std::vector<uint8_t> FTextMatches;
     // The stored rows shown, ascending (not kept while every row is shown).

@@ -286,6 +286,14 @@ void TTraceView::FilterText(const std::string& text)
     ShowFiltered(keep);
 }
 
+void TTraceView::SetGrouping(TStatementGrouping grouping)
+{
+    // A statement shown is one of the other grouping's.
+    if (grouping != Totals.Grouping() && TraceFilter.Mode() == TTraceFilter::TMode::Statement)
+        FilterText("");
+    Totals.SetGrouping(grouping);
+}
+
 void TTraceView::FilterStatement(int statement)
 {
     VASSERT(statement >= 0 && statement < Totals.Count(), Unit);
@@ -295,7 +303,7 @@ void TTraceView::FilterStatement(int statement)
     SetWindowTextUtf8(edtFilter, Totals.Item(statement).Statement);
     FSettingFilterText = false;
     ShowFilterLabel("Statement:");
-    TraceFilter.SetStatement(statement);
+    TraceFilter.SetStatement(statement, [this](int32_t text) { return Totals.GroupOf(text); });
     ShowFiltered(keep);
 }
 

@@ -73,6 +73,8 @@ public:
     // view chosen does.
     void FilterText(const std::string& text);
     void FilterStatement(int statement);
+    // How the totals group statements; a statement shown by the filter is let go.
+    void SetGrouping(TStatementGrouping grouping);
     // The stored row the memo shows (the focused row if it is selected), or -1.
     int MemoRow() const;
     // The selected rows as tab-delimited text, as Save log writes them; "" for none.
