@@ -2,6 +2,8 @@
 // value, copied or moved, owned by nobody in particular.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -56,4 +58,9 @@ struct TTraceRecord {
     // What the program does after the call may still complete the record (its rows, its
     // error text): an update with the same serial follows, the last one not pending.
     bool Pending = false;
+    // The thread that made the call.
+    DWORD Thread = 0;
+    // The call's entry in microseconds since the session started (StartTicks measured
+    // from the tracer's start).
+    int64_t StartMicroseconds = 0;
 };

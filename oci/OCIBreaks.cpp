@@ -87,7 +87,7 @@ static_assert(std::size(ActionKinds) == static_cast<size_t>(TTraceAction::Rollba
 } // namespace
 
 TOCITracer::TOCITracer(TTraceMask mask, ITraceEvents& events, bool hideValues)
-    : FMask(mask), FHideValues(hideValues), FEvents(events), FWaits(events)
+    : FMask(mask), FHideValues(hideValues), FEvents(events), FWaits(events), FStartTicks(PerformanceTicks())
 {
 }
 
@@ -259,6 +259,8 @@ std::unique_ptr<TOCICallData> TOCITracer::NewCall(const TOCIEntry& entry, TCallF
     auto data = std::make_unique<TOCICallData>();
     TTraceRecord& record = data->Record;
     record.StartTicks = PerformanceTicks();
+    record.StartMicroseconds = TicksToMicroseconds(record.StartTicks - FStartTicks);
+    record.Thread = frame.ThreadId;
     data->Thread = frame.ThreadId;
     if (!entry.Row)
         return data;
