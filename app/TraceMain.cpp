@@ -60,8 +60,11 @@ std::string MaskWords(TTraceMask mask)
 {
     std::string words;
     for (const TTraceMaskBit& bit : TraceMaskBits)
-        if (mask & bit.Bit)
-            words += (words.empty() ? "" : ",") + std::string(bit.Word);
+        if (mask & bit.Bit) {
+            if (!words.empty())
+                words += ',';
+            words += bit.Word;
+        }
     return words;
 }
 
@@ -399,6 +402,7 @@ int main(int argc, char** argv)
     // A trace file stands in for the session.
     bool input = std::find(argv + 1, argv + argc, std::string("--input")) != argv + argc;
     program.SessionRequired = !input;
+    program.OptionsWithoutSession = input;
     try {
         // The program's own options are filled in while the shared ones are read.
         static_cast<TSessionOptions&>(options) =

@@ -195,7 +195,8 @@ TTraceFile ParseTraceFile(const std::string& text)
                 file.CutShort = true;
                 break;
             }
-            std::string what = dynamic_cast<const json::parse_error*>(&e) ? "not a line of JSON" : e.what();
+            bool notJson = dynamic_cast<const json::parse_error*>(&e) != nullptr;
+            std::string what = !notJson ? e.what() : number == 1 ? "not a Velloran trace" : "not a line of JSON";
             throw ETraceFileError("line " + std::to_string(number) + ": " + what);
         }
     }

@@ -98,7 +98,7 @@ TEST(TraceFile, ABadFileIsRefusedNamingItsLineAndACutShortOneKeepsItsWholeLines)
         {"bad binds", head + "{\"action\":\"Execute\",\"binds\":[{\"name\":1}]}\n", "line 2: field \"binds\"", 0},
         {"unknown fields", head + "{\"action\":\"Commit\",\"later\":{\"x\":[1]}}\n" + row, "", 2},
         {"cut short", head + row + row.substr(0, row.size() / 2), "", 1},
-        {"cut in the header", head.substr(0, 20), "line 1: not a line of JSON", 0},
+        {"cut in the header", head.substr(0, 20), "line 1: not a Velloran trace", 0},
     };
     for (const auto& c : cases) {
         std::string message;
