@@ -2,10 +2,12 @@
 //
 //   velloran-trace [options] -- PROGRAM [ARGUMENTS...]
 //   velloran-trace [options] --attach PID
+//   velloran-trace [options] --input FILE.jsonl
 //   velloran-trace --help | --version
 //
 // It writes the rows the main window's trace list would hold for the session, in the
-// main window's export formats.
+// main window's export formats, or as a trace file (jsonl) the window opens again. From a
+// trace file (--input) it writes the same outputs as the session that made it did.
 #include "Application.h"
 #include "CommandLine.h"
 #include "Errors.h"
@@ -14,14 +16,17 @@
 #include "ProcessList.h"
 #include "SessionOptions.h"
 #include "StatementTotals.h"
+#include "TraceFile.h"
 #include "TraceMask.h"
 #include "TraceRows.h"
+#include "TraceTimeline.h"
 #include "TraceSession.h"
 #include "Utils.h"
 
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -46,7 +51,31 @@ struct TOptions : TSessionOptions {
     std::string Output;
     std::string Summary;
     TStatementGrouping SummaryBy = TStatementGrouping::Text;
+    std::string Input;
 };
+
+constexpr const char* Formats[] = {"tsv", "csv", "html", "jsonl", "chrome"};
+
+// The trace kinds' words of mask, in the table's order.
+std::string MaskWords(TTraceMask mask)
+{
+    std::string words;
+    for (const TTraceMaskBit& bit : TraceMaskBits)
+        if (mask & bit.Bit) {
+            if (!words.empty())
+                words += ',';
+            words += bit.Word;
+        }
+    return words;
+}
+
+std::string LocalTimeText()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return Format("%04u-%02u-%02uT%02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                  now.wSecond);
+}
 
 // The shared words, and where the rows go.
 TProgramOptions CaptureToolOptions(TOptions& options)
@@ -54,8 +83,10 @@ TProgramOptions CaptureToolOptions(TOptions& options)
     TProgramOptions program;
     program.Name = VT_NAME;
     program.SessionRequired = true;
-    program.OwnUsage = "  --format FMT    tsv (default), csv or html\r\n"
+    program.OwnUsage = "  --format FMT    tsv (default), csv, html, jsonl (a trace file to open again) or\r\n"
+                       "                  chrome (a timeline in the Trace Event Format)\r\n"
                        "  --output FILE   write there instead of standard output\r\n"
+                       "  --input FILE    instead of a session, write the outputs of a trace file\r\n"
                        "  --summary FILE  write the totals per statement there, tab-separated\r\n"
                        "  --summary-by G  text (default) or shape: what makes one line of the summary\r\n";
     program.TraceDefault = "execute";
@@ -63,7 +94,7 @@ TProgramOptions CaptureToolOptions(TOptions& options)
     program.Own = [&options](const std::string& option, const std::function<std::string()>& value) {
         if (option == "--format") {
             options.Format = value();
-            if (options.Format != "tsv" && options.Format != "csv" && options.Format != "html")
+            if (std::find(std::begin(Formats), std::end(Formats), options.Format) == std::end(Formats))
                 throw EUsageError("unknown format: " + options.Format);
         } else if (option == "--output") {
             options.Output = value();
@@ -74,6 +105,8 @@ TProgramOptions CaptureToolOptions(TOptions& options)
             if (by != "text" && by != "shape")
                 throw EUsageError("unknown grouping: " + by);
             options.SummaryBy = by == "shape" ? TStatementGrouping::Shape : TStatementGrouping::Text;
+        } else if (option == "--input") {
+            options.Input = value();
         } else {
             return false;
         }
@@ -89,6 +122,8 @@ public:
 
     int Run()
     {
+        if (!FOptions.Input.empty())
+            return RunInput();
         OpenOutput();
         Application().SetMainThread();
         Application().SetErrorSink([this](const std::string& text) {
@@ -99,8 +134,14 @@ public:
         FSession = std::make_unique<TTraceSession>(static_cast<ISessionClient&>(*this));
         FSession->Hooks = FOptions.Hooks.value_or(DefaultHookKind);
         FSession->HideValues = FOptions.HideValues;
-        // Without the details the columns are today's four from the first row on.
-        FColumnsKnown = !(FOptions.TraceMask.value_or(DefaultTraceMask) & TraceMaskDetails);
+        TTraceMask mask = FOptions.TraceMask.value_or(DefaultTraceMask);
+        // With the details traced the columns are all seven from the first row on, else four.
+        FOptionalColumns = (mask & TraceMaskDetails) != 0;
+        FHeader.Started = LocalTimeText();
+        FHeader.Bits = static_cast<int>(sizeof(void*) * 8);
+        FHeader.Hooks = HookKindWord(FSession->Hooks);
+        FHeader.Trace = MaskWords(mask);
+        FHeader.HideValues = FOptions.HideValues;
         FMainThreadId = GetCurrentThreadId();
         CaptureInstance = this;
         SetConsoleCtrlHandler(CtrlHandler, TRUE);
@@ -116,16 +157,73 @@ public:
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
+        FSession.reset();
+        return Finish();
+    }
+
+private:
+    // The outputs of a saved trace, as its session wrote them.
+    int RunInput()
+    {
+        TTraceFile file;
+        try {
+            file = LoadTraceFile(FOptions.Input);
+        } catch (const ETraceFileError& e) {
+            throw std::runtime_error(FOptions.Input + ": " + e.what());
+        }
+        FHeader = file.Header;
+        TTraceMask mask = 0;
+        try {
+            mask = TraceMaskOfWords(FHeader.Trace);
+        } catch (const EUnknownTraceWord&) {
+            // A kind this build does not know: what the rows show still decides.
+            mask = TraceMaskDetails;
+        }
+        FOptionalColumns = (mask & TraceMaskDetails) != 0;
+        OpenOutput();
+        for (const TTraceFileRow& row : file.Rows) {
+            if (row.Mark.empty())
+                FTotals.Add(row.Record);
+            AddRow(row);
+        }
+        return Finish();
+    }
+
+    // The session is over (or the file read): what is still held goes out.
+    int Finish()
+    {
+        for (THeldRow& held : FHeld)
+            held.Pending = false;
+        WriteCompleteRows();
         if (FOptions.Format == "html")
             Write(HtmlHead(!IsAscii(FHtml)) + FHtml + HtmlTail());
+        else if (FOptions.Format == "jsonl")
+            WriteTraceHeader();
+        else if (FOptions.Format == "chrome")
+            Write(Timeline().Tail());
         CloseOutput();
-        FSession.reset();
         if (!FOptions.Summary.empty())
             WriteSummary();
         return FErrorShown ? 1 : 0;
     }
 
-private:
+    // The timeline, its head written the first time it is asked for.
+    TTimelineWriter& Timeline()
+    {
+        if (!FTimeline) {
+            FTimeline = std::make_unique<TTimelineWriter>(FHeader.ProcessId, FHeader.Program);
+            Write(FTimeline->Head());
+        }
+        return *FTimeline;
+    }
+
+    void WriteTraceHeader()
+    {
+        if (FHeaderWritten)
+            return;
+        FHeaderWritten = true;
+        Write(TraceFileHeaderLine(FHeader));
+    }
     bool StartSession()
     {
         TTraceMask mask = FOptions.TraceMask.value_or(DefaultTraceMask);
@@ -182,41 +280,51 @@ private:
     }
 
     // Rows go out in order, each once it is complete: a row that may still be completed
-    // holds back itself and every row after it.
-    //
-    // The columns: a trace holds the Rows, Binds and Error columns exactly when one of its
-    // rows has one of those cells filled. Without binds, errors and rows traced none can
-    // have, and rows stream with today's four columns. With them, rows are held until one
-    // comes (or is completed) with such a cell, and go out from then on with all seven;
-    // a session that ends without one writes its held rows with four.
-    void AddRow(const TListRow& row, bool pending = false)
+    // holds back itself and every row after it. The columns are known from the first row:
+    // the Rows, Binds and Error columns are written exactly when those details are traced.
+    void AddRow(const TTraceFileRow& source, bool pending = false)
     {
-        NoteColumns(row);
-        FHeld.push_back(THeldRow{row, pending});
+        FHeld.push_back(THeldRow{source, ListRowOf(source), pending});
         WriteCompleteRows();
     }
 
-    void NoteColumns(const TListRow& row)
+    static TListRow ListRowOf(const TTraceFileRow& source)
     {
-        if (!FColumnsKnown && HasOptionalCells(row))
-            FColumnsKnown = FOptionalColumns = true;
+        return source.Mark.empty() ? TraceRecordRow(source.Record) : TListRow{source.Mark, {}};
     }
 
     void WriteCompleteRows()
     {
-        while (FColumnsKnown && !FHeld.empty() && !FHeld.front().Pending) {
-            const TListRow& row = FHeld.front().Row;
-            if (FOptions.Format == "html")
-                FHtml += HtmlRowLine(row, FOptionalColumns);
-            else
-                Write(TextRowLine(row, FOptions.Format == "csv" ? ',' : '\t', FOptionalColumns));
+        while (!FHeld.empty() && !FHeld.front().Pending) {
+            WriteRow(FHeld.front().Source, FHeld.front().Row);
             FHeld.pop_front();
             ++FWrittenRows;
         }
     }
 
+    void WriteRow(const TTraceFileRow& source, const TListRow& row)
+    {
+        if (FOptions.Format == "html") {
+            FHtml += HtmlRowLine(row, FOptionalColumns);
+        } else if (FOptions.Format == "jsonl") {
+            WriteTraceHeader();
+            Write(TraceFileRowLine(source));
+        } else if (FOptions.Format == "chrome") {
+            TTimelineWriter& timeline = Timeline();
+            if (source.Mark.empty())
+                Write(timeline.Event(source.Record));
+        } else {
+            Write(TextRowLine(row, FOptions.Format == "csv" ? ',' : '\t', FOptionalColumns));
+        }
+    }
+
     // ISessionClient
-    void SessionMark(const std::string& caption) override { AddRow(TListRow{caption, {}}); }
+    void SessionStarted(DWORD processId, const std::string& image) override
+    {
+        FHeader.ProcessId = processId;
+        FHeader.Program = image;
+    }
+    void SessionMark(const std::string& caption) override { AddRow(TTraceFileRow{caption, {}}); }
     // The session is over: nothing completes a record any more, and the columns are what
     // they are. Its "Finish" row follows.
     void SessionFinished(DWORD) override
@@ -224,14 +332,13 @@ private:
         for (THeldRow& held : FHeld)
             held.Pending = false;
         FPendingRows.Clear();
-        FColumnsKnown = true;
         FFinished = true;
     }
     void SessionRecord(const TTraceRecord& record) override
     {
         FTotals.Add(record);
         FPendingRows.Delivered(record, FWrittenRows + FHeld.size());
-        AddRow(TraceRecordRow(record), record.Pending);
+        AddRow(TTraceFileRow{"", record}, record.Pending);
     }
     void SessionRecordUpdated(const TTraceRecord& record) override
     {
@@ -240,8 +347,8 @@ private:
         if (!number || *number < FWrittenRows)
             return;
         THeldRow& held = FHeld[static_cast<size_t>(*number - FWrittenRows)];
+        held.Source.Record = record;
         held.Row = TraceRecordRow(record);
-        NoteColumns(held.Row);
         held.Pending = record.Pending;
         WriteCompleteRows();
     }
@@ -269,12 +376,15 @@ private:
     DWORD FMainThreadId = 0;
     FILE* FOut = nullptr;
     std::string FHtml;
-    // Whether the columns of the rows written are decided yet, and whether they include
-    // Rows, Binds and Error.
-    bool FColumnsKnown = true;
+    // What a trace file's first line says of the session.
+    TTraceFileHeader FHeader;
+    bool FHeaderWritten = false;
+    std::unique_ptr<TTimelineWriter> FTimeline;
+    // Whether the rows written include the Rows, Binds and Error columns.
     bool FOptionalColumns = false;
     // Rows not yet written: the first one still pending and everything after it.
     struct THeldRow {
+        TTraceFileRow Source;
         TListRow Row;
         bool Pending;
     };
@@ -297,11 +407,19 @@ int main(int argc, char** argv)
     _setmode(_fileno(stderr), _O_BINARY);
     TOptions options;
     TProgramOptions program = CaptureToolOptions(options);
+    // A trace file stands in for the session.
+    bool input = std::find(argv + 1, argv + argc, std::string("--input")) != argv + argc;
+    program.SessionRequired = !input;
+    program.OptionsWithoutSession = input;
     try {
         // The program's own options are filled in while the shared ones are read.
         static_cast<TSessionOptions&>(options) =
             ParseSessionOptions(std::vector<std::string>(argv + 1, argv + argc), program);
+        program.SessionRequired = true;
+        if (input && options.HasSession())
+            throw EUsageError("give either --input FILE, -- PROGRAM or --attach PID");
     } catch (const EUsageError& e) {
+        program.SessionRequired = true;
         std::fputs(UsageErrorText(program, e.what()).c_str(), stderr);
         return 2;
     }

@@ -81,6 +81,9 @@ struct TTraceRecord {
     // What the program does after the call may still complete the record (its rows, its
     // error text): an update with the same serial follows, the last one not pending.
     bool Pending = false;
-    // The thread of the traced program that made the call.
+    // The thread that made the call.
     DWORD Thread = 0;
+    // The call's entry in microseconds since the session started (StartTicks measured
+    // from the tracer's start).
+    int64_t StartMicroseconds = 0;
 };

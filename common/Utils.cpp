@@ -115,6 +115,17 @@ double TicksToDays(int64_t ticks)
     return static_cast<double>(ticks) / ticksPerDay;
 }
 
+int64_t TicksToMicroseconds(int64_t ticks)
+{
+    static const int64_t frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    // Whole seconds apart so that the product cannot overflow.
+    return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
+}
+
 double TimeStampDays() { return TicksToDays(PerformanceTicks()); }
 
 std::string ExecutableFileName()

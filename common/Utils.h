@@ -32,6 +32,7 @@ double TimeStampDays();
 // The performance counter itself, and a count of its ticks in days.
 int64_t PerformanceTicks();
 double TicksToDays(int64_t ticks);
+int64_t TicksToMicroseconds(int64_t ticks);
 
 // Full path of the running executable, and the directory part of a path.
 std::string ExecutableFileName();

@@ -89,7 +89,7 @@ static_assert(std::size(ActionKinds) == static_cast<size_t>(TTraceAction::Detach
 } // namespace
 
 TOCITracer::TOCITracer(TTraceMask mask, ITraceEvents& events, bool hideValues)
-    : FMask(mask), FHideValues(hideValues), FEvents(events), FWaits(events)
+    : FMask(mask), FHideValues(hideValues), FEvents(events), FWaits(events), FStartTicks(PerformanceTicks())
 {
 }
 
@@ -261,6 +261,8 @@ std::unique_ptr<TOCICallData> TOCITracer::NewCall(const TOCIEntry& entry, TCallF
     auto data = std::make_unique<TOCICallData>();
     TTraceRecord& record = data->Record;
     record.StartTicks = PerformanceTicks();
+    record.StartMicroseconds = TicksToMicroseconds(record.StartTicks - FStartTicks);
+    record.Thread = frame.ThreadId;
     data->Thread = frame.ThreadId;
     record.Thread = frame.ThreadId;
     if (!entry.Row)

@@ -221,4 +221,6 @@ private:
     std::vector<TRange> FHooked;
     // The serial of the last record delivered.
     uint64_t FSerial = 0;
+    // When the tracer started: the records' start times count from here.
+    int64_t FStartTicks = 0;
 };

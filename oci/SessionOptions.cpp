@@ -60,7 +60,7 @@ TSessionOptions ParseSessionOptions(const std::vector<std::string>& args, const 
         }
     }
     bool run = !options.Program.empty();
-    if ((attach && dashDash) || (!attach && !run && (program.SessionRequired || dashDash || anyOption)))
+    if ((attach && dashDash) || (!attach && !run && (program.SessionRequired || dashDash || (anyOption && !program.OptionsWithoutSession))))
         throw EUsageError("give either -- PROGRAM or --attach PID");
     return options;
 }

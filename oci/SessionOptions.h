@@ -49,6 +49,9 @@ struct TProgramOptions {
     // Whether a command line must give a session (the capture tool) or may give nothing
     // at all (the window then opens as it is).
     bool SessionRequired = true;
+    // Whether the program's own options may stand in for a session (the capture tool's
+    // --input): a line of options without one is then no usage error.
+    bool OptionsWithoutSession = false;
     // What the usage gives as the default of --trace and of --hooks.
     std::string TraceDefault;
     std::string HooksDefault;

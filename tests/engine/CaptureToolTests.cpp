@@ -366,7 +366,7 @@ TEST(CaptureTool, EveryHookKindGivesTheSameRowsAndAnUnknownOneIsAUsageError)
 // The detail columns: written exactly when some row fills one, for every row, also the
 // rows written before that one came (they were held); a session with details traced that
 // fills none writes the four columns of old. The rows of a call come out complete.
-TEST(CaptureTool, DetailColumnsAreWrittenOnlyWhenSomeRowFillsOne)
+TEST(CaptureTool, DetailColumnsAreWrittenFromTheFirstRowWhenDetailsAreTraced)
 {
     const std::string plain = "load; env E; alloc ERR E error; alloc S E stmt; prepare S SELECT a FROM t; "
                               "execute S ERR; free S";
@@ -375,6 +375,10 @@ TEST(CaptureTool, DetailColumnsAreWrittenOnlyWhenSomeRowFillsOne)
     TToolRun none = RunTool({"--trace", "execute,errors,binds", "--", FixtureDir() + "\\ocirun.exe", "-e", plain});
     EXPECT_EQ(none.ExitCode, 0u) << none.Err;
     EXPECT_EQ(RowsWithoutTimes(none.Out, '\t'),
+              (std::vector<std::string>{"Start", "Execute\tT\tOCI_SUCCESS\tSELECT a FROM t\t\t\t", "Finish"}))
+        << "seven columns from the first row, so that a row goes out the moment it is complete";
+    TToolRun plainColumns = RunTool({"--trace", "execute", "--", FixtureDir() + "\\ocirun.exe", "-e", plain});
+    EXPECT_EQ(RowsWithoutTimes(plainColumns.Out, '\t'),
               (std::vector<std::string>{"Start", "Execute\tT\tOCI_SUCCESS\tSELECT a FROM t", "Finish"}));
     for (const char* format : {"tsv", "csv"}) {
         char separator = std::string(format) == "csv" ? ',' : '\t';
@@ -430,4 +434,57 @@ TEST(CaptureTool, SessionRowsInEveryFormatAndNoPasswordInAnyOutput)
             EXPECT_FALSE(HoldsSessionsPassword(output)) << what;
         DeleteFileA(outFile.c_str());
     }
+}
+
+// A trace file written by a session, and every output made from it again with --input:
+// the same file byte for byte, the rows and totals the session had; a file that is not
+// a trace is refused naming its line.
+TEST(CaptureTool, TraceFileRoundTripsThroughInputAndABadOneIsRefused)
+{
+    const std::string script = "load; env E; alloc ERR E error; alloc T E stmt; "
+                               "prepare T SELECT * FROM nosuchtable WHERE id = :id; bind T :id 5; execute T ERR; "
+                               "oraerror ERR 942";
+    const std::string trace = TempFile("roundtrip.jsonl");
+    TToolRun live = RunTool({"--trace", "all", "--format", "jsonl", "--output", trace, "--",
+                             FixtureDir() + "\\ocirun.exe", "-e", script});
+    ASSERT_EQ(live.ExitCode, 0u) << live.Err;
+    const std::string saved = ReadFileBytes(trace);
+    EXPECT_EQ(saved.rfind("{\"format\":\"velloran-trace\"", 0), 0u) << saved;
+
+    TToolRun again = RunTool({"--input", trace, "--format", "jsonl"});
+    EXPECT_EQ(again.ExitCode, 0u) << again.Err;
+    EXPECT_EQ(again.Out, saved);
+    const std::string summary = TempFile("roundtrip-summary.txt");
+    TToolRun tsv = RunTool({"--input", trace, "--summary", summary});
+    EXPECT_EQ(tsv.ExitCode, 0u) << tsv.Err;
+    std::vector<std::string> rows = RowsWithoutTimes(tsv.Out, '\t');
+    ASSERT_EQ(rows.size(), 4u) << tsv.Out;
+    EXPECT_EQ(rows[2], "Execute\tT\tOCI_ERROR\tSELECT * FROM nosuchtable WHERE id = :id\t\t:id=5\t"
+                       "ORA-00942: table or view does not exist");
+    EXPECT_NE(ReadFileBytes(summary).find("SELECT * FROM nosuchtable WHERE id = :id\t1\t"), std::string::npos);
+
+    TToolRun chrome = RunTool({"--input", trace, "--format", "chrome"});
+    EXPECT_EQ(chrome.ExitCode, 0u) << chrome.Err;
+    EXPECT_EQ(chrome.Out.rfind("{\"displayTimeUnit\":\"ms\",\"traceEvents\":[\n{\"name\":\"process_name\",\"ph\":\"M\",\"pid\":", 0), 0u) << chrome.Out;
+    for (const char* part : {"{\"name\":\"thread_name\"", "\"args\":{\"name\":\"ocirun.exe\"}}", "\"binds\":\":id=5\"", "{\"name\":\"Execute\",\"ph\":\"X\",\"ts\":",
+                             "\"error\":\"ORA-00942: table or view does not exist\"", "\"result\":\"OCI_ERROR\""})
+        EXPECT_NE(chrome.Out.find(part), std::string::npos) << part << "\n" << chrome.Out;
+    EXPECT_EQ(chrome.Out.substr(chrome.Out.size() - 4), "\n]}\n");
+
+    const std::string bad = TempFile("bad.jsonl");
+    const struct {
+        std::string Text;
+        std::string Err;
+    } files[] = {{saved.substr(0, saved.find('\n') + 1) + "{\"action\":\"Execute\"\n{oops\n", "line 3: not a line of JSON"},
+                 {"Start\t\t\t\r\n", "line 1: not a Velloran trace"}};
+    for (const auto& f : files) {
+        SaveTextFile(bad, f.Text);
+        TToolRun refused = RunTool({"--input", bad});
+        EXPECT_EQ(refused.ExitCode, 1u);
+        EXPECT_EQ(refused.Out, "") << "nothing half-written";
+        EXPECT_NE(refused.Err.find(bad + ": " + f.Err), std::string::npos) << refused.Err;
+    }
+    EXPECT_EQ(RunTool({"--input", trace, "--", FixtureDir() + "\\ocirun.exe"}).ExitCode, 2u);
+    for (const std::string& file : {trace, summary, bad})
+        DeleteFileA(file.c_str());
 }

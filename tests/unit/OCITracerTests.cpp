@@ -286,6 +286,20 @@ TEST_F(OCITracerTest, ExecuteAndBothFetchesShowTheRegisteredTextOrUnavailable)
     EXPECT_EQ(ActionText(*negative), "Fetch (-5)");
 }
 
+TEST_F(OCITracerTest, RecordsCarryTheirThreadAndAStartCountedFromTheTracersStart)
+{
+    Prepare(0xAA, "SELECT a FROM t");
+    int64_t last = -1;
+    for (DWORD thread : {7u, 0x1234u, 7u}) {
+        CallTraced(tracer, host, Esp, "OCIStmtExecute", {0x5C, 0xAA, 0xE, 1, 0, 0, 0, 0}, 0, thread);
+        const TTraceRecord& record = events.Records.back();
+        EXPECT_EQ(record.Thread, thread);
+        EXPECT_GE(record.StartMicroseconds, last) << "starts never go back";
+        EXPECT_LT(record.StartMicroseconds, 60 * 1000000) << "counted from the tracer's start, not the machine's";
+        last = record.StartMicroseconds;
+    }
+}
+
 TEST_F(OCITracerTest, HandleFreeAndReleaseDropTheEntryAndAReprepareAppendsANewOne)
 {
     Prepare(0xAA, "SELECT a FROM t");
