@@ -264,7 +264,6 @@ std::unique_ptr<TOCICallData> TOCITracer::NewCall(const TOCIEntry& entry, TCallF
     record.StartMicroseconds = TicksToMicroseconds(record.StartTicks - FStartTicks);
     record.Thread = frame.ThreadId;
     data->Thread = frame.ThreadId;
-    record.Thread = frame.ThreadId;
     if (!entry.Row)
         return data;
     record.Action = *entry.Row;
