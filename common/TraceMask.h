@@ -46,7 +46,7 @@ inline constexpr TTraceMaskBit TraceMaskBits[] = {
     {TraceMaskRows, "rows", "TRACE_ROWS", false, "Rows (OCIAttrGet)"},
     {TraceMaskConnect, "connect", "TRACE_CONNECT", false, "Connect and Disconnect"},
     {TraceMaskCommit, "commit", "TRACE_COMMIT", false, "Commit and Rollback"},
-    {TraceMaskLobs, "lobs", "TRACE_LOBS", false, "LOB reads and writes (OCILob*)"},
+    {TraceMaskLobs, "lobs", "TRACE_LOBS", false, "LOBs (OCILob*)"},
 };
 
 // The --trace word for every kind of the table.

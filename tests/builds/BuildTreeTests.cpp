@@ -188,13 +188,14 @@ TEST(BuildTree, PrefixRunsTheClientsOfBothFolders)
 }
 
 // The programs run from a folder of their own: every DLL they import comes with a stock
-// Windows (the C runtime is msvcrt.dll, or the universal runtime's api sets; libstdc++,
-// libgcc and winpthreads are linked in). The capture tool links no window code.
+// Windows (hashes from CNG's bcrypt.dll; the C runtime is msvcrt.dll, or the universal
+// runtime's api sets; libstdc++, libgcc and winpthreads are linked in). The capture tool
+// links no window code.
 TEST(BuildTree, ProgramsImportOnlyWhatWindowsHas)
 {
     const std::vector<std::string> windows = {"KERNEL32.dll", "USER32.dll", "GDI32.dll",  "ADVAPI32.dll",
                                               "SHELL32.dll",  "COMCTL32.dll", "COMDLG32.dll", "VERSION.dll",
-                                              "PSAPI.DLL",    "msvcrt.dll", "ucrtbase.dll"};
+                                              "PSAPI.DLL",    "bcrypt.dll", "msvcrt.dll", "ucrtbase.dll"};
     auto stock = [&](const std::string& dll) {
         if (_strnicmp(dll.c_str(), "api-ms-win-crt-", 15) == 0)
             return true;

@@ -162,7 +162,7 @@ TEST(CaptureTool, SummaryWritesTheTotalsPerStatementAsTabSeparatedTextWhateverTh
     ASSERT_EQ(lines.size(), 3u) << text;
     EXPECT_EQ(lines[0], (std::vector<std::string>{"Statement", "Executes", "Fetches", "Rows", "Errors", "Total ms",
                                                   "Average ms", "Max ms", "P50 ms", "P95 ms", "P99 ms", "SQL_ID",
-                                                  "Texts", "Longest run", "Hint"}));
+                                                  "Texts", "Longest run", "Hint", "LOB calls"}));
     const struct {
         const char* Statement;
         const char* Executes;
@@ -173,7 +173,7 @@ TEST(CaptureTool, SummaryWritesTheTotalsPerStatementAsTabSeparatedTextWhateverTh
                     {"UPDATE t SET a = 1 /*vt result=-1*/", "1", "0", "1", 0}};
     for (int i = 0; i < 2; ++i) {
         const std::vector<std::string>& cells = lines[static_cast<size_t>(i) + 1];
-        ASSERT_EQ(cells.size(), 15u);
+        ASSERT_EQ(cells.size(), 16u);
         EXPECT_EQ(cells[0], expected[i].Statement);
         EXPECT_EQ(cells[1], expected[i].Executes);
         EXPECT_EQ(cells[2], expected[i].Fetches);

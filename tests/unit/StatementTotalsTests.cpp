@@ -12,7 +12,7 @@
 namespace {
 
 const char* const Header = "Statement\tExecutes\tFetches\tRows\tErrors\tTotal ms\tAverage ms\tMax ms\tP50 ms\tP95 "
-                          "ms\tP99 ms\tSQL_ID\tTexts\tLongest run\tHint\r\n";
+                          "ms\tP99 ms\tSQL_ID\tTexts\tLongest run\tHint\tLOB calls\r\n";
 
 TTraceRecord Record(TTraceAction action, const std::string& statement, double ms, int32_t result = OCI_SUCCESS,
                     int64_t rows = -1)
@@ -58,12 +58,12 @@ TEST(StatementTotals, CountsEachStatementOnceWhateverItsLineBreaks)
     // The SQL_ID is of the first text as it was sent, line breaks and all.
     EXPECT_EQ(StatementTotalsText(totals),
               std::string(Header) + "UPDATE t SET a = 1\t3\t0\t5\t2\t25.000\t8.333\t13.000\t12.000\t13.000\t13.000\t" +
-                  SqlIdOf("UPDATE t SET a = 1") + "\t1\t3\t\r\n" +
+                  SqlIdOf("UPDATE t SET a = 1") + "\t1\t3\t\t0\r\n" +
                   "SELECT a FROM t\t1\t2\t13\t0\t10.800\t10.800\t7.000\t2.000\t2.000\t2.000\t" +
-                  SqlIdOf("SELECT a\r\nFROM t") + "\t1\t1\t\r\n" + "\t0\t2\t2\t0\t5.000\t\t3.000\t\t\t\t\t1\t0\t\r\n" +
-                  "<unavailable>\t0\t0\t0\t1\t0.400\t\t0.400\t\t\t\t" + SqlIdOf("<unavailable>") + "\t1\t0\t\r\n" +
+                  SqlIdOf("SELECT a\r\nFROM t") + "\t1\t1\t\t0\r\n" + "\t0\t2\t2\t0\t5.000\t\t3.000\t\t\t\t\t1\t0\t\t0\r\n" +
+                  "<unavailable>\t0\t0\t0\t1\t0.400\t\t0.400\t\t\t\t" + SqlIdOf("<unavailable>") + "\t1\t0\t\t0\r\n" +
                   "SELECT a  FROM t\t1\t0\t0\t0\t0.060\t0.060\t0.060\t0.060\t0.060\t0.060\t" +
-                  SqlIdOf("SELECT a\r\n\nFROM t") + "\t1\t1\t\r\n");
+                  SqlIdOf("SELECT a\r\n\nFROM t") + "\t1\t1\t\t0\r\n");
     EXPECT_EQ(totals.Find("SELECT a FROM t"), 0);
     EXPECT_EQ(totals.Find("SELECT a\r\nFROM t"), -1);
 
@@ -98,7 +98,7 @@ TEST(StatementTotals, AnUpdateReplacesWhatItsRecordAddedAndUnknownSerialsChangeN
         {true, pending(2, Fetch, 100, OCI_SUCCESS, false), -1, "SELECT b FROM u\t1\t1\t17\t1\t8.000\t8.000\t4.000\r\n"},
         {true, pending(9, Fetch, 100, OCI_SUCCESS, false), -1, "SELECT b FROM u\t1\t1\t17\t1\t8.000\t8.000\t4.000\r\n"},
     };
-    const std::string Tail = "\t4.000\t4.000\t4.000\t" + SqlIdOf("SELECT b FROM u") + "\t1\t1\t";
+    const std::string Tail = "\t4.000\t4.000\t4.000\t" + SqlIdOf("SELECT b FROM u") + "\t1\t1\t\t0";
     TStatementTotals totals;
     for (const TStep& step : steps) {
         uint64_t version = totals.Version();
@@ -316,9 +316,9 @@ TEST(StatementTotals, GroupsByShapeOrTextAndSwitchesBetweenThem)
     // run goes on across texts of one shape.
     EXPECT_EQ(StatementTotalsText(totals),
               std::string(Header) + "select * from t where a = ?\t5\t0\t5\t0\t10.000\t2.000\t2.000\t2.000\t2.000\t2.000\t" +
-                  SqlIdOf(texts[0]) + "\t4\t4\t\r\n" +
+                  SqlIdOf(texts[0]) + "\t4\t4\t\t0\r\n" +
                   "select * from t where a in (?+)\t1\t0\t1\t0\t2.000\t2.000\t2.000\t2.000\t2.000\t2.000\t" +
-                  SqlIdOf(texts[4]) + "\t1\t1\t\r\n");
+                  SqlIdOf(texts[4]) + "\t1\t1\t\t0\r\n");
     totals.SetGrouping(TStatementGrouping::Text);
     EXPECT_EQ(totals.Count(), 5);
     EXPECT_EQ(totals.GroupOf(3), 3);

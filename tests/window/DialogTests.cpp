@@ -98,19 +98,20 @@ TEST(TemplateDlg, EachWayOfClosingGivesItsResult)
 namespace {
 
 // In creation order: the check boxes of TraceMaskBits (prepare, execute, fetch, binds,
-// errors, rows, connect, commit), cbxHideValues, grpHooks, then rbnBreakpoint, rbnFast and rbnLog.
-const int CheckBoxIds[8] = {100, 101, 102, 103, 104, 105, 106, 107};
-const TTraceMask CheckBoxBits[8] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch,   TraceMaskBinds,
-                              TraceMaskErrors,  TraceMaskRows,    TraceMaskConnect, TraceMaskCommit};
-const int HideValuesId = 108;
-const int GroupHooksId = 109;
-const int HookRadioIds[3] = {110, 111, 112};
+// errors, rows, connect, commit, lobs), cbxHideValues, grpHooks, then rbnBreakpoint, rbnFast
+// and rbnLog.
+const int CheckBoxIds[9] = {100, 101, 102, 103, 104, 105, 106, 107, 108};
+const TTraceMask CheckBoxBits[9] = {TraceMaskPrepare, TraceMaskExecute, TraceMaskFetch,  TraceMaskBinds, TraceMaskErrors,
+                                    TraceMaskRows,    TraceMaskConnect, TraceMaskCommit, TraceMaskLobs};
+const int HideValuesId = 109;
+const int GroupHooksId = 110;
+const int HookRadioIds[3] = {111, 112, 113};
 const THookKind HookRadioKinds[3] = {THookKind::Breakpoint, THookKind::Fast, THookKind::Log};
 
 TTraceMask MaskShown(HWND dialog)
 {
     TTraceMask mask = 0;
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < 9; ++i)
         if (SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_GETCHECK, 0, 0) == BST_CHECKED)
             mask |= CheckBoxBits[i];
     return mask;
@@ -139,7 +140,7 @@ void ClickHooks(HWND dialog, THookKind kind)
 
 void ShowMask(HWND dialog, TTraceMask mask)
 {
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < 9; ++i)
         SendMessageA(GetDlgItem(dialog, CheckBoxIds[i]), BM_SETCHECK, (mask & CheckBoxBits[i]) ? BST_CHECKED : BST_UNCHECKED,
                      0);
 }
@@ -155,8 +156,8 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
         DWORD Type;  // BS_TYPEMASK of the style
     };
     const TControl expected[] = {
-        {IDOK, "&OK", Rect(48, 350, 75, 25), BS_DEFPUSHBUTTON},
-        {IDCANCEL, "&Cancel", Rect(126, 350, 75, 25), BS_PUSHBUTTON},
+        {IDOK, "&OK", Rect(48, 374, 75, 25), BS_DEFPUSHBUTTON},
+        {IDCANCEL, "&Cancel", Rect(126, 374, 75, 25), BS_PUSHBUTTON},
         // Today's three where they always were, the new ones below.
         {100, "Prepare (OCIStmtPrepare)", Rect(24, 24, 169, 17), BS_AUTOCHECKBOX},
         {101, "Execute (OCIStmtExecute)", Rect(24, 48, 169, 17), BS_AUTOCHECKBOX},
@@ -166,11 +167,12 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
         {105, "Rows (OCIAttrGet)", Rect(24, 144, 169, 17), BS_AUTOCHECKBOX},
         {106, "Connect and Disconnect", Rect(24, 168, 169, 17), BS_AUTOCHECKBOX},
         {107, "Commit and Rollback", Rect(24, 192, 169, 17), BS_AUTOCHECKBOX},
-        {HideValuesId, "Hide bound values", Rect(24, 216, 169, 17), BS_AUTOCHECKBOX},
-        {GroupHooksId, "Hooks", Rect(8, 256, 193, 87), BS_GROUPBOX},
-        {HookRadioIds[0], "Breakpoints (int3)", Rect(24, 274, 169, 17), BS_AUTORADIOBUTTON},
-        {HookRadioIds[1], "Fast (jump to stub)", Rect(24, 296, 169, 17), BS_AUTORADIOBUTTON},
-        {HookRadioIds[2], "Logged (no stop per call)", Rect(24, 318, 169, 17), BS_AUTORADIOBUTTON},
+        {108, "LOBs (OCILob*)", Rect(24, 216, 169, 17), BS_AUTOCHECKBOX},
+        {HideValuesId, "Hide bound values", Rect(24, 240, 169, 17), BS_AUTOCHECKBOX},
+        {GroupHooksId, "Hooks", Rect(8, 280, 193, 87), BS_GROUPBOX},
+        {HookRadioIds[0], "Breakpoints (int3)", Rect(24, 298, 169, 17), BS_AUTORADIOBUTTON},
+        {HookRadioIds[1], "Fast (jump to stub)", Rect(24, 320, 169, 17), BS_AUTORADIOBUTTON},
+        {HookRadioIds[2], "Logged (no stop per call)", Rect(24, 342, 169, 17), BS_AUTORADIOBUTTON},
     };
     std::vector<std::pair<std::string, RECT>> seen;
     std::vector<LONG> styles;
@@ -187,20 +189,20 @@ TEST_F(MainWindowTest, TraceOptionsDialogHasItsPlacesAndCaptions)
     Command(cmTraceOpt);
     ASSERT_TRUE(driver.Wait());
     EXPECT_EQ(driver.Seen().Client.right, 208);
-    EXPECT_EQ(driver.Seen().Client.bottom, 382);
+    EXPECT_EQ(driver.Seen().Client.bottom, 406);
     ASSERT_EQ(seen.size(), std::size(expected));
     for (size_t i = 0; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i].first, expected[i].Text);
         EXPECT_TRUE(SameRect(seen[i].second, expected[i].Place)) << expected[i].Text << ": " << RectText(seen[i].second);
         EXPECT_EQ(static_cast<DWORD>(styles[i]) & BS_TYPEMASK, expected[i].Type) << expected[i].Text;
     }
-    EXPECT_EQ(tabOrder, (std::vector<int>{IDOK, IDCANCEL, 100, 101, 102, 103, 104, 105, 106, 107, HideValuesId,
+    EXPECT_EQ(tabOrder, (std::vector<int>{IDOK, IDCANCEL, 100, 101, 102, 103, 104, 105, 106, 107, 108, HideValuesId,
                                           GroupHooksId, HookRadioIds[0], HookRadioIds[1], HookRadioIds[2]}));
     // The radio buttons are a group of their own, reached by one tab stop; the box is none.
-    EXPECT_EQ(styles[11] & (WS_GROUP | WS_TABSTOP), 0);
-    EXPECT_EQ(styles[12] & (WS_GROUP | WS_TABSTOP), WS_GROUP | WS_TABSTOP);
-    EXPECT_EQ(styles[13] & (WS_GROUP | WS_TABSTOP), 0);
+    EXPECT_EQ(styles[12] & (WS_GROUP | WS_TABSTOP), 0);
+    EXPECT_EQ(styles[13] & (WS_GROUP | WS_TABSTOP), WS_GROUP | WS_TABSTOP);
     EXPECT_EQ(styles[14] & (WS_GROUP | WS_TABSTOP), 0);
+    EXPECT_EQ(styles[15] & (WS_GROUP | WS_TABSTOP), 0);
 }
 
 TEST_F(MainWindowTest, TraceOptionsPresetFromTheMaskAndOnlyOkApplies)

@@ -339,7 +339,7 @@ TEST_F(MainWindowTest, MenusAndToolBarCarryTheActions)
         {1,
          "&Edit",
          {{cmEditCopy, "&Copy\tCtrl+C"}, {cmEditSelectAll, "Select &All\tCtrl+A"}, {0, ""}, {cmEditFilter, "&Filter\tCtrl+F"}}},
-        {2, "&View", {{cmViewStatements, "&Statements\tCtrl+T"}}},
+        {2, "&View", {{cmViewStatements, "&Statements\tCtrl+T"}, {cmViewGroupByShape, "Group by s&hape"}}},
         {3,
          "&Trace",
          {{cmSave, "Save log..."},

@@ -215,7 +215,7 @@ TEST_F(TraceViewTest, TheStatementsViewCountsASessionSortsByAnyColumnAndShowsASt
     EXPECT_TRUE(MenuChecked(cmViewStatements));
     HWND lines = Form->frmStatements->lvwStatements;
     EXPECT_EQ(ListHeaders(lines), "Statement;Executes;Fetches;Rows;Errors;Total ms;Average ms;Max ms;P50 ms;P95 "
-                                  "ms;P99 ms;SQL_ID;Texts;Longest run;Hint;");
+                                  "ms;P99 ms;SQL_ID;Texts;Longest run;Hint;LOB calls;");
     ASSERT_EQ(ListRowCount(lines), 1);
     EXPECT_EQ(ListTextUtf8(lines, 0, scExecutes), "1");
     WriteFileBytes(gate, "");
@@ -242,7 +242,7 @@ TEST_F(TraceViewTest, TheStatementsViewCountsASessionSortsByAnyColumnAndShowsASt
     PressShortCut(Form->TraceView->lvwTrace, 'S', FCONTROL | FSHIFT);
     ASSERT_TRUE(driver.Wait());
     std::string expected = "Statement\tExecutes\tFetches\tRows\tErrors\tTotal ms\tAverage ms\tMax ms\tP50 ms\tP95 "
-                           "ms\tP99 ms\tSQL_ID\tTexts\tLongest run\tHint\r\n";
+                           "ms\tP99 ms\tSQL_ID\tTexts\tLongest run\tHint\tLOB calls\r\n";
     for (const auto& line : shown) {
         for (size_t column = 0; column < line.size(); ++column)
             expected += (column ? "\t" : "") + line[column];
