@@ -3,11 +3,13 @@
 //   velloran-trace [options] -- PROGRAM [ARGUMENTS...]
 //   velloran-trace [options] --attach PID
 //   velloran-trace [options] --input FILE.jsonl
+//   velloran-trace --compare BEFORE.jsonl AFTER.jsonl [--summary-by G] [--output FILE]
 //   velloran-trace --help | --version
 //
 // It writes the rows the main window's trace list would hold for the session, in the
 // main window's export formats, or as a trace file (jsonl) the window opens again. From a
-// trace file (--input) it writes the same outputs as the session that made it did.
+// trace file (--input) it writes the same outputs as the session that made it did; of two
+// (--compare) the totals per statement of both side by side.
 #include "Application.h"
 #include "CommandLine.h"
 #include "Errors.h"
@@ -16,6 +18,7 @@
 #include "ProcessList.h"
 #include "SessionOptions.h"
 #include "StatementTotals.h"
+#include "TraceCompare.h"
 #include "TraceFile.h"
 #include "TraceMask.h"
 #include "TraceRows.h"
@@ -52,6 +55,9 @@ struct TOptions : TSessionOptions {
     std::string Summary;
     TStatementGrouping SummaryBy = TStatementGrouping::Text;
     std::string Input;
+    // --compare: the trace files of the run before and of the run after.
+    std::string CompareBefore;
+    std::string CompareAfter;
 };
 
 constexpr const char* Formats[] = {"tsv", "csv", "html", "jsonl", "chrome"};
@@ -88,7 +94,10 @@ TProgramOptions CaptureToolOptions(TOptions& options)
                        "  --output FILE   write there instead of standard output\r\n"
                        "  --input FILE    instead of a session, write the outputs of a trace file\r\n"
                        "  --summary FILE  write the totals per statement there, tab-separated\r\n"
-                       "  --summary-by G  text (default) or shape: what makes one line of the summary\r\n";
+                       "  --summary-by G  text (default) or shape: what makes one line of the summary\r\n"
+                       "  --compare BEFORE AFTER\r\n"
+                       "                  instead of a session, write the totals per statement of two\r\n"
+                       "                  trace files side by side, tab-separated\r\n";
     program.TraceDefault = "execute";
     program.HooksDefault = HookKindWord(DefaultHookKind);
     program.Own = [&options](const std::string& option, const std::function<std::string()>& value) {
@@ -107,6 +116,9 @@ TProgramOptions CaptureToolOptions(TOptions& options)
             options.SummaryBy = by == "shape" ? TStatementGrouping::Shape : TStatementGrouping::Text;
         } else if (option == "--input") {
             options.Input = value();
+        } else if (option == "--compare") {
+            options.CompareBefore = value();
+            options.CompareAfter = value();
         } else {
             return false;
         }
@@ -124,6 +136,8 @@ public:
     {
         if (!FOptions.Input.empty())
             return RunInput();
+        if (!FOptions.CompareBefore.empty())
+            return RunCompare();
         OpenOutput();
         Application().SetMainThread();
         Application().SetErrorSink([this](const std::string& text) {
@@ -187,6 +201,25 @@ private:
             AddRow(row);
         }
         return Finish();
+    }
+
+    // Two saved traces' totals side by side, in the grouping --summary-by asks for.
+    int RunCompare()
+    {
+        TStatementTotals totals[2];
+        const std::string* names[2] = {&FOptions.CompareBefore, &FOptions.CompareAfter};
+        for (int k = 0; k < 2; ++k) {
+            try {
+                AddTraceRows(totals[k], LoadTraceFile(*names[k]).Rows);
+            } catch (const ETraceFileError& e) {
+                throw std::runtime_error(*names[k] + ": " + e.what());
+            }
+            totals[k].SetGrouping(FOptions.SummaryBy);
+        }
+        OpenOutput();
+        Write(ComparisonText(CompareTotals(totals[0], totals[1])));
+        CloseOutput();
+        return 0;
     }
 
     // The session is over (or the file read): what is still held goes out.
@@ -407,8 +440,9 @@ int main(int argc, char** argv)
     _setmode(_fileno(stderr), _O_BINARY);
     TOptions options;
     TProgramOptions program = CaptureToolOptions(options);
-    // A trace file stands in for the session.
-    bool input = std::find(argv + 1, argv + argc, std::string("--input")) != argv + argc;
+    // A trace file (or two compared) stands in for the session.
+    bool input = std::find(argv + 1, argv + argc, std::string("--input")) != argv + argc ||
+                 std::find(argv + 1, argv + argc, std::string("--compare")) != argv + argc;
     program.SessionRequired = !input;
     program.OptionsWithoutSession = input;
     try {
@@ -416,8 +450,10 @@ int main(int argc, char** argv)
         static_cast<TSessionOptions&>(options) =
             ParseSessionOptions(std::vector<std::string>(argv + 1, argv + argc), program);
         program.SessionRequired = true;
-        if (input && options.HasSession())
-            throw EUsageError("give either --input FILE, -- PROGRAM or --attach PID");
+        bool compare = !options.CompareBefore.empty();
+        if (input && (options.HasSession() || (compare && !options.Input.empty())))
+            throw EUsageError(compare ? "give either --compare BEFORE AFTER, --input FILE, -- PROGRAM or --attach PID"
+                                      : "give either --input FILE, -- PROGRAM or --attach PID");
     } catch (const EUsageError& e) {
         program.SessionRequired = true;
         std::fputs(UsageErrorText(program, e.what()).c_str(), stderr);

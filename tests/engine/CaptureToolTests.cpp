@@ -485,6 +485,18 @@ TEST(CaptureTool, TraceFileRoundTripsThroughInputAndABadOneIsRefused)
         EXPECT_NE(refused.Err.find(bad + ": " + f.Err), std::string::npos) << refused.Err;
     }
     EXPECT_EQ(RunTool({"--input", trace, "--", FixtureDir() + "\\ocirun.exe"}).ExitCode, 2u);
+
+    // A run compared with itself: its one statement (by shape), unchanged; a bad file refused
+    // by name.
+    TToolRun same = RunTool({"--compare", trace, trace, "--summary-by", "shape"});
+    EXPECT_EQ(same.ExitCode, 0u) << same.Err;
+    EXPECT_EQ(same.Out.rfind("Statement\tSQL_ID\tExecutes before\tExecutes after\tTotal ms before\tTotal ms after\t"
+                             "Change\r\nselect * from nosuchtable where id = :id\t", 0), 0u) << same.Out;
+    EXPECT_EQ(same.Out.substr(same.Out.size() - 8), "\tx1.00\r\n") << same.Out;
+    TToolRun badCompare = RunTool({"--compare", trace, bad});
+    EXPECT_EQ(badCompare.ExitCode, 1u);
+    EXPECT_NE(badCompare.Err.find(bad + ": line 1"), std::string::npos) << badCompare.Err;
+    EXPECT_EQ(RunTool({"--compare", trace}).ExitCode, 2u);
     for (const std::string& file : {trace, summary, bad})
         DeleteFileA(file.c_str());
 }
