@@ -17,8 +17,6 @@ class TBindCallData : public TCallData {
 public:
     TAddress Statement = 0;
     TAddress Out = 0;
-    // The bind handle the program passed in: binding again through it replaces that bind.
-    TAddress Previous = 0;
     TOCIBind Bind;
 };
 
@@ -77,11 +75,6 @@ std::unique_ptr<TCallData> TOCITracer::BindEntered(IHookHost& host, const TOCIEn
     bind.Lengths = arg(TOCIArg::AltLength);
     bind.LengthSize = second ? 4 : 2;
     bind.AtExecute = (static_cast<uint32_t>(arg(TOCIArg::Mode)) & OCI_DATA_AT_EXEC) != 0;
-    if (data->Out) {
-        uint64_t previous = 0;
-        if (reader.Read(data->Out, &previous, PointerSize(host)))
-            data->Previous = previous;
-    }
     return data;
 }
 
@@ -95,7 +88,7 @@ void TOCITracer::BindReturned(IHookHost& host, TCallData& callData, uint32_t res
     if (!data.Out || !reader.Read(data.Out, &handle, PointerSize(host)))
         return;
     data.Bind.Handle = handle;
-    FBinds.Add(data.Statement, data.Bind, data.Previous);
+    FBinds.Add(data.Statement, data.Bind);
 }
 
 std::unique_ptr<TCallData> TOCITracer::BindArrayEntered(IHookHost& /*host*/, const TOCIEntry& entry,
