@@ -46,3 +46,17 @@ TEST(BindScripts, OneReusedVariableShowsEveryBindAsAVariablePerBindDoes)
         EXPECT_EQ(executes[0].Binds, expected);
     }
 }
+
+// Names read up to their length, at most 128 bytes, up to their first NUL; a name with a
+// control character or that cannot be read is ":<unreadable>"; a text's control
+// characters written as CHR(n). ":c\0zz" is :c bound again.
+TEST(BindScripts, HostileNamesAndValuesStayInTheirCell)
+{
+    TFixtureRun run = RunScriptText(ValuesPart("# Hostile", "# TIMESTAMP values"), TraceMaskAll);
+    ASSERT_TRUE(run.Session.Errors.empty()) << run.Session.Errors.front();
+    EXPECT_EQ(run.Session.ExitCode, 0u);
+    std::vector<TTraceRow> executes = Executes(run);
+    ASSERT_EQ(executes.size(), 1u) << Describe(run.Session.Records);
+    EXPECT_EQ(executes[0].Binds, ":a='a' || CHR(9) || 'b' || CHR(13) || CHR(10) || 'c' || CHR(0) || 'd', "
+                                 ":<unreadable>=7, :" + std::string(127, 'L') + "=8, :c=10, :<unreadable>=11");
+}
