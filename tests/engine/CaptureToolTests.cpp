@@ -118,8 +118,8 @@ TEST(CaptureTool, WritesTheTraceInEachFormat)
     EXPECT_EQ(csv.ExitCode, 0u);
     EXPECT_EQ(csv.Out, "");
     EXPECT_EQ(RowsWithoutTimes(ReadFileBytes(csvFile), ','),
-              (std::vector<std::string>{"Start", "Fetch (5),T,OCI_SUCCESS,SELECT a, b FROM t /*vt result=1*/",
-                                        "Fetch (5),T,OCI_NO_DATA,SELECT a, b FROM t /*vt result=1*/", "Finish"}));
+              (std::vector<std::string>{"Start", "Fetch (5),T,OCI_SUCCESS,\"SELECT a, b FROM t /*vt result=1*/\"",
+                                        "Fetch (5),T,OCI_NO_DATA,\"SELECT a, b FROM t /*vt result=1*/\"", "Finish"}));
     DeleteFileA(csvFile.c_str());
 
     TToolRun html = RunTool({"--format", "html", "--", FixtureDir() + "\\ocirun.exe", "-e", Script});
