@@ -53,7 +53,7 @@ TProgramOptions CaptureToolOptions(TOptions& options)
     TProgramOptions program;
     program.Name = VT_NAME;
     program.SessionRequired = true;
-    program.OwnUsage = "  --format FMT    tsv (default), csv or html\r\n"
+    program.OwnUsage = "  --format FMT    tsv (default), csv, html or sql (the executes with their values)\r\n"
                        "  --output FILE   write there instead of standard output\r\n"
                        "  --summary FILE  write the totals per statement there, tab-separated\r\n";
     program.TraceDefault = "execute";
@@ -61,7 +61,8 @@ TProgramOptions CaptureToolOptions(TOptions& options)
     program.Own = [&options](const std::string& option, const std::function<std::string()>& value) {
         if (option == "--format") {
             options.Format = value();
-            if (options.Format != "tsv" && options.Format != "csv" && options.Format != "html")
+            if (options.Format != "tsv" && options.Format != "csv" && options.Format != "html" &&
+                options.Format != "sql")
                 throw EUsageError("unknown format: " + options.Format);
         } else if (option == "--output") {
             options.Output = value();
@@ -208,7 +209,11 @@ private:
     }
 
     // ISessionClient
-    void SessionMark(const std::string& caption) override { AddRow(TListRow{caption, {}}); }
+    void SessionMark(const std::string& caption) override
+    {
+        if (FOptions.Format != "sql")
+            AddRow(TListRow{caption, {}});
+    }
     // The session is over: nothing completes a record any more, and the columns are what
     // they are. Its "Finish" row follows.
     void SessionFinished(DWORD) override
@@ -222,6 +227,13 @@ private:
     void SessionRecord(const TTraceRecord& record) override
     {
         FTotals.Add(record);
+        if (FOptions.Format == "sql") {
+            // An execute's statement, result and values are known when it is delivered.
+            if (record.Action == TTraceAction::Execute)
+                Write("-- Execute " + TraceCellText(record, tcTime) + " " + TraceCellText(record, tcResult) + "\r\n" +
+                      ExecuteAsSql(record));
+            return;
+        }
         FPendingRows.Delivered(record, FWrittenRows + FHeld.size());
         AddRow(TraceRecordRow(record), record.Pending);
     }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 
 namespace {
 
@@ -428,5 +429,33 @@ TEST(CaptureTool, SessionRowsInEveryFormatAndNoPasswordInAnyOutput)
         for (const std::string& output : {run.Out, run.Err, rows})
             EXPECT_FALSE(HoldsSessionsPassword(output)) << what;
         DeleteFileA(outFile.c_str());
+    }
+}
+
+// --format sql: each execute with its values pasted in (a placeholder inside a literal
+// left alone, a PL/SQL block ended by "/"), after a line with its time and result; with
+// values hidden every placeholder stays.
+TEST(CaptureTool, SqlFormatWritesEachExecuteReadyToRun)
+{
+    const std::string script = "load; env E; alloc ERR E error; alloc S E stmt; "
+                               "prepare S SELECT a FROM t WHERE b = ':x' AND c = :x; bind S :x 7; execute S ERR; "
+                               "alloc T E stmt; prepare T BEGIN p(:id) END; bind T :id 5; execute T ERR";
+    const struct {
+        bool Hide;
+        const char* Expected;
+    } cases[] = {
+        {false, "-- Execute T OCI_SUCCESS\r\nSELECT a FROM t WHERE b = ':x' AND c = 7;\r\n"
+                "-- Execute T OCI_SUCCESS\r\nBEGIN p(5) END\r\n/\r\n"},
+        {true, "-- Execute T OCI_SUCCESS\r\nSELECT a FROM t WHERE b = ':x' AND c = :x;\r\n"
+               "-- Execute T OCI_SUCCESS\r\nBEGIN p(:id) END\r\n/\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"--trace", "execute,binds", "--format", "sql"};
+        if (c.Hide)
+            args.push_back("--hide-values");
+        args.insert(args.end(), {"--", FixtureDir() + "\\ocirun.exe", "-e", script});
+        TToolRun run = RunTool(args);
+        EXPECT_EQ(run.ExitCode, 0u) << run.Err;
+        EXPECT_EQ(std::regex_replace(run.Out, std::regex("-- Execute [^ ]+ "), "-- Execute T "), c.Expected) << c.Hide;
     }
 }
