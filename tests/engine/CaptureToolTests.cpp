@@ -434,7 +434,7 @@ TEST(CaptureTool, SessionRowsInEveryFormatAndNoPasswordInAnyOutput)
 
 // --format sql: each execute with its values pasted in (a placeholder inside a literal
 // left alone, a PL/SQL block ended by "/"), after a line with its time and result; with
-// values hidden every placeholder stays.
+// values hidden every placeholder stays. A time shown empty (a call too quick) leaves two blanks.
 TEST(CaptureTool, SqlFormatWritesEachExecuteReadyToRun)
 {
     const std::string script = "load; env E; alloc ERR E error; alloc S E stmt; "
@@ -456,6 +456,6 @@ TEST(CaptureTool, SqlFormatWritesEachExecuteReadyToRun)
         args.insert(args.end(), {"--", FixtureDir() + "\\ocirun.exe", "-e", script});
         TToolRun run = RunTool(args);
         EXPECT_EQ(run.ExitCode, 0u) << run.Err;
-        EXPECT_EQ(std::regex_replace(run.Out, std::regex("-- Execute [^ ]+ "), "-- Execute T "), c.Expected) << c.Hide;
+        EXPECT_EQ(std::regex_replace(run.Out, std::regex("-- Execute [^ ]* "), "-- Execute T "), c.Expected) << c.Hide;
     }
 }
