@@ -60,7 +60,7 @@ struct TOptions : TSessionOptions {
     std::string CompareAfter;
 };
 
-constexpr const char* Formats[] = {"tsv", "csv", "html", "jsonl", "chrome"};
+constexpr const char* Formats[] = {"tsv", "csv", "html", "sql", "jsonl", "chrome"};
 
 // The trace kinds' words of mask, in the table's order.
 std::string MaskWords(TTraceMask mask)
@@ -89,8 +89,9 @@ TProgramOptions CaptureToolOptions(TOptions& options)
     TProgramOptions program;
     program.Name = VT_NAME;
     program.SessionRequired = true;
-    program.OwnUsage = "  --format FMT    tsv (default), csv, html, jsonl (a trace file to open again) or\r\n"
-                       "                  chrome (a timeline in the Trace Event Format)\r\n"
+    program.OwnUsage = "  --format FMT    tsv (default), csv, html, sql (the executes with their values),\r\n"
+                       "                  jsonl (a trace file to open again) or chrome (a timeline in\r\n"
+                       "                  the Trace Event Format)\r\n"
                        "  --output FILE   write there instead of standard output\r\n"
                        "  --input FILE    instead of a session, write the outputs of a trace file\r\n"
                        "  --summary FILE  write the totals per statement there, tab-separated\r\n"
@@ -357,7 +358,11 @@ private:
         FHeader.ProcessId = processId;
         FHeader.Program = image;
     }
-    void SessionMark(const std::string& caption) override { AddRow(TTraceFileRow{caption, {}}); }
+    void SessionMark(const std::string& caption) override
+    {
+        if (FOptions.Format != "sql")
+            AddRow(TTraceFileRow{caption, {}});
+    }
     // The session is over: nothing completes a record any more, and the columns are what
     // they are. Its "Finish" row follows.
     void SessionFinished(DWORD) override
@@ -370,6 +375,13 @@ private:
     void SessionRecord(const TTraceRecord& record) override
     {
         FTotals.Add(record);
+        if (FOptions.Format == "sql") {
+            // An execute's statement, result and values are known when it is delivered.
+            if (record.Action == TTraceAction::Execute)
+                Write("-- Execute " + TraceCellText(record, tcTime) + " " + TraceCellText(record, tcResult) + "\r\n" +
+                      ExecuteAsSql(record));
+            return;
+        }
         FPendingRows.Delivered(record, FWrittenRows + FHeld.size());
         AddRow(TTraceFileRow{"", record}, record.Pending);
     }

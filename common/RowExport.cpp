@@ -48,12 +48,23 @@ bool TRowSource::AllAscii() const
     return true;
 }
 
+// A comma-separated field as RFC 4180 quotes it, only where it must: one holding a comma,
+// a double quote, CR or LF goes in double quotes with its quotes doubled; any other
+// field as it is, so that files of plain rows stay what they always were.
+static std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    return "\"" + ReplaceAll(text, "\"", "\"\"") + "\"";
+}
+
 std::string TextRowLine(const TListRow& row, char separator, bool optionalCells)
 {
-    std::string line = row.Caption;
+    auto field = [separator](const std::string& text) { return separator == ',' ? CsvField(text) : text; };
+    std::string line = field(row.Caption);
     for (size_t k = 0, n = WrittenSubItems(row, optionalCells); k < n; ++k) {
         line += separator;
-        line += row.SubItems[k];
+        line += field(row.SubItems[k]);
     }
     line += "\r\n";
     return line;

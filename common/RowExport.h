@@ -57,7 +57,9 @@ private:
 bool RowIsAscii(const TListRow& row);
 
 // Delimited text: caption, then separator + sub-item for each sub-item, CR LF. Without
-// optionalCells a row's sub-items past FixedSubItems are left out.
+// optionalCells a row's sub-items past FixedSubItems are left out. With a comma a field
+// holding a comma, a double quote, CR or LF is quoted as RFC 4180 has it; tab-separated
+// fields are written as they are.
 std::string TextRowLine(const TListRow& row, char separator, bool optionalCells = true);
 // The HTML page in pieces, so that a writer can stream rows. A page whose rows hold
 // non-ASCII text is UTF-8 and says so in its head (declareUtf8).

@@ -9,12 +9,15 @@ namespace {
 
 const char* const UnreadableName = ":<unreadable>";
 
-// Placeholders are the same whatever their letter case, with or without their ":".
+// Placeholders are the same with or without their ":", unquoted ones whatever their letter
+// case; ":3" is position 3.
 std::string NameKey(const std::string& name)
 {
-    if (name == UnreadableName)
+    if (name == UnreadableName || name.empty())
         return "";
     std::string key = name.substr(name[0] == ':' ? 1 : 0);
+    if (!key.empty() && key[0] == '"')
+        return key;
     for (char& c : key)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
@@ -32,19 +35,17 @@ std::string BindName(const std::string* placeholder)
 
 std::string BindName(uint32_t position) { return Format(":%u", static_cast<unsigned>(position)); }
 
-void TOCIBinds::Add(TAddress stmt, TOCIBind bind, TAddress previous)
+void TOCIBinds::Add(TAddress stmt, TOCIBind bind)
 {
     std::vector<TOCIBind>& binds = FByStmt[stmt];
     std::string key = NameKey(bind.Name);
-    auto same = std::find_if(binds.begin(), binds.end(), [&](const TOCIBind& b) {
-        return (previous && b.Handle == previous) || (!key.empty() && NameKey(b.Name) == key);
-    });
-    if (same != binds.end()) {
-        FStmtOf.erase(same->Handle);
+    auto same = std::find_if(binds.begin(), binds.end(),
+                             [&](const TOCIBind& b) { return !key.empty() && NameKey(b.Name) == key; });
+    bind.Made = ++FMade;
+    if (same != binds.end())
         *same = bind;
-    } else {
+    else
         binds.push_back(bind);
-    }
     FStmtOf[bind.Handle] = stmt;
 }
 
@@ -53,10 +54,11 @@ TOCIBind* TOCIBinds::Find(TAddress bindHandle)
     auto stmt = FStmtOf.find(bindHandle);
     if (stmt == FStmtOf.end())
         return nullptr;
+    TOCIBind* latest = nullptr;
     for (TOCIBind& bind : FByStmt[stmt->second])
-        if (bind.Handle == bindHandle)
-            return &bind;
-    return nullptr;
+        if (bind.Handle == bindHandle && (!latest || bind.Made > latest->Made))
+            latest = &bind;
+    return latest;
 }
 
 void TOCIBinds::SetSkips(TAddress bindHandle, uint64_t value, uint64_t indicator, uint64_t length)
@@ -79,8 +81,11 @@ void TOCIBinds::Forget(TAddress stmt)
     auto found = FByStmt.find(stmt);
     if (found == FByStmt.end())
         return;
-    for (const TOCIBind& bind : found->second)
-        FStmtOf.erase(bind.Handle);
+    for (const TOCIBind& bind : found->second) {
+        auto of = FStmtOf.find(bind.Handle);
+        if (of != FStmtOf.end() && of->second == stmt)
+            FStmtOf.erase(of);
+    }
     FByStmt.erase(found);
 }
 

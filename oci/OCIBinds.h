@@ -34,6 +34,9 @@ struct TOCIBind {
     bool AtExecute = false;
     // Text in UTF-16.
     bool Wide = false;
+    // When it was made, among the binds of all statements: a handle OCI hands out again
+    // names the latest bind made with it.
+    uint64_t Made = 0;
 };
 
 // The name a bind shows: the placeholder with a leading ":" (added when the program left
@@ -46,10 +49,11 @@ constexpr uint32_t BindRowsShown = 3;
 
 class TOCIBinds {
 public:
-    // A bind made on statement stmt. It replaces the statement's bind of the same bind
-    // handle (given back to the call: previous) or of the same placeholder, in its place;
-    // otherwise it comes last.
-    void Add(TAddress stmt, TOCIBind bind, TAddress previous);
+    // A bind made on statement stmt. It replaces the statement's bind of the same
+    // placeholder (names without their ":", unquoted ones in any letter case) or position,
+    // in its place; otherwise it comes last. The handle the program passed in says nothing:
+    // programs reuse one variable for all their binds.
+    void Add(TAddress stmt, TOCIBind bind);
     void SetSkips(TAddress bindHandle, uint64_t value, uint64_t indicator, uint64_t length);
     void SetAtExecute(TAddress bindHandle);
     // The statement's binds go: it was freed, released or prepared anew.
@@ -63,11 +67,12 @@ public:
                     const TSecretMemory& secrets = {}) const;
 
 private:
-    // The bind of a handle Add stored, nullptr for one it never saw.
+    // The latest bind made with a handle, nullptr for one never handed out.
     TOCIBind* Find(TAddress bindHandle);
     std::string ValueText(TSafeReader& reader, const TOCIBind& bind, uint64_t row, const TSecretMemory& secrets) const;
 
     std::unordered_map<TAddress, std::vector<TOCIBind>> FByStmt;
-    // The statement of each bind handle.
+    // The statement of each bind handle's latest bind.
     std::unordered_map<TAddress, TAddress> FStmtOf;
+    uint64_t FMade = 0;
 };

@@ -17,8 +17,6 @@ class TBindCallData : public TCallData {
 public:
     TAddress Statement = 0;
     TAddress Out = 0;
-    // The bind handle the program passed in: binding again through it replaces that bind.
-    TAddress Previous = 0;
     TOCIBind Bind;
 };
 
@@ -32,8 +30,8 @@ public:
     uint32_t Attribute = 0;
 };
 
-// Placeholders longer than this are cut; no name is that long.
-constexpr uint32_t MaxNameBytes = 1024;
+// Of a placeholder at most this much is read: the longest name Oracle takes.
+constexpr uint32_t MaxNameBytes = 128;
 // Of an error text, at most this much is read: messages are a few hundred bytes.
 constexpr uint32_t MaxErrorBytes = 8192;
 
@@ -58,17 +56,15 @@ std::unique_ptr<TCallData> TOCITracer::BindEntered(IHookHost& host, const TOCIEn
     } else {
         TAddress name = arg(TOCIArg::Name);
         auto length = static_cast<int32_t>(arg(TOCIArg::NameLength));
+        // Up to the length given (none: up to the NUL), and in any case up to the first NUL.
         std::string bytes;
-        bool read = false;
-        if (length > 0) {
-            read = reader.Read(name, std::min<uint32_t>(length, MaxNameBytes), bytes);
-        } else {
-            // No length: the name ends at its NUL.
-            bytes = UpToNul(reader.ReadPrefix(name, MaxNameBytes), bind.Wide);
-            read = !bytes.empty();
-        }
+        bool read = length > 0 ? reader.Read(name, std::min<uint32_t>(length, MaxNameBytes), bytes)
+                               : !(bytes = reader.ReadPrefix(name, MaxNameBytes)).empty();
+        bytes = UpToNul(bytes, bind.Wide);
         std::string text = TextToUtf8(bytes, bind.Wide);
-        bind.Name = BindName(read ? &text : nullptr);
+        bool control = std::any_of(text.begin(), text.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+        bind.Name = BindName(read && !bytes.empty() && !control ? &text : nullptr);
     }
     bind.Value = arg(TOCIArg::Value);
     bind.Size = second ? static_cast<int64_t>(arg(TOCIArg::Size)) : static_cast<int32_t>(arg(TOCIArg::Size));
@@ -77,11 +73,6 @@ std::unique_ptr<TCallData> TOCITracer::BindEntered(IHookHost& host, const TOCIEn
     bind.Lengths = arg(TOCIArg::AltLength);
     bind.LengthSize = second ? 4 : 2;
     bind.AtExecute = (static_cast<uint32_t>(arg(TOCIArg::Mode)) & OCI_DATA_AT_EXEC) != 0;
-    if (data->Out) {
-        uint64_t previous = 0;
-        if (reader.Read(data->Out, &previous, PointerSize(host)))
-            data->Previous = previous;
-    }
     return data;
 }
 
@@ -95,7 +86,7 @@ void TOCITracer::BindReturned(IHookHost& host, TCallData& callData, uint32_t res
     if (!data.Out || !reader.Read(data.Out, &handle, PointerSize(host)))
         return;
     data.Bind.Handle = handle;
-    FBinds.Add(data.Statement, data.Bind, data.Previous);
+    FBinds.Add(data.Statement, data.Bind);
 }
 
 std::unique_ptr<TCallData> TOCITracer::BindArrayEntered(IHookHost& /*host*/, const TOCIEntry& entry,
@@ -150,6 +141,7 @@ void TOCITracer::ErrorGetReturned(IHookHost& host, TCallData& callData, uint32_t
     std::string text =
         TextToUtf8(UpToNul(reader.ReadPrefix(data.Buffer, std::min(data.BufferSize, MaxErrorBytes)), wide), wide);
     text.erase(text.find_last_not_of(" \t\r\n") + 1);
+    text = ControlCharactersAsBlanks(text);
     FWaits.ErrorRead(data.Thread, data.Handle, &text);
 }
 

@@ -1,5 +1,9 @@
 #include "TraceRows.h"
 
+#include "RunnableSql.h"
+
+#include <vector>
+
 std::string TraceCellText(const TTraceRecord& record, TTraceColumnId column)
 {
     switch (column) {
@@ -25,4 +29,21 @@ TListRow TraceRecordRow(const TTraceRecord& record)
     row.Note = record.CommitsOnSuccess ? CommitsOnSuccessNote : record.Note;
     row.BindLines = BindMemoLines(record.Binds);
     return row;
+}
+
+std::string ExecuteAsSql(const TTraceRecord& record)
+{
+    if (record.Action != TTraceAction::Execute)
+        return {};
+    if (record.Binds.Empty())
+        return RunnableStatement(record.Statement, {});
+    std::string text;
+    for (const std::vector<TBindItem>& row : record.Binds.Rows) {
+        std::vector<TSqlValue> values;
+        values.reserve(row.size());
+        for (const TBindItem& item : row)
+            values.push_back({item.Name, item.Value});
+        text += RunnableStatement(record.Statement, values);
+    }
+    return text;
 }

@@ -13,3 +13,8 @@ std::string TraceCellText(const TTraceRecord& record, TTraceColumnId column);
 // The row of one trace record, a cell per column of TraceColumns; for the memo, its binds
 // a line each, and its note: of an execute that commits on success, else the record's own.
 TListRow TraceRecordRow(const TTraceRecord& record);
+
+// An execute as statements that can be run: its statement with the values of each row its
+// Binds cell shows pasted in (RunnableStatement), one statement per row; the statement as
+// it is, made runnable, when it had no binds. Empty for any other record.
+std::string ExecuteAsSql(const TTraceRecord& record);

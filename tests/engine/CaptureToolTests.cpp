@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 
 namespace {
 
@@ -118,8 +119,8 @@ TEST(CaptureTool, WritesTheTraceInEachFormat)
     EXPECT_EQ(csv.ExitCode, 0u);
     EXPECT_EQ(csv.Out, "");
     EXPECT_EQ(RowsWithoutTimes(ReadFileBytes(csvFile), ','),
-              (std::vector<std::string>{"Start", "Fetch (5),T,OCI_SUCCESS,SELECT a, b FROM t /*vt result=1*/",
-                                        "Fetch (5),T,OCI_NO_DATA,SELECT a, b FROM t /*vt result=1*/", "Finish"}));
+              (std::vector<std::string>{"Start", "Fetch (5),T,OCI_SUCCESS,\"SELECT a, b FROM t /*vt result=1*/\"",
+                                        "Fetch (5),T,OCI_NO_DATA,\"SELECT a, b FROM t /*vt result=1*/\"", "Finish"}));
     DeleteFileA(csvFile.c_str());
 
     TToolRun html = RunTool({"--format", "html", "--", FixtureDir() + "\\ocirun.exe", "-e", Script});
@@ -499,4 +500,32 @@ TEST(CaptureTool, TraceFileRoundTripsThroughInputAndABadOneIsRefused)
     EXPECT_EQ(RunTool({"--compare", trace}).ExitCode, 2u);
     for (const std::string& file : {trace, summary, bad})
         DeleteFileA(file.c_str());
+}
+
+// --format sql: each execute with its values pasted in (a placeholder inside a literal
+// left alone, a PL/SQL block ended by "/"), after a line with its time and result; with
+// values hidden every placeholder stays. A time shown empty (a call too quick) leaves two blanks.
+TEST(CaptureTool, SqlFormatWritesEachExecuteReadyToRun)
+{
+    const std::string script = "load; env E; alloc ERR E error; alloc S E stmt; "
+                               "prepare S SELECT a FROM t WHERE b = ':x' AND c = :x; bind S :x 7; execute S ERR; "
+                               "alloc T E stmt; prepare T BEGIN p(:id) END; bind T :id 5; execute T ERR";
+    const struct {
+        bool Hide;
+        const char* Expected;
+    } cases[] = {
+        {false, "-- Execute T OCI_SUCCESS\r\nSELECT a FROM t WHERE b = ':x' AND c = 7;\r\n"
+                "-- Execute T OCI_SUCCESS\r\nBEGIN p(5) END\r\n/\r\n"},
+        {true, "-- Execute T OCI_SUCCESS\r\nSELECT a FROM t WHERE b = ':x' AND c = :x;\r\n"
+               "-- Execute T OCI_SUCCESS\r\nBEGIN p(:id) END\r\n/\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"--trace", "execute,binds", "--format", "sql"};
+        if (c.Hide)
+            args.push_back("--hide-values");
+        args.insert(args.end(), {"--", FixtureDir() + "\\ocirun.exe", "-e", script});
+        TToolRun run = RunTool(args);
+        EXPECT_EQ(run.ExitCode, 0u) << run.Err;
+        EXPECT_EQ(std::regex_replace(run.Out, std::regex("-- Execute [^ ]* "), "-- Execute T "), c.Expected) << c.Hide;
+    }
 }

@@ -145,12 +145,17 @@ TEST_F(CallDetailTest, BindsShowTheirValuesAsEachExecuteFindsThemInBindOrder)
     host.Process.Poke(bInd, Raw<int16_t>(-1));
     EXPECT_EQ(Execute(S, 0), ":a=2, :b=NULL, :3='x', :4='yz'") << "a query's iters 0 is one set of values";
 
-    // Bound again: by the same placeholder in another spelling, through the bind handle
-    // made before; either way in its place.
+    // Bound again: by the same placeholder in another spelling, in its place; through the
+    // bind handle made before for another placeholder (one variable reused for every
+    // bind): both stay, the new one last.
     Bind(S, {":A", 0, false, Put(std::string("hi\0", 3)), 3, Sqlt::Str, 0, 0, 0, 0xB5});
     Bind(S, {"z", 0, false, Put(Raw<int32_t>(7)), 4, Sqlt::Int, 0, 0, 0, 0xB6, 0xB2});
     Call("OCIBindDynamic", {0xB3, Err, 0, 0, 0, 0});
-    EXPECT_EQ(Execute(S), ":A='hi', :z=7, :3=<at execute>, :4='yz'");
+    EXPECT_EQ(Execute(S), ":A='hi', :b=NULL, :3=<at execute>, :4='yz', :z=7");
+    // A handle handed out again names the latest bind made with it.
+    Bind(S, {"q", 0, false, Put(Raw<int32_t>(8)), 4, Sqlt::Int, 0, 0, 0, 0xB4});
+    Call("OCIBindDynamic", {0xB4, Err, 0, 0, 0, 0});
+    EXPECT_EQ(Execute(S), ":A='hi', :b=NULL, :3=<at execute>, :4='yz', :z=7, :q=<at execute>");
 
     // Prepared again on the same handle, or freed: the binds go.
     Prepare(S, "SELECT 1 FROM dual");

@@ -16,7 +16,7 @@ const std::vector<TListRow> Rows = {
     {"Start", {}},
     {"Execute", {"07", "OCI_SUCCESS", "SELECT a, b FROM t"}},
 };
-const char* const Csv = "Start\r\nExecute,07,OCI_SUCCESS,SELECT a, b FROM t\r\n";
+const char* const Csv = "Start\r\nExecute,07,OCI_SUCCESS,\"SELECT a, b FROM t\"\r\n";
 const char* const Tsv = "Start\r\nExecute\t07\tOCI_SUCCESS\tSELECT a, b FROM t\r\n";
 const char* const Html = "<html><head><title>Velloran Output</title></head><body>\r\n"
                          "Velloran trace report<table border=\"1\">\r\n"
@@ -40,7 +40,7 @@ TEST(Export, DelimitedTextIsWrittenByteForByte)
     SaveItemsAsText(TVectorRows(TraceRows), csv, ',');
     SaveItemsAsText(TVectorRows(TraceRows), txt, '\t');
     EXPECT_EQ(ReadFileBytes(csv), "Start\r\n"
-                              "Execute,01:500,OCI_SUCCESS,a\r\nb\nc\r\n"
+                              "Execute,01:500,OCI_SUCCESS,\"a\r\nb\nc\"\r\n"
                               "Fetch (10),,OCI_NO_DATA,\r\n"
                               "Prepare,07,,SELECT a<b & c>d FROM t\r\n"
                               "Finish\r\n");
@@ -264,4 +264,55 @@ TEST(Export, NonAsciiTextsAreWrittenAsUtf8AndOnlyThenDoesTheHtmlPageDeclareIt)
     // The statement's bytes reach the files as they are: UTF-8, no byte-order mark.
     SaveItemsAsText(TVectorRows(cases[1].Rows), dir.File("u.txt"), '\t');
     EXPECT_EQ(ReadFileBytes(dir.File("u.txt")), "Start\r\nExecute\t07\tOCI_SUCCESS\t" + greeting + "\r\n");
+}
+
+namespace {
+
+// One record of RFC 4180 text back to its fields, as any CSV reader takes it.
+std::vector<std::string> ReadCsvRecord(const std::string& line)
+{
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"')
+            fields.back() += line[++i];
+        else if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && c == ',')
+            fields.emplace_back();
+        else if (!quoted && c == '\r' && line.compare(i, 2, "\r\n") == 0 && i + 2 == line.size())
+            break;
+        else
+            fields.back() += c;
+    }
+    return fields;
+}
+
+} // namespace
+
+// Cells that hold what a program's statement, values or errors can: each comes back from
+// the comma-separated line as it was, and only those that need it are quoted.
+TEST(Export, CommaSeparatedFieldsAreQuotedOnlyWhereTheyMustBeAndReadBackAsTheyWere)
+{
+    const struct {
+        std::vector<std::string> Cells;
+        const char* Line;
+    } cases[] = {
+        {{"Execute", "07", "OCI_SUCCESS", "SELECT 1 FROM dual"}, "Execute,07,OCI_SUCCESS,SELECT 1 FROM dual\r\n"},
+        {{"Execute", "", "", "INSERT INTO t VALUES (:a, :b)", "", ":a=1, :b='x'"},
+         "Execute,,,\"INSERT INTO t VALUES (:a, :b)\",,\":a=1, :b='x'\"\r\n"},
+        {{"Execute", "", "", "SELECT \"Col\" FROM t", "", ":q='say \"\"hi\"\"'"},
+         "Execute,,,\"SELECT \"\"Col\"\" FROM t\",,\":q='say \"\"\"\"hi\"\"\"\"'\"\r\n"},
+        {{"Execute", "", "", "SELECT a\r\nFROM t\nWHERE b\r= 1", "", "", "ORA-1: x"},
+         "Execute,,,\"SELECT a\r\nFROM t\nWHERE b\r= 1\",,,ORA-1: x\r\n"},
+        {{"Fetch (10)", "", "", "a;b\t'c'", "3"}, "Fetch (10),,,a;b\t'c',3\r\n"},
+        {{",", "\"", "\r\n"}, "\",\",\"\"\"\",\"\r\n\"\r\n"},
+    };
+    for (const auto& c : cases) {
+        TListRow row{c.Cells[0], {c.Cells.begin() + 1, c.Cells.end()}};
+        std::string line = TextRowLine(row, ',');
+        EXPECT_EQ(line, c.Line) << c.Cells[0];
+        EXPECT_EQ(ReadCsvRecord(line), c.Cells) << c.Line;
+    }
 }

@@ -14,7 +14,7 @@ const std::vector<TListRow> Rows = {
     {"Start", {}},
     {"Execute", {"", "OCI_SUCCESS", "SELECT a, b\r\nFROM t"}},
 };
-const char* const Csv = "Start\r\nExecute,,OCI_SUCCESS,SELECT a, b\r\nFROM t\r\n";
+const char* const Csv = "Start\r\nExecute,,OCI_SUCCESS,\"SELECT a, b\r\nFROM t\"\r\n";
 const char* const Tsv = "Start\r\nExecute\t\tOCI_SUCCESS\tSELECT a, b\r\nFROM t\r\n";
 const char* const Html = "<html><head><title>Velloran Output</title></head><body>\r\n"
                          "Velloran trace report<table border=\"1\">\r\n"

@@ -210,8 +210,8 @@ TEST_F(MainCommandTest, SaveLogWritesTheListAsShown)
     save(1, "trace");
     EXPECT_EQ(ReadFileBytes(dir.File("trace.csv")),
               "Start\r\n"
-              "Execute," + time1 + ",OCI_SUCCESS,SELECT a\r\nFROM t\nWHERE b < 1 & c > 2\r\n"
-              "Execute," + time2 + ",OCI_SUCCESS,UPDATE t SET a = ',\t'\r\n"
+              "Execute," + time1 + ",OCI_SUCCESS,\"SELECT a\r\nFROM t\nWHERE b < 1 & c > 2\"\r\n"
+              "Execute," + time2 + ",OCI_SUCCESS,\"UPDATE t SET a = ',\t'\"\r\n"
               "Finish\r\n");
     EXPECT_EQ(ReadFileBytes(dir.File("trace.txt")),
               "Start\r\n"

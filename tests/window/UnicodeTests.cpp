@@ -63,7 +63,7 @@ TEST_F(UnicodeWindowTest, AUtf8StatementReachesTheListTheMemoAndTheExportsWhole)
     Save(dir, 2, "trace");
     Save(dir, 1, "trace");
     EXPECT_EQ(ReadFileBytes(dir.File("trace.csv")), "Start\r\n"
-                                                    "Execute,07,OCI_SUCCESS," + Greeting + "\r\n"
+                                                    "Execute,07,OCI_SUCCESS,\"" + Greeting + "\"\r\n"
                                                     "Execute,,OCI_ERROR,SELECT 'Tokio' FROM dual\r\n"
                                                     "Finish\r\n");
     EXPECT_EQ(ReadFileBytes(dir.File("trace.htm")),
