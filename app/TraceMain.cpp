@@ -56,19 +56,6 @@ struct TOptions : TSessionOptions {
 
 constexpr const char* Formats[] = {"tsv", "csv", "html", "jsonl", "chrome"};
 
-// The trace kinds' words of mask, in the table's order.
-std::string MaskWords(TTraceMask mask)
-{
-    std::string words;
-    for (const TTraceMaskBit& bit : TraceMaskBits)
-        if (mask & bit.Bit) {
-            if (!words.empty())
-                words += ',';
-            words += bit.Word;
-        }
-    return words;
-}
-
 std::string LocalTimeText()
 {
     SYSTEMTIME now;
@@ -140,7 +127,7 @@ public:
         FHeader.Started = LocalTimeText();
         FHeader.Bits = static_cast<int>(sizeof(void*) * 8);
         FHeader.Hooks = HookKindWord(FSession->Hooks);
-        FHeader.Trace = MaskWords(mask);
+        FHeader.Trace = TraceKindWords(mask);
         FHeader.HideValues = FOptions.HideValues;
         FMainThreadId = GetCurrentThreadId();
         CaptureInstance = this;
@@ -308,7 +295,7 @@ private:
             FHtml += HtmlRowLine(row, FOptionalColumns);
         } else if (FOptions.Format == "jsonl") {
             WriteTraceHeader();
-            Write(TraceFileRowLine(source));
+            Write(FFileWriter.RowLine(source));
         } else if (FOptions.Format == "chrome") {
             TTimelineWriter& timeline = Timeline();
             if (source.Mark.empty())
@@ -378,6 +365,7 @@ private:
     std::string FHtml;
     // What a trace file's first line says of the session.
     TTraceFileHeader FHeader;
+    TTraceFileWriter FFileWriter;
     bool FHeaderWritten = false;
     std::unique_ptr<TTimelineWriter> FTimeline;
     // Whether the rows written include the Rows, Binds and Error columns.
