@@ -56,14 +56,6 @@ struct TOptions : TSessionOptions {
 
 constexpr const char* Formats[] = {"tsv", "csv", "html", "jsonl", "chrome"};
 
-std::string LocalTimeText()
-{
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return Format("%04u-%02u-%02uT%02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                  now.wSecond);
-}
-
 // The shared words, and where the rows go.
 TProgramOptions CaptureToolOptions(TOptions& options)
 {
@@ -124,7 +116,7 @@ public:
         TTraceMask mask = FOptions.TraceMask.value_or(DefaultTraceMask);
         // With the details traced the columns are all seven from the first row on, else four.
         FOptionalColumns = (mask & TraceMaskDetails) != 0;
-        FHeader.Started = LocalTimeText();
+        FHeader.Started = TraceStartedNow();
         FHeader.Bits = static_cast<int>(sizeof(void*) * 8);
         FHeader.Hooks = HookKindWord(FSession->Hooks);
         FHeader.Trace = TraceKindWords(mask);

@@ -266,3 +266,11 @@ std::string TraceKindWords(TTraceMask mask)
         }
     return words;
 }
+
+std::string TraceStartedNow()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return Format("%04u-%02u-%02uT%02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                  now.wSecond);
+}

@@ -59,6 +59,8 @@ private:
     std::unordered_map<std::string, std::string> FSqlIds;
 };
 
+// The local time now as a header's Started.
+std::string TraceStartedNow();
 // The trace kinds' words of mask, comma-separated in the table's order: a header's Trace.
 std::string TraceKindWords(TTraceMask mask);
 
