@@ -62,27 +62,6 @@ struct TOptions : TSessionOptions {
 
 constexpr const char* Formats[] = {"tsv", "csv", "html", "sql", "jsonl", "chrome"};
 
-// The trace kinds' words of mask, in the table's order.
-std::string MaskWords(TTraceMask mask)
-{
-    std::string words;
-    for (const TTraceMaskBit& bit : TraceMaskBits)
-        if (mask & bit.Bit) {
-            if (!words.empty())
-                words += ',';
-            words += bit.Word;
-        }
-    return words;
-}
-
-std::string LocalTimeText()
-{
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return Format("%04u-%02u-%02uT%02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                  now.wSecond);
-}
-
 // The shared words, and where the rows go.
 TProgramOptions CaptureToolOptions(TOptions& options)
 {
@@ -152,10 +131,10 @@ public:
         TTraceMask mask = FOptions.TraceMask.value_or(DefaultTraceMask);
         // With the details traced the columns are all seven from the first row on, else four.
         FOptionalColumns = (mask & TraceMaskDetails) != 0;
-        FHeader.Started = LocalTimeText();
+        FHeader.Started = TraceStartedNow();
         FHeader.Bits = static_cast<int>(sizeof(void*) * 8);
         FHeader.Hooks = HookKindWord(FSession->Hooks);
-        FHeader.Trace = MaskWords(mask);
+        FHeader.Trace = TraceKindWords(mask);
         FHeader.HideValues = FOptions.HideValues;
         FMainThreadId = GetCurrentThreadId();
         CaptureInstance = this;
@@ -342,7 +321,7 @@ private:
             FHtml += HtmlRowLine(row, FOptionalColumns);
         } else if (FOptions.Format == "jsonl") {
             WriteTraceHeader();
-            Write(TraceFileRowLine(source));
+            Write(FFileWriter.RowLine(source));
         } else if (FOptions.Format == "chrome") {
             TTimelineWriter& timeline = Timeline();
             if (source.Mark.empty())
@@ -423,6 +402,7 @@ private:
     std::string FHtml;
     // What a trace file's first line says of the session.
     TTraceFileHeader FHeader;
+    TTraceFileWriter FFileWriter;
     bool FHeaderWritten = false;
     std::unique_ptr<TTimelineWriter> FTimeline;
     // Whether the rows written include the Rows, Binds and Error columns.

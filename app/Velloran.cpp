@@ -29,7 +29,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show)
         UpdateWindow(form.Handle);
         // A session that cannot start is told like one started from the menu; the
         // window stays.
-        HandleGuarded([&] { StartCommandLineSession(form, command.Session); });
+        HandleGuarded([&] { StartCommandLine(form, command); });
         MessageLoop().RunUntilClosed(form.Handle);
     } catch (...) {
         Application().ShowException(std::current_exception());

@@ -2,6 +2,8 @@
 
 #include "Errors.h"
 #include "OCITexts.h"
+#include "SqlId.h"
+#include "TransactionCalls.h"
 #include "Utils.h"
 
 #include <nlohmann/json.hpp>
@@ -20,8 +22,24 @@ namespace {
 constexpr const char* FormatName = "velloran-trace";
 constexpr int FormatVersion = 1;
 
-constexpr const char* ActionWords[] = {"Prepare", "Execute", "Fetch", "Connect", "Disconnect", "Commit", "Rollback"};
-static_assert(std::size(ActionWords) == static_cast<size_t>(TTraceAction::Rollback) + 1);
+constexpr const char* ActionWords[] = {"Prepare", "Execute",  "Fetch",    "Connect", "Disconnect", "Commit",
+                                       "Rollback", "LobRead",  "LobWrite", "LobLength", "LobTrim",   "Ping",
+                                       "Begin",    "PrepareCommit", "Forget", "Detach"};
+static_assert(std::size(ActionWords) == static_cast<size_t>(TTraceAction::Detach) + 1);
+
+// The rows of a session rather than of a statement: their statement cell is the session's
+// label.
+bool IsSessionAction(TTraceAction action)
+{
+    return action == TTraceAction::Connect || action == TTraceAction::Disconnect || action == TTraceAction::Commit ||
+           action == TTraceAction::Rollback;
+}
+
+// The rows of a statement, as the statements view counts them: its calls and its LOB calls.
+bool IsStatementAction(TTraceAction action)
+{
+    return action <= TTraceAction::Fetch || (action >= TTraceAction::LobRead && action <= TTraceAction::LobTrim);
+}
 
 // Bytes that are not UTF-8 (they should not reach a record) become U+FFFD rather than
 // failing the whole file.
@@ -112,6 +130,7 @@ TTraceFileRow RowOf(const json& row)
     record.Rows = Field<int64_t>(row, "rows", -1);
     record.Binds = BindsOf(row);
     record.Error = Field<std::string>(row, "error", "");
+    record.Note = Field<std::string>(row, "note", "");
     return out;
 }
 
@@ -146,6 +165,20 @@ std::string TraceFileHeaderLine(const TTraceFileHeader& header)
 
 std::string TraceFileRowLine(const TTraceFileRow& row)
 {
+    TTraceFileWriter writer;
+    return writer.RowLine(row);
+}
+
+const std::string& TTraceFileWriter::SqlIdOfText(const std::string& statement)
+{
+    auto found = FSqlIds.find(statement);
+    if (found == FSqlIds.end())
+        found = FSqlIds.emplace(statement, SqlIdOf(statement)).first;
+    return found->second;
+}
+
+std::string TTraceFileWriter::RowLine(const TTraceFileRow& row)
+{
     if (!row.Mark.empty())
         return Dumped(TOrderedJson{{"mark", row.Mark}});
     const TTraceRecord& record = row.Record;
@@ -161,6 +194,12 @@ std::string TraceFileRowLine(const TTraceFileRow& row)
     line["result"] = record.Result;
     line["result_name"] = OCIResultText(record.Result);
     line["statement"] = record.Statement;
+    // Read back from the statement; there for other readers of the file.
+    // The SQL_ID of the statement the statements view counts the row under.
+    if (IsStatementAction(record.Action) && !record.Statement.empty())
+        line["sql_id"] = SqlIdOfText(std::string(WithoutImplicitResult(record.Statement)));
+    else if (IsSessionAction(record.Action) && !record.Statement.empty())
+        line["session"] = record.Statement;
     if (record.CommitsOnSuccess)
         line["commits"] = true;
     if (record.Rows >= 0)
@@ -171,6 +210,8 @@ std::string TraceFileRowLine(const TTraceFileRow& row)
     }
     if (!record.Error.empty())
         line["error"] = record.Error;
+    if (!record.Note.empty())
+        line["note"] = record.Note;
     return Dumped(line);
 }
 
@@ -212,4 +253,24 @@ TTraceFile LoadTraceFile(const std::string& fileName)
         throw std::runtime_error("Unable to open " + fileName);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return ParseTraceFile(text);
+}
+
+std::string TraceKindWords(TTraceMask mask)
+{
+    std::string words;
+    for (const TTraceMaskBit& bit : TraceMaskBits)
+        if (mask & bit.Bit) {
+            if (!words.empty())
+                words += ',';
+            words += bit.Word;
+        }
+    return words;
+}
+
+std::string TraceStartedNow()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return Format("%04u-%02u-%02uT%02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                  now.wSecond);
 }

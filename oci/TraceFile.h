@@ -5,10 +5,12 @@
 // export of the live one byte for byte.
 #pragma once
 
+#include "TraceMask.h"
 #include "TraceRecord.h"
 
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The first line.
@@ -46,6 +48,21 @@ public:
 // The lines, each ending in LF.
 std::string TraceFileHeaderLine(const TTraceFileHeader& header);
 std::string TraceFileRowLine(const TTraceFileRow& row);
+
+// Writes the rows of one trace: a statement's SQL_ID is worked out once per distinct text.
+class TTraceFileWriter {
+public:
+    std::string RowLine(const TTraceFileRow& row);
+
+private:
+    const std::string& SqlIdOfText(const std::string& statement);
+    std::unordered_map<std::string, std::string> FSqlIds;
+};
+
+// The local time now as a header's Started.
+std::string TraceStartedNow();
+// The trace kinds' words of mask, comma-separated in the table's order: a header's Trace.
+std::string TraceKindWords(TTraceMask mask);
 
 // The trace a file's text holds: all of it or, on an ETraceFileError, nothing. Fields it
 // does not know are passed over.

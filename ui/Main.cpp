@@ -4,6 +4,7 @@
 #include "DlgRun.h"
 #include "DlgStmtColor.h"
 #include "Errors.h"
+#include "HookKinds.h"
 #include "Images.h"
 #include "TargetCheck.h"
 #include "TraceColors.h"
@@ -30,6 +31,9 @@ TfrmMain::TfrmMain(std::string settingsFile)
     sdgStatements.Filter = "Text (Tab delimited) (*.txt)|*.txt|All files|*.*";
     sdgStatements.DefaultExt = "txt";
     sdgStatements.Options = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_ENABLESIZING;
+    odgTrace.Filter = "Velloran trace (*.jsonl)|*.jsonl|All files|*.*";
+    odgTrace.DefaultExt = "jsonl";
+    odgTrace.Options = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_ENABLESIZING;
 
     const int width = 696, height = 480;
     int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
@@ -64,6 +68,8 @@ void TfrmMain::FormCreate()
     TraceView->OnFilterResized = [this] { Layout(); };
     StatusBar1 = CreateChildControl(Handle, STATUSCLASSNAMEA, "", 0, 0, 0, 0, 0, idStatusBar);
     Layout();
+    // A trace file dropped on the window opens.
+    DragAcceptFiles(Handle, TRUE);
 
     LoadSettings();
     ShowRowCounts();
@@ -165,6 +171,12 @@ TTraceMask TfrmMain::PrepareSession(std::optional<TTraceMask> mask, std::optiona
     Session.HideValues = Settings.HideValues || hideValues;
     FSessionState = "Starting";
     TraceView->ShowDetailColumns(traced);
+    FListHeader = TTraceFileHeader{};
+    FListHeader.Started = TraceStartedNow();
+    FListHeader.Bits = static_cast<int>(sizeof(void*) * 8);
+    FListHeader.Hooks = HookKindWord(Session.Hooks);
+    FListHeader.Trace = TraceKindWords(traced);
+    FListHeader.HideValues = Session.HideValues;
     return traced;
 }
 
@@ -183,6 +195,8 @@ void TfrmMain::SessionStarted(DWORD processId, const std::string& image)
     Warnings.clear();
     ShowStatus();
     FProcessId = processId;
+    FListHeader.ProcessId = processId;
+    FListHeader.Program = image;
     FSessionState = FAttachSession ? Format("Attached to process %lu", static_cast<unsigned long>(processId))
                                    : "Running";
     ShowSessionState();
@@ -284,6 +298,9 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_SIZE:
         Layout();
+        return 0;
+    case WM_DROPFILES:
+        DropFiles(reinterpret_cast<HDROP>(wParam));
         return 0;
     case WM_PAINT:
         PaintToolBarEdges();

@@ -15,11 +15,13 @@
 #include "Images.h"
 #include "Settings.h"
 #include "StatementsView.h"
+#include "TraceFile.h"
 #include "TraceSession.h"
 #include "TraceView.h"
 
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <memory>
 #include <optional>
@@ -45,6 +47,7 @@ enum TCommandId : int {
     cmViewStatements,
     cmSaveStatements,
     cmViewGroupByShape,
+    cmTraceOpen,
     // The items of pmnRecents, in the order of the recent list.
     cmRecentFirst = 200,
     cmRecentLast = 299
@@ -76,6 +79,8 @@ public:
     TFileDialog sdg;
     // Save statements: tab-separated text.
     TFileDialog sdgStatements;
+    // Open trace: a saved trace file.
+    TFileDialog odgTrace;
 
     // lvwTrace, memSQL, the filter box and the rows they show; made with the window.
     std::unique_ptr<TTraceView> TraceView;
@@ -117,6 +122,16 @@ public:
                        std::optional<THookKind> hooks = {}, bool hideValues = false);
     // Asks the running session, if any, to end.
     void StopSession();
+
+    // Trace files (MainTraceFile.cpp). Fills the list with the rows of a saved trace as a
+    // session would, in place of the rows it had, and names the file in the caption. A
+    // file that cannot be read or is damaged raises with the reader's message and leaves
+    // the list as it was; so does a session that is running.
+    void OpenTraceFile(const std::string& fileName);
+    // Writes every row of the list, in list order, as a trace file.
+    void SaveTraceFile(const std::string& fileName) const;
+    // What the list's rows were traced with: the hook kind, the kinds, the program.
+    const TTraceFileHeader& ListHeader() const { return FListHeader; }
     // The application's idle handler: the actions' update rules.
     void AppIdle(bool& done);
     // Whether the window may close; asks while a session is active.
@@ -147,6 +162,7 @@ public:
     void actViewStatementsExecute();
     void actSaveStatementsExecute();
     void actViewGroupByShapeExecute();
+    void actTraceOpenExecute();
     void actViewGroupByShapeUpdate(TAction& sender);
     void actViewStatementsUpdate(TAction& sender);
     void actDebugAttachUpdate(TAction& sender);
@@ -183,6 +199,8 @@ private:
     void SessionWarning(const std::string& text) override;
     void ShowStatus();
     void Idle();
+    // A file dropped on the window.
+    void DropFiles(HDROP drop);
 
     // MainView.cpp.
     bool ShortCut(MSG& msg);
@@ -201,6 +219,8 @@ private:
     DWORD FProcessId = 0;
     std::string FSessionState;
     std::string FStatusTexts[StatusPartCount];
+    // Set as a session starts or a trace is opened.
+    TTraceFileHeader FListHeader;
 };
 
 // The program's main window while it exists.

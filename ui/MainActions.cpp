@@ -12,6 +12,7 @@
 #include "Errors.h"
 #include "Images.h"
 #include "TraceExport.h"
+#include "Utils.h"
 
 namespace {
 
@@ -56,12 +57,13 @@ const TActionDef ActionDefs[] = {
      &TfrmMain::actSaveStatementsExecute, nullptr, 'S', FCONTROL | FSHIFT},
     {cmViewGroupByShape, "View", "Group by s&hape", -1, &TfrmMain::actViewGroupByShapeExecute,
      &TfrmMain::actViewGroupByShapeUpdate},
+    {cmTraceOpen, "Trace", "Open trace...", -1, &TfrmMain::actTraceOpenExecute, nullptr, 'O', FCONTROL},
 };
 
 // Menu bar: a caption and the command ids of its items, 0 for a separator.
 struct TMenuDef {
     const char* Caption;
-    int Items[7];
+    int Items[8];
 };
 
 // The menus in the usual order: the program's own first, as a File menu stands, then Edit
@@ -70,7 +72,7 @@ const TMenuDef MenuDefs[] = {
     {"&Debug", {cmDebugRun, cmDebugAttach, cmDebugStop, 0, cmExit, -1}},
     {"&Edit", {cmEditCopy, cmEditSelectAll, 0, cmEditFilter, -1}},
     {"&View", {cmViewStatements, cmViewGroupByShape, -1}},
-    {"&Trace", {cmSave, cmViewClear, cmTraceOpt, cmTraceEnable, cmStmtColorize, cmSaveStatements, -1}},
+    {"&Trace", {cmTraceOpen, cmSave, cmViewClear, cmTraceOpt, cmTraceEnable, cmStmtColorize, cmSaveStatements, -1}},
     {"Help", {cmAbout, -1}},
 };
 
@@ -227,8 +229,19 @@ void TfrmMain::actDebugAttachExecute()
 
 void TfrmMain::actDebugStopExecute() { StopSession(); }
 
-// The rows shown: all of them, or those the filter lets through.
-void TfrmMain::actSaveExecute() { ExecuteExport(sdg, Handle, TraceView->TraceFilter); }
+// The rows shown: all of them, or those the filter lets through; a trace file, the whole list.
+void TfrmMain::actSaveExecute()
+{
+    if (!sdg.Execute(Handle, true))
+        return;
+    if (sdg.FilterIndex != TraceFileFilterIndex) {
+        SaveChosenFile(sdg, TraceView->TraceFilter);
+        return;
+    }
+    sdg.FileName = TraceFileName(sdg.FileName);
+    SaveTraceFile(sdg.FileName);
+    sdg.InitialDir = ExtractFileDir(sdg.FileName);
+}
 
 void TfrmMain::actViewClearExecute() { ClearView(); }
 

@@ -19,6 +19,13 @@ TWindowCommand ReadWindowCommandLine(const std::vector<std::string>& args)
 {
     TProgramOptions program = WindowProgramOptions();
     TWindowCommand command;
+    // A trace file alone, as the system passes a file opened with the program.
+    const std::string extension = ".jsonl";
+    if (args.size() == 1 && args[0].size() > extension.size() &&
+        _stricmp(args[0].c_str() + args[0].size() - extension.size(), extension.c_str()) == 0) {
+        command.TraceFile = args[0];
+        return command;
+    }
     std::string text;
     UINT icon = MB_ICONINFORMATION;
     try {
@@ -56,4 +63,12 @@ void StartCommandLineSession(TfrmMain& form, const TSessionOptions& options)
     if (n > 0 && n < sizeof(folder))
         run.Folder = folder;
     form.RunProgram(run, options.TraceMask, options.Hooks, options.HideValues);
+}
+
+void StartCommandLine(TfrmMain& form, const TWindowCommand& command)
+{
+    if (!command.TraceFile.empty())
+        form.OpenTraceFile(command.TraceFile);
+    else
+        StartCommandLineSession(form, command.Session);
 }

@@ -3,6 +3,7 @@
 //
 //   velloran [--trace LIST] [--hooks KIND] -- PROGRAM [ARGUMENTS...]
 //   velloran [--trace LIST] [--hooks KIND] --attach PID
+//   velloran FILE.jsonl                 (opens a saved trace)
 //   velloran --help | --version
 //
 // A GUI program has no console to print to: the usage, the version and usage errors are
@@ -25,6 +26,8 @@ struct TWindowCommand {
     // for a usage error.
     std::optional<int> ExitCode;
     TSessionOptions Session;
+    // A saved trace to open, the command line's one word.
+    std::string TraceFile;
 };
 
 // Reads the command line (without the program's own name) and shows the box it asks for.
@@ -35,3 +38,5 @@ TWindowCommand ReadWindowCommandLine(const std::vector<std::string>& args);
 // and --hooks apply to that session only. An error (a process that cannot be attached)
 // is raised.
 void StartCommandLineSession(TfrmMain& form, const TSessionOptions& options);
+// The session, or the trace file, the command line gives.
+void StartCommandLine(TfrmMain& form, const TWindowCommand& command);

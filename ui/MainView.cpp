@@ -179,6 +179,8 @@ void TfrmMain::ShowRowCounts()
 void TfrmMain::ShowSessionState()
 {
     SetStatusText(spSession, FSessionState.empty() ? "Idle" : FSessionState);
-    // A session hooks as it started; the next one as the options say now.
-    SetStatusText(spHooks, std::string("Hooks: ") + HookKindCaption(Session.Active() ? Session.Hooks : Settings.Hooks));
+    // The rows in the list were traced as their session started (or their file says);
+    // before any, the next session hooks as the options say now.
+    std::optional<THookKind> listHooks = HookKindOfWord(FListHeader.Hooks);
+    SetStatusText(spHooks, std::string("Hooks: ") + HookKindCaption(listHooks.value_or(Settings.Hooks)));
 }

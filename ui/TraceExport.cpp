@@ -4,7 +4,8 @@
 #include "Utils.h"
 
 const char* const ExportFilter =
-    "HTML (*.htm)|*.htm|CSV (Comma delimited) (*.csv)|*.csv|Text (Tab delimited) (*.txt)|*.txt";
+    "HTML (*.htm)|*.htm|CSV (Comma delimited) (*.csv)|*.csv|Text (Tab delimited) (*.txt)|*.txt|"
+    "Velloran trace (*.jsonl)|*.jsonl";
 const char* const ExportExtensions[4] = {"", "htm", "csv", "txt"};
 
 namespace {
@@ -25,15 +26,26 @@ void InitExportDialog(TFileDialog& sdg)
     sdg.Options = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_ENABLESIZING;
 }
 
+namespace {
+
+bool HasExtension(const std::string& fileName)
+{
+    size_t delimiter = fileName.find_last_of("\\:");
+    size_t dot = fileName.rfind('.');
+    return dot != std::string::npos && (delimiter == std::string::npos || dot > delimiter);
+}
+
+} // namespace
+
 std::string ExportFileName(const std::string& fileName, int filterIndex)
 {
     CheckFilterIndex(filterIndex);
-    size_t delimiter = fileName.find_last_of("\\:");
-    size_t dot = fileName.rfind('.');
-    bool hasExtension = dot != std::string::npos && (delimiter == std::string::npos || dot > delimiter);
-    if (hasExtension)
-        return fileName;
-    return fileName + "." + ExportExtensions[filterIndex];
+    return HasExtension(fileName) ? fileName : fileName + "." + ExportExtensions[filterIndex];
+}
+
+std::string TraceFileName(const std::string& fileName)
+{
+    return HasExtension(fileName) ? fileName : fileName + ".jsonl";
 }
 
 void SaveTrace(const TRowSource& rows, const std::string& fileName, int filterIndex)

@@ -9,8 +9,12 @@
 
 #include <string>
 
-// The filters of sdg, numbered 1 (HTML), 2 (CSV) and 3 (text) by the dialog.
+// The filters of sdg, numbered 1 (HTML), 2 (CSV) and 3 (text) by the dialog, then the
+// trace file (TraceFileFilterIndex), which the window writes itself.
 extern const char* const ExportFilter;
+constexpr int TraceFileFilterIndex = 4;
+// The name a trace file is saved to: fileName, with ".jsonl" when it has no extension.
+std::string TraceFileName(const std::string& fileName);
 // The default extension for each filter index; index 0 is unused.
 extern const char* const ExportExtensions[4];
 

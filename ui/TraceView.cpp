@@ -148,6 +148,7 @@ void TTraceView::RowsShown()
 int TTraceView::AppendRow(const TListRow& row, int32_t statement)
 {
     int index = TraceRows.Add(row, statement);
+    Records.AddMark(row.Caption);
     TraceFilter.RowsAdded();
     if (!FShowRowsPosted && PostMessageA(FParent, WM_SHOW_ROWS, 0, 0))
         FShowRowsPosted = true;
@@ -166,6 +167,7 @@ void TTraceView::ShowRows()
 void TTraceView::AddRecord(const TTraceRecord& record)
 {
     int index = AppendRow(TraceRecordRow(record), Totals.Add(record));
+    Records.Set(index, record);
     FPendingRows.Delivered(record, index);
 }
 
@@ -179,6 +181,7 @@ void TTraceView::UpdateRecord(const TTraceRecord& record)
     int index = *pending;
     int statement = Totals.Update(record);
     TraceRows.Set(index, TraceRecordRow(record), statement >= 0 ? statement : TraceRows.Tag(index));
+    Records.Set(index, record);
     // What the row holds now may take it into the rows shown or out of them.
     int keep = MemoRow();
     if (TraceFilter.RowChanged(index)) {
@@ -196,6 +199,7 @@ void TTraceView::UpdateRecord(const TTraceRecord& record)
 void TTraceView::Clear()
 {
     TraceRows.Clear();
+    Records.Clear();
     TraceFilter.Clear();
     Totals.Clear();
     FPendingRows.Clear();

@@ -10,6 +10,7 @@
 #include "StatementTotals.h"
 #include "TraceFilter.h"
 #include "TraceList.h"
+#include "TraceRecordStore.h"
 
 #include <windows.h>
 
@@ -41,6 +42,9 @@ public:
     TTraceFilter TraceFilter{TraceRows};
     // Totals per statement over every row of the trace, whatever the filter.
     TStatementTotals Totals;
+    // The record of each row of TraceRows (a row appended without one: a mark), to save the
+    // trace whole.
+    TTraceRecordStore Records;
 
     // The rows shown or stored changed in number.
     std::function<void()> OnRowsShown;

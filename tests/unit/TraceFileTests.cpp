@@ -1,4 +1,5 @@
 #include "TraceFile.h"
+#include "SqlId.h"
 #include "TraceRows.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +36,11 @@ std::vector<TTraceFileRow> HostileRows()
     rows.push_back(fetch);
     rows.push_back(CallRow(TTraceAction::Connect, "scott@//db/x", 0));
     rows.push_back(CallRow(TTraceAction::Rollback, "", 7.0 / 86400000.0));
+    auto lob = CallRow(TTraceAction::LobRead, "SELECT doc FROM t", 1e-9);
+    lob.Record.Rows = 4000;
+    lob.Record.Note = "Offset 1, piece \"first\"";
+    rows.push_back(lob);
+    rows.push_back(CallRow(TTraceAction::Detach, "", 2e-9));
     rows.push_back({"Finish", {}});
     return rows;
 }
@@ -73,6 +79,10 @@ TEST(TraceFile, HostileRowsComeBackAsTheyWereWritten)
         EXPECT_EQ(b.BindLines, a.BindLines);
     }
     EXPECT_EQ(again, text);
+    // What other readers take from the file as it is: a statement's SQL_ID, a session's label.
+    EXPECT_NE(text.find("\"sql_id\":\"" + SqlIdOf("SELECT doc FROM t") + "\""), std::string::npos) << "no SQL_ID of a LOB call";
+    EXPECT_NE(text.find("\"sql_id\":\"" + SqlIdOf(rows[2].Record.Statement) + "\""), std::string::npos);
+    EXPECT_NE(text.find("\"session\":\"scott@//db/x\""), std::string::npos);
 }
 
 TEST(TraceFile, ABadFileIsRefusedNamingItsLineAndACutShortOneKeepsItsWholeLines)
