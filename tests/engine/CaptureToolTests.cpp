@@ -476,7 +476,7 @@ TEST(CaptureTool, TraceFileRoundTripsThroughInputAndABadOneIsRefused)
     const struct {
         std::string Text;
         std::string Err;
-    } files[] = {{saved.substr(0, saved.find('\n') + 1) + "{\"action\":\"Execute\"\n{oops\n", "line 3: not a line of JSON"},
+    } files[] = {{saved.substr(0, saved.find('\n') + 1) + "{\"action\":\"Execute\"\n{oops\n", "line 2: not a line of JSON"},
                  {"Start\t\t\t\r\n", "line 1: not a Velloran trace"}};
     for (const auto& f : files) {
         SaveTextFile(bad, f.Text);
