@@ -52,6 +52,8 @@ struct TOptions : TSessionOptions {
     std::string Summary;
     TStatementGrouping SummaryBy = TStatementGrouping::Text;
     std::string Input;
+    // --slower-than: only calls that took at least this many milliseconds are written.
+    std::optional<double> SlowerThan;
 };
 
 constexpr const char* Formats[] = {"tsv", "csv", "html", "jsonl", "chrome"};
@@ -88,7 +90,8 @@ TProgramOptions CaptureToolOptions(TOptions& options)
                        "  --output FILE   write there instead of standard output\r\n"
                        "  --input FILE    instead of a session, write the outputs of a trace file\r\n"
                        "  --summary FILE  write the totals per statement there, tab-separated\r\n"
-                       "  --summary-by G  text (default) or shape: what makes one line of the summary\r\n";
+                       "  --summary-by G  text (default) or shape: what makes one line of the summary\r\n"
+                       "  --slower-than MS  write only the calls that took at least MS milliseconds\r\n";
     program.TraceDefault = "execute";
     program.HooksDefault = HookKindWord(DefaultHookKind);
     program.Own = [&options](const std::string& option, const std::function<std::string()>& value) {
@@ -107,6 +110,11 @@ TProgramOptions CaptureToolOptions(TOptions& options)
             options.SummaryBy = by == "shape" ? TStatementGrouping::Shape : TStatementGrouping::Text;
         } else if (option == "--input") {
             options.Input = value();
+        } else if (option == "--slower-than") {
+            std::string ms = value();
+            options.SlowerThan = MillisecondsOf(ms);
+            if (!options.SlowerThan)
+                throw EUsageError("not a number of milliseconds: " + ms);
         } else {
             return false;
         }
@@ -302,8 +310,27 @@ private:
         }
     }
 
+    // With --slower-than, the calls that took less are left out; the session's own rows
+    // (its marks, connects, disconnects, commits and rollbacks) are always written.
+    bool Written(const TTraceFileRow& source) const
+    {
+        if (!FOptions.SlowerThan || !source.Mark.empty())
+            return true;
+        switch (source.Record.Action) {
+        case TTraceAction::Connect:
+        case TTraceAction::Disconnect:
+        case TTraceAction::Commit:
+        case TTraceAction::Rollback:
+            return true;
+        default:
+            return source.Record.ElapsedDays * 86400000.0 >= *FOptions.SlowerThan;
+        }
+    }
+
     void WriteRow(const TTraceFileRow& source, const TListRow& row)
     {
+        if (!Written(source))
+            return;
         if (FOptions.Format == "html") {
             FHtml += HtmlRowLine(row, FOptionalColumns);
         } else if (FOptions.Format == "jsonl") {
