@@ -58,6 +58,8 @@ struct TOptions : TSessionOptions {
     // --compare: the trace files of the run before and of the run after.
     std::string CompareBefore;
     std::string CompareAfter;
+    // --slower-than: only calls that took at least this many milliseconds are written.
+    std::optional<double> SlowerThan;
 };
 
 constexpr const char* Formats[] = {"tsv", "csv", "html", "sql", "jsonl", "chrome"};
@@ -77,7 +79,8 @@ TProgramOptions CaptureToolOptions(TOptions& options)
                        "  --summary-by G  text (default) or shape: what makes one line of the summary\r\n"
                        "  --compare BEFORE AFTER\r\n"
                        "                  instead of a session, write the totals per statement of two\r\n"
-                       "                  trace files side by side, tab-separated\r\n";
+                       "                  trace files side by side, tab-separated\r\n"
+                       "  --slower-than MS  write only the calls that took at least MS milliseconds\r\n";
     program.TraceDefault = "execute";
     program.HooksDefault = HookKindWord(DefaultHookKind);
     program.Own = [&options](const std::string& option, const std::function<std::string()>& value) {
@@ -99,6 +102,11 @@ TProgramOptions CaptureToolOptions(TOptions& options)
         } else if (option == "--compare") {
             options.CompareBefore = value();
             options.CompareAfter = value();
+        } else if (option == "--slower-than") {
+            std::string ms = value();
+            options.SlowerThan = MillisecondsOf(ms);
+            if (!options.SlowerThan)
+                throw EUsageError("not a number of milliseconds: " + ms);
         } else {
             return false;
         }
@@ -315,8 +323,27 @@ private:
         }
     }
 
+    // With --slower-than, the calls that took less are left out; the session's own rows
+    // (its marks, connects, disconnects, commits and rollbacks) are always written.
+    bool Written(const TTraceFileRow& source) const
+    {
+        if (!FOptions.SlowerThan || !source.Mark.empty())
+            return true;
+        switch (source.Record.Action) {
+        case TTraceAction::Connect:
+        case TTraceAction::Disconnect:
+        case TTraceAction::Commit:
+        case TTraceAction::Rollback:
+            return true;
+        default:
+            return source.Record.ElapsedDays * 86400000.0 >= *FOptions.SlowerThan;
+        }
+    }
+
     void WriteRow(const TTraceFileRow& source, const TListRow& row)
     {
+        if (!Written(source))
+            return;
         if (FOptions.Format == "html") {
             FHtml += HtmlRowLine(row, FOptionalColumns);
         } else if (FOptions.Format == "jsonl") {

@@ -21,6 +21,11 @@ struct TListRow {
     // The lines of the row's binds as the memo shows them (BindMemoLines): the cells are
     // what a file holds, these what the memo makes of the values.
     std::string BindLines = {};
+    // The SQL id the server gave the row's statement, as the program read it; the memo
+    // shows it beside the one computed when they differ.
+    std::string ServerSqlId = {};
+    // How long the row's call took, in milliseconds; negative for a row of no call.
+    double Milliseconds = -1;
 };
 
 // Trace rows hold a cell per column of TraceColumns, the optional ones last. A file gets

@@ -86,4 +86,7 @@ struct TTraceRecord {
     // The call's entry in microseconds since the session started (StartTicks measured
     // from the tracer's start).
     int64_t StartMicroseconds = 0;
+    // The SQL id the program read back after an execute (OCI_ATTR_SQL_ID), as the server
+    // gave it; empty when it read none.
+    std::string ServerSqlId;
 };

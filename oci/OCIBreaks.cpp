@@ -298,7 +298,10 @@ void TOCITracer::Deliver(TOCICallData& data)
     bool waitsError = Traced(TraceMaskErrors) && record.Result != OCI_SUCCESS;
     bool waitsRows =
         Traced(TraceMaskRows) && (record.Action == TTraceAction::Execute || record.Action == TTraceAction::Fetch);
-    FWaits.Deliver(std::move(record), data.Thread, data.ErrorHandle, data.Statement, waitsError, waitsRows);
+    bool waitsSqlId = Traced(TraceMaskRows) && record.Action == TTraceAction::Execute &&
+                      OCISucceeded(record.Result) && FAsksSqlId.count(data.Statement) != 0;
+    FWaits.Deliver(std::move(record), data.Thread, data.ErrorHandle, data.Statement, waitsError, waitsRows,
+                   waitsSqlId);
 }
 
 void TOCITracer::RowReturned(IHookHost& /*host*/, TCallData& data, uint32_t result, int64_t elapsedTicks)

@@ -67,6 +67,8 @@ public:
     bool TextRead = false;
     bool Wide = false;
     std::string Key;
+    // Prepare2 with OCI_PREP2_GET_SQL_ID: the program may read the statement's SQL id.
+    bool AsksSqlId = false;
     // Whose call it is, and the handles its error text and rows are asked of.
     DWORD Thread = 0;
     TAddress ErrorHandle = 0;
@@ -213,6 +215,8 @@ private:
     std::unordered_map<std::string, std::string> FKeyed;
     // Handles of UTF-16 environments and of everything allocated under them.
     std::unordered_set<TAddress> FWide;
+    // Statements prepared asking for their SQL id: their executes wait for it.
+    std::unordered_set<TAddress> FAsksSqlId;
     TSessionCalls FSessions{FWide};
     TLobLocators FLobs;
     TBranches FBranches;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 
 namespace {
 
@@ -28,16 +29,33 @@ public:
     TAddress Buffer = 0;
     uint32_t BufferSize = 0;
     uint32_t Attribute = 0;
+    // OCIAttrGet's size out pointer.
+    TAddress Size = 0;
 };
 
 // Of a placeholder at most this much is read: the longest name Oracle takes.
 constexpr uint32_t MaxNameBytes = 128;
 // Of an error text, at most this much is read: messages are a few hundred bytes.
 constexpr uint32_t MaxErrorBytes = 8192;
+// A SQL id is 13 characters; a longer answer is cut there.
+constexpr uint32_t MaxSqlIdBytes = 64;
 
 // A text read from the program's memory ends at its first NUL (two zero bytes at an even
 // offset in UTF-16).
 std::string UpToNul(const std::string& bytes, bool wide) { return bytes.substr(0, NulEnd(bytes, wide)); }
+
+// The SQL id comes back as a pointer to the library's text and its size in bytes, in the
+// statement's encoding; none when either cannot be read.
+std::optional<std::string> ReadSqlId(TSafeReader& reader, const TReadCallData& data, size_t pointerSize, bool wide)
+{
+    uint64_t text = 0;
+    uint32_t size = 0;
+    std::string bytes;
+    if (!data.Buffer || !data.Size || !reader.Read(data.Buffer, &text, pointerSize) || !text ||
+        !reader.Read(data.Size, &size, 4) || !size || !reader.Read(text, std::min(size, MaxSqlIdBytes), bytes))
+        return std::nullopt;
+    return TextToUtf8(UpToNul(bytes, wide), wide);
+}
 
 } // namespace
 
@@ -150,21 +168,34 @@ std::unique_ptr<TCallData> TOCITracer::AttrGetEntered(IHookHost& /*host*/, const
     TOCICallArgs arg(entry, frame);
     TAddress handle = arg(TOCIArg::Handle);
     uint32_t attribute = arg.Dword(TOCIArg::AttrType);
-    if (arg.Dword(TOCIArg::HandleType) != OCI_HTYPE_STMT ||
-        std::find(std::begin(RowAttributes), std::end(RowAttributes), attribute) == std::end(RowAttributes) ||
-        !FWaits.WaitsForRows(frame.ThreadId, handle))
+    if (arg.Dword(TOCIArg::HandleType) != OCI_HTYPE_STMT)
+        return nullptr;
+    bool sqlId = attribute == OCI_ATTR_SQL_ID && FWaits.WaitsForSqlId(frame.ThreadId, handle);
+    bool rows = std::find(std::begin(RowAttributes), std::end(RowAttributes), attribute) != std::end(RowAttributes) &&
+                FWaits.WaitsForRows(frame.ThreadId, handle);
+    if (!sqlId && !rows)
         return nullptr;
     auto data = std::make_unique<TReadCallData>();
     data->Thread = frame.ThreadId;
     data->Handle = handle;
     data->Buffer = arg(TOCIArg::Attribute);
     data->Attribute = attribute;
+    data->Size = arg(TOCIArg::Size);
     return data;
 }
 
 void TOCITracer::AttrGetReturned(IHookHost& host, TCallData& callData, uint32_t result, int64_t /*elapsedTicks*/)
 {
     auto& data = static_cast<TReadCallData&>(callData);
+    if (data.Attribute == OCI_ATTR_SQL_ID) {
+        std::optional<std::string> id;
+        if (OCISucceeded(static_cast<int32_t>(result))) {
+            TSafeReader reader(host.TargetProcess());
+            id = ReadSqlId(reader, data, PointerSize(host), FWide.count(data.Handle) != 0);
+        }
+        FWaits.SqlIdRead(data.Thread, data.Handle, id ? &*id : nullptr);
+        return;
+    }
     if (static_cast<int32_t>(result) != OCI_SUCCESS)
         return;
     TSafeReader reader(host.TargetProcess());

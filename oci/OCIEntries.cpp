@@ -32,7 +32,7 @@ struct TOCIEntryTable {
     // A row reads its error handle at the entry (TOCITracer::NewCall).
     static constexpr TOCIHandlers Prepare{&T::PrepareEntered, &T::RowReturned, OCIArgSet("handle error text length")};
     static constexpr TOCIHandlers Prepare2{&T::Prepare2Entered, &T::Prepare2Returned,
-                                           OCIArgSet("handle out error text length key keylength")};
+                                           OCIArgSet("handle out error text length key keylength mode")};
     static constexpr TOCIHandlers Execute{&T::ExecuteEntered, &T::RowReturned,
                                           OCIArgSet("handle error iters rowoffset mode")};
     static constexpr TOCIHandlers Fetch{&T::FetchEntered, &T::RowReturned, OCIArgSet("handle error rows")};
@@ -49,7 +49,7 @@ struct TOCIEntryTable {
     static constexpr TOCIHandlers ErrorGet{&T::ErrorGetEntered, &T::ErrorGetReturned,
                                            OCIArgSet("handle record buffer buffersize")};
     static constexpr TOCIHandlers AttrGet{&T::AttrGetEntered, &T::AttrGetReturned,
-                                          OCIArgSet("handle htype attribute attrtype")};
+                                          OCIArgSet("handle htype attribute size attrtype")};
     static constexpr TOCIHandlers ServerAttach{&T::ServerAttachEntered, nullptr,
                                                OCIArgSet("handle mode connect connectlength")};
     static constexpr TOCIHandlers AttrSet{&T::AttrSetEntered, nullptr, OCIArgSet("handle htype attribute size attrtype")};
@@ -114,7 +114,7 @@ struct TOCIEntryTable {
         {.Name = "OCIHandleFree", .Call = TOCICall::HandleFree, .Required = true,
          .Args = OCISignature("handle htype"), .Handlers = HandleFree, .Late = OCILate()},
         {.Name = "OCIStmtPrepare2", .Call = TOCICall::Prepare2, .Required = false,
-         .Args = OCISignature("handle out error text length key keylength - -"), .Handlers = Prepare2,
+         .Args = OCISignature("handle out error text length key keylength - mode"), .Handlers = Prepare2,
          .Row = TTraceAction::Prepare},
         {.Name = "OCIStmtRelease", .Call = TOCICall::Release, .Required = false,
          .Args = OCISignature("handle error key keylength -"), .Handlers = Release,
@@ -152,9 +152,9 @@ struct TOCIEntryTable {
          .Args = OCISignature("handle record - code buffer buffersize htype"), .Handlers = ErrorGet,
          .PlantedBy = TraceMaskErrors, .Late = OCILate(), .Filter = {TOCIArg::Record, 1}},
         {.Name = "OCIAttrGet", .Call = TOCICall::AttrGet, .Required = false,
-         .Args = OCISignature("handle htype attribute - attrtype error"), .Handlers = AttrGet,
+         .Args = OCISignature("handle htype attribute size attrtype error"), .Handlers = AttrGet,
          .PlantedBy = TraceMaskRows, .Late = OCILate(),
-         .Filter = {TOCIArg::HandleType, OCI_HTYPE_STMT, TOCIArg::AttrType, RowAttributes}},
+         .Filter = {TOCIArg::HandleType, OCI_HTYPE_STMT, TOCIArg::AttrType, ReadAttributes}},
         {.Name = "OCIServerAttach", .Call = TOCICall::ServerAttach, .Required = false,
          .Args = OCISignature("handle error connect connectlength mode"), .Handlers = ServerAttach,
          .PlantedBy = SessionKinds, .Late = OCILate(TOCIArg::Connect, TOCIArg::ConnectLength)},

@@ -3,14 +3,14 @@
 #include <iterator>
 
 void TOCIWaits::Deliver(TTraceRecord record, DWORD thread, TAddress errorHandle, TAddress stmt, bool waitsError,
-                        bool waitsRows)
+                        bool waitsRows, bool waitsSqlId)
 {
     // One record waits per thread; one still waiting here was made by a call nested in
     // this one, and waits no longer.
     Finish(thread);
-    record.Pending = waitsError || waitsRows;
+    record.Pending = waitsError || waitsRows || waitsSqlId;
     if (record.Pending)
-        FWaits[thread] = TWait{record, errorHandle, stmt, waitsError, waitsRows};
+        FWaits[thread] = TWait{record, errorHandle, stmt, waitsError, waitsRows, waitsSqlId};
     FEvents.TraceRecord(std::move(record));
 }
 
@@ -24,6 +24,23 @@ bool TOCIWaits::WaitsForRows(DWORD thread, TAddress stmt) const
 {
     auto wait = FWaits.find(thread);
     return wait != FWaits.end() && wait->second.Rows && wait->second.Statement == stmt;
+}
+
+bool TOCIWaits::WaitsForSqlId(DWORD thread, TAddress stmt) const
+{
+    auto wait = FWaits.find(thread);
+    return wait != FWaits.end() && wait->second.SqlId && wait->second.Statement == stmt;
+}
+
+void TOCIWaits::SqlIdRead(DWORD thread, TAddress stmt, const std::string* id)
+{
+    if (!WaitsForSqlId(thread, stmt))
+        return;
+    auto wait = FWaits.find(thread);
+    if (id)
+        wait->second.Record.ServerSqlId = *id;
+    wait->second.SqlId = false;
+    Update(wait);
 }
 
 void TOCIWaits::ErrorRead(DWORD thread, TAddress errorHandle, const std::string* text)
@@ -65,10 +82,11 @@ void TOCIWaits::HandleFreed(TAddress handle)
     for (auto wait = FWaits.begin(); wait != FWaits.end();) {
         auto next = std::next(wait);
         bool error = wait->second.Error && wait->second.ErrorHandle == handle;
-        bool rows = wait->second.Rows && wait->second.Statement == handle;
+        bool rows = (wait->second.Rows || wait->second.SqlId) && wait->second.Statement == handle;
         if (error || rows) {
             wait->second.Error &= !error;
             wait->second.Rows &= !rows;
+            wait->second.SqlId &= !rows;
             Update(wait);
         }
         wait = next;
@@ -86,14 +104,14 @@ void TOCIWaits::Finish(DWORD thread)
     auto wait = FWaits.find(thread);
     if (wait == FWaits.end())
         return;
-    wait->second.Error = wait->second.Rows = false;
+    wait->second.Error = wait->second.Rows = wait->second.SqlId = false;
     Update(wait);
 }
 
 void TOCIWaits::Update(std::unordered_map<DWORD, TWait>::iterator wait)
 {
     TTraceRecord record = wait->second.Record;
-    record.Pending = wait->second.Error || wait->second.Rows;
+    record.Pending = wait->second.Error || wait->second.Rows || wait->second.SqlId;
     if (!record.Pending)
         FWaits.erase(wait);
     FEvents.TraceRecordUpdated(std::move(record));

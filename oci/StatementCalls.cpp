@@ -25,6 +25,7 @@ std::unique_ptr<TCallData> TOCITracer::PrepareEntered(IHookHost& /*host*/, const
         Statements.SetText(handle, record.Statement);
         FBinds.Forget(handle);
         FLobs.Forget(handle);
+        FAsksSqlId.erase(handle);
     });
     return Kept(std::move(data));
 }
@@ -38,6 +39,7 @@ std::unique_ptr<TCallData> TOCITracer::Prepare2Entered(IHookHost& /*host*/, cons
         TOCICallArgs arg(entry, frame);
         data->Out = arg(TOCIArg::Out);
         data->Wide = FWide.count(arg(TOCIArg::Handle)) != 0;
+        data->AsksSqlId = (arg.Dword(TOCIArg::Mode) & OCI_PREP2_GET_SQL_ID) != 0;
         TAddress text = arg(TOCIArg::Text);
         uint32_t length = arg.Dword(TOCIArg::Length);
         TAddress key = arg(TOCIArg::Key);
@@ -72,6 +74,10 @@ void TOCITracer::Prepare2Returned(IHookHost& host, TCallData& callData, uint32_t
             FBinds.Forget(handle);
             FLobs.Forget(handle);
             data.Statement = handle;
+            if (data.AsksSqlId)
+                FAsksSqlId.insert(handle);
+            else
+                FAsksSqlId.erase(handle);
             if (data.Wide)
                 FWide.insert(handle);
             if (data.TextRead && !data.Key.empty())
@@ -135,6 +141,7 @@ std::unique_ptr<TCallData> TOCITracer::ReleaseEntered(IHookHost& /*host*/, const
     FBinds.Forget(handle);
     FLobs.Forget(handle);
     FBranches.Forget(handle);
+    FAsksSqlId.erase(handle);
     FWaits.HandleFreed(handle);
     return nullptr;
 }
@@ -150,6 +157,7 @@ std::unique_ptr<TCallData> TOCITracer::HandleFreeEntered(IHookHost& /*host*/, co
     FSessions.Labels.Forget(handle);
     FLobs.Forget(handle);
     FBranches.Forget(handle);
+    FAsksSqlId.erase(handle);
     return nullptr;
 }
 

@@ -58,6 +58,15 @@ bool TTextMatcher::Narrows(const TTextMatcher& older) const
 
 void TTraceFilter::SetText(std::string_view text)
 {
+    if (std::optional<double> least = SlowerThanMs(text)) {
+        bool narrowing = FMode == TMode::Slower && *least >= FSlowerThan;
+        FMatcher = TTextMatcher();
+        FMode = TMode::Slower;
+        FSlowerThan = *least;
+        FStatement = -1;
+        Refilter(narrowing);
+        return;
+    }
     TTextMatcher matcher(text);
     bool narrowing = FMode == TMode::Text && matcher.Narrows(FMatcher);
     FMatcher = std::move(matcher);
@@ -122,6 +131,9 @@ bool TTraceFilter::Shows(int row)
         return true;
     case TMode::Statement:
         return (FGroup ? FGroup(FRows.Tag(row)) : FRows.Tag(row)) == FStatement;
+    case TMode::Slower:
+        // Rows of no call have a negative time: none of them took that long.
+        return FRows.Milliseconds(row) >= 0 && FRows.Milliseconds(row) >= static_cast<float>(FSlowerThan);
     case TMode::Text:
         break;
     }

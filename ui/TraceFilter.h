@@ -7,9 +7,11 @@
 #pragma once
 
 #include "TraceList.h"
+#include "TraceRows.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,12 +37,13 @@ private:
 
 class TTraceFilter : public TRowSource {
 public:
-    enum class TMode { All, Text, Statement };
+    enum class TMode { All, Text, Statement, Slower };
 
     explicit TTraceFilter(const TTraceRows& rows) : FRows(rows) {}
 
     TMode Mode() const { return FMode; }
-    // Rows with a cell that contains text; "" shows every row.
+    // Rows with a cell that contains text; "" shows every row; ">=N ms" the calls that took
+    // at least N milliseconds.
     void SetText(std::string_view text);
     // Rows whose number (TTraceRows::Tag) is statement, or, given group, whose number's
     // group is.
@@ -75,6 +78,7 @@ private:
     TMode FMode = TMode::All;
     TTextMatcher FMatcher;
     int32_t FStatement = -1;
+    double FSlowerThan = 0;
     std::function<int32_t(int32_t)> FGroup;
     // By text id: 0 not yet known, 1 no match, 2 a match.
     std::vector<uint8_t> FTextMatches;

@@ -1,7 +1,9 @@
 #include "TraceRowStore.h"
 
 #include "Errors.h"
+#include "SqlId.h"
 #include "StatementTotals.h"
+#include "TransactionCalls.h"
 #include "Utils.h"
 
 #include <algorithm>
@@ -49,8 +51,10 @@ TTraceRows::TRow TTraceRows::Store(const TListRow& row, int32_t tag, uint32_t ex
         ids[k + 1] = FPool.Intern(row.SubItems[k]);
     ids[NoteSlot] = FPool.Intern(row.Note);
     ids[BindLinesSlot] = FPool.Intern(row.BindLines);
+    ids[ServerSqlIdSlot] = FPool.Intern(row.ServerSqlId);
     TRow stored{};
     stored.Tag = tag;
+    stored.Milliseconds = static_cast<float>(row.Milliseconds);
     stored.SubItemCount = static_cast<uint8_t>(row.SubItems.size());
     std::copy(ids, ids + RowCells, stored.Cells);
     if (extra != 0 || std::any_of(ids + RowCells, std::end(ids), [](uint32_t id) { return id != 0; })) {
@@ -104,6 +108,7 @@ void TTraceRows::Clear()
     FRows.clear();
     FExtras.clear();
     FPool.Clear();
+    FSqlIds.clear();
     FOptionalCells = false;
 }
 
@@ -125,6 +130,8 @@ void TTraceRows::GetRow(int index, TListRow& row) const
         row.SubItems[static_cast<size_t>(k)] = FPool.Text(ids[k + 1]);
     row.Note = FPool.Text(ids[NoteSlot]);
     row.BindLines = FPool.Text(ids[BindLinesSlot]);
+    row.ServerSqlId = FPool.Text(ids[ServerSqlIdSlot]);
+    row.Milliseconds = stored.Milliseconds;
 }
 
 bool TTraceRows::AllAscii() const
@@ -156,6 +163,19 @@ const std::string& TTraceRows::SlotText(int index, int slot) const
 const std::string& TTraceRows::NoteText(int index) const { return SlotText(index, NoteSlot); }
 
 const std::string& TTraceRows::BindLinesText(int index) const { return SlotText(index, BindLinesSlot); }
+
+const std::string& TTraceRows::ServerSqlIdText(int index) const { return SlotText(index, ServerSqlIdSlot); }
+
+const std::string& TTraceRows::SqlIdOfCell(int index, int column) const
+{
+    uint32_t ids[Slots];
+    Ids(Row(index), ids);
+    uint32_t id = ids[column];
+    auto known = FSqlIds.find(id);
+    if (known == FSqlIds.end())
+        known = FSqlIds.emplace(id, SqlIdOf(WithoutImplicitResult(FPool.Text(id)))).first;
+    return known->second;
+}
 
 std::wstring WidePrefix(std::string_view text, size_t units)
 {
@@ -201,10 +221,21 @@ static std::string MemoLines(const std::string& statement)
     return text;
 }
 
-std::string MemoText(const std::string& statement, const std::string& bindLines, const std::string& error,
-                     const std::string& note)
+std::string SqlIdLine(const std::string& sqlId, const std::string& serverSqlId)
 {
-    std::string text = MemoLines(statement) + bindLines;
+    std::string line = "SQL_ID " + sqlId;
+    if (!serverSqlId.empty() && serverSqlId != sqlId)
+        line += " (server: " + serverSqlId + ")";
+    return line;
+}
+
+std::string MemoText(const std::string& statement, const std::string& bindLines, const std::string& error,
+                     const std::string& note, const std::string& sqlIdLine)
+{
+    std::string text = MemoLines(statement);
+    if (!sqlIdLine.empty())
+        text += "\r\n" + sqlIdLine;
+    text += bindLines;
     if (!note.empty())
         text += "\r\n" + note;
     if (!error.empty())

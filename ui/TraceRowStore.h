@@ -81,8 +81,14 @@ public:
     const std::string& CellText(int index, int column) const;
     const std::string& NoteText(int index) const;
     const std::string& BindLinesText(int index) const;
+    const std::string& ServerSqlIdText(int index) const;
+    // The SQL id of the text in the row's column (SqlIdOf; of an implicit result, its
+    // parent's text), computed once per distinct text.
+    const std::string& SqlIdOfCell(int index, int column) const;
     size_t DistinctTexts() const { return FPool.Count(); }
     int32_t Tag(int index) const { return Row(index).Tag; }
+    // How long the row's call took (TListRow::Milliseconds).
+    float Milliseconds(int index) const { return Row(index).Milliseconds; }
     // The ids of the row's texts, caption first (Text gives them); returns how many.
     int CellIds(int index, uint32_t (&ids)[1 + MaxSubItems]) const;
     const std::string& Text(uint32_t id) const { return FPool.Text(id); }
@@ -91,7 +97,8 @@ private:
     // A row's texts by slot: its cells in column order, then its note and its bind lines.
     static constexpr int NoteSlot = 1 + MaxSubItems;
     static constexpr int BindLinesSlot = NoteSlot + 1;
-    static constexpr int Slots = BindLinesSlot + 1;
+    static constexpr int ServerSqlIdSlot = BindLinesSlot + 1;
+    static constexpr int Slots = ServerSqlIdSlot + 1;
     // Most rows have no optional cells, note or binds: a row keeps the ids of its fixed
     // cells, and those of the rest only where one of them is not empty, apart.
     static constexpr int RowCells = FixedTraceColumns();
@@ -103,6 +110,7 @@ private:
         // 1 + the index of the row's extra cells, 0 for none.
         uint32_t Extra;
         int32_t Tag;
+        float Milliseconds;
         uint8_t SubItemCount;
     };
     const TRow& Row(int index) const;
@@ -116,14 +124,19 @@ private:
     TBlockArray<TExtra> FExtras;
     TStringPool FPool;
     bool FOptionalCells = false;
+    // SQL ids by text id, as they are asked for.
+    mutable std::unordered_map<uint32_t, std::string> FSqlIds;
 };
 
 // A statement as the memo shows it: up to its first zero byte, each line break (CR LF,
 // a lone CR or a lone LF) made the CR LF that starts a new line of an edit control. Then
-// the lines of its binds (BindMemoLines), and on lines of their own the row's note and the
-// error text.
+// the SQL id line, if any, the lines of its binds (BindMemoLines), and on lines of their
+// own the row's note and the error text.
 std::string MemoText(const std::string& statement, const std::string& bindLines = "", const std::string& error = "",
-                     const std::string& note = "");
+                     const std::string& note = "", const std::string& sqlIdLine = "");
+// The memo's SQL id line: "SQL_ID a5ks9fhw2v9s1", and " (server: 9babjv8yq8ru3)" after it
+// when the server gave the statement another id.
+std::string SqlIdLine(const std::string& sqlId, const std::string& serverSqlId);
 
 // At most units UTF-16 units of a UTF-8 text, up to its first zero byte as a C string
 // would end; a character that would not fit whole is left out, not cut in half. Only that

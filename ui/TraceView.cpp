@@ -241,9 +241,15 @@ void TTraceView::lvwTraceChange(int item)
 void TTraceView::ShowMemo(int row)
 {
     bool statement = row >= 0 && row < TraceRows.RowCount() && TraceRows.SubItemCount(row) >= tcStatement;
-    std::string text = statement ? MemoText(TraceRows.CellText(row, tcStatement), TraceRows.BindLinesText(row),
-                                            TraceRows.CellText(row, tcError), TraceRows.NoteText(row))
-                                 : std::string();
+    std::string text;
+    if (statement) {
+        // Only a row of a statement (not a session's label) has a SQL id.
+        std::string sqlId = TraceRows.Tag(row) >= 0 ? SqlIdLine(TraceRows.SqlIdOfCell(row, tcStatement),
+                                                                TraceRows.ServerSqlIdText(row))
+                                                    : std::string();
+        text = MemoText(TraceRows.CellText(row, tcStatement), TraceRows.BindLinesText(row),
+                        TraceRows.CellText(row, tcError), TraceRows.NoteText(row), sqlId);
+    }
     // A click raises up to three changes (the old row unselected and unfocused, the new one
     // selected), and an edit control lays out all its lines anew whenever its text is set,
     // milliseconds under Wine: the memo's text is set only when it changes.

@@ -36,6 +36,14 @@ std::vector<TRoundTrip> Traced(const std::vector<TTraceRow>& rows)
     return kept;
 }
 
+std::string HexToBytes(const std::string& hex)
+{
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
 std::vector<std::vector<std::string>> ScriptLobLines(const std::string& script)
 {
     std::vector<std::vector<std::string>> lines;
@@ -169,5 +177,17 @@ TEST(RoundTrips, LobsPingsBranchesAndImplicitResultsMatchTheScriptsLog)
         const std::vector<TRoundTrip> expected = Expected(run.Truth, text, c.Mask, label);
         EXPECT_FALSE(expected.empty()) << c.Name;
         EXPECT_EQ(Traced(run.Session.Records), expected) << c.Name << "\n" << Describe(run.Session.Records);
+
+        // The SQL id the program read after an execute (rows traced) completes that
+        // execute's record; a statement not prepared asking for one gives none.
+        std::vector<std::string> read, carried;
+        for (const TTruthCall& call : run.Truth)
+            if (call.Kind == "SQLID" && call.Fields.size() > 4 && !call.Fields[4].empty())
+                read.push_back(TextToUtf8(HexToBytes(call.Fields[4]), c.Utf16));
+        for (const TTraceRow& row : run.Session.Records)
+            if (row.Action == "Execute" && !row.ServerSqlId.empty())
+                carried.push_back(row.ServerSqlId);
+        EXPECT_EQ(read.size(), 1u) << c.Name;
+        EXPECT_EQ(carried, (c.Mask & TraceMaskRows) ? read : std::vector<std::string>{}) << c.Name;
     }
 }

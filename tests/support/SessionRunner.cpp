@@ -36,7 +36,8 @@ static TTraceRow RowOf(const TTraceRecord& record)
 {
     return TTraceRow{ActionText(record), record.ElapsedDays, record.Result, record.Statement,
                      record.Serial,      record.Rows,        BindsText(record.Binds),  record.Error,
-                     record.Pending,     record.CommitsOnSuccess, record.Note};
+                     record.Pending,     record.CommitsOnSuccess, record.Note,
+                     record.ServerSqlId};
 }
 
 void TSessionRunner::SessionRecord(const TTraceRecord& record)

@@ -38,6 +38,8 @@ struct TTraceRow {
     bool CommitsOnSuccess = false;
     // The memo's own note (TTraceRecord::Note).
     std::string Note = {};
+    // The SQL id the program read back (TTraceRecord::ServerSqlId).
+    std::string ServerSqlId = {};
 };
 
 struct TSession {

@@ -209,3 +209,67 @@ TEST(TraceRows, TheListIsAnsweredInUtf16WholeCharactersUpToItsRoom)
         EXPECT_EQ(std::wstring(buffer.c_str()), c.Expected) << c.Row << "/" << c.Column << " in " << c.Room;
     }
 }
+
+// The memo's SQL id line: the id computed from the row's text, the server's beside it only
+// when the server gave another; the row store keeps the server's id with the row.
+TEST(TraceRows, TheMemoShowsTheSqlIdAndTheServersOnlyWhenItDiffers)
+{
+    const struct {
+        const char* Server;
+        const char* Line;
+    } cases[] = {
+        {"", "SQL_ID a5ks9fhw2v9s1"},
+        {"a5ks9fhw2v9s1", "SQL_ID a5ks9fhw2v9s1"},
+        {"9babjv8yq8ru3", "SQL_ID a5ks9fhw2v9s1 (server: 9babjv8yq8ru3)"},
+    };
+    TTraceRows rows;
+    for (const auto& c : cases) {
+        TTraceRecord record;
+        record.Statement = "select * from dual";
+        record.ServerSqlId = c.Server;
+        int at = rows.Add(TraceRecordRow(record), 0);
+        std::string line = SqlIdLine(rows.SqlIdOfCell(at, tcStatement), rows.ServerSqlIdText(at));
+        EXPECT_EQ(line, c.Line) << c.Server;
+        EXPECT_EQ(MemoText(record.Statement, "\r\n:a=1", "", "", line),
+                  "select * from dual\r\n" + std::string(c.Line) + "\r\n:a=1");
+    }
+}
+
+// ">=N ms" in the filter box shows the calls that took at least N ms, and no row of no
+// call; any other text is searched for as before.
+TEST(TraceFilter, SlowCallsAreThoseThatTookAtLeastTheTimeTyped)
+{
+    const struct {
+        const char* Text;
+        double Least;  // -1: not a slow-calls filter
+    } parses[] = {
+        {">=5 ms", 5},    {" >= 2.5MS ", 2.5}, {">=0.042ms", 0.042}, {">=.5 ms", 0.5}, {">= ms", -1},
+        {">=5", -1},      {"=5 ms", -1},       {">=1.2.3 ms", -1},   {">=-5 ms", -1},  {">=5 mss", -1},
+    };
+    for (const auto& c : parses) {
+        std::optional<double> least = SlowerThanMs(c.Text);
+        EXPECT_EQ(least.value_or(-1), c.Least) << c.Text;
+    }
+
+    TTraceRows rows;
+    rows.Add(TListRow{"Start", {}});
+    for (double ms : {0.5, 2.5, 5.0, 12.0}) {
+        TListRow row{"Execute", {"", "OCI_SUCCESS", "SELECT 1 -- >=5 ms"}};
+        row.Milliseconds = ms;
+        rows.Add(row);
+    }
+    rows.Add(TListRow{"Finish", {"", "", ">=5 ms"}});
+    TTraceFilter filter(rows);
+    const struct {
+        const char* Text;
+        std::vector<int> Shown;
+    } filters[] = {{">=5 ms", {3, 4}}, {">=2.5 ms", {2, 3, 4}}, {">=12.5ms", {}}, {">=0 ms", {1, 2, 3, 4}},
+                   {">=5", {1, 2, 3, 4, 5}}, {"Start", {0}}};
+    for (const auto& c : filters) {
+        filter.SetText(c.Text);
+        std::vector<int> shown;
+        for (int k = 0; k < filter.RowCount(); ++k)
+            shown.push_back(filter.RowOf(k));
+        EXPECT_EQ(shown, c.Shown) << c.Text;
+    }
+}
