@@ -6,6 +6,7 @@
 #include "Application.h"
 #include "Errors.h"
 #include "ProcessList.h"
+#include "SqlId.h"
 #include "SysProcs.h"
 #include "ListViewProbes.h"
 #include "TraceExport.h"
@@ -302,7 +303,9 @@ TEST_F(MainWindowTest, SelectedRowShowsItsStatementWithItsLineBreaks)
     RunToFinish(Client());
     ASSERT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Finish"}));
     SelectRow(1);
-    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"SELECT a,", "  b", "FROM t", "WHERE 1 = 1"}));
+    // The statement's id is of the text the program sent, up to its NUL.
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"SELECT a,", "  b", "FROM t", "WHERE 1 = 1",
+                                                     "SQL_ID " + SqlIdOf("SELECT a,\r\n  b\nFROM t\rWHERE 1 = 1")}));
     SelectRow(0);
     EXPECT_TRUE(MemoLines().empty());
     SelectRow(1);
@@ -342,10 +345,13 @@ TEST_F(MainWindowTest, DetailsCompleteTheirRowsInPlaceAndReachTheMemo)
                                                   "ORA-00942: table or view does not exist"}));
     EXPECT_EQ(cells(5), (std::vector<std::string>{"SELECT a FROM t /*vt rows=3*/", "3", "", ""}));
     SelectRow(2);
-    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"SELECT * FROM nosuchtable WHERE id = :id", ":id=5",
-                                                     "ORA-00942: table or view does not exist"}));
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"SELECT * FROM nosuchtable WHERE id = :id",
+                                                     "SQL_ID " + SqlIdOf("SELECT * FROM nosuchtable WHERE id = :id"),
+                                                     ":id=5", "ORA-00942: table or view does not exist"}));
     SelectRow(4);
-    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"SELECT a FROM t /*vt rows=3*/"})) << "neither binds nor error";
+    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"SELECT a FROM t /*vt rows=3*/",
+                                                     "SQL_ID " + SqlIdOf("SELECT a FROM t /*vt rows=3*/")}))
+        << "neither binds nor error";
     std::string file = Scratch.File("details.txt");
     SaveTrace(Form->TraceView->TraceRows, file, 3);
     std::string text = ReadFileBytes(file);
@@ -474,8 +480,9 @@ TEST_F(MainWindowTest, SessionRowsAndTheirMemosAndNoPasswordInAnythingTheWindowW
     EXPECT_EQ(counts, (std::map<std::string, int>{{"Start", 1}, {"Prepare", 1}, {"Execute", 2}, {"Connect", 9},
                                                   {"Disconnect", 8}, {"Commit", 4}, {"Rollback", 2}, {"Finish", 1}}));
     const std::string update = "UPDATE orders SET state = 'done' /*vt rows=2*/";
+    const std::string sqlId = "SQL_ID " + SqlIdOf(update);
     EXPECT_EQ(executeMemos, (std::vector<std::vector<std::string>>{
-                                {update, "Commits on success (OCI_COMMIT_ON_SUCCESS)"}, {update}}));
+                                {update, sqlId, "Commits on success (OCI_COMMIT_ON_SUCCESS)"}, {update, sqlId}}));
     for (const TListRow& row : Rows())
         for (const std::string& cell : row.SubItems)
             shown += cell + "\n";

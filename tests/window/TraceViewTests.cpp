@@ -4,6 +4,7 @@
 
 #include "ListViewProbes.h"
 #include "MessagePump.h"
+#include "SqlId.h"
 #include "StatementTotals.h"
 #include "TraceView.h"
 #include "TraceMask.h"
@@ -339,10 +340,10 @@ TEST(TraceViewAlone, RecordsBecomeRowsUpdatesCompleteThemAndTheMemoShowsTheirBin
         int Row;
         std::string Rows, Binds, Memo;
     } cases[] = {
-        {0, "", ":a='x; y', :b=7", "SELECT :a FROM dual\r\n:a='x; y'\r\n:b=7"},
-        {1, "3", ":1=5", "UPDATE t SET a = :1\r\n:1=5\r\nORA-00001: unique constraint violated"},
+        {0, "", ":a='x; y', :b=7", "SELECT :a FROM dual\r\nSQL_ID " + SqlIdOf("SELECT :a FROM dual") + "\r\n:a='x; y'\r\n:b=7"},
+        {1, "3", ":1=5", "UPDATE t SET a = :1\r\nSQL_ID " + SqlIdOf("UPDATE t SET a = :1") + "\r\n:1=5\r\nORA-00001: unique constraint violated"},
         {2, "", ":1=1, :2='a, b'; :1=2, :2=NULL; :1=3, :2=''''; ... (4 rows)",
-         "INSERT INTO t VALUES (:1, :2)\r\n:1=1, :2='a, b'\r\n:1=2, :2=NULL\r\n:1=3, :2=''''\r\n... (4 rows)"},
+         "INSERT INTO t VALUES (:1, :2)\r\nSQL_ID " + SqlIdOf("INSERT INTO t VALUES (:1, :2)") + "\r\n:1=1, :2='a, b'\r\n:1=2, :2=NULL\r\n:1=3, :2=''''\r\n... (4 rows)"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ListTextUtf8(view->lvwTrace, c.Row, tcRows), c.Rows) << c.Row;

@@ -2,6 +2,7 @@
 // exports whole, and a colour rule typed in the rule editor in any script finds its rows.
 #include "DlgSelColors.h"
 #include "DlgStmtColor.h"
+#include "SqlId.h"
 #include "MainWindowFixture.h"
 #include "TraceColors.h"
 #include "TraceExport.h"
@@ -133,7 +134,8 @@ TEST_F(UnicodeWindowTest, StatementsOfANarrowUtf8AndAUtf16ClientReachTheWindowWh
     EXPECT_EQ(ListTextUtf8(Form->TraceView->lvwTrace, 1, 3), narrow);
     EXPECT_EQ(ListTextUtf8(Form->TraceView->lvwTrace, 2, 3), wide);
     SelectRow(2);
-    EXPECT_EQ(WindowTextUtf8(Form->TraceView->memSQL), wide);
+    // A UTF-16 statement's id is of its UTF-8 bytes.
+    EXPECT_EQ(WindowTextUtf8(Form->TraceView->memSQL), wide + "\r\nSQL_ID " + SqlIdOf(wide));
     SelectRow(-1);
     UpdateWindow(Form->TraceView->lvwTrace);
     PumpFor(100);
