@@ -303,9 +303,11 @@ TEST_F(MainWindowTest, SelectedRowShowsItsStatementWithItsLineBreaks)
     RunToFinish(Client());
     ASSERT_EQ(Captions(), (std::vector<std::string>{"Start", "Execute", "Finish"}));
     SelectRow(1);
-    // The statement's id is of the text the program sent, up to its NUL.
-    EXPECT_EQ(MemoLines(), (std::vector<std::string>{"SELECT a,", "  b", "FROM t", "WHERE 1 = 1",
-                                                     "SQL_ID " + SqlIdOf("SELECT a,\r\n  b\nFROM t\rWHERE 1 = 1")}));
+    // The memo shows the text up to its NUL; its id is of every byte the program sent.
+    EXPECT_EQ(MemoLines(),
+              (std::vector<std::string>{"SELECT a,", "  b", "FROM t", "WHERE 1 = 1",
+                                        "SQL_ID " + SqlIdOf(std::string("SELECT a,\r\n  b\nFROM t\rWHERE 1 = 1\0 hidden tail",
+                                                                        46))}));
     SelectRow(0);
     EXPECT_TRUE(MemoLines().empty());
     SelectRow(1);
