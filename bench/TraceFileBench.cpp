@@ -11,6 +11,7 @@
 //    delivers them (built in memory) and of the same rows opened from the file.
 // On a machine shared with other work the wall-clock figures grow; the opening gives this
 // thread's CPU time besides. Figures only; nothing is asserted.
+#include "BenchRows.h"
 #include "OCITexts.h"
 #include "RowExport.h"
 #include "TraceFile.h"
@@ -49,33 +50,8 @@ double ThreadCpuSeconds()
     return seconds(kernel) + seconds(user);
 }
 
-// The process's committed private memory (Wine leaves PrivateUsage at zero but keeps
-// PagefileUsage, which counts the same).
-size_t PrivateBytes()
-{
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof(counters));
-    return std::max<size_t>(counters.PrivateUsage, counters.PagefileUsage);
-}
-
-// As the window bench: 40 statements of 60 to 400 characters, executes and fetches on two
-// threads, elapsed times of a few milliseconds; besides, every execute with two binds,
-// every fetch with its rows and the odd error with its text.
-std::vector<std::string> SqlTexts()
-{
-    std::vector<std::string> texts;
-    for (int i = 0; i < 40; ++i) {
-        std::string text = "SELECT o.order_id, o.customer_id, o.amount, c.name\r\n  FROM orders o\r\n  JOIN customers c "
-                           "ON c.customer_id = o.customer_id\r\n WHERE o.region_id = :r" +
-                           std::to_string(i);
-        text.resize(60 + static_cast<size_t>(i) * 9, ' ');
-        texts.push_back(text);
-    }
-    return texts;
-}
-
+// As the window bench's rows, on two threads; besides, every execute with two binds, every
+// fetch with its rows and the odd error with its text.
 TTraceFileRow BenchRow(int i, const std::vector<std::string>& texts)
 {
     TTraceFileRow row;

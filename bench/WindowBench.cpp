@@ -23,6 +23,7 @@
 //    selecting every row.
 // Figures only; nothing is asserted.
 #include "Application.h"
+#include "BenchRows.h"
 #include "MessagePump.h"
 #include "ModalDriver.h"
 #include "Main.h"
@@ -51,32 +52,8 @@ double MsSince(TClock::time_point start)
     return std::chrono::duration<double, std::milli>(TClock::now() - start).count();
 }
 
-// The process's committed private memory (Wine leaves PrivateUsage at zero but keeps
-// PagefileUsage, which counts the same).
-size_t PrivateBytes()
-{
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof(counters));
-    return std::max<size_t>(counters.PrivateUsage, counters.PagefileUsage);
-}
-
-// A realistic mix: 40 statements of 60 to 400 characters, executes and fetches, elapsed
-// times of a few milliseconds, the odd error.
-std::vector<std::string> SqlTexts()
-{
-    std::vector<std::string> texts;
-    for (int i = 0; i < 40; ++i) {
-        std::string text = "SELECT o.order_id, o.customer_id, o.amount, c.name\r\n  FROM orders o\r\n  JOIN customers c "
-                           "ON c.customer_id = o.customer_id\r\n WHERE o.region_id = :r" +
-                           std::to_string(i);
-        text.resize(60 + static_cast<size_t>(i) * 9, ' ');
-        texts.push_back(text);
-    }
-    return texts;
-}
-
+// Executes and fetches of those statements, elapsed times of a few milliseconds, the odd
+// error.
 TTraceRecord BenchRecord(int i, const std::vector<std::string>& texts)
 {
     TTraceRecord record;
